@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package Tessmira needs to build, run and test.
+# Idempotent: asks dpkg first and touches apt only when something is missing.
+set -euo pipefail
+
+# Build: compiler, CMake/Ninja, GoogleTest, clang with its sanitizer and
+# libFuzzer runtimes.
+build_pkgs=(g++ cmake ninja-build libgtest-dev clang libclang-rt-14-dev clang-format)
+# Qt 6 Widgets; the JPEG and GIF readers come with libqt6gui6.
+qt_pkgs=(qt6-base-dev)
+# End-to-end tests under a real X server, screenshots, a window manager;
+# rsync for a benchmark, xdg-utils for the association tests.
+test_pkgs=(xvfb xauth xdotool x11-utils imagemagick openbox rsync xdg-utils)
+
+missing=()
+for p in "${build_pkgs[@]}" "${qt_pkgs[@]}" "${test_pkgs[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present"
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,7 @@
+// Time for the core: the platform's millisecond tick.
+#pragma once
+
+#include <cstdint>
+
+// Milliseconds of a monotonic clock, low 32 bits (wraps after about 49 days).
+std::uint32_t tick_count();

@@ -1,0 +1,12 @@
+// POSIX clock: tick_count from CLOCK_MONOTONIC.
+#include <time.h>
+
+#include "platform/clock.h"
+
+std::uint32_t tick_count() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const std::uint64_t ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                           static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<std::uint32_t>(ms);
+}

@@ -1,0 +1,173 @@
+#include "settings/settings.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+#include "text/text.h"
+
+namespace {
+
+// The longest file name kept in the data folder ("TesmiCat.lbf"); a data
+// folder is usable only when every data file's path fits a path buffer.
+constexpr std::uint32_t kLongestDataName = 12;
+
+bool fits_data_names(const char* folder) {
+  return length_of_text(folder) + kLongestDataName < kPathBytes;
+}
+
+void mark_unusable(AppState& state) {
+  state.program_path[0] = '\0';
+  state.data_folder[0] = '\0';
+  state.data_folder_usable = 0;
+}
+
+// Joins folder (with its trailing '/') and name; 0 when the result would not fit.
+bool data_file_path(const AppState& state, const char* name, char* path) {
+  if (!state.data_folder_usable) return false;
+  if (length_of_text(state.data_folder) + length_of_text(name) >= kPathBytes) return false;
+  copy_text(state.data_folder, path);
+  append_text(path, name);
+  return true;
+}
+
+// Writes folder + tail into destination when it fits, else leaves it empty.
+void put_folder(char* destination, const char* folder, const char* tail) {
+  destination[0] = '\0';
+  if (length_of_text(folder) + length_of_text(tail) >= kPathBytes) return;
+  copy_text(folder, destination);
+  append_text(destination, tail);
+}
+
+}  // namespace
+
+void choose_data_folder(AppState& state) {
+  // Read into a buffer larger than a path, so that choose_data_folder_at sees a
+  // too-long path whole and refuses it; unknown means the current folder.
+  char program[4 * kPathBytes];
+  if (program_file(program, sizeof program) < 0) program[0] = '\0';
+  choose_data_folder_at(state, program);
+}
+
+void choose_data_folder_at(AppState& state, const char* program) {
+  mark_unusable(state);
+  if (length_of_text(program) >= kPathBytes) return;
+  copy_text(program, state.program_path);
+  // Keep the folder with its trailing separator.
+  state.program_path[last_separator(state.program_path) + 1] = '\0';
+  copy_text(state.program_path, state.data_folder);
+  if (!fits_data_names(state.program_path)) {
+    mark_unusable(state);
+    return;
+  }
+  state.data_folder_usable = 1;
+  if (state.program_path[0] == '\0' || volume_is_removable(state.program_path)) return;
+
+  char marker[kPathBytes];
+  copy_text(state.program_path, marker);
+  append_text(marker, "DefSet.txt");
+  if (!file_readable(marker)) return;
+
+  char data_home[kPathBytes];
+  const char tail[] = "/Brindlex/Tessmira/";
+  if (user_folder(UserFolder::data_home, data_home, sizeof data_home) < 0 ||
+      length_of_text(data_home) + sizeof tail - 1 + kLongestDataName >= kPathBytes) {
+    state.data_folder[0] = '\0';
+    state.data_folder_usable = 0;
+    return;
+  }
+  copy_text(data_home, state.data_folder);
+  append_text(state.data_folder, tail);
+  // Failures show later, when the files in it cannot be written.
+  make_folders(state.data_folder);
+}
+
+std::int32_t check_settings_header(const std::uint8_t header[8]) {
+  char name[6];
+  char version[4];
+  left_text(reinterpret_cast<const char*>(header), name, 5);
+  mid_text(reinterpret_cast<const char*>(header), version, 5, 3);
+  if (std::strcmp(name, "VIEW1") != 0) return kHeaderForeign;
+  if (std::strcmp(version, "00") == 0) return kHeaderCurrent;
+  return static_cast<std::int32_t>(text_to_number(version));
+}
+
+void end_settings_texts(SettingsBlock& block) {
+  auto end_slot = [](char* slot) {
+    if (std::memchr(slot, '\0', kPathBytes) == nullptr) slot[kPathBytes - 1] = '\0';
+  };
+  end_slot(block.image_path);
+  end_slot(block.view_folder);
+  for (auto& entry : block.recent_folders) end_slot(entry);
+  end_slot(block.backup_root);
+}
+
+std::int32_t load_settings(AppState& state) {
+  char path[kPathBytes];
+  static_assert(sizeof(SettingsBlock) + 8 == kSettingsFileBytes);
+  std::uint8_t bytes[kSettingsFileBytes] = {};
+  const std::int64_t count = data_file_path(state, kSettingsFileName, path)
+                                 ? file_read_start(path, bytes, sizeof bytes)
+                                 : -1;
+  if (count < 0) {
+    apply_default_settings(state);
+    return 1;
+  }
+  // Informative only: every header loads, so a later version could act on it.
+  check_settings_header(bytes);
+  // A short file fills only the start of the block; the rest keeps its value.
+  if (count > 8) {
+    std::memcpy(&state.settings, bytes + 8, static_cast<std::size_t>(count - 8));
+  }
+  end_settings_texts(state.settings);
+  return 0;
+}
+
+void apply_default_settings(AppState& state) {
+  SettingsBlock& block = state.settings;
+  block.select_mode = 3;
+  block.advance_setting = 0;
+  block.random_state = tick_count();
+  block.translucency_alpha = 125;
+  block.translucent = 0;
+  block.always_on_top = 0;
+  char pictures[kPathBytes];
+  if (user_folder(UserFolder::pictures, pictures, sizeof pictures) >= 0) {
+    copy_text(pictures, block.view_folder);
+  } else {
+    block.view_folder[0] = '\0';
+  }
+  block.show_bmp = 1;
+  block.show_jpg = 1;
+  block.show_gif = 1;
+  const std::uint32_t reserved[5] = {1, 0, 1, 99, 0};
+  std::memcpy(block.reserved_88, reserved, sizeof reserved);
+  char home[kPathBytes];
+  if (user_folder(UserFolder::home, home, sizeof home) >= 0) {
+    // A home of "/" gives "/Backup/Tessmira/".
+    put_folder(block.backup_root, std::strcmp(home, "/") == 0 ? "" : home, "/Backup/Tessmira/");
+  } else {
+    block.backup_root[0] = '\0';
+  }
+  block.backup_generation = 0;
+}
+
+std::int32_t save_settings(AppState& state) {
+  char path[kPathBytes];
+  if (!data_file_path(state, kSettingsFileName, path)) return -1;
+  WindowPlacement placement;
+  if (state.main_window != nullptr && state.placement_reader != nullptr &&
+      state.placement_reader(state.main_window, &placement) == 1) {
+    state.settings.window_placement = placement;
+  }
+  std::uint8_t bytes[kSettingsFileBytes];
+  std::memcpy(bytes, kSettingsHeader, 8);
+  {
+    // The worker may be changing texts and draws while a close request saves.
+    std::lock_guard<std::mutex> hold(state.shared_text_lock);
+    std::memcpy(bytes + 8, &state.settings, sizeof(SettingsBlock));
+  }
+  return file_replace(path, bytes, sizeof bytes) == 0 ? 0 : -1;
+}

@@ -1,0 +1,39 @@
+// Settings and data folder: where the data files live and the settings file
+// "dTesmi.dat", an 8-byte header followed by the 10,000-byte settings block.
+#pragma once
+
+#include <cstdint>
+
+#include "shell/app_state.h"
+
+// Name of the settings file in the data folder.
+inline constexpr char kSettingsFileName[] = "dTesmi.dat";
+// Its header: "VIEW100" and a NUL.
+inline constexpr char kSettingsHeader[8] = {'V', 'I', 'E', 'W', '1', '0', '0', '\0'};
+// Size of the whole file.
+constexpr std::uint32_t kSettingsFileBytes = 8 + sizeof(SettingsBlock);
+// Results of check_settings_header besides a three-digit version.
+constexpr std::int32_t kHeaderCurrent = 1000;
+constexpr std::int32_t kHeaderForeign = 1001;
+
+// Sets program_path and data_folder from the running program's file.
+void choose_data_folder(AppState& state);
+// The same for a given program file (absolute path): its folder is
+// program_path; "DefSet.txt" there, on a non-removable medium, moves the data
+// folder to $XDG_DATA_HOME/Brindlex/Tessmira/. A folder that does not fit its
+// buffer marks the data folder unusable.
+void choose_data_folder_at(AppState& state, const char* program_file);
+// Loads the settings block from the data folder. Returns 0 when the file was
+// read, 1 when it could not be and the defaults were applied.
+std::int32_t load_settings(AppState& state);
+// 1000 for the header this program writes, 1001 when the first five bytes are
+// not "VIEW1", else the number the last three bytes spell.
+std::int32_t check_settings_header(const std::uint8_t header[8]);
+// Writes the defaults into the settings block; other fields stay as they are.
+void apply_default_settings(AppState& state);
+// Captures the window placement (when a window exists) and writes the file
+// through a temporary file. Returns 0 when written, -1 when nothing changed.
+std::int32_t save_settings(AppState& state);
+// Ends every text field of the block inside its slot, so no later copy of a
+// damaged file's text can run past the slot.
+void end_settings_texts(SettingsBlock& block);

@@ -1,0 +1,33 @@
+#include <cstring>
+
+#include "shell/app_state.h"
+#include "text/text.h"
+
+void strip_to_folder(char* path) {
+  const std::uint32_t length = length_of_text(path);
+  if (length <= 1) return;  // "/" or empty: already a folder
+  const std::int32_t separator = last_separator(path);
+  std::uint32_t keep = separator < 0 ? length : static_cast<std::uint32_t>(separator);
+  if (keep < 1) keep += 1;  // a file in the root keeps the root's "/"
+  path[keep] = '\0';
+}
+
+void remember_folder(AppState& state, const char* folder) {
+  // A folder that does not fit a slot would be stored cut into another path.
+  if (length_of_text(folder) >= kPathBytes) return;
+  auto& recent = state.settings.recent_folders;
+  for (const auto& entry : recent) {
+    if (std::strcmp(entry, folder) == 0) return;
+  }
+  std::memmove(recent[1], recent[0], sizeof(PathSlot) * (kRecentFolderCount - 1));
+  copy_text(folder, recent[0]);
+}
+
+void promote_recent_folder(AppState& state, std::uint32_t n) {
+  if (n == 0 || n >= kRecentFolderCount) return;
+  auto& recent = state.settings.recent_folders;
+  PathSlot kept;
+  std::memcpy(kept, recent[n], sizeof(PathSlot));
+  std::memmove(recent[1], recent[0], sizeof(PathSlot) * n);
+  std::memcpy(recent[0], kept, sizeof(PathSlot));
+}
