@@ -1,0 +1,113 @@
+// List files: a header, a field descriptor table and an array of fixed-size
+// slots, used in place through a shared memory mapping. Field values pass
+// through the record's exchange cells (number_value, text_value, search_key).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/mapped_file.h"
+
+// Field type codes; below 10 numbers, 10 and above texts.
+enum ListFieldType : std::uint32_t {
+  NUM1 = 0,
+  NUM2 = 1,
+  NUM4 = 2,
+  NUM8 = 3,
+  NUM16 = 4,
+  TEXT4 = 10,
+  TEXT16 = 11,
+  TEXT64 = 12,
+  TEXT300 = 13,
+  TEXT1000 = 14,
+  TEXT5000 = 15,
+};
+
+// Slot tags; a tag below 10 is free.
+constexpr std::uint32_t SLOT_BLANK = 0;
+constexpr std::uint32_t SLOT_FREED = 5;
+constexpr std::uint32_t SLOT_RECORD = 10;
+
+constexpr std::uint32_t kListHeaderBytes = 1444;
+constexpr std::uint32_t kListPathBytes = 600;
+// Exchange buffers; a longer text is cut to kListTextBytes - 1 characters.
+constexpr std::uint32_t kListTextBytes = 1024;
+
+struct ListIndex;  // the store's lookup index, private to it
+
+// One list, open or closed. Zero/default-initialised it is closed.
+struct ListFile {
+  char path[kListPathBytes] = {};
+  std::uint8_t* base = nullptr;     // the view while mapped
+  std::int32_t file_handle = -1;    // the open file, mapped or in stream access
+  std::uint64_t mapped_length = 0;  // bytes of the view
+  std::uint32_t field_count = 0;
+  std::uint32_t capacity = 0;
+  std::uint32_t live_count = 0;  // slots tagged SLOT_RECORD
+  std::uint32_t descriptor_offset = 0;
+  std::uint32_t records_offset = 0;
+  std::uint32_t record_size = 0;
+  std::int32_t number_value = 0;
+  char text_value[kListTextBytes] = {};
+  char search_key[kListTextBytes] = {};
+  std::int32_t writable = 0;  // set before an open that may write; every close clears it
+
+  OpenFailure failure = OpenFailure::none;  // why the last open failed
+  std::uint32_t occupied_count = 0;         // slots tagged above 9
+  std::uint32_t take_from = 0;              // no slot below it is tagged 0 or 5
+  std::uint64_t stream_position = 0;        // where stream appends write
+  // Measurement switch for the benchmark: 0 answers finds by linear passes.
+  std::int32_t use_index = 1;
+  ListIndex* index = nullptr;
+};
+
+// Width in bytes of a field of the given type.
+std::uint32_t list_type_width(std::uint32_t type);
+
+// Maps path (read-only unless writable), checking that it is a sound list
+// file. Returns the view, or null with the list closed and failure set.
+std::uint8_t* list_map(ListFile& list);
+// Opens path for positioned reads and writes, checked like list_map.
+// Returns 1, or 0 with the list closed and failure set.
+std::int32_t list_open_stream(ListFile& list);
+// Releases view, file and lock; clears writable.
+void list_close(ListFile& list);
+// Creates or replaces path with a header for field_count fields, capacity 10
+// and 5,000 zero bytes; leaves it open for stream access. 1, or 0.
+std::int32_t list_create(ListFile& list);
+// Writes descriptor field (from 1) with type. 1, or 0 when closed or field is 0.
+std::int32_t list_define_field(ListFile& list, std::uint32_t field, std::uint32_t type);
+// Fills the descriptor offsets and appends 15 blank slots. 1, or 0 when closed.
+std::int32_t list_lay_out(ListFile& list);
+// Writes count blank slots at the stream position. 1, or 0 when closed.
+std::int32_t list_append_blank_slots(ListFile& list, std::uint32_t count);
+// Writes a slot's tag. 1, or 0 when not mapped for writing.
+std::int32_t list_set_tag(ListFile& list, std::uint32_t slot, std::uint32_t tag);
+// Number of slots tagged SLOT_RECORD (live_count).
+std::uint32_t list_count_records(ListFile& list);
+// Number of slots tagged above 9.
+std::uint32_t list_count_occupied(ListFile& list);
+// Takes the first slot tagged 0 or 5 after rebalancing. Slot index, or -1.
+std::int32_t list_add_record(ListFile& list);
+// Grows or shrinks the slot area as the fill level asks. 1 when the list is
+// open afterwards, else 0.
+std::int32_t list_rebalance(ListFile& list);
+// Moves every occupied slot down, keeping their order. 1, or 0 when nothing done.
+std::int32_t list_compact(ListFile& list);
+// Compacts, then orders the records stably by field under the locale's
+// collation (numbers as decimal text). 1, or 0 when nothing done.
+std::int32_t list_sort(ListFile& list, std::uint32_t field);
+// Highest slot whose field equals search_key (texts ignoring ASCII case,
+// numbers by value). Slot index, or -1.
+std::int32_t list_find(ListFile& list, std::uint32_t field);
+// Highest slot whose text field equals search_key byte for byte. Slot, or -1.
+std::int32_t list_find_exact(ListFile& list, std::uint32_t field);
+// Fetches a field into number_value or text_value. Type code, or -1.
+std::int32_t list_get_field(ListFile& list, std::uint32_t slot, std::uint32_t field);
+// Stores number_value or text_value into a field; empties text_value. Type code, or -1.
+std::int32_t list_put_field(ListFile& list, std::uint32_t slot, std::uint32_t field);
+// Copies slot from over slot to, tag included. 1, or 0 when not mapped for writing.
+std::int32_t list_copy_slot(ListFile& list, std::uint32_t from, std::uint32_t to);
+
+// Puts text into text_value / search_key, cut to kListTextBytes - 1 characters.
+void list_set_text(ListFile& list, const char* text);
+void list_set_search_key(ListFile& list, const char* text);
