@@ -3,15 +3,18 @@
 #   release  optimised with debug info (the default)
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan     ThreadSanitizer
+#   fuzz     the libFuzzer targets, with clang, ASan and UBSan
 set -euo pipefail
 flavour=${1:-release}
 top=$(cd "$(dirname "$0")/.." && pwd)
+extra=()
 case "$flavour" in
   release) sanitize="" ;;
   asan) sanitize="address,undefined" ;;
   tsan) sanitize="thread" ;;
-  *) echo "build.sh: unknown flavour '$flavour' (release, asan, tsan)" >&2; exit 2 ;;
+  fuzz) sanitize="address,undefined"; extra=(-DCMAKE_CXX_COMPILER=clang++ -DTESSMIRA_FUZZ=ON) ;;
+  *) echo "build.sh: unknown flavour '$flavour' (release, asan, tsan, fuzz)" >&2; exit 2 ;;
 esac
 cmake -S "$top" -B "$top/build/$flavour" -G Ninja \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSMIRA_SANITIZE="$sanitize" >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSMIRA_SANITIZE="$sanitize" "${extra[@]}" >/dev/null
 cmake --build "$top/build/$flavour" -j "$(nproc)"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds and runs every test: once in a plain build and
-# once under AddressSanitizer + UndefinedBehaviorSanitizer.
+# once under AddressSanitizer + UndefinedBehaviorSanitizer; then the fuzz
+# targets for a bounded time.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
@@ -15,4 +16,6 @@ for flavour in release asan; do
   echo "== $flavour tests"
   ctest --test-dir "$top/build/$flavour" --output-on-failure -j "$(nproc)" || status=1
 done
+echo "== fuzz"
+"$top/scripts/fuzz.sh" || status=1
 exit $status
