@@ -158,6 +158,8 @@ struct AppState {
   std::int32_t data_folder_usable = 0;
   // Set by the window layer once the main window exists.
   PlacementReader placement_reader = nullptr;
+  // Tests replace the platform's sleep (null) to run waits without waiting.
+  void (*sleep_ms)(std::uint32_t ms) = nullptr;
   ListFile* catalog = nullptr;
   char* catalog_log = nullptr;
 };

@@ -10,3 +10,9 @@ std::uint32_t tick_count() {
                            static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
   return static_cast<std::uint32_t>(ms);
 }
+
+void sleep_ms(std::uint32_t ms) {
+  timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0) {
+  }
+}

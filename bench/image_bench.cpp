@@ -1,0 +1,96 @@
+// Image pipeline benchmark: decode and buffer time for a 24-megapixel JPEG and
+// large GIF and BMP files made here, and one fitted and one magnified paint
+// of the JPEG into a 1920 x 1080 back buffer. Prints milliseconds.
+//
+//   image_bench [FOLDER]   (default /tmp)
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "../tests/image/picture_files.h"
+#include "image/image.h"
+#include "platform/picture.h"
+
+using namespace picture_files;
+namespace fs = std::filesystem;
+
+namespace {
+
+double ms_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+// A photo-like picture: smooth gradients with some texture, so JPEG has work.
+QImage photo(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  for (int y = 0; y < height; ++y) {
+    auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < width; ++x) {
+      row[x] = qRgb((x * 255 / width + (x * y) % 7) & 0xFF, (y * 255 / height) & 0xFF,
+                    ((x + y) * 3 + (x ^ y) % 13) & 0xFF);
+    }
+  }
+  return image;
+}
+
+double time_load(AppState& state, const fs::path& path) {
+  const auto start = std::chrono::steady_clock::now();
+  load_image(state, path.c_str());
+  const double ms = ms_since(start);
+  return state.pixel_buffer != nullptr ? ms : -1;
+}
+
+double time_paints(AppState& state, int zoom, int runs) {
+  state.zoom_level = zoom;
+  state.pan_x = state.client_width / 3;
+  state.pan_y = state.client_height / 3;
+  paint_window(state);  // creates the back buffer
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < runs; ++i) paint_window(state);
+  return ms_since(start) / runs;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const fs::path folder =
+      fs::path(argc > 1 ? argv[1] : "/tmp") / ("tessmira-image-bench-" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  std::printf("making pictures in %s\n", folder.c_str());
+  write_file(folder / "photo.jpg", encode(photo(6000, 4000), "jpg", 90));
+  write_file(folder / "large.bmp", encode(photo(4000, 3000), "bmp"));
+  std::vector<std::uint8_t> indexes(4000u * 3000u);
+  for (std::size_t i = 0; i < indexes.size(); ++i) {
+    indexes[i] = static_cast<std::uint8_t>((i % 4000) * 255 / 4000);
+  }
+  write_file(folder / "large.gif", gif(4000, 3000, 0, 0, 4000, 3000, indexes));
+
+  auto state = std::make_unique<AppState>();
+  std::printf("%-34s %10s\n", "what", "ms");
+  const std::pair<const char*, const char*> files[] = {
+      {"large.gif", "decode + buffer, GIF 4000 x 3000"},
+      {"large.bmp", "decode + buffer, BMP 4000 x 3000"},
+      {"photo.jpg", "decode + buffer, JPEG 6000 x 4000"},
+  };
+  for (const auto& [name, what] : files) {
+    const double ms = time_load(*state, folder / name);
+    if (ms < 0) {
+      std::fprintf(stderr, "image_bench: %s did not load\n", name);
+      return 1;
+    }
+    std::printf("%-34s %10.1f\n", what, ms);
+  }
+  state->client_width = 1920;
+  state->client_height = 1080;
+  std::printf("%-34s %10.2f\n", "fitted paint, 1920 x 1080", time_paints(*state, 0, 20));
+  std::printf("%-34s %10.2f\n", "magnified paint (x2), 1920 x 1080", time_paints(*state, 1, 20));
+  free_image(*state);
+  delete_bitmap(state->back_buffer);
+  fs::remove_all(folder);
+  return 0;
+}

@@ -1,0 +1,136 @@
+// Qt picture decoding: load_picture_bitmap, picture_info, picture_copy_rows,
+// picture_release_pixels, delete_bitmap. The file's bytes are read with POSIX
+// calls, so any byte path opens; Qt's image readers decode them.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImageReader>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "platform/picture.h"
+#include "platform/qt/qt_bitmap.h"
+
+namespace {
+
+// No image file worth showing is larger; a bigger one is refused unread.
+constexpr std::int64_t kMaxFileBytes = 1536ll << 20;
+// Qt's reader refuses large images by default; allow what kMaxPicturePixels allows.
+constexpr int kAllocationLimitMb = 1100;
+
+// Reads the whole regular file; 0 when it cannot, 8 when memory runs out.
+std::uint32_t read_file(const char* path, QByteArray* bytes) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return kPictureNotLoaded;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxFileBytes) {
+    close(fd);
+    return kPictureNotLoaded;
+  }
+  try {
+    bytes->resize(static_cast<qsizetype>(info.st_size));
+  } catch (const std::bad_alloc&) {
+    close(fd);
+    return kPictureNoMemory;
+  }
+  qsizetype done = 0;
+  while (done < bytes->size()) {
+    const ssize_t got = read(fd, bytes->data() + done, static_cast<size_t>(bytes->size() - done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += got;
+  }
+  close(fd);
+  bytes->resize(done);  // a file that shrank while read decodes what there is
+  return 0;
+}
+
+// 32-bit pixels without alpha; transparent parts come out black, as the
+// window's background.
+QImage opaque(QImage image) {
+  if (!image.hasAlphaChannel()) return image.convertToFormat(QImage::Format_RGB32);
+  image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  // Premultiplied colour is the colour composed over black.
+  for (int y = 0; y < image.height(); ++y) {
+    auto* row = reinterpret_cast<std::uint32_t*>(image.scanLine(y));
+    for (int x = 0; x < image.width(); ++x) row[x] |= 0xFF000000u;
+  }
+  return image.convertToFormat(QImage::Format_RGB32);
+}
+
+}  // namespace
+
+PlatformBitmap* load_picture_bitmap(const char* path, std::uint32_t* error) {
+  *error = kPictureNotLoaded;
+  QByteArray bytes;
+  const std::uint32_t read_error = read_file(path, &bytes);
+  if (read_error != 0) {
+    *error = read_error;
+    return nullptr;
+  }
+  QImageReader::setAllocationLimit(kAllocationLimitMb);
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer);
+  reader.setDecideFormatFromContent(true);
+  reader.setAutoTransform(true);  // EXIF orientation: photos stand upright
+  const QSize claimed = reader.size();
+  if (claimed.isValid() &&
+      static_cast<std::uint64_t>(claimed.width()) * static_cast<std::uint64_t>(claimed.height()) >
+          kMaxPicturePixels) {
+    return nullptr;
+  }
+  QImage image;
+  if (!reader.read(&image) || image.isNull()) return nullptr;
+  if (static_cast<std::uint64_t>(image.width()) * static_cast<std::uint64_t>(image.height()) >
+      kMaxPicturePixels) {
+    return nullptr;
+  }
+  image = opaque(std::move(image));
+  if (image.isNull()) {
+    *error = kPictureNoMemory;
+    return nullptr;
+  }
+  auto* bitmap = new (std::nothrow) PlatformBitmap;
+  if (bitmap == nullptr) {
+    *error = kPictureNoMemory;
+    return nullptr;
+  }
+  bitmap->width = image.width();
+  bitmap->height = image.height();
+  bitmap->image = std::move(image);
+  *error = 0;
+  return bitmap;
+}
+
+PictureInfo picture_info(const PlatformBitmap* bitmap) {
+  return PictureInfo{bitmap->width, bitmap->height, 1, 32};
+}
+
+std::int32_t picture_copy_rows(const PlatformBitmap* bitmap, std::uint8_t* buffer,
+                               const BitmapHeader& header) {
+  const QImage& image = bitmap->image;
+  if (image.isNull() || header.width != image.width() || header.height != image.height() ||
+      header.bit_count != 32) {
+    return 0;
+  }
+  const std::size_t row_bytes = static_cast<std::size_t>(image.width()) * 4;
+  for (int y = 0; y < image.height(); ++y) {
+    // The buffer's first row is the picture's bottom row.
+    std::memcpy(buffer + row_bytes * static_cast<std::size_t>(image.height() - 1 - y),
+                image.constScanLine(y), row_bytes);
+  }
+  return 1;
+}
+
+void picture_release_pixels(PlatformBitmap* bitmap) {
+  if (bitmap != nullptr) bitmap->image = QImage();
+}
+
+void delete_bitmap(PlatformBitmap* bitmap) {
+  delete bitmap;
+}

@@ -1,0 +1,223 @@
+// Paint geometry, the title, and off-screen paints checked pixel by pixel.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "image/image.h"
+#include "picture_files.h"
+#include "platform/headless/headless_desktop.h"
+#include "platform/qt/qt_bitmap.h"
+
+using namespace picture_files;
+
+namespace {
+
+TEST(Paint, PercentOfWrapsAndNeverDividesByZero) {
+  EXPECT_EQ(percent_of(1000, 2000), 50u);
+  EXPECT_EQ(percent_of(800, 1000), 80u);
+  EXPECT_EQ(percent_of(999, 1000), 99u);
+  EXPECT_EQ(percent_of(50000000, 1), (50000000u * 100u) / 1u);  // the product wraps
+  EXPECT_EQ(percent_of(5, 0), 0u);
+}
+
+TEST(Paint, FittedViewCentresTheImage) {
+  PaintPlan plan = plan_paint(1000, 800, 2000, 1000, 0, 0, 0);
+  EXPECT_EQ(plan.scale, 50u);
+  EXPECT_EQ(plan.draw, 1);
+  EXPECT_EQ(plan.target_x, 0);
+  EXPECT_EQ(plan.target_y, 150);
+  EXPECT_EQ(plan.target_width, 1000);
+  EXPECT_EQ(plan.target_height, 500);
+  plan = plan_paint(1000, 800, 100, 100, 0, 0, 0);
+  EXPECT_EQ(plan.scale, 800u);  // small images are enlarged
+  EXPECT_EQ(plan.target_x, 100);
+  EXPECT_EQ(plan.target_y, 0);
+  EXPECT_EQ(plan.target_width, 800);
+  EXPECT_EQ(plan.target_height, 800);
+}
+
+TEST(Paint, MagnifiedViewFollowsThePointer) {
+  auto source = [](std::int32_t zoom, std::int32_t x, std::int32_t y) {
+    const PaintPlan plan = plan_paint(1000, 800, 2000, 1000, zoom, x, y);
+    EXPECT_EQ(plan.target_x, 0);
+    EXPECT_EQ(plan.target_y, 0);
+    return std::make_pair(plan.source_x, plan.source_y);
+  };
+  EXPECT_EQ(plan_paint(1000, 800, 2000, 1000, 1, 500, 400).scale, 100u);
+  EXPECT_EQ(source(1, 500, 400), std::make_pair(500, -100));
+  EXPECT_EQ(source(1, 0, 0), std::make_pair(0, 0));
+  EXPECT_EQ(source(1, 1000, 800), std::make_pair(1000, -200));
+  EXPECT_EQ(source(1, 65530, 65530), std::make_pair(0, 0));      // left of and above the window
+  EXPECT_EQ(source(1, 3000, 2000), std::make_pair(1000, -200));  // past the far edges
+  EXPECT_EQ(plan_paint(1000, 800, 2000, 1000, 3, 500, 400).scale, 400u);
+  EXPECT_EQ(source(3, 500, 400),
+            std::make_pair((8000 - 1000) * 50 / 400, -((4000 - 800) * 50 / 400)));
+  // An image narrower than the window moves right; the division truncates toward zero.
+  const PaintPlan narrow = plan_paint(1000, 800, 100, 1000, 1, 500, 0);
+  EXPECT_EQ(narrow.scale, 160u);
+  EXPECT_EQ(narrow.target_width, 160);
+  EXPECT_EQ(narrow.target_height, 1600);
+  EXPECT_EQ(narrow.source_x, -262);
+}
+
+TEST(Paint, NothingIsDrawnForAZeroScaleOrClient) {
+  EXPECT_EQ(plan_paint(1000, 800, 200000, 10, 0, 0, 0).draw, 0);  // more than 100 times wider
+  EXPECT_EQ(plan_paint(1000, 800, 200000, 10, 2, 0, 0).draw, 0);
+  EXPECT_EQ(plan_paint(0, 800, 100, 100, 1, 10, 10).draw, 0);
+  EXPECT_EQ(plan_paint(1000, 0, 100, 100, 0, 10, 10).draw, 0);
+}
+
+TEST(Paint, ShortenPathKeepsTheLast75Characters) {
+  std::string exact(75, 'a');
+  char text[kPathBytes];
+  std::strcpy(text, exact.c_str());
+  shorten_path(text);
+  EXPECT_EQ(std::string(text), exact);
+  const std::string longer = "b" + std::string(74, 'a') + "z";
+  std::strcpy(text, longer.c_str());
+  shorten_path(text);
+  EXPECT_EQ(std::string(text), "..." + longer.substr(1));
+  EXPECT_EQ(std::strlen(text), 78u);
+}
+
+TEST(Paint, TitleInLinearAndRandomModes) {
+  auto state = std::make_unique<AppState>();
+  std::strcpy(state->settings.image_path, "/pictures/summer/beach.jpg");
+  std::strcpy(state->settings.view_folder, "/pictures/summer");
+  state->image_width = 1600;
+  state->image_height = 1200;
+  state->current_index = 2;
+  state->file_count = 41;
+  char title[kTitleBytes];
+  state->settings.select_mode = 1;
+  build_title(*state, 50, title);
+  EXPECT_STREQ(title,
+               "/pictures/summer/beach.jpg (1600 x 1200 @ 50%) /pictures/summer 3 of 41 Files - "
+               "Tessmira 1.0");
+  state->settings.select_mode = 2;
+  build_title(*state, 50, title);
+  EXPECT_STREQ(title,
+               "/pictures/summer/beach.jpg (1600 x 1200 @ 50%) /pictures/summer 41 Files - "
+               "Tessmira 1.0");
+  const std::string folder = "/" + std::string(80, 'f');
+  std::strcpy(state->settings.view_folder, folder.c_str());
+  build_title(*state, 50, title);
+  EXPECT_NE(std::string(title).find(" ..." + folder.substr(folder.size() - 75) + " 41 Files"),
+            std::string::npos);
+}
+
+TEST(Paint, BufferSizesFollowTheDepthTable) {
+  EXPECT_EQ(image_buffer_size(1001, 10, 32), 40320u);
+  EXPECT_EQ(standard_depth(0), 4u);
+  EXPECT_EQ(standard_depth(1), 1u);
+  EXPECT_EQ(standard_depth(5), 8u);
+  EXPECT_EQ(standard_depth(15), 16u);
+  EXPECT_EQ(standard_depth(24), 24u);
+  EXPECT_EQ(standard_depth(32), 32u);
+  EXPECT_EQ(standard_depth(48), 32u);
+  // At 1 bit the width-rounded size is smaller than the padded rows: rows win.
+  EXPECT_EQ(image_buffer_size(33, 2, 1), 16u);
+  // No 32-bit wrap for the largest accepted picture.
+  EXPECT_EQ(image_buffer_size(16384, 16384, 32), 1073741824u);
+}
+
+// Paints a pattern picture into a back buffer of the given client size.
+struct SurfaceFixture : ::testing::Test {
+  std::unique_ptr<AppState> state = std::make_unique<AppState>();
+  std::vector<std::uint32_t> pixels;
+
+  void show(int width, int height) {
+    const QImage image = pattern(width, height);
+    pixels.resize(static_cast<std::size_t>(width) * height);
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) pixels[(height - 1 - y) * width + x] = image.pixel(x, y);
+    }
+    static PlatformBitmap marker;
+    state->image_bitmap = &marker;
+    state->pixel_buffer = reinterpret_cast<std::uint8_t*>(pixels.data());
+    state->image_width = width;
+    state->image_height = height;
+    state->image_header.width = width;
+    state->image_header.height = height;
+    state->image_header.bit_count = 32;
+  }
+  const QImage& paint(int client_width, int client_height) {
+    state->client_width = client_width;
+    state->client_height = client_height;
+    paint_window(*state);
+    return state->back_buffer->image;
+  }
+  void TearDown() override {
+    delete state->back_buffer;
+    state->image_bitmap = nullptr;
+    state->pixel_buffer = nullptr;
+  }
+};
+
+constexpr QRgb kBlack = 0xFF000000u;
+
+TEST_F(SurfaceFixture, FittedPaintCentresOnBlack) {
+  show(4, 2);
+  const QImage& out = paint(10, 8);  // fit 250: 10 x 5 at (0, 1)
+  for (int x = 0; x < 10; ++x) {
+    EXPECT_EQ(out.pixel(x, 0), kBlack);
+    EXPECT_EQ(out.pixel(x, 6), kBlack);
+    EXPECT_EQ(out.pixel(x, 7), kBlack);
+  }
+  EXPECT_EQ(out.pixel(0, 1), pattern_colour(0, 0));
+  EXPECT_EQ(out.pixel(9, 1), pattern_colour(3, 0));
+  EXPECT_EQ(out.pixel(0, 5), pattern_colour(0, 1));
+  EXPECT_EQ(out.pixel(9, 5), pattern_colour(3, 1));
+  EXPECT_EQ(out.pixel(5, 3), pattern_colour(2, 1));
+}
+
+TEST_F(SurfaceFixture, MagnifiedPaintShowsTheCornerUnderThePointer) {
+  show(20, 10);
+  state->zoom_level = 1;  // scale 100: one image pixel per client pixel
+  const QImage& top_left = paint(10, 8);
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 10; ++x)
+      ASSERT_EQ(top_left.pixel(x, y), pattern_colour(x, y)) << x << "," << y;
+  }
+  state->pan_x = 10;
+  state->pan_y = 8;
+  const QImage& bottom_right = paint(10, 8);
+  EXPECT_EQ(bottom_right.pixel(0, 0), pattern_colour(10, 2));
+  EXPECT_EQ(bottom_right.pixel(9, 7), pattern_colour(19, 9));
+}
+
+TEST_F(SurfaceFixture, NarrowMagnifiedImageIsShiftedIntoViewOnBlack) {
+  show(4, 20);
+  state->zoom_level = 1;
+  state->pan_x = 10;
+  state->pan_y = 0;
+  // Client 20 x 8: fit 40, scale 80, drawn 3 x 16; source x = (3 - 20) x 50 / 80 = -10.
+  // The image's columns land at 8 to 10, half of the free space left of it.
+  const QImage& out = paint(20, 8);
+  EXPECT_EQ(out.pixel(7, 0), kBlack);
+  EXPECT_EQ(out.pixel(8, 0), pattern_colour(0, 1));
+  EXPECT_EQ(out.pixel(9, 0), pattern_colour(2, 1));
+  EXPECT_EQ(out.pixel(10, 0), pattern_colour(3, 1));
+  EXPECT_EQ(out.pixel(11, 0), kBlack);
+  EXPECT_EQ(out.pixel(0, 7), kBlack);
+  EXPECT_EQ(out.pixel(19, 7), kBlack);
+}
+
+TEST_F(SurfaceFixture, NothingIsDrawnWhileLoadingAndTheTitleWaitsForAList) {
+  headless_reset();
+  show(4, 4);
+  state->loader_busy = 1;
+  const QImage& busy = paint(8, 8);
+  EXPECT_EQ(busy.pixel(4, 4), kBlack);
+  EXPECT_TRUE(headless_titles().empty());  // request_kind is not 2
+  state->request_kind = 2;
+  state->file_count = 3;
+  paint(8, 8);
+  ASSERT_EQ(headless_titles().size(), 1u);
+  EXPECT_NE(headless_titles()[0].find("(4 x 4 @ 200%)"), std::string::npos);
+  state->loader_busy = 0;
+}
+
+}  // namespace
