@@ -1,8 +1,8 @@
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "image/image.h"
-#include "platform/clock.h"
 #include "platform/desktop.h"
 #include "platform/picture.h"
 #include "text/text.h"
@@ -12,14 +12,6 @@ namespace {
 constexpr std::uint32_t kClaimSleeps = 6;
 constexpr std::uint32_t kClaimSleepMs = 500;
 constexpr std::uint32_t kFailureTitleBytes = 640;
-
-void pause(const AppState& state, std::uint32_t ms) {
-  if (state.sleep_ms != nullptr) {
-    state.sleep_ms(ms);
-  } else {
-    sleep_ms(ms);
-  }
-}
 
 bool try_claim(AppState& state) {
   std::int32_t expected = 0;
@@ -59,11 +51,12 @@ std::uint64_t image_buffer_size(std::uint32_t width, std::uint32_t height,
 
 std::int32_t claim_loader_busy(AppState& state) {
   if (try_claim(state)) return 1;
-  for (std::uint32_t i = 0; i < kClaimSleeps; ++i) pause(state, kClaimSleepMs);
+  for (std::uint32_t i = 0; i < kClaimSleeps; ++i) pause_ms(state, kClaimSleepMs);
   return try_claim(state) ? 1 : 0;
 }
 
 void free_image(AppState& state) {
+  std::lock_guard<std::mutex> hold(state.image_lock);
   delete_bitmap(state.image_bitmap);
   state.image_bitmap = nullptr;
   std::free(state.pixel_buffer);
@@ -74,6 +67,7 @@ void load_image(AppState& state, const char* path) {
   while (!claim_loader_busy(state)) {
   }
   free_image(state);
+  // Decoding runs outside image_lock, so painting is never held up by it.
   std::uint32_t error = 0;
   PlatformBitmap* bitmap = load_picture_bitmap(path, &error);
   if (bitmap == nullptr) bitmap = load_picture_bitmap(path, &error);
@@ -82,15 +76,13 @@ void load_image(AppState& state, const char* path) {
     state.loader_busy.store(0, std::memory_order_release);
     return;
   }
-  state.image_bitmap = bitmap;
   const PictureInfo info = picture_info(bitmap);
   const std::uint32_t planes_times_bits =
       static_cast<std::uint32_t>(info.planes) * info.bits_per_pixel;
   const std::uint64_t size =
       image_buffer_size(static_cast<std::uint32_t>(info.width),
                         static_cast<std::uint32_t>(info.height), planes_times_bits);
-  BitmapHeader& header = state.image_header;
-  header = BitmapHeader{};
+  BitmapHeader header{};
   header.size = 40;
   header.width = info.width;
   header.height = info.height;
@@ -98,13 +90,18 @@ void load_image(AppState& state, const char* path) {
   header.bit_count = info.bits_per_pixel;
   header.compression = 0;
   header.size_image = static_cast<std::uint32_t>(size);
-  state.image_width = info.width;
-  state.image_height = info.height;
   // A failed allocation leaves the bitmap without pixels: nothing is drawn.
   auto* pixels = static_cast<std::uint8_t*>(std::malloc(size));
   if (pixels != nullptr) {
     picture_copy_rows(bitmap, pixels, header);
     picture_release_pixels(bitmap);
+  }
+  {
+    std::lock_guard<std::mutex> hold(state.image_lock);
+    state.image_bitmap = bitmap;
+    state.image_header = header;
+    state.image_width = info.width;
+    state.image_height = info.height;
     state.pixel_buffer = pixels;
   }
   state.loader_busy.store(0, std::memory_order_release);

@@ -93,7 +93,7 @@ void build_title(AppState& state, std::uint32_t scale, char title[kTitleBytes]) 
   append_text(title, "%) ");
   append_text(title, part);
   append_text(title, " ");
-  if (state.settings.select_mode < 2) {
+  if (read_shared(state.settings.select_mode) < 2) {
     append_number(title, state.current_index.load() + 1);
     append_text(title, " of ");
   }
@@ -107,21 +107,24 @@ void paint_window(AppState& state) {
     if (state.back_buffer == nullptr) return;
   }
   back_buffer_fill_black(state.back_buffer);
-  if (state.image_bitmap != nullptr) {
-    const PaintPlan plan =
-        plan_paint(state.client_width, state.client_height, state.image_width, state.image_height,
-                   state.zoom_level, state.pan_x, state.pan_y);
-    if (state.request_kind.load() == 2 && state.file_count.load() != 0) {
-      char title[kTitleBytes];
-      build_title(state, plan.scale, title);
-      desktop_set_title(state.main_window, title);
-    }
-    if (state.loader_busy.load(std::memory_order_acquire) == 0 && state.pixel_buffer != nullptr &&
-        plan.draw) {
-      back_buffer_stretch(
-          state.back_buffer, state.pixel_buffer, state.image_header,
-          PixelRect{plan.target_x, plan.target_y, plan.target_width, plan.target_height},
-          PixelRect{plan.source_x, plan.source_y, state.image_width, state.image_height});
+  {
+    std::lock_guard<std::mutex> hold(state.image_lock);
+    if (state.image_bitmap != nullptr) {
+      const PaintPlan plan =
+          plan_paint(state.client_width, state.client_height, state.image_width, state.image_height,
+                     state.zoom_level, state.pan_x, state.pan_y);
+      if (state.request_kind.load() == 2 && state.file_count.load() != 0) {
+        char title[kTitleBytes];
+        build_title(state, plan.scale, title);
+        desktop_set_title(state.main_window, title);
+      }
+      if (state.loader_busy.load(std::memory_order_acquire) == 0 && state.pixel_buffer != nullptr &&
+          plan.draw) {
+        back_buffer_stretch(
+            state.back_buffer, state.pixel_buffer, state.image_header,
+            PixelRect{plan.target_x, plan.target_y, plan.target_width, plan.target_height},
+            PixelRect{plan.source_x, plan.source_y, state.image_width, state.image_height});
+      }
     }
   }
   back_buffer_present(state.main_window, state.back_buffer);

@@ -1,4 +1,4 @@
-// Time for the core: the platform's millisecond tick.
+// Time and randomness for the core.
 #pragma once
 
 #include <cstdint>
@@ -7,3 +7,5 @@
 std::uint32_t tick_count();
 // Blocks the calling thread for ms milliseconds.
 void sleep_ms(std::uint32_t ms);
+// Fills size bytes from the system's cryptographic source. 1 done, 0 failed.
+int random_bytes(void* data, std::uint32_t size);

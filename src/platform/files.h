@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // Reads up to size bytes from the start of a regular file. Returns the count
 // read (short for a short file), or -1 when the file cannot be opened or read.
@@ -16,3 +18,20 @@ int make_folders(const char* path);
 // 1 when path lies on a removable medium (a removable block device, or a mount
 // under /media or /run/media), else 0.
 int volume_is_removable(const char* path);
+
+// An entry of a folder listing.
+struct FolderEntry {
+  std::string name;
+  std::uint32_t kind;  // kFolderEntryFolder or kFolderEntryFile
+};
+// A real folder (never a link to one), and a regular file or a link to one.
+constexpr std::uint32_t kFolderEntryFolder = 1;
+constexpr std::uint32_t kFolderEntryFile = 2;
+
+// Lists the folder's folders and regular files (no ".", "..", devices, FIFOs,
+// sockets or dangling links), in the order the file system gives them.
+// Returns 0, or -1 when it cannot be listed or lies on a pseudo file system
+// (proc, sysfs, devtmpfs and the like).
+int read_folder(const char* folder, std::vector<FolderEntry>* entries);
+// The file's size in bytes, or -1 when it cannot be examined.
+std::int64_t stat_file_size(const char* path);

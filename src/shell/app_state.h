@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <bit>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -126,12 +127,24 @@ struct AppState {
   std::atomic<std::uint32_t> stop_counter{0};  // 666 stop asked, 667 worker stopped
   std::atomic<std::int32_t> loader_busy{0};
   std::atomic<std::int32_t> scan_mode{0};  // 0 none, 1 view list, 2 catalog, 3 backup
-  PathSlot* file_list = nullptr;           // the view list, 100,000 slots
-  // Guards the texts and words both threads change while running; save_settings
-  // holds it while it copies the block.
+  // 1 from the worker's start until its very last step (it is never joined).
+  std::atomic<std::int32_t> worker_running{0};
+  PathSlot* file_list = nullptr;  // the view list, 100,000 slots
+  // A rebuild asked for while a request is served; the worker's own
+  // request_kind = 2 cannot overwrite it, so it is served next.
+  std::atomic<std::int32_t> rebuild_wanted{0};
+  // Guards the texts and words both threads change while running (image_path,
+  // view_folder, recent_picks, random_state); save_settings holds it while it
+  // copies the block.
   std::mutex shared_text_lock;
+  // Wakes the worker's 500 ms sleep when a request or a stop is raised.
+  std::mutex wake_lock;
+  std::condition_variable wake_signal;
+  bool wake_flag = false;
 
-  // Image and painting.
+  // Image and painting. The image fields change under image_lock, which
+  // painting holds while it reads them; loader_busy marks a load in progress.
+  std::mutex image_lock;
   PlatformBitmap* image_bitmap = nullptr;
   std::uint8_t* pixel_buffer = nullptr;
   BitmapHeader image_header = {};
@@ -158,11 +171,32 @@ struct AppState {
   std::int32_t data_folder_usable = 0;
   // Set by the window layer once the main window exists.
   PlacementReader placement_reader = nullptr;
-  // Tests replace the platform's sleep (null) to run waits without waiting.
-  void (*sleep_ms)(std::uint32_t ms) = nullptr;
+  // Seams that tests replace; null means the platform's own.
+  void (*sleep_ms)(std::uint32_t ms) = nullptr;                   // every 500 ms wait
+  std::uint32_t (*tick_count)() = nullptr;                        // milliseconds
+  int (*random_bytes)(void* data, std::uint32_t size) = nullptr;  // 1 = filled
+  // The catalog's per-file step of a scan in scan mode 2; returns the new count.
+  std::uint32_t (*catalog_add_file)(AppState& state, const char* folder, const char* name,
+                                    std::uint32_t count) = nullptr;
   ListFile* catalog = nullptr;
   char* catalog_log = nullptr;
 };
+
+// Settings words that one thread writes while the other reads them
+// (select_mode, advance_setting) go through these, keeping the block's layout.
+inline std::uint32_t read_shared(const std::uint32_t& word) {
+  return std::atomic_ref<std::uint32_t>(const_cast<std::uint32_t&>(word)).load();
+}
+inline void write_shared(std::uint32_t& word, std::uint32_t value) {
+  std::atomic_ref<std::uint32_t>(word).store(value);
+}
+
+// Waits ms milliseconds through the sleep seam.
+void pause_ms(const AppState& state, std::uint32_t ms);
+// The millisecond tick through the tick seam.
+std::uint32_t ticks_now(const AppState& state);
+// Fills size random bytes through the random seam; 1 when it could.
+int fill_random(const AppState& state, void* data, std::uint32_t size);
 
 // Cuts a file path to its folder in place; the root keeps its separator.
 void strip_to_folder(char* path);

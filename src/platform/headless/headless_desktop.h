@@ -1,10 +1,17 @@
 // The headless desktop: records what the core asks of the desktop, for tests.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 // Every title set so far, oldest first.
 std::vector<std::string> headless_titles();
-// Forgets the recorded calls.
+// Every command posted so far, oldest first.
+std::vector<std::int32_t> headless_commands();
+// Number of repaints asked for.
+int headless_repaints();
+// Makes desktop_shift_held answer held (1) or not (0).
+void headless_set_shift(int held);
+// Forgets the recorded calls and releases Shift.
 void headless_reset();

@@ -1,5 +1,8 @@
-// POSIX clock: tick_count from CLOCK_MONOTONIC.
+// POSIX clock: tick_count (CLOCK_MONOTONIC), sleep_ms, random_bytes (getrandom).
+#include <sys/random.h>
 #include <time.h>
+
+#include <cerrno>
 
 #include "platform/clock.h"
 
@@ -15,4 +18,16 @@ void sleep_ms(std::uint32_t ms) {
   timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0) {
   }
+}
+
+int random_bytes(void* data, std::uint32_t size) {
+  auto* into = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t got = getrandom(into, size, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return 0;
+    into += got;
+    size -= static_cast<std::uint32_t>(got);
+  }
+  return 1;
 }

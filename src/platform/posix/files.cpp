@@ -1,9 +1,11 @@
 // POSIX files: file_read_start, file_replace, file_readable, make_folders,
 // volume_is_removable.
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -128,4 +130,98 @@ int volume_is_removable(const char* path) {
   char flag = '0';
   const std::int64_t got = file_read_start(attribute.c_str(), &flag, 1);
   return got == 1 && flag == '1' ? 1 : 0;
+}
+
+namespace {
+
+// File systems whose contents are no files: never listed.
+bool is_pseudo_file_system(int fd) {
+  struct statfs info {};
+  if (fstatfs(fd, &info) != 0) return true;
+  static const unsigned long pseudo[] = {
+      0x9fa0,      // proc
+      0x62656572,  // sysfs
+      0x1cd1,      // devpts
+      0x27e0eb,    // cgroup
+      0x63677270,  // cgroup2
+      0x64626720,  // debugfs
+      0x74726163,  // tracefs
+      0x73636673,  // securityfs
+      0xcafe4a11,  // bpf
+      0x19800202,  // mqueue
+      0x42494e4d,  // binfmt_misc
+      0x6165676c,  // pstore
+      0x62656570,  // configfs
+      0x65735543,  // fusectl
+      0x958458f6,  // hugetlbfs
+      0x0187,      // autofs
+      0x50495045,  // pipefs
+      0x534f434b,  // sockfs
+  };
+  const auto type = static_cast<unsigned long>(info.f_type);
+  for (const unsigned long magic : pseudo) {
+    if (type == magic) return true;
+  }
+  // devtmpfs reports itself as tmpfs: recognise it by its mount at /dev.
+  constexpr unsigned long kTmpfs = 0x01021994;
+  if (type == kTmpfs) {
+    struct stat here {};
+    struct stat dev {};
+    return fstat(fd, &here) == 0 && stat("/dev", &dev) == 0 && here.st_dev == dev.st_dev;
+  }
+  return false;
+}
+
+std::uint32_t kind_of(int folder_fd, const dirent* entry) {
+  unsigned char type = entry->d_type;
+  if (type == DT_UNKNOWN) {
+    struct stat info {};
+    if (fstatat(folder_fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+    if (S_ISDIR(info.st_mode)) return kFolderEntryFolder;
+    if (S_ISREG(info.st_mode)) return kFolderEntryFile;
+    type = S_ISLNK(info.st_mode) ? DT_LNK : DT_UNKNOWN;
+  }
+  if (type == DT_DIR) return kFolderEntryFolder;
+  if (type == DT_REG) return kFolderEntryFile;
+  if (type == DT_LNK) {
+    // Links count only as the regular files they lead to; folders behind
+    // links are not entered, so no link can make a scan loop.
+    struct stat target {};
+    return fstatat(folder_fd, entry->d_name, &target, 0) == 0 && S_ISREG(target.st_mode)
+               ? kFolderEntryFile
+               : 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int read_folder(const char* folder, std::vector<FolderEntry>* entries) {
+  entries->clear();
+  // "" stands for the root: paths formed from it read "/name".
+  const int fd =
+      open(folder[0] == '\0' ? "/" : folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return -1;
+  if (is_pseudo_file_system(fd)) {
+    close(fd);
+    return -1;
+  }
+  DIR* listing = fdopendir(fd);
+  if (listing == nullptr) {
+    close(fd);
+    return -1;
+  }
+  while (const dirent* entry = readdir(listing)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    const std::uint32_t kind = kind_of(dirfd(listing), entry);
+    if (kind != 0) entries->push_back(FolderEntry{entry->d_name, kind});
+  }
+  closedir(listing);
+  return 0;
+}
+
+std::int64_t stat_file_size(const char* path) {
+  struct stat info {};
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return static_cast<std::int64_t>(info.st_size);
 }

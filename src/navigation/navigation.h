@@ -1,0 +1,52 @@
+// Navigation: the view list and the choice of the next file in each selection
+// mode, and the viewer thread that serves the window's requests.
+#pragma once
+
+#include <cstdint>
+
+#include "shell/app_state.h"
+
+// View list: 100,000 slots of 600 bytes; listing stops at 99,990 entries and
+// skips folders met above 99,980.
+constexpr std::uint32_t kListSlots = 100000;
+constexpr std::uint32_t kListLimit = 99990;
+constexpr std::uint32_t kFolderLimit = 99980;
+// Command the worker posts to the window when it has stopped.
+constexpr std::int32_t kCommandWorkerStopped = 2071;
+// stop_counter: 666 asks the worker to stop, 667 says it did.
+constexpr std::uint32_t kStopRequested = 666;
+
+// 1..n from the cryptographic source, 0..n from the fallback; 1 for n <= 1.
+std::uint32_t random_in_range(AppState& state, std::uint32_t n);
+// The file's size (low 32 bits), 0 when it cannot be examined.
+std::uint32_t file_size(const char* path);
+// Lists folder (no trailing '/'; "" is the root) into list by scan_mode,
+// entering subfolders in the deep modes. Returns the new count.
+std::uint32_t scan_folder(AppState& state, std::uint32_t count, PathSlot* list, const char* folder);
+// One entry (kind from the listing, bare name) of folder. Returns the new count.
+std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, std::uint32_t count,
+                         const char* folder, PathSlot* list);
+// 1 when the scan enters the subfolder name ("low" only now and then).
+std::int32_t admit_subfolder(AppState& state, const char* name);
+// 1 BMP, 2 JPG, 3 GIF when the type is listed; 0 otherwise.
+std::int32_t image_type_of(const AppState& state, const char* name);
+// draw when it is not among the recent picks (and records it), else -1.
+std::int32_t check_recent_pick(AppState& state, std::uint32_t n, std::uint32_t draw);
+// Chooses the next file of the folder in path (rebuilding the list when
+// list_use is 1, or when none is there) and puts its path into path.
+// Returns file_count.
+std::uint32_t pick_file(AppState& state, char path[kPathBytes], std::uint32_t mode,
+                        std::int32_t index, std::int32_t list_use);
+
+// Runs the viewer thread detached; it is never joined.
+void start_viewer_thread(AppState& state);
+// The thread's body: shows image_path, then ticks until a stop request.
+void viewer_thread(AppState& state);
+// One tick without its sleep; ticks counts the auto-advance ticks.
+void viewer_tick(AppState& state, std::uint32_t& ticks);
+// Serves the waiting request.
+void serve_request(AppState& state);
+// The stop handshake: 667, a wait of up to ten sleeps for loader_busy, 2071.
+void viewer_stop(AppState& state);
+// Wakes the worker's sleep so a request or stop is served at once.
+void wake_worker(AppState& state);

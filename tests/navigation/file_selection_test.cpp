@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "navigation/navigation.h"
+#include "tree_support.h"
+
+using namespace tree;
+
+namespace {
+
+std::uint32_t fixed_ticks() {
+  return 1000;
+}
+int no_random(void*, std::uint32_t) {
+  return 0;
+}
+
+TEST(FileSelection, RandomInRangeFromTheSourceAndTheFallback) {
+  StatePtr state(new AppState);
+  EXPECT_EQ(random_in_range(*state, 0), 1u);
+  EXPECT_EQ(random_in_range(*state, 1), 1u);
+  queue_draws(*state, {7}, 10);
+  EXPECT_EQ(random_in_range(*state, 10), 7u);
+  EXPECT_EQ(state->settings.random_state, 7u);
+
+  // The fallback, step by step: from state 0 with ticks 1000 the state is
+  // (1000 x 1000) AND 0xFFFF = 16960 and the draw (16960 x 10) >> 12 = 41, less 10s: 1.
+  state->random_bytes = no_random;
+  state->tick_count = fixed_ticks;
+  state->settings.random_state = 0;
+  EXPECT_EQ(random_in_range(*state, 10), 1u);
+  EXPECT_EQ(state->settings.random_state, 16960u);
+  // Then ((16960^2) AND 0xFFFF) >> 1 = 2048, + (1000 AND 0xFF) = 2280; (2280 x 10) >> 12 = 5.
+  EXPECT_EQ(random_in_range(*state, 10), 5u);
+  EXPECT_EQ(state->settings.random_state, 2280u);
+}
+
+TEST(FileSelection, ImageTypesByTheLastFourCharacters) {
+  auto state = viewing("/", 0);
+  EXPECT_EQ(image_type_of(*state, "IMG.JPG"), 2);
+  EXPECT_EQ(image_type_of(*state, "img.Jpg"), 2);
+  EXPECT_EQ(image_type_of(*state, "a.gif"), 3);
+  EXPECT_EQ(image_type_of(*state, "b.BMP"), 1);
+  EXPECT_EQ(image_type_of(*state, "c.jpeg"), 0);
+  EXPECT_EQ(image_type_of(*state, "d.png"), 0);
+  EXPECT_EQ(image_type_of(*state, "e.jpg.txt"), 0);
+  EXPECT_EQ(image_type_of(*state, "jpg"), 0);
+  EXPECT_EQ(image_type_of(*state, ".jpg"), 2);
+  state->settings.show_jpg = 0;
+  EXPECT_EQ(image_type_of(*state, "IMG.JPG"), 0);
+}
+
+TEST(FileSelection, RecentPickWindow) {
+  auto state = viewing("/", 2);
+  // Ten files: the newest seven picks are refused.
+  for (std::uint32_t draw = 1; draw <= 7; ++draw)
+    EXPECT_EQ(check_recent_pick(*state, 10, draw), static_cast<int>(draw));
+  for (std::uint32_t draw = 1; draw <= 7; ++draw)
+    EXPECT_EQ(check_recent_pick(*state, 10, draw), -1);
+  EXPECT_EQ(check_recent_pick(*state, 10, 8), 8);
+  EXPECT_EQ(check_recent_pick(*state, 10, 1), 1);  // eighth newest now: outside the window
+  EXPECT_EQ(state->settings.recent_picks[0], 1u);
+  EXPECT_EQ(state->settings.recent_picks[1], 8u);
+}
+
+struct TreeFixture : ::testing::Test {
+  fs::path root = make_root();
+  void TearDown() override { fs::remove_all(root); }
+  std::uint32_t build(AppState& state, std::uint32_t mode) {
+    char path[kPathBytes];
+    std::strcpy(path, root.c_str());
+    return pick_file(state, path, mode, -1, 1);
+  }
+};
+
+TEST_F(TreeFixture, ListingIsInNameOrderAndTakesOnlyImageFiles) {
+  for (const char* name : {"b.jpg", "A.jpg", "c.JPG", "notes.txt", "d.png", "sub/x.gif",
+                           "Zed/y.bmp", "sub/deeper/w.jpg", "B.jpg"}) {
+    put_file(root / name);
+  }
+  fs::create_symlink(root / "b.jpg", root / "link.jpg");
+  fs::create_symlink(root, root / "loop");  // a link to a folder is never entered
+  fs::create_symlink(root / "gone.jpg", root / "dangling.jpg");
+  ASSERT_EQ(mkfifo((root / "pipe.jpg").c_str(), 0600), 0);  // would hang if opened
+
+  auto state = viewing(root, 0);
+  EXPECT_EQ(build(*state, 0), 5u);
+  EXPECT_EQ(listed(*state, root),
+            (std::vector<std::string>{"A.jpg", "B.jpg", "b.jpg", "c.JPG", "link.jpg"}));
+
+  state = viewing(root, 1);
+  build(*state, 1);
+  EXPECT_EQ(listed(*state, root),
+            (std::vector<std::string>{"A.jpg", "B.jpg", "b.jpg", "c.JPG", "link.jpg",
+                                      "sub/deeper/w.jpg", "sub/x.gif", "Zed/y.bmp"}));
+}
+
+TEST_F(TreeFixture, LowFoldersAreEnteredOnADrawAbove40) {
+  put_file(root / "LoW/a.jpg");
+  put_file(root / "top.jpg");
+  auto state = viewing(root, 3);
+  queue_draws(*state, {40}, 50);
+  build(*state, 3);
+  EXPECT_EQ(state->file_count.load(), 1u);
+  queue_draws(*state, {41}, 50);
+  build(*state, 3);
+  EXPECT_EQ(state->file_count.load(), 2u);
+  // Linear mode enters nothing, but the draw is made all the same.
+  state = viewing(root, 0);
+  queue_draws(*state, {50}, 50);
+  build(*state, 0);
+  EXPECT_EQ(state->file_count.load(), 1u);
+  EXPECT_EQ(draws().calls, 1);
+}
+
+TEST_F(TreeFixture, PathsThatDoNotFitASlotAreSkipped) {
+  // Nest folders until the path is close to the 599-byte limit.
+  fs::path deep = root;
+  while (deep.string().size() < 560) deep /= std::string(30, 'd');
+  const std::size_t room = 599 - deep.string().size() - 1;
+  put_file(deep / (std::string(room - 4, 'f') + ".jpg"));  // exactly 599 bytes
+  put_file(deep / (std::string(room - 3, 'g') + ".jpg"));  // 600: skipped
+  auto state = viewing(root, 1);
+  EXPECT_EQ(build(*state, 1), 1u);
+  EXPECT_EQ(std::strlen(state->file_list[0]), 599u);
+}
+
+TEST_F(TreeFixture, PickFileKeepsTheShownImageAndWraps) {
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) put_file(root / name);
+  for (std::uint32_t mode = 0; mode < 4; ++mode) {
+    auto state = viewing(root, mode);
+    std::strcpy(state->settings.image_path, (root / "c.jpg").c_str());
+    char path[kPathBytes];
+    std::strcpy(path, root.c_str());
+    EXPECT_EQ(pick_file(*state, path, mode, 0, 1), 4u) << mode;
+    EXPECT_EQ(std::string(path), (root / "c.jpg").string()) << mode;
+    EXPECT_EQ(state->current_index.load(), 2) << mode;
+    EXPECT_EQ(state->page_step.load(), 10u);
+    // Steps in the present list: an index past the end, or -1 in a linear mode, is slot 0.
+    if (mode < 2) {
+      EXPECT_EQ(pick_file(*state, path, mode, 4, 2), 4u);
+      EXPECT_EQ(state->current_index.load(), 0);
+      pick_file(*state, path, mode, -1, 2);
+      EXPECT_EQ(state->current_index.load(), 0);
+      pick_file(*state, path, mode, 3, 2);
+      EXPECT_EQ(std::string(path), (root / "d.jpg").string());
+    }
+  }
+}
+
+TEST_F(TreeFixture, EmptyFolderKeepsNoList) {
+  put_file(root / "readme.txt");
+  auto state = viewing(root, 0);
+  char path[kPathBytes];
+  std::strcpy(path, root.c_str());
+  EXPECT_EQ(pick_file(*state, path, 0, -1, 1), 0u);
+  EXPECT_EQ(std::string(path), root.string());
+  EXPECT_EQ(state->file_list, nullptr);
+}
+
+TEST_F(TreeFixture, RandomChoices) {
+  for (int i = 0; i < 3; ++i) put_file(root / ("f" + std::to_string(i) + ".jpg"));
+  auto state = viewing(root, 2);
+  char path[kPathBytes];
+  std::strcpy(path, root.c_str());
+  // Two to four files: draws are not checked against the recent picks.
+  queue_draws(*state, {2, 2}, 3);
+  pick_file(*state, path, 2, -1, 1);
+  EXPECT_EQ(state->current_index.load(), 1);
+  pick_file(*state, path, 2, -1, 2);
+  EXPECT_EQ(state->current_index.load(), 1);
+  EXPECT_EQ(state->settings.recent_picks[0], 0u);
+
+  // 101 files, 100 recent picks: a draw of 1..100 is always refused, so after
+  // 101 draws slot 0 is taken.
+  fs::remove_all(root);
+  for (int i = 0; i < 101; ++i) put_file(root / ("f" + std::to_string(1000 + i) + ".jpg"));
+  state = viewing(root, 2);
+  for (std::uint32_t i = 0; i < 100; ++i) state->settings.recent_picks[i] = i + 1;
+  std::vector<std::uint32_t> refused;
+  for (std::uint32_t i = 0; i < 101; ++i) refused.push_back(i % 100 + 1);
+  queue_draws(*state, refused, 101);
+  std::strcpy(path, root.c_str());
+  pick_file(*state, path, 2, -1, 1);
+  EXPECT_EQ(draws().next, 101u);
+  EXPECT_EQ(state->current_index.load(), 0);
+  // The one acceptable value is taken when drawn.
+  queue_draws(*state, {5, 101}, 101);
+  pick_file(*state, path, 2, -1, 2);
+  EXPECT_EQ(state->current_index.load(), 100);
+  EXPECT_EQ(state->settings.recent_picks[0], 101u);
+}
+
+TEST_F(TreeFixture, ARunningScanIsNotStartedTwice) {
+  put_file(root / "a.jpg");
+  auto state = viewing(root, 0);
+  build(*state, 0);
+  put_file(root / "b.jpg");
+  state->scan_mode = 2;             // the catalog is scanning
+  EXPECT_EQ(build(*state, 0), 1u);  // the present list is used
+  state->scan_mode = 0;
+  EXPECT_EQ(build(*state, 0), 2u);
+}
+
+TEST_F(TreeFixture, CatalogAndBackupScansTakeEveryFile) {
+  for (const char* name : {"a.jpg", "notes.txt", "sub/b.doc"}) put_file(root / name);
+  auto state = viewing(root, 1);
+  static std::vector<std::string> seen;
+  seen.clear();
+  state->catalog_add_file = [](AppState&, const char* folder, const char* name,
+                               std::uint32_t count) {
+    seen.push_back(std::string(folder) + "|" + name);
+    return count + 1;
+  };
+  state->scan_mode = 2;
+  EXPECT_EQ(scan_folder(*state, 0, nullptr, root.c_str()), 3u);
+  EXPECT_EQ(seen, (std::vector<std::string>{root.string() + "|a.jpg", root.string() + "|notes.txt",
+                                            (root / "sub").string() + "|b.doc"}));
+  state->scan_mode = 3;
+  std::vector<PathSlot> slots(10);
+  EXPECT_EQ(scan_folder(*state, 0, slots.data(), root.c_str()), 3u);
+  EXPECT_EQ(std::string(slots[2]), (root / "sub/b.doc").string());
+  // The root is not doubled when paths are formed.
+  state->scan_mode = 2;
+  seen.clear();
+  state->settings.select_mode = 0;
+  scan_folder(*state, 0, nullptr, "/");
+  for (const std::string& entry : seen) EXPECT_EQ(entry.rfind("/|", 0), 0u) << entry;
+}
+
+TEST_F(TreeFixture, ListStopsAt99990Entries) {
+  // 101 folders of 1,000 files: the list ends at 99,990, and no folder is
+  // entered once the count is above 99,980.
+  for (int folder = 0; folder < 101; ++folder) {
+    const fs::path dir = root / ("d" + std::to_string(1000 + folder));
+    fs::create_directory(dir);
+    for (int file = 0; file < 1000; ++file) {
+      std::ofstream(dir / (std::to_string(10000 + file) + ".jpg"));
+    }
+  }
+  auto state = viewing(root, 1);
+  EXPECT_EQ(build(*state, 1), kListLimit);
+  EXPECT_EQ(std::string(state->file_list[kListLimit - 1]), (root / "d1099/10989.jpg").string());
+  EXPECT_EQ(state->file_list[kListLimit][0], '\0');
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+// Folder trees for the navigation tests, and seams that make draws predictable.
+#pragma once
+
+#include <stdlib.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image/image.h"
+#include "shell/app_state.h"
+
+namespace tree {
+
+namespace fs = std::filesystem;
+
+inline fs::path make_root() {
+  char pattern[] = "/tmp/tessmira-tree-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) return {};
+  return pattern;
+}
+
+// A 1 x 1 24-bit BMP, so that loads succeed without an encoder.
+inline void put_picture(const fs::path& path) {
+  fs::create_directories(path.parent_path());
+  const unsigned char bmp[58] = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0,   0, 0,  40,
+                                 0,   0,   0,  1, 0, 0, 0, 1, 0, 0, 0,  1,   0, 24, 0,
+                                 0,   0,   0,  0, 4, 0, 0, 0, 0, 0, 0,  0,   0, 0,  0,
+                                 0,   0,   0,  0, 0, 0, 0, 0, 0, 9, 99, 200, 0};
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bmp), sizeof bmp);
+}
+
+inline void put_file(const fs::path& path) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path) << "";
+}
+
+// Draws come from this queue of 32-bit values while it lasts.
+struct Draws {
+  std::vector<std::uint32_t> values;
+  std::size_t next = 0;
+  int calls = 0;
+};
+inline Draws& draws() {
+  static Draws queue;
+  return queue;
+}
+inline int queued_random(void* data, std::uint32_t size) {
+  Draws& queue = draws();
+  ++queue.calls;
+  if (size != 4 || queue.next >= queue.values.size()) return 0;
+  std::memcpy(data, &queue.values[queue.next++], 4);
+  return 1;
+}
+// Makes random_in_range(n) answer each of answers in turn (1-based values).
+inline void queue_draws(AppState& state, const std::vector<std::uint32_t>& answers,
+                        std::uint32_t n) {
+  draws() = Draws{};
+  for (const std::uint32_t answer : answers) draws().values.push_back(answer - 1 + n * 7);
+  state.random_bytes = queued_random;
+}
+
+// A state that frees its view list and image with it.
+struct StateRelease {
+  void operator()(AppState* state) const {
+    std::free(state->file_list);
+    free_image(*state);
+    delete state;
+  }
+};
+using StatePtr = std::unique_ptr<AppState, StateRelease>;
+
+inline StatePtr viewing(const fs::path& folder, std::uint32_t mode) {
+  StatePtr state(new AppState);
+  state->settings.select_mode = mode;
+  state->settings.show_bmp = state->settings.show_jpg = state->settings.show_gif = 1;
+  std::strcpy(state->settings.view_folder, folder.c_str());
+  return state;
+}
+
+// The names (relative to root) in the view list.
+inline std::vector<std::string> listed(const AppState& state, const fs::path& root) {
+  std::vector<std::string> names;
+  for (std::uint32_t i = 0; i < state.file_count.load(); ++i) {
+    names.push_back(fs::path(state.file_list[i]).lexically_relative(root).string());
+  }
+  return names;
+}
+
+}  // namespace tree

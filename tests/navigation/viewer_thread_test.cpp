@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "navigation/navigation.h"
+#include "platform/headless/headless_desktop.h"
+#include "shell/shell.h"
+#include "tree_support.h"
+
+using namespace tree;
+
+namespace {
+
+struct WorkerFixture : ::testing::Test {
+  fs::path root = make_root();
+  StatePtr state;
+  std::uint32_t ticks = 0;
+
+  void SetUp() override { headless_reset(); }
+  void TearDown() override { fs::remove_all(root); }
+  void pictures(std::initializer_list<const char*> names) {
+    for (const char* name : names) put_picture(root / name);
+  }
+  void tick() { viewer_tick(*state, ticks); }
+  std::string shown() const {
+    return fs::path(state->settings.image_path).lexically_relative(root).string();
+  }
+};
+
+TEST_F(WorkerFixture, ServesARebuildThenStepsWithTitlesAndRepaints) {
+  pictures({"a.bmp", "b.bmp", "c.bmp"});
+  state = viewing(root, 0);
+  std::strcpy(state->settings.image_path, (root / "b.bmp").c_str());
+  request_rebuild(*state);
+  tick();
+  EXPECT_EQ(state->request_pending.load(), 0);
+  EXPECT_EQ(state->request_kind.load(), 2);
+  EXPECT_EQ(shown(), "b.bmp");  // the rebuild stays on the shown image
+  EXPECT_NE(state->pixel_buffer, nullptr);
+  EXPECT_EQ(headless_titles(), (std::vector<std::string>{"Building new list...", "Loading Image"}));
+  EXPECT_EQ(headless_repaints(), 1);
+
+  step_forward(*state);
+  tick();
+  EXPECT_EQ(shown(), "c.bmp");
+  step_forward(*state);
+  tick();
+  EXPECT_EQ(shown(), "a.bmp");  // wraps to the first
+  step_back(*state);
+  tick();
+  EXPECT_EQ(shown(), "c.bmp");
+}
+
+TEST_F(WorkerFixture, EmptyFolderAndEmptyFolderText) {
+  put_file(root / "notes.txt");
+  state = viewing(root, 3);
+  request_rebuild(*state);
+  tick();
+  EXPECT_EQ(headless_titles().back(), "No valid images in directory - " + root.string());
+  EXPECT_EQ(std::string(state->settings.image_path), root.string());
+
+  headless_reset();
+  state->settings.view_folder[0] = '\0';
+  request_rebuild(*state);
+  tick();
+  EXPECT_TRUE(headless_titles().empty());
+  EXPECT_EQ(state->request_pending.load(), 0);
+}
+
+TEST_F(WorkerFixture, RequestsAreNotQueuedButRebuildsAreNeverLost) {
+  pictures({"a.bmp", "b.bmp"});
+  put_picture(root / "other/z.bmp");
+  state = viewing(root, 0);
+  request_rebuild(*state);
+  tick();
+  // A key while a request waits changes nothing.
+  state->request_pending = 1;
+  const std::int32_t index = state->current_index.load();
+  state->settings.select_mode = 0;
+  headless_set_shift(1);
+  step_forward(*state);
+  step_back(*state);
+  EXPECT_EQ(state->current_index.load(), index);
+  headless_set_shift(0);
+  state->request_pending = 0;
+
+  // A folder change arrives while a step is being served (here: while the
+  // scan draws for a "low" folder): the step ends with request_kind 2, and
+  // the rebuild is served right after it.
+  fs::create_directory(root / "low");
+  state->settings.select_mode = 1;
+  static AppState* target;
+  static std::string next_folder;
+  target = state.get();
+  next_folder = (root / "other").string();
+  state->random_bytes = [](void* data, std::uint32_t) {
+    std::strcpy(target->settings.view_folder, next_folder.c_str());
+    request_rebuild(*target);
+    target->random_bytes = nullptr;
+    std::memset(data, 0, 4);
+    return 1;
+  };
+  request_rebuild(*state);
+  tick();
+  EXPECT_EQ(state->request_kind.load(), 2);
+  EXPECT_EQ(state->request_pending.load(), 1);
+  tick();
+  EXPECT_EQ(shown(), "other/z.bmp");
+  EXPECT_EQ(state->file_count.load(), 1u);
+}
+
+TEST_F(WorkerFixture, AutoAdvanceCountsTicksWithoutRequests) {
+  pictures({"a.bmp"});
+  state = viewing(root, 0);
+  state->settings.advance_setting = 1;
+  state->advance_ticks = 8;
+  for (int i = 0; i < 7; ++i) tick();
+  EXPECT_EQ(state->request_pending.load(), 0);
+  state->loader_busy = 1;  // a load in progress: no tick counts
+  tick();
+  EXPECT_EQ(state->request_pending.load(), 0);
+  state->loader_busy = 0;
+  tick();
+  EXPECT_EQ(state->request_pending.load(), 1);
+  EXPECT_EQ(ticks, 0u);
+  state->settings.advance_setting = 0;  // off: the count keeps its value
+  ticks = 5;
+  state->request_pending = 0;
+  tick();
+  EXPECT_EQ(ticks, 5u);
+  EXPECT_EQ(state->request_pending.load(), 0);
+  state->request_pending = 7;  // an unknown value is cleared
+  tick();
+  EXPECT_EQ(state->request_pending.load(), 0);
+}
+
+std::atomic<int> stop_sleeps{0};
+AppState* stopping = nullptr;
+
+TEST_F(WorkerFixture, StopHandshakeWaitsForALoadAtMostTenSleeps) {
+  state = viewing(root, 0);
+  state->stop_counter = kStopRequested;
+  viewer_stop(*state);
+  EXPECT_EQ(state->stop_counter.load(), 667u);
+  EXPECT_EQ(headless_commands(), std::vector<std::int32_t>{kCommandWorkerStopped});
+
+  // A load that never ends is cleared by force after the tenth sleep.
+  headless_reset();
+  stop_sleeps = 0;
+  state->sleep_ms = [](std::uint32_t) { ++stop_sleeps; };
+  state->loader_busy = 1;
+  viewer_stop(*state);
+  EXPECT_EQ(stop_sleeps.load(), 10);
+  EXPECT_EQ(state->loader_busy.load(), 0);
+  EXPECT_EQ(headless_commands().size(), 1u);
+
+  // One that ends after three sleeps is waited for no longer.
+  stop_sleeps = 0;
+  stopping = state.get();
+  state->sleep_ms = [](std::uint32_t) {
+    if (++stop_sleeps == 3) stopping->loader_busy = 0;
+  };
+  state->loader_busy = 1;
+  viewer_stop(*state);
+  EXPECT_EQ(stop_sleeps.load(), 3);
+}
+
+// Waits (bounded) for a condition the worker thread makes true.
+template <typename Condition>
+bool eventually(Condition condition) {
+  for (int i = 0; i < 1000; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST_F(WorkerFixture, TheRealThreadServesKeysAndStops) {
+  pictures({"a.bmp", "b.bmp", "c.bmp"});
+  state = viewing(root, 0);
+  std::strcpy(state->settings.image_path, (root / "a.bmp").c_str());
+  // The thread body as start_viewer_thread runs it, but joined here: Qt's
+  // bookkeeping for a thread that used it runs at that thread's exit, which
+  // only a join orders before the test's own end.
+  std::thread worker(viewer_thread, std::ref(*state));
+  request_rebuild(*state);
+  EXPECT_TRUE(eventually(
+      [&] { return state->request_pending.load() == 0 && state->request_kind.load() == 2; }));
+  step_forward(*state);
+  EXPECT_TRUE(eventually([&] {
+    std::lock_guard<std::mutex> hold(state->shared_text_lock);
+    return std::string(state->settings.image_path) == (root / "b.bmp").string();
+  }));
+  EXPECT_TRUE(eventually([&] { return state->request_pending.load() == 0; }));
+  state->stop_counter = kStopRequested;
+  wake_worker(*state);
+  EXPECT_TRUE(eventually([] { return !headless_commands().empty(); }));
+  EXPECT_EQ(state->stop_counter.load(), 667u);
+  EXPECT_EQ(headless_commands(), std::vector<std::int32_t>{kCommandWorkerStopped});
+  worker.join();
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+// The stepping keys against the worker's serving of their requests.
+#include <gtest/gtest.h>
+
+#include "../navigation/tree_support.h"
+#include "navigation/navigation.h"
+#include "platform/headless/headless_desktop.h"
+#include "shell/shell.h"
+
+using namespace tree;
+
+namespace {
+
+struct KeysFixture : ::testing::Test {
+  fs::path root = make_root();
+  StatePtr state;
+
+  void SetUp() override { headless_reset(); }
+  void TearDown() override {
+    headless_reset();
+    fs::remove_all(root);
+  }
+  // A folder of n files (names sort in index order), listed in the mode.
+  void folder(int n, std::uint32_t mode) {
+    for (int i = 0; i < n; ++i) put_file(root / ("f" + std::to_string(1000 + i) + ".bmp"));
+    state = viewing(root, mode);
+    queue_draws(*state, {1}, static_cast<std::uint32_t>(n));  // a random build starts at slot 0
+    request_rebuild(*state);
+    serve();
+  }
+  void serve() {
+    if (state->request_pending.load() == 1) serve_request(*state);
+    state->request_pending = 0;
+  }
+  int after(void (*key)(AppState&), int from, bool shift = false) {
+    state->current_index = from;
+    headless_set_shift(shift ? 1 : 0);
+    key(*state);
+    serve();
+    return state->current_index.load();
+  }
+};
+
+TEST_F(KeysFixture, LinearStepsWrapAtBothEnds) {
+  folder(5, 0);
+  EXPECT_EQ(after(step_back, 0), 4);
+  EXPECT_EQ(after(step_forward, 4), 0);
+  EXPECT_EQ(after(step_back, 3), 2);
+  EXPECT_EQ(after(step_back, 1), 0);
+  EXPECT_EQ(after(step_forward, 1), 2);
+}
+
+TEST_F(KeysFixture, OneFileStaysOnIt) {
+  folder(1, 0);
+  EXPECT_EQ(after(step_back, 0), 0);
+  EXPECT_EQ(after(step_forward, 0), 0);
+  EXPECT_EQ(after(step_forward, 0, true), 0);
+}
+
+TEST_F(KeysFixture, ShiftPagesInLinearModes) {
+  folder(50, 1);
+  ASSERT_EQ(state->page_step.load(), 10u);
+  EXPECT_EQ(after(step_forward, 45, true), 49);
+  EXPECT_EQ(after(step_forward, 30, true), 41);
+  EXPECT_EQ(after(step_back, 5, true), 0);
+  EXPECT_EQ(after(step_back, 30, true), 19);
+  EXPECT_EQ(after(request_next_image, 30, true), 41);
+}
+
+TEST_F(KeysFixture, RandomHistoryBackAndForth) {
+  folder(10, 2);
+  // Three forward steps with known draws: slots 3, 6, 8.
+  queue_draws(*state, {4, 7, 9}, 10);
+  for (int i = 0; i < 3; ++i) after(step_forward, state->current_index.load());
+  EXPECT_EQ(state->current_index.load(), 8);
+  EXPECT_EQ(state->history[2].load(), 0);  // shown before the draws
+  EXPECT_EQ(state->history[0].load(), 6);
+  EXPECT_EQ(state->history[1].load(), 3);
+  // Back steps revisit them, newest first; Shift changes nothing in random modes.
+  headless_set_shift(1);
+  step_back(*state);
+  serve();
+  EXPECT_EQ(state->current_index.load(), 6);
+  EXPECT_EQ(state->history[99].load(), -1);
+  EXPECT_EQ(after(step_back, 6, true), 3);
+  EXPECT_EQ(after(step_back, 3), 0);
+  // Beyond this run's steps the zeros give the first file.
+  EXPECT_EQ(after(step_back, 0), 0);
+  EXPECT_EQ(state->history[0].load(), 0);
+  // Forward after back pushes the current file again.
+  queue_draws(*state, {2}, 10);
+  EXPECT_EQ(after(step_forward, 0), 1);
+  EXPECT_EQ(state->history[0].load(), 0);
+  EXPECT_EQ(after(step_back, 1), 0);
+}
+
+TEST_F(KeysFixture, EmptiedHistorySlotsReachTheFrontAndDraw) {
+  folder(10, 2);
+  for (int i = 0; i < 100; ++i) after(step_back, 0);
+  EXPECT_EQ(state->history[0].load(), -1);
+  queue_draws(*state, {6}, 10);
+  EXPECT_EQ(after(step_back, 0), 5);  // -1 from the front: a random draw
+}
+
+}  // namespace
