@@ -13,20 +13,6 @@ namespace {
 constexpr std::uint32_t kRecentPicks = 100;
 constexpr std::uint32_t kMaxDraws = 101;
 
-// Folder + "/" + name, the root not doubled. 0 when the path would not fit a
-// slot: such an entry is skipped, never cut.
-bool join_path(const char* folder, const char* name, char path[kPathBytes]) {
-  const std::uint32_t folder_length = length_of_text(folder);
-  const bool root = folder_length == 1 && folder[0] == '/';
-  if (std::uint64_t{folder_length} + (root ? 0 : 1) + length_of_text(name) >= kPathBytes) {
-    return false;
-  }
-  copy_text(folder, path);
-  if (!root) append_text(path, "/");
-  append_text(path, name);
-  return true;
-}
-
 // Name order: ASCII letters without case, ties by bytes; so "Linear" steps
 // through a folder alphabetically and subfolders come where their names fall.
 bool name_before(const FolderEntry& a, const FolderEntry& b) {
@@ -78,7 +64,15 @@ std::uint32_t scan_folder(AppState& state, std::uint32_t count, PathSlot* list,
                           const char* folder) {
   if (count > kFolderLimit) return count;
   std::vector<FolderEntry> entries;
-  if (read_folder(folder, &entries) != 0) return count;
+  FolderIdentity identity{};
+  if (read_folder(folder, &entries, &identity) != 0) return count;
+  // A catalog drive's scan stays on its file system; a backup never
+  // collects its own backup root.
+  if (state.scan_device != 0 && identity.device != state.scan_device) return count;
+  if (state.backup_skip_device != 0 && identity.device == state.backup_skip_device &&
+      identity.inode == state.backup_skip_inode) {
+    return count;
+  }
   std::sort(entries.begin(), entries.end(), name_before);
   for (const FolderEntry& entry : entries) {
     count = scan_entry(state, entry.kind, entry.name.c_str(), count, folder, list);
@@ -94,7 +88,7 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
     // Asked first, so a folder named "low" costs a draw in every mode.
     const bool admitted = admit_subfolder(state, name) == 1;
     const std::uint32_t mode = read_shared(state.settings.select_mode);
-    if (admitted && (mode == 1 || mode == 3) && join_path(folder, name, path)) {
+    if (admitted && (mode == 1 || mode == 3) && join_path(folder, name, path) == 1) {
       count = scan_folder(state, count, list, path);
     }
     return count;
@@ -102,7 +96,7 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
   if (kind != kFolderEntryFile) return count;
   switch (state.scan_mode.load()) {
     case 1: {
-      if (image_type_of(state, name) == 0 || !join_path(folder, name, path)) return count;
+      if (image_type_of(state, name) == 0 || join_path(folder, name, path) == 0) return count;
       copy_text(path, list[count]);
       std::lock_guard<std::mutex> hold(state.shared_text_lock);
       if (std::strcmp(path, state.settings.image_path) == 0) {
@@ -114,7 +108,7 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
       return state.catalog_add_file != nullptr ? state.catalog_add_file(state, folder, name, count)
                                                : count;
     case 3:
-      if (!join_path(folder, name, path)) return count;
+      if (join_path(folder, name, path) == 0) return count;
       copy_text(path, list[count]);
       return count + 1;
     default:

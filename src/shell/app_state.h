@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "catalog/list_file.h"
+
 // Every path and most working texts live in buffers of this size.
 constexpr std::uint32_t kPathBytes = 600;
 // Entries of the recent-folders list.
@@ -100,7 +102,6 @@ static_assert(sizeof(BitmapHeader) == 44);
 // Platform objects the state holds; each platform layer defines them.
 struct PlatformBitmap;
 struct PlatformWindow;
-struct ListFile;
 
 // Record of the "Select File..." dialog, filled just before use.
 struct OpenFileRequest {
@@ -178,8 +179,14 @@ struct AppState {
   // The catalog's per-file step of a scan in scan mode 2; returns the new count.
   std::uint32_t (*catalog_add_file)(AppState& state, const char* folder, const char* name,
                                     std::uint32_t count) = nullptr;
-  ListFile* catalog = nullptr;
-  char* catalog_log = nullptr;
+  ListFile catalog;             // open only while a catalog build or a backup runs
+  char* catalog_log = nullptr;  // the running build's log text
+  // While not 0, scans stay on the file system with this device number (a
+  // catalog drive); while backup_skip_device is not 0, they skip the folder
+  // with that device and inode (the backup root).
+  std::uint64_t scan_device = 0;
+  std::uint64_t backup_skip_device = 0;
+  std::uint64_t backup_skip_inode = 0;
 };
 
 // Settings words that one thread writes while the other reads them

@@ -109,3 +109,51 @@ std::int32_t last_separator(const char* path) {
   const char* found = std::strrchr(path, '/');
   return found == nullptr ? -1 : static_cast<std::int32_t>(found - path);
 }
+
+namespace {
+
+constexpr std::uint32_t kPathBytes = 600;
+
+}  // namespace
+
+std::int32_t join_path(const char* folder, const char* name, char* path) {
+  const std::uint32_t folder_length = length_of_text(folder);
+  const bool root = folder_length == 1 && folder[0] == '/';
+  if (std::uint64_t{folder_length} + (root ? 0 : 1) + length_of_text(name) >= kPathBytes) return 0;
+  copy_text(folder, path);
+  if (!root) append_text(path, "/");
+  append_text(path, name);
+  return 1;
+}
+
+std::int32_t normalise_path(const char* path, const char* current, char* result) {
+  if (path[0] == '\0') return 0;
+  // Components are appended to result as "/name"; ".." cuts the last one.
+  std::uint32_t length = 0;
+  auto take = [&](const char* text) {
+    while (*text != '\0') {
+      while (*text == '/') ++text;
+      const char* end = text;
+      while (*end != '\0' && *end != '/') ++end;
+      const std::uint32_t size = static_cast<std::uint32_t>(end - text);
+      if (size == 1 && text[0] == '.') {
+        // the same folder
+      } else if (size == 2 && text[0] == '.' && text[1] == '.') {
+        while (length > 0 && result[length - 1] != '/') --length;
+        if (length > 0) --length;  // never above the root
+      } else if (size > 0) {
+        if (length + 1 + size >= kPathBytes) return false;
+        result[length++] = '/';
+        std::memcpy(result + length, text, size);
+        length += size;
+      }
+      text = end;
+    }
+    return true;
+  };
+  if (path[0] != '/' && !take(current)) return 0;
+  if (!take(path)) return 0;
+  if (length == 0) result[length++] = '/';
+  result[length] = '\0';
+  return 1;
+}

@@ -34,3 +34,13 @@ void copy_bytes(const void* source, void* destination, std::uint32_t count);
 // 0-based index of the last '/' in path, or -1 when it has none. The characters
 // before it name the folder, the ones after it the name.
 std::int32_t last_separator(const char* path);
+
+// Writes folder + "/" + name into path (600 bytes), the root "/" not doubled
+// and "" standing for the root. 1, or 0 when the result would not fit: a path
+// is never cut.
+std::int32_t join_path(const char* folder, const char* name, char* path);
+// Writes path made absolute (relative to current, itself absolute) and
+// normalised into result (600 bytes): "." and ".." resolved, repeated and
+// trailing separators dropped; links are kept as written. 1, or 0 when path
+// is empty or the result would not fit.
+std::int32_t normalise_path(const char* path, const char* current, char* result);

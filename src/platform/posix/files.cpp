@@ -7,14 +7,17 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "platform/files.h"
+#include "platform/mounts.h"
 
 namespace {
 
@@ -117,19 +120,7 @@ int volume_is_removable(const char* path) {
   }
   struct stat info {};
   if (stat(path, &info) != 0) return 0;
-  // The block device's removable attribute; a partition carries it on its disk.
-  char device[64];
-  std::snprintf(device, sizeof device, "/sys/dev/block/%u:%u", major(info.st_dev),
-                minor(info.st_dev));
-  char device_path[PATH_MAX];
-  if (realpath(device, device_path) == nullptr) return 0;  // no block device: tmpfs, overlay...
-  const std::string partition = std::string(device_path) + "/partition";
-  const std::string disk =
-      access(partition.c_str(), F_OK) == 0 ? folder_of(device_path) : std::string(device_path);
-  const std::string attribute = disk + "/removable";
-  char flag = '0';
-  const std::int64_t got = file_read_start(attribute.c_str(), &flag, 1);
-  return got == 1 && flag == '1' ? 1 : 0;
+  return block_device_removable(major(info.st_dev), minor(info.st_dev));
 }
 
 namespace {
@@ -196,16 +187,19 @@ std::uint32_t kind_of(int folder_fd, const dirent* entry) {
 
 }  // namespace
 
-int read_folder(const char* folder, std::vector<FolderEntry>* entries) {
+int read_folder(const char* folder, std::vector<FolderEntry>* entries, FolderIdentity* identity) {
   entries->clear();
   // "" stands for the root: paths formed from it read "/name".
   const int fd =
       open(folder[0] == '\0' ? "/" : folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
-  if (is_pseudo_file_system(fd)) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || is_pseudo_file_system(fd)) {
     close(fd);
     return -1;
   }
+  *identity = FolderIdentity{static_cast<std::uint64_t>(info.st_dev),
+                             static_cast<std::uint64_t>(info.st_ino)};
   DIR* listing = fdopendir(fd);
   if (listing == nullptr) {
     close(fd);
@@ -224,4 +218,165 @@ std::int64_t stat_file_size(const char* path) {
   struct stat info {};
   if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
   return static_cast<std::int64_t>(info.st_size);
+}
+
+int folder_identity(const char* folder, FolderIdentity* identity) {
+  struct stat info {};
+  if (stat(folder, &info) != 0 || !S_ISDIR(info.st_mode)) return -1;
+  *identity = FolderIdentity{static_cast<std::uint64_t>(info.st_dev),
+                             static_cast<std::uint64_t>(info.st_ino)};
+  return 0;
+}
+
+void make_folder(const char* path) {
+  mkdir(path, 0755);
+}
+
+namespace {
+
+// Seconds between 1601-01-01 and 1970-01-01.
+constexpr std::uint64_t kEpochOffsetSeconds = 11644473600ull;
+
+std::uint64_t file_time_of(const timespec& time) {
+  return (static_cast<std::uint64_t>(time.tv_sec) + kEpochOffsetSeconds) * 10000000ull +
+         static_cast<std::uint64_t>(time.tv_nsec) / 100;
+}
+
+}  // namespace
+
+int file_write_time(const char* path, std::uint64_t* time) {
+  struct stat info {};
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  *time = file_time_of(info.st_mtim);
+  return 0;
+}
+
+std::uint64_t system_time_now() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return file_time_of(now);
+}
+
+namespace {
+
+// Copies the open regular file in into out, to its end.
+bool copy_contents(int in, int out) {
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t got = read(in, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if (!write_all(out, buffer, static_cast<std::uint64_t>(got))) return false;
+  }
+}
+
+}  // namespace
+
+int copy_file_replacing(const char* source, const char* destination) {
+  const int in = open_regular_for_reading(source);
+  if (in < 0) return -1;
+  struct stat info {};
+  fstat(in, &info);
+  std::string temporary = std::string(destination) + ".tessmira-XXXXXX";
+  const int out = mkstemp(temporary.data());
+  if (out < 0) {
+    close(in);
+    return -1;
+  }
+  const timespec times[2] = {info.st_atim, info.st_mtim};
+  const bool done =
+      copy_contents(in, out) && fchmod(out, info.st_mode & 07777) == 0 && futimens(out, times) == 0;
+  close(in);
+  const bool closed = close(out) == 0;
+  if (!done || !closed || rename(temporary.c_str(), destination) != 0) {
+    unlink(temporary.c_str());
+    return -1;
+  }
+  return 0;
+}
+
+namespace {
+
+bool remove_tree(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) return errno == ENOENT;
+  if (!S_ISDIR(info.st_mode)) return unlink(path.c_str()) == 0;
+  DIR* listing = opendir(path.c_str());
+  if (listing == nullptr) return false;
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(listing)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+      names.emplace_back(entry->d_name);
+    }
+  }
+  closedir(listing);
+  bool removed = true;
+  for (const std::string& name : names) removed = remove_tree(path + "/" + name) && removed;
+  return rmdir(path.c_str()) == 0 && removed;
+}
+
+// Copies a tree (files, folders, links) across file systems, then removes it.
+bool copy_then_remove(const std::string& from, const std::string& to) {
+  struct stat info {};
+  if (lstat(from.c_str(), &info) != 0) return false;
+  if (S_ISDIR(info.st_mode)) {
+    mkdir(to.c_str(), info.st_mode & 07777);
+    return move_merging(from.c_str(), to.c_str()) == 0 && rmdir(from.c_str()) == 0;
+  }
+  if (S_ISLNK(info.st_mode)) {
+    std::string target(static_cast<std::size_t>(info.st_size) + 1, '\0');
+    const ssize_t length = readlink(from.c_str(), target.data(), target.size());
+    if (length < 0) return false;
+    target.resize(static_cast<std::size_t>(length));
+    remove_tree(to);
+    return symlink(target.c_str(), to.c_str()) == 0 && unlink(from.c_str()) == 0;
+  }
+  return copy_file_replacing(from.c_str(), to.c_str()) == 0 && unlink(from.c_str()) == 0;
+}
+
+// Moves one entry onto its place in the target folder, merging folders.
+bool move_entry(const std::string& from, const std::string& to) {
+  struct stat source {};
+  struct stat target {};
+  if (lstat(from.c_str(), &source) != 0) return false;
+  const bool target_exists = lstat(to.c_str(), &target) == 0;
+  if (S_ISDIR(source.st_mode) && target_exists && S_ISDIR(target.st_mode)) {
+    return move_merging(from.c_str(), to.c_str()) == 0 && rmdir(from.c_str()) == 0;
+  }
+  // A folder replaces a file and a file a folder, as a move over it would.
+  if (target_exists && S_ISDIR(source.st_mode) != S_ISDIR(target.st_mode)) remove_tree(to);
+  if (rename(from.c_str(), to.c_str()) == 0) return true;
+  return errno == EXDEV && copy_then_remove(from, to);
+}
+
+}  // namespace
+
+int move_merging(const char* from, const char* to) {
+  DIR* listing = opendir(from);
+  if (listing == nullptr) return errno == ENOENT ? 0 : -1;  // no generation: nothing to move
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(listing)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+      names.emplace_back(entry->d_name);
+    }
+  }
+  closedir(listing);
+  if (names.empty()) return 0;
+  if (make_folders(to) != 0) return -1;
+  bool moved = true;
+  for (const std::string& name : names) {
+    moved = move_entry(std::string(from) + "/" + name, std::string(to) + "/" + name) && moved;
+  }
+  return moved ? 0 : -1;
+}
+
+int is_folder(const char* path) {
+  struct stat info {};
+  return stat(path, &info) == 0 && S_ISDIR(info.st_mode) ? 1 : 0;
+}
+
+std::int32_t current_folder(char* destination, std::uint32_t size) {
+  if (getcwd(destination, size) == nullptr) return -1;
+  return static_cast<std::int32_t>(std::strlen(destination));
 }

@@ -1,0 +1,71 @@
+// The catalog: "TesmiCat.lbf" in the data folder, one record per file found on
+// the machine's fixed, network and RAM drives, which also carries the
+// backup's per-file backup times.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "shell/app_state.h"
+
+inline constexpr char kCatalogFileName[] = "TesmiCat.lbf";
+// Fields of a catalog record.
+constexpr std::uint32_t kCatalogPath = 1;
+constexpr std::uint32_t kCatalogSize = 2;
+constexpr std::uint32_t kCatalogBackupHigh = 5;
+constexpr std::uint32_t kCatalogBackupLow = 6;
+// Bytes of the build's log; past kLogLimit characters its head is dropped.
+constexpr std::uint32_t kCatalogLogBytes = 10240000;
+constexpr std::uint32_t kCatalogLogLimit = 10000000;
+constexpr std::uint32_t kCatalogLogTrim = 100000;
+
+// Drive types, as the mount table is classified.
+enum DriveType : std::uint32_t {
+  DRIVE_UNKNOWN = 0,
+  DRIVE_NO_ROOT = 1,
+  DRIVE_REMOVABLE = 2,
+  DRIVE_FIXED = 3,
+  DRIVE_REMOTE = 4,
+  DRIVE_CDROM = 5,
+  DRIVE_RAMDISK = 6,
+};
+
+struct Drive {
+  std::string mount_point;  // as the log shows it: "/" or "/home"
+  std::uint32_t type;
+};
+
+// Every mount of a mountinfo text in mount-point order, classified; mounts
+// hidden under a later mount on the same point are left out. removable tells
+// whether a block device (major, minor) is removable.
+std::vector<Drive> classify_mounts(const std::string& mountinfo,
+                                   int (*removable)(std::uint32_t major, std::uint32_t minor));
+// Of those, the drives a build scans: fixed, network and RAM disks, without
+// bind mounts of what another scanned mount already shows.
+std::vector<Drive> scanned_drives(const std::string& mountinfo,
+                                  int (*removable)(std::uint32_t major, std::uint32_t minor));
+
+// Makes sure the catalog is open, mapped and writable: reuses a catalog that
+// opens, creates one when the file is missing or no list file, and leaves a
+// file held by another process alone (the catalog then stays closed).
+void catalog_open(AppState& state);
+// Creates an empty catalog (slot 0 taken and freed) at the catalog's path and
+// maps it writable. Returns its base, or null.
+std::uint8_t* catalog_create(AppState& state);
+// The scan's step for one file in scan mode 2: adds a record with the path and
+// size unless the path is listed already. Returns the new count (50,000
+// becomes 99,980, so a drive adds at most about 50,000 files a build).
+std::uint32_t catalog_add_file(AppState& state, const char* folder, const char* name,
+                               std::uint32_t count);
+// Receives the whole log text after every line.
+using CatalogLogSink = void (*)(void* context, const char* log);
+// Appends "\r\n" and line to the log, trimming its head past 10,000,000
+// characters, and shows the log through the sink.
+void catalog_log_line(AppState& state, const char* line, CatalogLogSink sink, void* context);
+// The whole build over the given drives: open, claim the scan, sort, then a
+// log line and a scan of each drive on its own file system.
+void catalog_build_drives(AppState& state, const std::vector<Drive>& drives, CatalogLogSink sink,
+                          void* context);
+// The build over the machine's mount table.
+void catalog_build(AppState& state, CatalogLogSink sink, void* context);

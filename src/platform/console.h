@@ -1,0 +1,9 @@
+// The terminal the program was started from, for the command-line switches.
+#pragma once
+
+// Writes text to standard output.
+void console_out(const char* text);
+// Writes text to standard error.
+void console_error(const char* text);
+// 1 when standard error is a terminal (progress is shown only there).
+int console_error_is_terminal();

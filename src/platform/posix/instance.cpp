@@ -1,0 +1,30 @@
+// POSIX single-instance lock: claim_instance_lock, an flock held until exit.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "platform/instance.h"
+
+int claim_instance_lock(const char* name) {
+  // Per user: the runtime folder is the user's own; /tmp needs the uid.
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  struct stat info {};
+  std::string path;
+  if (runtime != nullptr && runtime[0] == '/' && stat(runtime, &info) == 0 &&
+      S_ISDIR(info.st_mode)) {
+    path = std::string(runtime) + "/" + name;
+  } else {
+    path = std::string("/tmp/") + name + "-" + std::to_string(getuid());
+  }
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return 1;  // kept open: held for life
+  const int error = errno;
+  close(fd);
+  return error == EWOULDBLOCK ? 0 : -1;
+}

@@ -1,0 +1,192 @@
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/console.h"
+#include "platform/files.h"
+#include "platform/instance.h"
+#include "settings/settings.h"
+#include "shell/shell.h"
+#include "text/text.h"
+
+namespace {
+
+constexpr char kQuotesInside = static_cast<char>(0xFE);
+constexpr char kVersionText[] = "Tessmira 1.0\n";
+constexpr char kUsageText[] =
+    "Usage: tessmira [IMAGE]\n"
+    "       tessmira /b=FOLDER | --backup=FOLDER\n"
+    "       tessmira /r | --rotate\n"
+    "\n"
+    "With an image, shows it and steps through its folder; with no argument,\n"
+    "reopens where the last run left off.\n"
+    "  /b=FOLDER   copy the new and changed files of FOLDER's tree into the\n"
+    "              newest backup generation F0 (also /B=)\n"
+    "  /r          rotate the backup generations F0 to F9 and FX\n"
+    "  --help      show this text\n"
+    "  --version   show the version\n";
+
+// Exit statuses: a switch's work done, failed, or a usage error.
+constexpr int kExitDone = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+void say(const char* text) {
+  console_error("tessmira: ");
+  console_error(text);
+  console_error("\n");
+}
+
+void show_progress(const BackupReport& report) {
+  if (!console_error_is_terminal()) return;
+  char line[96];
+  std::snprintf(line, sizeof line, "\r%u files examined, %u copied", report.examined,
+                report.copied);
+  console_error(line);
+}
+
+int run_backup(AppState& state, const char* folder, bool already_running) {
+  if (already_running) {
+    say("another Tessmira is running; no backup was made");
+    return kExitFailed;
+  }
+  BackupReport report;
+  const std::int32_t status = backup_folder(state, folder, &report, show_progress);
+  if (console_error_is_terminal() && report.examined > 0) console_error("\n");
+  if (report.problem[0] != '\0') {
+    std::string message = "no backup was made: ";
+    say((message + report.problem).c_str());
+    return kExitFailed;
+  }
+  char line[96];
+  if (report.failed == 0) {
+    std::snprintf(line, sizeof line, "%u files copied\n", report.copied);
+  } else {
+    std::snprintf(line, sizeof line, "%u files copied, %u failed\n", report.copied, report.failed);
+  }
+  console_out(line);
+  return status == 0 ? kExitDone : kExitFailed;
+}
+
+int run_rotation(AppState& state) {
+  char generation[4];
+  const std::int32_t status = rotate_backups(state, generation);
+  // The counter moved on either way; keep it.
+  const bool saved = save_settings(state) == 0;
+  if (status != 0) {
+    say((std::string("the backup generation ") + generation + " could not be moved").c_str());
+    return kExitFailed;
+  }
+  if (!saved) {
+    say("the settings could not be saved");
+    return kExitFailed;
+  }
+  return kExitDone;
+}
+
+// The image named on the command line: its folder is viewed, the folder
+// viewed before goes into the recent folders.
+void take_image(AppState& state, const char* argument) {
+  char current[kPathBytes];
+  char absolute[kPathBytes];
+  if (current_folder(current, sizeof current) >= 0 &&
+      normalise_path(argument, current, absolute) == 1 && stat_file_size(absolute) >= 0) {
+    copy_text(absolute, state.settings.image_path);
+  }
+  char folder[kPathBytes];
+  copy_text(state.settings.image_path, folder);
+  strip_to_folder(folder);
+  remember_folder(state, state.settings.view_folder);
+  copy_text(folder, state.settings.view_folder);
+}
+
+}  // namespace
+
+std::int32_t get_command_argument(const char* command_line, std::uint32_t index,
+                                  char* destination) {
+  std::string line = command_line;
+  std::size_t quotes = 0;
+  for (const char c : line) quotes += c == '"';
+  if (quotes % 2 != 0) return kArgumentOddQuotes;
+  bool quoted = false;
+  for (char& c : line) {
+    if (c == '\t') c = ' ';
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (quoted && c == ' ') {
+      c = kQuotesInside;
+    }
+  }
+  std::size_t at = line.find_first_not_of(' ');
+  if (at == std::string::npos) at = line.size();
+  for (std::uint32_t skipped = 0; skipped < index; ++skipped) {
+    const std::size_t end = line.find(' ', at);
+    // Ended inside this argument: there is no next one. A run of blanks at
+    // the very end starts one more, empty argument.
+    if (end == std::string::npos) {
+      destination[0] = '\0';
+      return kArgumentMissing;
+    }
+    at = line.find_first_not_of(' ', end);
+    if (at == std::string::npos) at = line.size();
+  }
+  std::size_t end = line.find(' ', at);
+  if (end == std::string::npos) end = line.size();
+  std::string argument;
+  for (std::size_t i = at; i < end; ++i) {
+    if (line[i] == '"') continue;
+    argument.push_back(line[i] == kQuotesInside ? ' ' : line[i]);
+  }
+  if (argument.size() >= kPathBytes) return kArgumentOddQuotes;
+  copy_text(argument.c_str(), destination);
+  return argument.empty() ? kArgumentEmpty : kArgumentCopied;
+}
+
+int program_entry(int argc, char** argv) {
+  // The state lives as long as the process; the worker thread is never joined.
+  static AppState state;
+  const bool already_running = claim_instance_lock("Tessmira.exe") == 0;
+  choose_data_folder(state);
+  load_settings(state);
+
+  for (int number = 1;; ++number) {
+    if (number >= argc) break;
+    std::string word = argv[number];
+    if (word.size() >= kPathBytes) {
+      say("an argument longer than 599 bytes is ignored");
+      continue;
+    }
+    if (word.empty()) break;  // an empty argument ends the command line
+    if (word == "--help") {
+      console_out(kUsageText);
+      return kExitDone;
+    }
+    if (word == "--version") {
+      console_out(kVersionText);
+      return kExitDone;
+    }
+    if (word.rfind("--backup=", 0) == 0) word = "/b=" + word.substr(9);
+    if (word == "--rotate") word = "/r";
+    char prefix[4] = {};
+    std::strncpy(prefix, word.c_str(), 3);
+    lower_text(prefix);
+    if (std::strcmp(prefix, "/b=") == 0) {
+      if (word.size() == 3) {
+        say("/b= needs a folder: /b=FOLDER");
+        return kExitUsage;
+      }
+      return run_backup(state, word.c_str() + 3, already_running);
+    }
+    // Exactly "/r": "/run/..." and "/root/..." are image paths.
+    if (word == "/r") {
+      if (already_running) continue;
+      return run_rotation(state);
+    }
+    if (word.size() >= 2) {
+      take_image(state, word.c_str());
+      break;
+    }
+  }
+  say("the viewer window is not built yet: only the /b= and /r switches work");
+  return kExitUsage;
+}
