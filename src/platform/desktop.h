@@ -16,3 +16,30 @@ void desktop_request_repaint(PlatformWindow* window);
 void desktop_post_command(PlatformWindow* window, std::int32_t command);
 // 1 while a Shift key is held.
 int desktop_shift_held();
+
+// Opens the desktop session for the viewer (the Qt application). 1, or 0
+// when there is no display, with why in reason (at least 200 bytes).
+int desktop_open(int argc, char** argv, char* reason);
+// The primary screen's size in logical pixels.
+void desktop_screen_size(std::int32_t* width, std::int32_t* height);
+// Creates the main window, hidden, titled "Tessmira 1.0", with its client area
+// at the given logical geometry. Its events go to the core's handlers.
+PlatformWindow* desktop_create_window(AppState& state, std::int32_t x, std::int32_t y,
+                                      std::int32_t width, std::int32_t height);
+// Shows the window: at placement when it is valid (its show state decides
+// normal, minimised or maximised), else where it was created; full screen
+// when full_screen is 1. 1 when the placement was used, 0 when it was not.
+int desktop_show_window(PlatformWindow* window, const WindowPlacement* placement,
+                        std::uint32_t full_screen);
+// Runs the event loop until the main window is destroyed.
+void desktop_run(AppState& state);
+// Destroys the window; the event loop then ends.
+void desktop_destroy_window(PlatformWindow* window);
+// Posts a close request, as the window's close button makes one.
+void desktop_post_close(PlatformWindow* window);
+// Whole-window opacity alpha / 255; 255 is opaque.
+void desktop_set_opacity(PlatformWindow* window, std::uint32_t alpha);
+// Keeps the window above others (1) or not (0).
+void desktop_set_topmost(PlatformWindow* window, std::uint32_t on_top);
+// Full screen (1) or back to the normal state (0).
+void desktop_set_full_screen(PlatformWindow* window, std::uint32_t full_screen);

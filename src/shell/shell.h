@@ -31,3 +31,30 @@ std::int32_t get_command_argument(const char* command_line, std::uint32_t index,
 // The program: start-up, the command line (the backup switches run and end
 // here), then the viewer. Returns the process's exit status.
 int program_entry(int argc, char** argv);
+
+// The main window's handlers, called by the window layer for its events.
+
+// Width and height of the first window for a screen: 800 x 600 on screens
+// larger than that, else 640 x 480.
+void initial_window_size(std::int32_t screen_width, std::int32_t screen_height, std::int32_t* width,
+                         std::int32_t* height);
+// Creation: translucency, topmost and the auto-advance interval as saved.
+void window_created(AppState& state);
+// A new client size (device pixels): the back buffer is built anew.
+void handle_resize(AppState& state, std::int32_t width, std::int32_t height);
+// The pointer moved (client device pixels, kept as unsigned 16-bit values, so
+// positions left of or above the window arrive above 60000).
+void handle_mouse_move(AppState& state, int left_button_down, std::int32_t x, std::int32_t y);
+// The left button was released: ends a drag, or asks for the next image.
+void handle_button_up(AppState& state);
+// The wheel turned: during a drag, one zoom level per notch within 1..5.
+// Returns 1 when it was used.
+int handle_wheel(AppState& state, std::int32_t delta);
+// A close request (close button, Esc, session end): the stop handshake.
+void handle_close(AppState& state);
+// Shows the file at path at once and views its folder. A path of 1 character
+// or fewer, or one that does not fit 599 bytes, is ignored. 1 when taken.
+int open_image_file(AppState& state, const char* path);
+// The key table: F1, Esc, Delete, Left, Right, Space.
+enum class ViewerKey { f1, escape, del, left, right, space };
+void handle_key(AppState& state, ViewerKey key);

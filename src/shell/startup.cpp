@@ -1,8 +1,11 @@
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "navigation/navigation.h"
 #include "platform/console.h"
+#include "platform/desktop.h"
 #include "platform/files.h"
 #include "platform/instance.h"
 #include "settings/settings.h"
@@ -100,6 +103,36 @@ void take_image(AppState& state, const char* argument) {
   copy_text(folder, state.settings.view_folder);
 }
 
+int run_viewer(AppState& state, int argc, char** argv, bool settings_loaded) {
+  char reason[256];
+  if (!desktop_open(argc, argv, reason)) {
+    say(reason);
+    return kExitFailed;
+  }
+  // Window opacity is always available here.
+  state.translucency_available = 1;
+  std::int32_t screen_width = 0;
+  std::int32_t screen_height = 0;
+  desktop_screen_size(&screen_width, &screen_height);
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  initial_window_size(screen_width, screen_height, &width, &height);
+  state.main_window = desktop_create_window(state, (screen_width - width) / 2,
+                                            (screen_height - height) / 2, width, height);
+  window_created(state);
+  start_viewer_thread(state);
+  request_rebuild(state);
+  desktop_show_window(state.main_window,
+                      settings_loaded ? &state.settings.window_placement : nullptr,
+                      state.settings.full_screen);
+  desktop_run(state);
+  // The worker is never joined: it may still be waiting for a load when a
+  // forced close ends the loop. End here, without running the destructors of
+  // what it may still be using.
+  std::fflush(nullptr);
+  std::_Exit(kExitDone);
+}
+
 }  // namespace
 
 std::int32_t get_command_argument(const char* command_line, std::uint32_t index,
@@ -147,7 +180,7 @@ int program_entry(int argc, char** argv) {
   static AppState state;
   const bool already_running = claim_instance_lock("Tessmira.exe") == 0;
   choose_data_folder(state);
-  load_settings(state);
+  const bool settings_loaded = load_settings(state) == 0;
 
   for (int number = 1;; ++number) {
     if (number >= argc) break;
@@ -187,6 +220,5 @@ int program_entry(int argc, char** argv) {
       break;
     }
   }
-  say("the viewer window is not built yet: only the /b= and /r switches work");
-  return kExitUsage;
+  return run_viewer(state, argc, argv, settings_loaded);
 }

@@ -1,5 +1,5 @@
-// Headless desktop: desktop_set_title, desktop_request_repaint and
-// desktop_post_command recorded instead of shown; desktop_shift_held as set.
+// Headless desktop: every desktop_* call recorded instead of shown, so the
+// core's window handling runs in tests without a display.
 #include <atomic>
 #include <mutex>
 
@@ -11,8 +11,15 @@ namespace {
 std::mutex record_lock;
 std::vector<std::string> titles;
 std::vector<std::int32_t> commands;
+std::vector<std::string> calls;
 int repaints = 0;
 std::atomic<int> shift_held{0};
+PlatformWindow* the_window = reinterpret_cast<PlatformWindow*>(&titles);
+
+void note(const std::string& call) {
+  std::lock_guard<std::mutex> hold(record_lock);
+  calls.push_back(call);
+}
 
 }  // namespace
 
@@ -35,6 +42,58 @@ int desktop_shift_held() {
   return shift_held.load();
 }
 
+int desktop_open(int, char**, char* reason) {
+  reason[0] = '\0';
+  return 1;
+}
+
+void desktop_screen_size(std::int32_t* width, std::int32_t* height) {
+  *width = 1024;
+  *height = 768;
+}
+
+PlatformWindow* desktop_create_window(AppState&, std::int32_t x, std::int32_t y, std::int32_t width,
+                                      std::int32_t height) {
+  note("create " + std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(width) + "x" +
+       std::to_string(height));
+  return the_window;
+}
+
+int desktop_show_window(PlatformWindow*, const WindowPlacement* placement,
+                        std::uint32_t full_screen) {
+  note(std::string("show") + (placement != nullptr ? " placed" : "") +
+       (full_screen == 1 ? " full" : ""));
+  return placement != nullptr ? 1 : 0;
+}
+
+void desktop_run(AppState&) {
+  note("run");
+}
+
+void desktop_destroy_window(PlatformWindow*) {
+  note("destroy");
+}
+
+void desktop_post_close(PlatformWindow*) {
+  note("close");
+}
+
+void desktop_set_opacity(PlatformWindow*, std::uint32_t alpha) {
+  note("opacity " + std::to_string(alpha));
+}
+
+void desktop_set_topmost(PlatformWindow*, std::uint32_t on_top) {
+  note("topmost " + std::to_string(on_top));
+}
+
+void desktop_set_full_screen(PlatformWindow*, std::uint32_t full_screen) {
+  note("full screen " + std::to_string(full_screen));
+}
+
+PlatformWindow* headless_window() {
+  return the_window;
+}
+
 std::vector<std::string> headless_titles() {
   std::lock_guard<std::mutex> hold(record_lock);
   return titles;
@@ -43,6 +102,11 @@ std::vector<std::string> headless_titles() {
 std::vector<std::int32_t> headless_commands() {
   std::lock_guard<std::mutex> hold(record_lock);
   return commands;
+}
+
+std::vector<std::string> headless_calls() {
+  std::lock_guard<std::mutex> hold(record_lock);
+  return calls;
 }
 
 int headless_repaints() {
@@ -58,6 +122,7 @@ void headless_reset() {
   std::lock_guard<std::mutex> hold(record_lock);
   titles.clear();
   commands.clear();
+  calls.clear();
   repaints = 0;
   shift_held = 0;
 }

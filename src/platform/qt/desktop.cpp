@@ -1,0 +1,329 @@
+// Qt desktop: the main window as one QWidget whose events call the core's
+// handlers, the application event filter for the keys, and the desktop_*
+// functions. Calls from the worker thread never touch a widget: they are
+// posted to a dispatcher object that lives as long as the process and are
+// carried out on the window thread, or dropped once the window is gone.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDropEvent>
+#include <QEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QPainter>
+#include <QScreen>
+#include <QSessionManager>
+#include <QThread>
+#include <QUrl>
+#include <QWidget>
+#include <cstdlib>
+#include <cstring>
+
+#include "commands/commands.h"
+#include "image/image.h"
+#include "platform/desktop.h"
+#include "platform/qt/qt_window.h"
+#include "shell/shell.h"
+
+namespace {
+
+AppState* viewer_state = nullptr;
+
+// Events posted to the dispatcher.
+enum PostedKind { kPostedTitle, kPostedRepaint, kPostedCommand, kPostedClose };
+
+struct PostedEvent : QEvent {
+  static QEvent::Type type() {
+    static const int registered = QEvent::registerEventType();
+    return static_cast<QEvent::Type>(registered);
+  }
+  PostedEvent(PostedKind kind, std::int32_t command, QByteArray text)
+      : QEvent(type()), kind(kind), command(command), text(std::move(text)) {}
+  PostedKind kind;
+  std::int32_t command;
+  QByteArray text;
+};
+
+QWidget* live_widget() {
+  return viewer_state != nullptr && viewer_state->main_window != nullptr
+             ? viewer_state->main_window->widget
+             : nullptr;
+}
+
+struct Dispatcher : QObject {
+  bool event(QEvent* event) override {
+    if (event->type() != PostedEvent::type()) return QObject::event(event);
+    const auto* posted = static_cast<PostedEvent*>(event);
+    QWidget* widget = live_widget();
+    if (widget == nullptr) return true;  // the window is gone: dropped
+    switch (posted->kind) {
+      case kPostedTitle:
+        widget->setWindowTitle(QString::fromLocal8Bit(posted->text));
+        break;
+      case kPostedRepaint:
+        widget->update();
+        break;
+      case kPostedCommand:
+        handle_command(*viewer_state, posted->command);
+        break;
+      case kPostedClose:
+        handle_close(*viewer_state);
+        break;
+    }
+    return true;
+  }
+};
+
+// Never destroyed: a late post from the worker always finds it.
+Dispatcher* dispatcher = nullptr;
+
+void post(PostedKind kind, std::int32_t command = 0, QByteArray text = {}) {
+  if (dispatcher != nullptr) {
+    QCoreApplication::postEvent(dispatcher, new PostedEvent(kind, command, std::move(text)));
+  }
+}
+
+bool on_window_thread() {
+  return QCoreApplication::instance() != nullptr &&
+         QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+std::int32_t device(QWidget* widget, int logical) {
+  return static_cast<std::int32_t>(logical * widget->devicePixelRatioF() + 0.5);
+}
+
+struct ViewerWidget : QWidget {
+  PlatformWindow record;
+
+  ViewerWidget() {
+    record.widget = this;
+    setObjectName("Kestrelo");
+    setAcceptDrops(true);
+    setMouseTracking(false);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setWindowTitle("Tessmira 1.0");
+    setWindowIcon(QIcon(":/tessmira.png"));
+  }
+
+  void resizeEvent(QResizeEvent*) override {
+    record.device_pixel_ratio = devicePixelRatioF();
+    handle_resize(*viewer_state, device(this, width()), device(this, height()));
+  }
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    record.painter = &painter;
+    record.device_pixel_ratio = devicePixelRatioF();
+    paint_window(*viewer_state);
+    record.painter = nullptr;
+  }
+  void mouseMoveEvent(QMouseEvent* event) override {
+    const QPointF at = event->position() * devicePixelRatioF();
+    handle_mouse_move(*viewer_state, (event->buttons() & Qt::LeftButton) != 0,
+                      static_cast<std::int32_t>(at.x()), static_cast<std::int32_t>(at.y()));
+  }
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton) handle_button_up(*viewer_state);
+  }
+  void wheelEvent(QWheelEvent* event) override {
+    const int delta = event->angleDelta().y();
+    if (delta == 0 || !handle_wheel(*viewer_state, delta)) event->ignore();
+  }
+  void closeEvent(QCloseEvent* event) override {
+    // The window is destroyed only by command 2071, at the end of the handshake.
+    event->ignore();
+    handle_close(*viewer_state);
+  }
+  void dragEnterEvent(QDragEnterEvent* event) override {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+  }
+  void dropEvent(QDropEvent* event) override {
+    // The first local file of the drop; the others are ignored.
+    for (const QUrl& url : event->mimeData()->urls()) {
+      if (!url.isLocalFile()) continue;
+      const QByteArray path = QFile::encodeName(url.toLocalFile());
+      open_image_file(*viewer_state, path.constData());
+      event->acceptProposedAction();
+      return;
+    }
+  }
+};
+
+// Sees key presses for the main window before they are delivered; dialogs
+// and other windows keep their own keys.
+struct KeyFilter : QObject {
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    QWidget* widget = live_widget();
+    // The press reaches the window and then the widget; act on it once.
+    if (widget == nullptr || watched != widget) return false;
+    static const struct {
+      int key;
+      ViewerKey action;
+    } table[] = {{Qt::Key_F1, ViewerKey::f1},       {Qt::Key_Escape, ViewerKey::escape},
+                 {Qt::Key_Delete, ViewerKey::del},  {Qt::Key_Left, ViewerKey::left},
+                 {Qt::Key_Right, ViewerKey::right}, {Qt::Key_Space, ViewerKey::space}};
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    for (const auto& entry : table) {
+      if (entry.key == key) handle_key(*viewer_state, entry.action);
+    }
+    return false;
+  }
+};
+
+bool placement_fits_a_screen(const QRect& rect) {
+  if (rect.width() <= 0 || rect.height() <= 0) return false;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    if (screen->geometry().intersects(rect)) return true;
+  }
+  return false;
+}
+
+int read_placement(const PlatformWindow* window, WindowPlacement* placement) {
+  const QWidget* widget = window->widget;
+  if (widget == nullptr) return 0;
+  // The normal rectangle is the window's geometry in its normal state, also
+  // while it is maximised or full screen.
+  const QRect normal =
+      widget->normalGeometry().isValid() ? widget->normalGeometry() : widget->geometry();
+  *placement = WindowPlacement{};
+  placement->length = sizeof(WindowPlacement);
+  placement->show_state = widget->isMinimized() ? 2 : widget->isMaximized() ? 3 : 1;
+  placement->normal_left = normal.left();
+  placement->normal_top = normal.top();
+  placement->normal_right = normal.left() + normal.width();
+  placement->normal_bottom = normal.top() + normal.height();
+  return 1;
+}
+
+}  // namespace
+
+int desktop_open(int argc, char** argv, char* reason) {
+  // Window placement, stay-on-top and the pointer outside the window need X11
+  // (XWayland on a Wayland session); a user's own choice is kept.
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || display[0] == '\0') {
+      std::strcpy(reason,
+                  "no display to open the viewer on (DISPLAY is not set); without one, run it "
+                  "under a virtual display: xvfb-run -a tessmira IMAGE");
+      return 0;
+    }
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+  }
+  static int arguments = argc;
+  new QApplication(arguments, argv);  // lives as long as the process
+  dispatcher = new Dispatcher;
+  qApp->installEventFilter(new KeyFilter);
+  // The session manager's quit request is a close request like any other.
+  QObject::connect(qApp, &QGuiApplication::commitDataRequest, [](QSessionManager&) {
+    if (viewer_state != nullptr && viewer_state->main_window != nullptr) {
+      handle_close(*viewer_state);
+    }
+  });
+  return 1;
+}
+
+void desktop_screen_size(std::int32_t* width, std::int32_t* height) {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const QSize size = screen != nullptr ? screen->size() : QSize(1024, 768);
+  *width = size.width();
+  *height = size.height();
+}
+
+PlatformWindow* desktop_create_window(AppState& state, std::int32_t x, std::int32_t y,
+                                      std::int32_t width, std::int32_t height) {
+  viewer_state = &state;
+  auto* widget = new ViewerWidget;
+  widget->setGeometry(x, y, width, height);
+  state.placement_reader = read_placement;
+  return &widget->record;
+}
+
+int desktop_show_window(PlatformWindow* window, const WindowPlacement* placement,
+                        std::uint32_t full_screen) {
+  QWidget* widget = window->widget;
+  bool used = false;
+  if (placement != nullptr) {
+    const QRect normal(placement->normal_left, placement->normal_top,
+                       placement->normal_right - placement->normal_left,
+                       placement->normal_bottom - placement->normal_top);
+    if (placement_fits_a_screen(normal)) {
+      widget->setGeometry(normal);
+      used = true;
+    }
+  }
+  if (full_screen == 1) {
+    widget->showFullScreen();
+  } else if (used && placement->show_state == 3) {
+    widget->showMaximized();
+  } else if (used && placement->show_state == 2) {
+    widget->showMinimized();
+  } else {
+    widget->show();
+  }
+  return used ? 1 : 0;
+}
+
+void desktop_run(AppState&) {
+  QApplication::exec();
+}
+
+void desktop_destroy_window(PlatformWindow* window) {
+  if (window == nullptr || viewer_state == nullptr) return;
+  QWidget* widget = window->widget;
+  viewer_state->main_window = nullptr;
+  viewer_state->placement_reader = nullptr;
+  widget->hide();
+  widget->deleteLater();
+  QCoreApplication::quit();
+}
+
+void desktop_post_close(PlatformWindow*) {
+  post(kPostedClose);
+}
+
+void desktop_set_title(PlatformWindow* window, const char* title) {
+  if (window == nullptr) return;
+  if (on_window_thread()) {
+    if (QWidget* widget = live_widget()) widget->setWindowTitle(QString::fromLocal8Bit(title));
+    return;
+  }
+  post(kPostedTitle, 0, QByteArray(title));
+}
+
+void desktop_request_repaint(PlatformWindow*) {
+  post(kPostedRepaint);
+}
+
+void desktop_post_command(PlatformWindow*, std::int32_t command) {
+  post(kPostedCommand, command);
+}
+
+int desktop_shift_held() {
+  return (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier) != 0 ? 1 : 0;
+}
+
+void desktop_set_opacity(PlatformWindow* window, std::uint32_t alpha) {
+  if (window != nullptr) window->widget->setWindowOpacity(alpha / 255.0);
+}
+
+void desktop_set_topmost(PlatformWindow* window, std::uint32_t on_top) {
+  if (window == nullptr) return;
+  QWidget* widget = window->widget;
+  const bool visible = widget->isVisible();
+  widget->setWindowFlag(Qt::WindowStaysOnTopHint, on_top == 1);
+  if (visible) widget->show();  // changing flags hides a shown window
+}
+
+void desktop_set_full_screen(PlatformWindow* window, std::uint32_t full_screen) {
+  if (window == nullptr) return;
+  if (full_screen == 1) {
+    window->widget->showFullScreen();
+  } else {
+    window->widget->showNormal();
+  }
+}

@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# End-to-end run of the real viewer under Xvfb with openbox: keys, clicks, the
+# magnifier, closing and reopening where it was, and a screenshot.
+#   viewer_e2e.sh TESSMIRA_BINARY SAMPLES_FOLDER
+set -u
+binary=${1:?binary}
+samples=${2:?samples folder}
+work=$(mktemp -d /tmp/tessmira-e2e-XXXXXX)
+fails=0
+passes=0
+cleanup() {
+  [ -n "${viewer:-}" ] && kill -9 "$viewer" 2>/dev/null
+  [ -n "${wm:-}" ] && kill "$wm" 2>/dev/null
+  [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+check() {  # check NAME EXPECTED ACTUAL
+  if [ "$2" = "$3" ]; then
+    passes=$((passes + 1))
+  else
+    fails=$((fails + 1))
+    printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+  fi
+}
+
+# A display of our own, its number chosen by the server.
+exec 3<> "$work/display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -n1 "$work/display")"
+openbox >/dev/null 2>&1 &
+wm=$!
+sleep 0.5
+
+# The program in a folder of its own; HOME and the runtime folder are ours.
+mkdir -p "$work/prog" "$work/home" "$work/run" "$work/pictures"
+chmod 700 "$work/run"
+cp "$binary" "$work/prog/tessmira"
+cp "$samples"/* "$work/pictures/"
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
+unset XDG_DATA_HOME XDG_CONFIG_HOME QT_QPA_PLATFORM
+pics="$work/pictures"
+
+start() {  # start [ARGUMENT]: runs the viewer and waits for its window
+  "$work/prog/tessmira" "$@" >"$work/viewer.log" 2>&1 &
+  viewer=$!
+  window=""
+  for _ in $(seq 100); do
+    window=$(xdotool search --onlyvisible --pid "$viewer" 2>/dev/null | head -n1)
+    [ -n "$window" ] && break
+    sleep 0.1
+  done
+  [ -n "$window" ] || { echo "FAIL no window"; cat "$work/viewer.log"; exit 1; }
+}
+title() { xdotool getwindowname "$window" 2>/dev/null; }
+wait_title() {  # wait_title EXPECTED: waits up to 10 s for the title
+  for _ in $(seq 100); do [ "$(title)" = "$1" ] && break; sleep 0.1; done
+  title
+}
+key() { xdotool key --window "$window" "$@"; }
+set_mode() {  # set_mode N: select_mode in the settings file (block offset 0)
+  printf "\\x$(printf %02x "$1")\\x00\\x00\\x00" |
+    dd of="$work/prog/dTesmi.dat" bs=1 seek=8 conv=notrunc status=none
+}
+close_viewer() {
+  key Escape
+  # The window may be gone before the release arrives; never leave the key down.
+  xdotool keyup Escape 2>/dev/null
+  for _ in $(seq 100); do kill -0 "$viewer" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$viewer" 2>/dev/null; then check "Esc ends the viewer" "ended" "running"; fi
+  viewer=""
+}
+name() { echo "$pics/$1 ($2) $pics $3 Files - Tessmira 1.0"; }
+
+# First run: Deep Random (the default), one image named on the command line.
+start "$pics/01-dusk.jpg"
+check "random-mode title" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' 6)" \
+  "$(wait_title "$(name 01-dusk.jpg '1600 x 1000 @ 50%' 6)")"
+close_viewer
+check "settings file written" "10008" "$(stat -c %s "$work/prog/dTesmi.dat" 2>/dev/null)"
+
+# Linear mode from the settings; the window reopens at the last image.
+set_mode 0
+start
+t1="$(name 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6')"
+check "linear title on reopening" "$t1" "$(wait_title "$t1")"
+key Right
+check "Right" "$(name 02-tall.jpg '600 x 1200 @ 50%' '2 of 6')" \
+  "$(wait_title "$(name 02-tall.jpg '600 x 1200 @ 50%' '2 of 6')")"
+key space
+check "Space" "$(name 03-tiny.jpg '120 x 90 @ 666%' '3 of 6')" \
+  "$(wait_title "$(name 03-tiny.jpg '120 x 90 @ 666%' '3 of 6')")"
+key Left
+check "Left" "$(name 02-tall.jpg '600 x 1200 @ 50%' '2 of 6')" \
+  "$(wait_title "$(name 02-tall.jpg '600 x 1200 @ 50%' '2 of 6')")"
+key Left Left
+sleep 1
+key Left
+check "Left from the first wraps to the last" "$(name 06-wide.gif '900 x 200 @ 88%' '6 of 6')" \
+  "$(wait_title "$(name 06-wide.gif '900 x 200 @ 88%' '6 of 6')")"
+key shift+Right
+check "Shift+Right past the end stays on the last" \
+  "$(name 06-wide.gif '900 x 200 @ 88%' '6 of 6')" \
+  "$(wait_title "$(name 06-wide.gif '900 x 200 @ 88%' '6 of 6')")"
+
+# A plain click shows the next image; a drag magnifies without stepping.
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove --window "$window" 300 200 click 1
+check "click" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6')" \
+  "$(wait_title "$(name 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6')")"
+xdotool mousemove --window "$window" 300 200 mousedown 1
+xdotool mousemove --window "$window" 320 220
+check "drag doubles the scale" "$(name 01-dusk.jpg '1600 x 1000 @ 100%' '1 of 6')" \
+  "$(wait_title "$(name 01-dusk.jpg '1600 x 1000 @ 100%' '1 of 6')")"
+xdotool click 4 click 4
+check "wheel zooms in" "$(name 01-dusk.jpg '1600 x 1000 @ 400%' '1 of 6')" \
+  "$(wait_title "$(name 01-dusk.jpg '1600 x 1000 @ 400%' '1 of 6')")"
+xdotool mouseup 1
+check "release ends the drag, no step" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6')" \
+  "$(wait_title "$(name 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6')")"
+xdotool click 4
+sleep 0.5
+check "wheel without a drag does nothing" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6')" "$(title)"
+
+# The picture is centred on black.
+sleep 0.5
+import -window "$window" "$work/shot.png" 2>/dev/null
+pixel() { convert "$work/shot.png" -format "%[pixel:p{$1,$2}]" info: 2>/dev/null; }
+black="srgb(0,0,0)"
+check "top left corner black" "$black" "$(pixel 2 2 | sed 's/^black$/srgb(0,0,0)/')"
+check "bottom right corner black" "$black" \
+  "$(pixel $((WIDTH - 3)) $((HEIGHT - 3)) | sed 's/^black$/srgb(0,0,0)/')"
+check "centre shows the image" "yes" \
+  "$([ "$(pixel $((WIDTH / 2)) $((HEIGHT / 2)) | sed 's/^black$/srgb(0,0,0)/')" != "$black" ] && echo yes)"
+
+# Move and resize, close, and reopen at the same place on the same image.
+xdotool windowsize "$window" 700 500
+xdotool windowmove "$window" 120 90
+sleep 0.5
+before=$(xdotool getwindowgeometry "$window" | tail -n2)
+close_viewer
+start
+check "reopens on the last image" "$(name 01-dusk.jpg '1600 x 1000 @ 43%' '1 of 6')" \
+  "$(wait_title "$(name 01-dusk.jpg '1600 x 1000 @ 43%' '1 of 6')")"
+check "reopens at the saved placement" "$before" "$(xdotool getwindowgeometry "$window" | tail -n2)"
+
+# A second instance still opens a window of its own.
+first=$viewer
+first_window=$window
+start "$pics/04-dunes.bmp"
+check "second instance has a window" "yes" "$([ "$window" != "$first_window" ] && echo yes)"
+check "second instance shows its image" "$(name 04-dunes.bmp '320 x 200 @ 218%' '4 of 6')" \
+  "$(wait_title "$(name 04-dunes.bmp '320 x 200 @ 218%' '4 of 6')")"
+close_viewer
+viewer=$first
+window=$first_window
+close_viewer
+
+echo "$passes passed, $fails failed"
+[ "$fails" -eq 0 ]
