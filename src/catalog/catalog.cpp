@@ -201,6 +201,8 @@ void catalog_open(AppState& state) {
 
 std::uint32_t catalog_add_file(AppState& state, const char* folder, const char* name,
                                std::uint32_t count) {
+  // Asked to stop: the scan winds up as it does at its limit.
+  if (state.catalog_cancel.load() != 0) return kListLimit;
   ListFile& catalog = state.catalog;
   char path[kPathBytes];
   if (join_path(folder, name, path) == 0) return count;
@@ -213,6 +215,7 @@ std::uint32_t catalog_add_file(AppState& state, const char* folder, const char* 
   list_put_field(catalog, static_cast<std::uint32_t>(slot), kCatalogPath);
   catalog.number_value = static_cast<std::int32_t>(file_size(path));
   list_put_field(catalog, static_cast<std::uint32_t>(slot), kCatalogSize);
+  state.catalog_added.fetch_add(1);
   ++count;
   return count == kCatalogJumpAt ? kFolderLimit : count;
 }
@@ -242,6 +245,7 @@ void catalog_build_drives(AppState& state, const std::vector<Drive>& drives, Cat
   list_sort(state.catalog, kCatalogPath);
   state.catalog_log = static_cast<char*>(std::calloc(kCatalogLogBytes, 1));
   for (const Drive& drive : drives) {
+    if (state.catalog_cancel.load() != 0) break;
     FolderIdentity identity{};
     if (folder_identity(drive.mount_point.c_str(), &identity) != 0) continue;
     catalog_log_line(state, drive.mount_point.c_str(), sink, context);

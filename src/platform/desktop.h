@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "shell/app_state.h"
 
@@ -43,3 +44,29 @@ void desktop_set_opacity(PlatformWindow* window, std::uint32_t alpha);
 void desktop_set_topmost(PlatformWindow* window, std::uint32_t on_top);
 // Full screen (1) or back to the normal state (0).
 void desktop_set_full_screen(PlatformWindow* window, std::uint32_t full_screen);
+
+// A menu shown at the pointer, right-aligned to it. Returns the chosen id, or
+// 0 when it was dismissed.
+struct MenuItem;
+std::int32_t desktop_track_menu(PlatformWindow* window, const std::vector<MenuItem>& items);
+// Opens a file or folder with the desktop's default application, never
+// through a shell. 1 when the desktop took it.
+int desktop_open_with_default(const char* path);
+// The folder chooser titled "Choose Folder". 1 with the chosen folder in
+// destination (600 bytes), 0 when cancelled or when its path would not fit.
+int desktop_choose_folder(PlatformWindow* window, char* destination);
+// The "Select File..." dialog, opened at buffer's file (600 bytes), with the
+// four filters; *filter_index is the filter shown first and receives the one
+// chosen. 1 with the chosen file's path in buffer, else 0.
+int desktop_choose_file(PlatformWindow* window, char* buffer, std::int32_t* filter_index);
+// A modal Yes/No question. 1 for Yes.
+int desktop_ask_yes_no(PlatformWindow* window, const char* title, const char* text);
+// Tells the user something went wrong.
+void desktop_show_error(PlatformWindow* window, const char* title, const char* text);
+// Moves a file to the desktop's trash. 1 when it is there; 0 when it was not
+// moved, with nothing deleted for good.
+int desktop_move_to_trash(const char* path);
+// The modal About box.
+void desktop_about_box(AppState& state);
+// The modal "Results Report" dialog, running the catalog build while it shows.
+void desktop_catalog_report(AppState& state);

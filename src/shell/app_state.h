@@ -181,6 +181,10 @@ struct AppState {
                                     std::uint32_t count) = nullptr;
   ListFile catalog;             // open only while a catalog build or a backup runs
   char* catalog_log = nullptr;  // the running build's log text
+  // Files the running catalog build has added, for its progress display, and
+  // a request to wind the build up early (the session is ending).
+  std::atomic<std::uint32_t> catalog_added{0};
+  std::atomic<std::int32_t> catalog_cancel{0};
   // While not 0, scans stay on the file system with this device number (a
   // catalog drive); while backup_skip_device is not 0, they skip the folder
   // with that device and inode (the backup root).

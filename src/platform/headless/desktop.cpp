@@ -3,6 +3,9 @@
 #include <atomic>
 #include <mutex>
 
+#include <cstring>
+
+#include "commands/commands.h"
 #include "platform/desktop.h"
 #include "platform/headless/headless_desktop.h"
 
@@ -119,10 +122,83 @@ void headless_set_shift(int held) {
 }
 
 void headless_reset() {
+  headless_script(0, 1, 1, "");
   std::lock_guard<std::mutex> hold(record_lock);
   titles.clear();
   commands.clear();
   calls.clear();
   repaints = 0;
   shift_held = 0;
+}
+
+namespace {
+
+std::int32_t menu_choice = 0;
+std::vector<MenuItem> last_menu;
+int answer_yes = 1;
+int trash_works = 1;
+std::string chosen_path;
+
+}  // namespace
+
+std::int32_t desktop_track_menu(PlatformWindow*, const std::vector<MenuItem>& items) {
+  std::lock_guard<std::mutex> hold(record_lock);
+  last_menu = items;
+  return menu_choice;
+}
+
+int desktop_open_with_default(const char* path) {
+  note(std::string("open ") + path);
+  return 1;
+}
+
+int desktop_choose_folder(PlatformWindow*, char* destination) {
+  note("choose folder");
+  if (chosen_path.empty() || chosen_path.size() >= kPathBytes) return 0;
+  std::strcpy(destination, chosen_path.c_str());
+  return 1;
+}
+
+int desktop_choose_file(PlatformWindow*, char* buffer, std::int32_t* filter_index) {
+  note(std::string("choose file at ") + buffer + " filter " + std::to_string(*filter_index));
+  if (chosen_path.empty() || chosen_path.size() >= kPathBytes) return 0;
+  std::strcpy(buffer, chosen_path.c_str());
+  return 1;
+}
+
+int desktop_ask_yes_no(PlatformWindow*, const char* title, const char* text) {
+  note(std::string("ask ") + title + ": " + text);
+  return answer_yes;
+}
+
+void desktop_show_error(PlatformWindow*, const char* title, const char* text) {
+  note(std::string("error ") + title + ": " + text);
+}
+
+int desktop_move_to_trash(const char* path) {
+  note(std::string("trash ") + path);
+  return trash_works;
+}
+
+void desktop_about_box(AppState& state) {
+  state.about_open = 1;
+  note("about");
+  state.about_open = 0;
+}
+
+void desktop_catalog_report(AppState&) {
+  note("catalog report");
+}
+
+void headless_script(std::int32_t menu, int yes, int trash, const std::string& chosen) {
+  std::lock_guard<std::mutex> hold(record_lock);
+  menu_choice = menu;
+  answer_yes = yes;
+  trash_works = trash;
+  chosen_path = chosen;
+}
+
+std::vector<MenuItem> headless_last_menu() {
+  std::lock_guard<std::mutex> hold(record_lock);
+  return last_menu;
 }

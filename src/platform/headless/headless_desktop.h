@@ -18,5 +18,12 @@ PlatformWindow* headless_window();
 int headless_repaints();
 // Makes desktop_shift_held answer held (1) or not (0).
 void headless_set_shift(int held);
+// Scripts the user: the menu id chosen (0 dismisses), the answer to
+// questions (1 Yes), whether the trash works, and the folder or file chosen
+// in the choosers ("" cancels).
+void headless_script(std::int32_t menu, int yes, int trash, const std::string& chosen);
+// The menu shown last.
+struct MenuItem;
+std::vector<MenuItem> headless_last_menu();
 // Forgets the recorded calls and releases Shift.
 void headless_reset();

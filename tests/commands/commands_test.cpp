@@ -1,0 +1,251 @@
+// Every command against the headless desktop.
+#include "commands/commands.h"
+
+#include <gtest/gtest.h>
+
+#include "../navigation/tree_support.h"
+#include "navigation/navigation.h"
+#include "platform/headless/headless_desktop.h"
+#include "shell/shell.h"
+
+using namespace tree;
+
+namespace {
+
+struct CommandFixture : ::testing::Test {
+  fs::path root = make_root();
+  StatePtr state = viewing(root, 0);
+  void SetUp() override {
+    headless_reset();
+    state->main_window = headless_window();
+  }
+  void TearDown() override {
+    headless_reset();
+    fs::remove_all(root);
+  }
+  std::string view() const { return state->settings.view_folder; }
+  void serve() {
+    if (state->request_pending.load() == 1) serve_request(*state);
+    state->request_pending = 0;
+  }
+  bool rebuild_asked() {
+    const bool asked = state->rebuild_wanted.load() == 1 && state->request_pending.load() == 1;
+    state->rebuild_wanted = 0;
+    state->request_pending = 0;
+    return asked;
+  }
+};
+
+std::vector<std::string> texts(const std::vector<MenuItem>& items) {
+  std::vector<std::string> out;
+  for (const MenuItem& item : items)
+    out.push_back(item.id == 0 && item.items.empty() ? "-" : item.text);
+  return out;
+}
+
+std::vector<std::int32_t> checked_ids(const std::vector<MenuItem>& items) {
+  std::vector<std::int32_t> out;
+  for (const MenuItem& item : items) {
+    if (item.checked) out.push_back(item.id);
+    for (const std::int32_t id : checked_ids(item.items)) out.push_back(id);
+  }
+  return out;
+}
+
+TEST_F(CommandFixture, MenuFollowsTheStateAndItsTables) {
+  auto menu = build_context_menu(*state);
+  EXPECT_EQ(texts(menu), (std::vector<std::string>{"About",
+                                                   "Help",
+                                                   "-",
+                                                   "Delete File",
+                                                   "Execute",
+                                                   "-",
+                                                   "Select File...",
+                                                   "Select Folder...",
+                                                   "Recent Folders",
+                                                   "Change to current directory",
+                                                   "Change to lower directory",
+                                                   "Open Current Dir",
+                                                   "Resync List",
+                                                   "-",
+                                                   "Auto Advance",
+                                                   "Select Mode",
+                                                   "-",
+                                                   "Transparent",
+                                                   "On Top",
+                                                   "Full Screen",
+                                                   "Settings",
+                                                   "-",
+                                                   "Catalog",
+                                                   "-",
+                                                   "Exit"}));
+  const std::vector<std::int32_t> ids = {2000, 2001, 0,    2014, 2015, 0, 2073, 2009, 0,
+                                         2004, 2006, 2007, 2016, 0,    0, 0,    0,    2017,
+                                         2018, 2074, 0,    0,    2005, 0, 2002};
+  for (std::size_t i = 0; i < ids.size(); ++i) EXPECT_EQ(menu[i].id, ids[i]) << i;
+  ASSERT_EQ(menu[8].items.size(), 10u);  // ten recent folders, even empty ones
+  EXPECT_EQ(menu[8].items[9].id, 2059);
+  EXPECT_EQ(texts(menu[14].items),
+            (std::vector<std::string>{"Off", "5 Seconds", "10 Seconds", "20 Seconds", "30 Seconds",
+                                      "45 Seconds", "60 Seconds"}));
+  EXPECT_EQ(texts(menu[15].items),
+            (std::vector<std::string>{"Linear", "Deep Linear", "Random", "Deep Random"}));
+  EXPECT_EQ(menu[20].items[0].text, "Set file associations");
+  EXPECT_EQ(menu[20].items[0].id, 2072);
+  EXPECT_EQ(checked_ids(menu), (std::vector<std::int32_t>{2020, 2040}));
+
+  for (std::uint32_t mode = 0; mode < 4; ++mode) {
+    for (std::uint32_t advance = 0; advance < 8; ++advance) {
+      state->settings.select_mode = mode;
+      state->settings.advance_setting = advance;
+      std::vector<std::int32_t> expected;
+      if (advance <= 6) expected.push_back(2020 + static_cast<std::int32_t>(advance));
+      expected.push_back(2040 + static_cast<std::int32_t>(mode));
+      EXPECT_EQ(checked_ids(build_context_menu(*state)), expected) << mode << " " << advance;
+    }
+  }
+  state->settings.translucent = state->settings.always_on_top = state->settings.full_screen = 1;
+  std::strcpy(state->settings.recent_folders[2], "/pictures");
+  menu = build_context_menu(*state);
+  EXPECT_EQ(menu[8].items[2].text, "/pictures");
+  EXPECT_TRUE(menu[17].checked && menu[18].checked && menu[19].checked);
+
+  // A choice is posted to the window as its id.
+  headless_script(2016, 1, 1, "");
+  show_context_menu(*state);
+  EXPECT_EQ(headless_commands(), std::vector<std::int32_t>{2016});
+}
+
+TEST_F(CommandFixture, FolderCommands) {
+  std::strcpy(state->settings.view_folder, "/photos");
+  handle_command(*state, kCommandLowerFolder);
+  EXPECT_EQ(view(), "/");  // below the root: the root
+  EXPECT_TRUE(rebuild_asked());
+  handle_command(*state, kCommandLowerFolder);
+  EXPECT_EQ(view(), "/");  // the root stays
+
+  std::strcpy(state->settings.image_path, "/photos/2024/june/a.jpg");
+  state->settings.select_mode = 1;
+  handle_command(*state, kCommandCurrentFolder);
+  EXPECT_EQ(view(), "/photos/2024/june");
+  EXPECT_TRUE(rebuild_asked());
+
+  // Recent entry 3 while the viewed folder is not listed: it ends at entry 1.
+  for (int i = 0; i < 10; ++i) {
+    std::strcpy(state->settings.recent_folders[i], ("/r" + std::to_string(i)).c_str());
+  }
+  handle_command(*state, kCommandRecentFirst + 3);
+  EXPECT_EQ(view(), "/r3");
+  EXPECT_EQ(std::string(state->settings.recent_folders[0]), "/photos/2024/june");
+  EXPECT_EQ(std::string(state->settings.recent_folders[1]), "/r3");
+  EXPECT_EQ(std::string(state->settings.recent_folders[2]), "/r0");
+  EXPECT_TRUE(rebuild_asked());
+
+  // An empty entry makes the viewed folder empty: no list is built then.
+  std::memset(state->settings.recent_folders[9], 0, kPathBytes);
+  handle_command(*state, kCommandRecentFirst + 9);
+  EXPECT_EQ(view(), "");
+
+  headless_script(0, 1, 1, root.string());
+  handle_command(*state, kCommandSelectFolder);
+  EXPECT_EQ(view(), root.string());
+  EXPECT_EQ(std::string(state->settings.recent_folders[0]), "");
+  headless_script(0, 1, 1, "");  // cancelled: nothing changes
+  handle_command(*state, kCommandSelectFolder);
+  EXPECT_EQ(view(), root.string());
+}
+
+TEST_F(CommandFixture, ModesAndAutoAdvance) {
+  state->settings.select_mode = 2;
+  handle_command(*state, kCommandModeFirst + 2);  // the checked mode still rebuilds
+  EXPECT_TRUE(rebuild_asked());
+  handle_command(*state, kCommandModeFirst + 1);
+  EXPECT_EQ(state->settings.select_mode, 1u);
+  handle_command(*state, kCommandAdvanceFirst + 1);
+  EXPECT_EQ(state->advance_ticks.load(), 8u);
+  handle_command(*state, kCommandAdvanceFirst + 6);
+  EXPECT_EQ(state->advance_ticks.load(), 118u);
+  handle_command(*state, kCommandAdvanceFirst);
+  EXPECT_EQ(state->advance_ticks.load(), 0u);
+}
+
+TEST_F(CommandFixture, WindowToggles) {
+  state->settings.translucency_alpha = 125;
+  handle_command(*state, kCommandTransparent);
+  handle_command(*state, kCommandTransparent);
+  handle_command(*state, kCommandOnTop);
+  handle_command(*state, kCommandFullScreen);  // topmost whatever On Top says
+  handle_command(*state, kCommandOnTop);
+  handle_command(*state, kCommandFullScreen);  // back to On Top's setting (off)
+  EXPECT_EQ(headless_calls(),
+            (std::vector<std::string>{"opacity 125", "opacity 255", "topmost 1", "full screen 1",
+                                      "topmost 1", "topmost 0", "full screen 0", "topmost 0"}));
+  EXPECT_EQ(state->settings.translucent, 0u);
+  EXPECT_EQ(state->settings.full_screen, 0u);
+}
+
+TEST_F(CommandFixture, DeleteAsksThenTrashesAndShowsTheNextFile) {
+  for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) put_picture(root / name);
+  std::strcpy(state->settings.image_path, (root / "c.bmp").c_str());
+  request_rebuild(*state);
+  serve();
+  ASSERT_EQ(state->current_index.load(), 2);
+
+  headless_script(0, 0, 1, "");  // No: the file stays, the index still moves on
+  handle_command(*state, kCommandDelete);
+  EXPECT_EQ(state->current_index.load(), 0);
+  EXPECT_EQ(std::string(state->settings.image_path), (root / "c.bmp").string());
+  EXPECT_EQ(state->loader_busy.load(), 0);
+  EXPECT_EQ(headless_calls().back(),
+            "ask Tessmira 1.0: Move this file to the trash?\n" + (root / "c.bmp").string());
+
+  state->current_index = 2;
+  headless_script(0, 1, 1, "");  // Yes on the last file: the first comes next
+  handle_command(*state, kCommandDelete);
+  EXPECT_EQ(headless_calls().back(), "trash " + (root / "c.bmp").string());
+  EXPECT_EQ(std::string(state->settings.image_path), (root / "a.bmp").string());
+  EXPECT_TRUE(rebuild_asked());
+
+  headless_script(0, 1, 0, "");  // the trash fails: said so, the image stays
+  std::strcpy(state->settings.image_path, (root / "b.bmp").c_str());
+  handle_command(*state, kCommandDelete);
+  EXPECT_EQ(headless_calls().back().rfind("error", 0), 0u);
+  EXPECT_EQ(std::string(state->settings.image_path), (root / "b.bmp").string());
+}
+
+TEST_F(CommandFixture, SelectFileOpensAtTheImageOrInDocuments) {
+  setenv("HOME", root.c_str(), 1);
+  unsetenv("XDG_CONFIG_HOME");
+  std::strcpy(state->settings.image_path, (root / "gone.jpg").c_str());
+  state->open_file_request.filter_index = 2;
+  handle_command(*state, kCommandSelectFile);
+  EXPECT_EQ(headless_calls().back(),
+            "choose file at " + (root / "Documents").string() + " filter 2");
+  put_picture(root / "here.bmp");
+  std::strcpy(state->settings.image_path, (root / "here.bmp").c_str());
+  headless_script(0, 1, 1, (root / "here.bmp").string());
+  handle_command(*state, kCommandSelectFile);
+  EXPECT_EQ(headless_calls().front(),
+            "choose file at " + (root / "Documents").string() + " filter 2");
+  EXPECT_EQ(view(), root.string());
+  EXPECT_NE(state->pixel_buffer, nullptr);
+}
+
+TEST_F(CommandFixture, HelpAboutExecuteAndExit) {
+  std::strcpy(state->program_path, "/opt/tessmira/");
+  handle_command(*state, kCommandHelp);
+  EXPECT_EQ(headless_calls().back(), "open /opt/tessmira/ReadMe.htm");
+  std::strcpy(state->settings.image_path, "/x/y.jpg");
+  handle_command(*state, kCommandExecute);
+  EXPECT_EQ(headless_calls().back(), "open /x/y.jpg");
+  handle_command(*state, kCommandAbout);
+  EXPECT_EQ(headless_calls().back(), "about");
+  state->about_open = 1;  // one at a time
+  handle_command(*state, kCommandAbout);
+  EXPECT_EQ(headless_calls().back(), "about");
+  EXPECT_EQ(headless_calls().size(), 3u);
+  handle_command(*state, kCommandExit);
+  EXPECT_EQ(state->stop_counter.load(), 666u);
+}
+
+}  // namespace
