@@ -136,6 +136,67 @@ check "bottom right corner black" "$black" \
 check "centre shows the image" "yes" \
   "$([ "$(pixel $((WIDTH / 2)) $((HEIGHT / 2)) | sed 's/^black$/srgb(0,0,0)/')" != "$black" ] && echo yes)"
 
+# The context menu: right click, then the keyboard. Items in order: About,
+# Help, Delete File, Execute, Select File..., Select Folder..., Recent
+# Folders, Change to current directory, Change to lower directory, Open
+# Current Dir, Resync List, Auto Advance, Select Mode, Transparent, On Top,
+# Full Screen, Settings, Catalog, Exit.
+menu() {  # menu N [KEYS...]: opens the menu and goes down to item N
+  xdotool mousemove --window "$window" 200 150 click 3
+  sleep 0.4
+  local downs=()
+  for _ in $(seq "$1"); do downs+=(Down); done
+  shift
+  xdotool key --delay 30 "${downs[@]}" "$@"
+}
+find_window() {  # the window again: changing stay-on-top may recreate it
+  window=$(xdotool search --onlyvisible --pid "$viewer" 2>/dev/null | head -n1)
+}
+menu 13 Right Down Down Return
+check "Random drops the position" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' 6)" \
+  "$(wait_title "$(name 01-dusk.jpg '1600 x 1000 @ 50%' 6)")"
+menu 13 Right Return
+check "Linear brings it back" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6')" \
+  "$(wait_title "$(name 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6')")"
+menu 12 Right Down Return
+check "Auto Advance 5 Seconds steps by itself" "$(name 02-tall.jpg '600 x 1200 @ 50%' '2 of 6')" \
+  "$(wait_title "$(name 02-tall.jpg '600 x 1200 @ 50%' '2 of 6')")"
+menu 12 Right Return
+menu 14 Return
+sleep 0.5
+check "Transparent sets the opacity" "yes" \
+  "$(xprop -id "$window" _NET_WM_WINDOW_OPACITY | grep -q '= ' && echo yes)"
+menu 14 Return
+menu 16 Return
+sleep 1
+find_window
+state=$(xprop -id "$window" _NET_WM_STATE)
+check "Full Screen" "yes" "$(echo "$state" | grep -q FULLSCREEN && echo yes)"
+check "Full Screen stays on top" "yes" "$(echo "$state" | grep -q ABOVE && echo yes)"
+menu 16 Return
+sleep 1
+find_window
+check "leaving Full Screen returns to On Top off" "no" \
+  "$(xprop -id "$window" _NET_WM_STATE | grep -q -E 'FULLSCREEN|ABOVE' && echo yes || echo no)"
+
+# Delete: our own question; No keeps the file, Yes puts it in the trash.
+shown=$(title)
+key Delete
+sleep 0.8
+xdotool key n
+sleep 0.5
+check "No keeps the file" "yes" "$([ -f "$pics/02-tall.jpg" ] && echo yes)"
+key Delete
+sleep 0.8
+xdotool key y
+check "Yes moves the file to the trash" "yes" \
+  "$(for _ in $(seq 50); do [ -f "$HOME/.local/share/Trash/files/02-tall.jpg" ] && break; sleep 0.1; done
+     [ -f "$HOME/.local/share/Trash/files/02-tall.jpg" ] && [ ! -f "$pics/02-tall.jpg" ] && echo yes)"
+# The index moved on at the No already, so the file after the next one shows.
+for _ in $(seq 100); do title | grep -q "^$pics/04-dunes.bmp (" && break; sleep 0.1; done
+check "the next image is shown" "$pics/04-dunes.bmp 3 of 5" "$(title | sed 's/ (.*) .* \([0-9]* of [0-9]*\) Files.*/ \1/')"
+key Left
+
 # Move and resize, close, and reopen at the same place on the same image.
 xdotool windowsize "$window" 700 500
 xdotool windowmove "$window" 120 90
@@ -143,8 +204,8 @@ sleep 0.5
 before=$(xdotool getwindowgeometry "$window" | tail -n2)
 close_viewer
 start
-check "reopens on the last image" "$(name 01-dusk.jpg '1600 x 1000 @ 43%' '1 of 6')" \
-  "$(wait_title "$(name 01-dusk.jpg '1600 x 1000 @ 43%' '1 of 6')")"
+check "reopens on the last image" "$(name 03-tiny.jpg '120 x 90 @ 555%' '2 of 5')" \
+  "$(wait_title "$(name 03-tiny.jpg '120 x 90 @ 555%' '2 of 5')")"
 check "reopens at the saved placement" "$before" "$(xdotool getwindowgeometry "$window" | tail -n2)"
 
 # A second instance still opens a window of its own.
@@ -152,8 +213,8 @@ first=$viewer
 first_window=$window
 start "$pics/04-dunes.bmp"
 check "second instance has a window" "yes" "$([ "$window" != "$first_window" ] && echo yes)"
-check "second instance shows its image" "$(name 04-dunes.bmp '320 x 200 @ 218%' '4 of 6')" \
-  "$(wait_title "$(name 04-dunes.bmp '320 x 200 @ 218%' '4 of 6')")"
+check "second instance shows its image" "$(name 04-dunes.bmp '320 x 200 @ 218%' '3 of 5')" \
+  "$(wait_title "$(name 04-dunes.bmp '320 x 200 @ 218%' '3 of 5')")"
 close_viewer
 viewer=$first
 window=$first_window

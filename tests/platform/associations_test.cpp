@@ -21,12 +21,13 @@ std::string text_of(const fs::path& path) {
 }
 
 TEST(Associations, ExecPathsAreQuotedByTheDesktopEntryRules) {
-  EXPECT_EQ(desktop_exec_quote("/usr/local/lib/tessmira/tessmira"), "/usr/local/lib/tessmira/tessmira");
+  EXPECT_EQ(desktop_exec_quote("/usr/local/lib/tessmira/tessmira"),
+            "/usr/local/lib/tessmira/tessmira");
   EXPECT_EQ(desktop_exec_quote("/home/me/my apps/tessmira"), "\"/home/me/my apps/tessmira\"");
   // Inside quotes ", `, $ and \ are escaped; then every \ is doubled and % doubled.
   EXPECT_EQ(desktop_exec_quote("/a$b/c\"d/e\\f/100%"), "\"/a\\\\$b/c\\\\\"d/e\\\\\\\\f/100%%\"");
-  const std::string entry = desktop_entry_text("/opt/t m/tessmira", "/opt/t m/tessmira.png", "JPG",
-                                               "JPG File");
+  const std::string entry =
+      desktop_entry_text("/opt/t m/tessmira", "/opt/t m/tessmira.png", "JPG", "JPG File");
   EXPECT_EQ(entry,
             "[Desktop Entry]\nType=Application\nName=Tessmira\nComment=JPG File\n"
             "MimeType=image/jpeg;\nNoDisplay=true\nIcon=/opt/t m/tessmira.png\n"
@@ -58,7 +59,8 @@ TEST(Associations, RegisteredTypesAreTheDesktopsDefaults) {
   setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
   setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
   fs::create_directories(root / "config");
-  std::ofstream(root / "config/mimeapps.list") << "[Default Applications]\ntext/plain=gedit.desktop\n";
+  std::ofstream(root / "config/mimeapps.list")
+      << "[Default Applications]\ntext/plain=gedit.desktop\n";
   for (int run = 0; run < 2; ++run) {
     ASSERT_EQ(register_extension("/opt/tessmira/", "BMP", "BMP File"), 0);
     ASSERT_EQ(register_extension("/opt/tessmira/", "GIF", "GIF File"), 0);
