@@ -197,6 +197,24 @@ for _ in $(seq 100); do title | grep -q "^$pics/04-dunes.bmp (" && break; sleep 
 check "the next image is shown" "$pics/04-dunes.bmp 3 of 5" "$(title | sed 's/ (.*) .* \([0-9]* of [0-9]*\) Files.*/ \1/')"
 key Left
 
+# Catalog: the report opens while the build runs (Linear mode: the root
+# folder of each drive only) and closes with OK once it has ended.
+menu 18 Return
+report=""
+for _ in $(seq 100); do
+  report=$(xdotool search --onlyvisible --name "^Results Report$" 2>/dev/null | head -n1)
+  [ -n "$report" ] && break
+  sleep 0.1
+done
+check "the catalog report opens" "yes" "$([ -n "$report" ] && echo yes)"
+for _ in $(seq 300); do [ -f "$work/prog/TesmiCat.lbf" ] && break; sleep 0.1; done
+sleep 2
+[ -n "$report" ] && xdotool key --window "$report" Return
+for _ in $(seq 100); do xdotool search --onlyvisible --name "^Results Report$" >/dev/null 2>&1 || break; sleep 0.1; done
+check "OK closes the report" "closed" \
+  "$(xdotool search --onlyvisible --name "^Results Report$" >/dev/null 2>&1 && echo open || echo closed)"
+check "the catalog file is there" "DATA1000" "$(head -c 8 "$work/prog/TesmiCat.lbf" 2>/dev/null)"
+
 # Move and resize, close, and reopen at the same place on the same image.
 xdotool windowsize "$window" 700 500
 xdotool windowmove "$window" 120 90
@@ -219,6 +237,19 @@ close_viewer
 viewer=$first
 window=$first_window
 close_viewer
+
+# Close requests in a burst: counted, the last one may force the end before
+# the worker answers; either way the program ends cleanly.
+start "$pics/01-dusk.jpg"
+xdotool key --window "$window" --delay 0 Escape Escape Escape Escape Escape Escape 2>/dev/null
+xdotool keyup Escape 2>/dev/null
+status=timeout
+for _ in $(seq 100); do
+  if ! kill -0 "$viewer" 2>/dev/null; then wait "$viewer"; status=$?; break; fi
+  sleep 0.1
+done
+check "a burst of close requests ends cleanly" "0" "$status"
+viewer=""
 
 echo "$passes passed, $fails failed"
 [ "$fails" -eq 0 ]

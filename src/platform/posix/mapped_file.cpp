@@ -28,43 +28,44 @@ bool lock(int fd, int how, OpenFailure* why) {
 
 }  // namespace
 
-std::int32_t open_locked(const char* path, int writable, OpenFailure* why) {
+namespace {
+
+// Opens a regular file (non-blocking, so a FIFO is refused rather than waited
+// on) and takes its lock; not_regular is the failure for anything else.
+std::int32_t open_regular_locked(const char* path, int flags, int how, OpenFailure not_regular,
+                                 OpenFailure* why) {
   *why = OpenFailure::none;
-  // Non-blocking so that a FIFO is refused rather than waited on.
-  const int fd = open(path, (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
+  const int fd = open(path, flags | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) {
     *why = failure_of(errno);
     return -1;
   }
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    *why = OpenFailure::missing;
+    *why = not_regular;
     close(fd);
     return -1;
   }
-  if (!lock(fd, writable ? LOCK_EX : LOCK_SH, why)) {
+  if (!lock(fd, how, why)) {
     close(fd);
     return -1;
   }
   return fd;
 }
 
+}  // namespace
+
+std::int32_t open_locked(const char* path, int writable, OpenFailure* why) {
+  return open_regular_locked(path, writable ? O_RDWR : O_RDONLY, writable ? LOCK_EX : LOCK_SH,
+                             OpenFailure::missing, why);
+}
+
 std::int32_t create_locked(const char* path, OpenFailure* why) {
-  *why = OpenFailure::none;
-  const int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
-  if (fd < 0) {
-    *why = failure_of(errno);
-    return -1;
-  }
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  const int fd = open_regular_locked(path, O_RDWR | O_CREAT, LOCK_EX, OpenFailure::failed, why);
+  if (fd < 0) return -1;
+  // Cut only now, holding the lock: never under another holder's mapping.
+  if (ftruncate(fd, 0) != 0) {
     *why = OpenFailure::failed;
-    close(fd);
-    return -1;
-  }
-  // Never cut a file under another holder's mapping.
-  if (!lock(fd, LOCK_EX, why) || ftruncate(fd, 0) != 0) {
-    if (*why == OpenFailure::none) *why = OpenFailure::failed;
     close(fd);
     return -1;
   }
