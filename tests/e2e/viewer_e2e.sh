@@ -74,6 +74,8 @@ close_viewer() {
   viewer=""
 }
 name() { echo "$pics/$1 ($2) $pics $3 Files - Tessmira 1.0"; }
+# The title's path and position, without the scale (the window's size varies).
+position() { title | sed 's/ (.*) .* \([0-9]* of [0-9]*\) Files.*/ \1/'; }
 
 # First run: Deep Random (the default), one image named on the command line.
 start "$pics/01-dusk.jpg"
@@ -194,8 +196,18 @@ check "Yes moves the file to the trash" "yes" \
      [ -f "$HOME/.local/share/Trash/files/02-tall.jpg" ] && [ ! -f "$pics/02-tall.jpg" ] && echo yes)"
 # The index moved on at the No already, so the file after the next one shows.
 for _ in $(seq 100); do title | grep -q "^$pics/04-dunes.bmp (" && break; sleep 0.1; done
-check "the next image is shown" "$pics/04-dunes.bmp 3 of 5" "$(title | sed 's/ (.*) .* \([0-9]* of [0-9]*\) Files.*/ \1/')"
+check "the next image is shown" "$pics/04-dunes.bmp 3 of 5" "$(position)"
 key Left
+
+# Recent folders: entry 0 is the pictures folder viewed before the first
+# start's image (it has no images); choosing entry 0 again comes back.
+menu 7 Right Return
+check "a recent folder is viewed" "No valid images in directory - $HOME/Pictures" \
+  "$(wait_title "No valid images in directory - $HOME/Pictures")"
+menu 7 Right Return
+for _ in $(seq 100); do title | grep -q "^$pics/01-dusk.jpg (" && break; sleep 0.1; done
+check "and the folder before it is entry 0 now" "$pics/01-dusk.jpg 1 of 5" "$(position)"
+key Right
 
 # Catalog: the report opens while the build runs (Linear mode: the root
 # folder of each drive only) and closes with OK once it has ended.
