@@ -160,7 +160,8 @@ struct AppState {
 
   // Window and process.
   std::intptr_t instance_handle = 0;  // module handle where the platform has one
-  PlatformWindow* main_window = nullptr;
+  // Read by the worker for its titles and posts; cleared when the window goes.
+  std::atomic<PlatformWindow*> main_window{nullptr};
   PlatformWindow* tooltip_window = nullptr;
   std::int32_t translucency_available = 0;
   std::int32_t about_open = 0;

@@ -49,7 +49,7 @@ struct PostedEvent : QEvent {
 
 QWidget* live_widget() {
   return viewer_state != nullptr && viewer_state->main_window != nullptr
-             ? viewer_state->main_window->widget
+             ? viewer_state->main_window.load()->widget
              : nullptr;
 }
 
