@@ -44,15 +44,19 @@ export HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
 unset XDG_DATA_HOME XDG_CONFIG_HOME QT_QPA_PLATFORM
 pics="$work/pictures"
 
+visible_window() {  # visible_window SEARCH...: waits up to 10 s for a visible window
+  local found=""
+  for _ in $(seq 100); do
+    found=$(xdotool search --onlyvisible "$@" 2>/dev/null | head -n1)
+    [ -n "$found" ] && break
+    sleep 0.1
+  done
+  echo "$found"
+}
 start() {  # start [ARGUMENT]: runs the viewer and waits for its window
   "$work/prog/tessmira" "$@" >"$work/viewer.log" 2>&1 &
   viewer=$!
-  window=""
-  for _ in $(seq 100); do
-    window=$(xdotool search --onlyvisible --pid "$viewer" 2>/dev/null | head -n1)
-    [ -n "$window" ] && break
-    sleep 0.1
-  done
+  window=$(visible_window --pid "$viewer")
   [ -n "$window" ] || { echo "FAIL no window"; cat "$work/viewer.log"; exit 1; }
 }
 title() { xdotool getwindowname "$window" 2>/dev/null; }
@@ -212,12 +216,7 @@ key Right
 # Catalog: the report opens while the build runs (Linear mode: the root
 # folder of each drive only) and closes with OK once it has ended.
 menu 18 Return
-report=""
-for _ in $(seq 100); do
-  report=$(xdotool search --onlyvisible --name "^Results Report$" 2>/dev/null | head -n1)
-  [ -n "$report" ] && break
-  sleep 0.1
-done
+report=$(visible_window --name "^Results Report$")
 check "the catalog report opens" "yes" "$([ -n "$report" ] && echo yes)"
 for _ in $(seq 300); do [ -f "$work/prog/TesmiCat.lbf" ] && break; sleep 0.1; done
 sleep 2
