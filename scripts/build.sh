@@ -16,5 +16,5 @@ case "$flavour" in
   *) echo "build.sh: unknown flavour '$flavour' (release, asan, tsan, fuzz)" >&2; exit 2 ;;
 esac
 cmake -S "$top" -B "$top/build/$flavour" -G Ninja \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSMIRA_SANITIZE="$sanitize" "${extra[@]}" >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSMIRA_WERROR=ON -DTESSMIRA_SANITIZE="$sanitize" "${extra[@]}" >/dev/null
 cmake --build "$top/build/$flavour" -j "$(nproc)"

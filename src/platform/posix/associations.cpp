@@ -21,6 +21,7 @@ const char* mime_type_of(const char* extension) {
 }
 
 std::string config_home() {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the environment is only set before threads start
   const char* value = std::getenv("XDG_CONFIG_HOME");
   if (value != nullptr && value[0] == '/') return value;
   char home[4096];
@@ -45,9 +46,11 @@ std::string desktop_exec_quote(const std::string& path) {
   // and \ are escaped; then the value's own escaping doubles every \, and %
   // becomes %% (field codes).
   const char* reserved = " \t\n\"'\\><~|&;$*?#()`";
-  std::string argument = path;
-  if (path.find_first_of(reserved) != std::string::npos) {
-    argument = "\"";
+  std::string argument;
+  if (path.find_first_of(reserved) == std::string::npos) {
+    argument = path;
+  } else {
+    argument.push_back('"');
     for (const char c : path) {
       if (c == '"' || c == '`' || c == '$' || c == '\\') argument += '\\';
       argument += c;
