@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "../navigation/tree_support.h"
+#include "../process_guard.h"
 #include "navigation/navigation.h"
 #include "platform/headless/headless_desktop.h"
 #include "shell/shell.h"
@@ -214,8 +215,9 @@ TEST_F(CommandFixture, DeleteAsksThenTrashesAndShowsTheNextFile) {
 }
 
 TEST_F(CommandFixture, SelectFileOpensAtTheImageOrInDocuments) {
-  setenv("HOME", root.c_str(), 1);
-  unsetenv("XDG_CONFIG_HOME");
+  ProcessGuard process;
+  process.set("HOME", root.string());
+  process.set("XDG_CONFIG_HOME", nullptr);
   std::strcpy(state->settings.image_path, (root / "gone.jpg").c_str());
   state->open_file_request.filter_index = 2;
   handle_command(*state, kCommandSelectFile);

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "../process_guard.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -56,8 +58,9 @@ TEST(Associations, RegisteredTypesAreTheDesktopsDefaults) {
   char pattern[] = "/tmp/tessmira-xdg-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
   const fs::path root = pattern;
-  setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+  ProcessGuard process;
+  process.set("XDG_DATA_HOME", (root / "data").string());
+  process.set("XDG_CONFIG_HOME", (root / "config").string());
   fs::create_directories(root / "config");
   std::ofstream(root / "config/mimeapps.list")
       << "[Default Applications]\ntext/plain=gedit.desktop\n";

@@ -12,6 +12,8 @@
 #include "catalog/catalog.h"
 #include "settings/settings.h"
 
+#include "../process_guard.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -77,7 +79,8 @@ TEST_F(BackupFixture, FirstBackupCopiesAllThenOnlyWhatChanged) {
 
 TEST_F(BackupFixture, AnySpellingOfTheFolderGoesToItsLastComponent) {
   put("a.jpg");
-  ASSERT_EQ(chdir(root.c_str()), 0);
+  ProcessGuard process;
+  ASSERT_EQ(process.enter(root.string()), 0);
   EXPECT_EQ(backup_folder(*state, "Photos/./", &report, nullptr), 0);
   EXPECT_EQ(report.copied, 1u);
   EXPECT_TRUE(fs::exists(backups / "F0/Photos/a.jpg"));

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "../process_guard.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -37,6 +39,7 @@ struct SettingsFixture : ::testing::Test {
   fs::path root;
   fs::path program_dir;
   std::unique_ptr<AppState> state = std::make_unique<AppState>();
+  ProcessGuard process;
 
   void SetUp() override {
     char pattern[] = "/tmp/tessmira-settings-XXXXXX";
@@ -44,9 +47,9 @@ struct SettingsFixture : ::testing::Test {
     root = pattern;
     program_dir = root / "prog";
     fs::create_directories(program_dir);
-    setenv("HOME", root.c_str(), 1);
-    unsetenv("XDG_DATA_HOME");
-    unsetenv("XDG_CONFIG_HOME");
+    process.set("HOME", root.string());
+    process.set("XDG_DATA_HOME", nullptr);
+    process.set("XDG_CONFIG_HOME", nullptr);
   }
   void TearDown() override { fs::remove_all(root); }
 
@@ -195,7 +198,7 @@ TEST_F(SettingsFixture, DefSetMovesDataToTheUserDataFolder) {
   ASSERT_EQ(save_settings(*state), 0);
   EXPECT_TRUE(fs::exists(expected / kSettingsFileName));
 
-  setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
+  process.set("XDG_DATA_HOME", (root / "data").string());
   auto other = fresh_state();
   EXPECT_EQ(std::string(other->data_folder), (root / "data/Brindlex/Tessmira/").string());
 
@@ -242,7 +245,7 @@ TEST_F(SettingsFixture, TooLongFoldersAreUnusableNeverCut) {
   EXPECT_STREQ(state->data_folder, "");
   ASSERT_EQ(load_settings(*state), 1);
   EXPECT_EQ(state->settings.select_mode, 3u);
-  ASSERT_EQ(chdir(root.c_str()), 0);
+  ASSERT_EQ(process.enter(root.string()), 0);
   EXPECT_EQ(save_settings(*state), -1);
   EXPECT_FALSE(fs::exists(root / kSettingsFileName));
 
@@ -254,7 +257,7 @@ TEST_F(SettingsFixture, TooLongFoldersAreUnusableNeverCut) {
 
   // A user data folder too long for "/Brindlex/Tessmira/" + names.
   std::ofstream(program_dir / "DefSet.txt") << "";
-  setenv("XDG_DATA_HOME", ("/" + std::string(570, 'x')).c_str(), 1);
+  process.set("XDG_DATA_HOME", "/" + std::string(570, 'x'));
   other = fresh_state();
   EXPECT_EQ(other->data_folder_usable, 0);
   EXPECT_EQ(save_settings(*other), -1);
