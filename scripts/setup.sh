@@ -4,8 +4,9 @@
 set -euo pipefail
 
 # Build: compiler, CMake/Ninja, GoogleTest, clang with its sanitizer and
-# libFuzzer runtimes.
-build_pkgs=(g++ cmake ninja-build libgtest-dev clang libclang-rt-14-dev clang-format)
+# libFuzzer runtimes; the formatter and the two static analysers.
+build_pkgs=(g++ cmake ninja-build libgtest-dev clang libclang-rt-14-dev clang-format clang-tidy
+  cppcheck)
 # Qt 6 Widgets; the JPEG and GIF readers come with libqt6gui6.
 qt_pkgs=(qt6-base-dev)
 # End-to-end tests under a real X server, screenshots, a window manager;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds and runs every test: once in a plain build and
-# once under AddressSanitizer + UndefinedBehaviorSanitizer; the threaded tests
-# once more under ThreadSanitizer; then the fuzz targets for a bounded time.
+# once under AddressSanitizer + UndefinedBehaviorSanitizer; the unit tests of
+# the plain build once more shuffled and repeated, then clang-tidy and
+# cppcheck on src/; the threaded tests once more under ThreadSanitizer; then
+# the fuzz targets for a bounded time.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
@@ -15,6 +17,17 @@ for flavour in release asan; do
   "$top/scripts/build.sh" "$flavour"
   echo "== $flavour tests"
   ctest --test-dir "$top/build/$flavour" --output-on-failure -j "$(nproc)" || status=1
+  if [ "$flavour" = release ]; then
+    # CTest runs each test in a process of its own; here each program runs
+    # whole, its tests shuffled and twice, so no test leans on another.
+    echo "== release unit tests, shuffled and repeated"
+    for program in "$top"/build/release/tests/*_test; do
+      (cd "$top/build/release/tests" && QT_QPA_PLATFORM=offscreen \
+        "$program" --gtest_shuffle --gtest_repeat=2 --gtest_brief=1) || status=1
+    done
+    echo "== static analysis"
+    "$top/scripts/analyse.sh" "$top/build/release" || status=1
+  fi
 done
 echo "== tsan build"
 "$top/scripts/build.sh" tsan

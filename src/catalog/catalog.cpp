@@ -1,6 +1,7 @@
 #include "catalog/catalog.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -22,6 +23,15 @@ struct Mount {
   std::string mount_point;
   std::string type;
 };
+
+// "major:minor" as mountinfo writes a device; false for anything else.
+bool parse_device(const std::string& text, unsigned* major, unsigned* minor) {
+  const char* end = text.data() + text.size();
+  const auto first = std::from_chars(text.data(), end, *major);
+  if (first.ec != std::errc{} || first.ptr == end || *first.ptr != ':') return false;
+  const auto second = std::from_chars(first.ptr + 1, end, *minor);
+  return second.ec == std::errc{} && second.ptr == end;
+}
 
 // mountinfo escapes blanks, tabs, newlines and backslashes as \ooo.
 std::string unescape(const std::string& text) {
@@ -86,8 +96,8 @@ std::uint32_t classify(const Mount& mount,
   if (block || (type == "overlay" && mount.mount_point == "/")) {
     unsigned major = 0;
     unsigned minor = 0;
-    if (block && std::sscanf(mount.device.c_str(), "%u:%u", &major, &minor) == 2 &&
-        removable != nullptr && removable(major, minor) == 1) {
+    if (block && parse_device(mount.device, &major, &minor) && removable != nullptr &&
+        removable(major, minor) == 1) {
       return DRIVE_REMOVABLE;
     }
     return DRIVE_FIXED;
@@ -121,6 +131,7 @@ std::vector<MountEntry> visible_mounts(const std::string& mountinfo,
     return std::strcmp(a.mount_point.c_str(), b.mount_point.c_str()) < 0;
   });
   std::vector<MountEntry> entries;
+  entries.reserve(mounts.size());
   for (const Mount& mount : mounts) {
     entries.push_back(
         MountEntry{Drive{mount.mount_point, classify(mount, removable)}, mount.device, mount.root});

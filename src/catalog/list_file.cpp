@@ -400,8 +400,8 @@ std::int32_t list_lay_out(ListFile& list) {
   read_at(list.file_handle, kListHeaderBytes, table.data(), table.size() * 4);
   std::uint64_t record_size = 4;
   for (std::uint32_t k = 0; k < list.field_count; ++k) {
-    table[2 * k + 1] = static_cast<std::uint32_t>(list.records_offset + record_size);
-    record_size += list_type_width(table[2 * k]);
+    table[2ull * k + 1] = static_cast<std::uint32_t>(list.records_offset + record_size);
+    record_size += list_type_width(table[2ull * k]);
   }
   if (record_size > UINT32_MAX) return 0;
   write_at(list.file_handle, kListHeaderBytes, table.data(), table.size() * 4);

@@ -1,6 +1,5 @@
 #include "commands/commands.h"
 
-#include <cstdio>
 #include <mutex>
 
 #include "image/image.h"
@@ -16,6 +15,7 @@
 namespace {
 
 constexpr char kProgramTitle[] = "Tessmira 1.0";
+constexpr char kTrashQuestion[] = "Move this file to the trash?\n";
 
 // Changes view_folder (under the lock the worker reads it with), then asks
 // for the list to be rebuilt.
@@ -208,8 +208,10 @@ void delete_current_file(AppState& state) {
     // The file after the deleted one in list order, in every mode.
     pick_file(state, next, deep, state.current_index.load(), 2);
   }
-  char question[kPathBytes + 64];
-  std::snprintf(question, sizeof question, "Move this file to the trash?\n%s", shown);
+  // The path is shorter than a slot, so the question always fits.
+  char question[sizeof kTrashQuestion + kPathBytes];
+  copy_text(kTrashQuestion, question);
+  append_text(question, shown);
   if (shown[0] != '\0' && desktop_ask_yes_no(state.main_window, kProgramTitle, question)) {
     if (desktop_move_to_trash(shown)) {
       if (next[0] != '\0') set_text(state, state.settings.image_path, next);

@@ -23,8 +23,11 @@ std::int32_t below(const char* folder, const char* name, char path[kPathBytes]) 
   return 1;
 }
 
-std::int32_t give_up(BackupReport* report, const char* problem) {
-  std::snprintf(report->problem, sizeof report->problem, "%s", problem);
+// Every reason is a literal that fits the report, checked where it is given.
+template <std::size_t N>
+std::int32_t give_up(BackupReport* report, const char (&problem)[N]) {
+  static_assert(N <= sizeof report->problem, "the reason must fit the report");
+  copy_text(problem, report->problem);
   return 1;
 }
 

@@ -42,10 +42,10 @@ void say(const char* text) {
 
 void show_progress(const BackupReport& report) {
   if (!console_error_is_terminal()) return;
-  char line[96];
-  std::snprintf(line, sizeof line, "\r%u files examined, %u copied", report.examined,
-                report.copied);
-  console_error(line);
+  char line[96];  // two numbers of at most 10 digits: never cut
+  const int length = std::snprintf(line, sizeof line, "\r%u files examined, %u copied",
+                                   report.examined, report.copied);
+  if (length > 0 && length < static_cast<int>(sizeof line)) console_error(line);
 }
 
 int run_backup(AppState& state, const char* folder, bool already_running) {
@@ -61,13 +61,12 @@ int run_backup(AppState& state, const char* folder, bool already_running) {
     say((message + report.problem).c_str());
     return kExitFailed;
   }
-  char line[96];
-  if (report.failed == 0) {
-    std::snprintf(line, sizeof line, "%u files copied\n", report.copied);
-  } else {
-    std::snprintf(line, sizeof line, "%u files copied, %u failed\n", report.copied, report.failed);
-  }
-  console_out(line);
+  char line[96];  // two numbers of at most 10 digits: never cut
+  const int length = report.failed == 0
+                         ? std::snprintf(line, sizeof line, "%u files copied\n", report.copied)
+                         : std::snprintf(line, sizeof line, "%u files copied, %u failed\n",
+                                         report.copied, report.failed);
+  if (length > 0 && length < static_cast<int>(sizeof line)) console_out(line);
   return status == 0 ? kExitDone : kExitFailed;
 }
 
@@ -129,7 +128,8 @@ int run_viewer(AppState& state, int argc, char** argv, bool settings_loaded) {
   // The worker is never joined: it may still be waiting for a load when a
   // forced close ends the loop. End here, without running the destructors of
   // what it may still be using.
-  std::fflush(nullptr);
+  // Nothing is left to report a failed flush to.
+  (void)std::fflush(nullptr);
   std::_Exit(kExitDone);
 }
 

@@ -5,14 +5,16 @@
 
 #include "platform/console.h"
 
+// A console that cannot be written to leaves nowhere to report it: the exit
+// status still tells the outcome.
 void console_out(const char* text) {
-  std::fputs(text, stdout);
-  std::fflush(stdout);
+  (void)std::fputs(text, stdout);
+  (void)std::fflush(stdout);
 }
 
 void console_error(const char* text) {
-  std::fputs(text, stderr);
-  std::fflush(stderr);
+  (void)std::fputs(text, stderr);
+  (void)std::fflush(stderr);
 }
 
 int console_error_is_terminal() {

@@ -205,6 +205,7 @@ int read_folder(const char* folder, std::vector<FolderEntry>* entries, FolderIde
     close(fd);
     return -1;
   }
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): a stream of this call's own, never shared
   while (const dirent* entry = readdir(listing)) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
     const std::uint32_t kind = kind_of(dirfd(listing), entry);
@@ -305,6 +306,7 @@ bool remove_tree(const std::string& path) {
   DIR* listing = opendir(path.c_str());
   if (listing == nullptr) return false;
   std::vector<std::string> names;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): a stream of this call's own, never shared
   while (const dirent* entry = readdir(listing)) {
     if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
       names.emplace_back(entry->d_name);
@@ -312,7 +314,12 @@ bool remove_tree(const std::string& path) {
   }
   closedir(listing);
   bool removed = true;
-  for (const std::string& name : names) removed = remove_tree(path + "/" + name) && removed;
+  for (const std::string& name : names) {
+    std::string child = path;
+    child += '/';
+    child += name;
+    removed = remove_tree(child) && removed;
+  }
   return rmdir(path.c_str()) == 0 && removed;
 }
 
@@ -356,6 +363,7 @@ int move_merging(const char* from, const char* to) {
   DIR* listing = opendir(from);
   if (listing == nullptr) return errno == ENOENT ? 0 : -1;  // no generation: nothing to move
   std::vector<std::string> names;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): a stream of this call's own, never shared
   while (const dirent* entry = readdir(listing)) {
     if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
       names.emplace_back(entry->d_name);

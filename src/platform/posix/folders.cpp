@@ -12,10 +12,15 @@
 namespace {
 
 std::string home_folder() {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the environment is only set before threads start
   const char* home = std::getenv("HOME");
   if (home != nullptr && home[0] == '/') return home;
-  const passwd* entry = getpwuid(getuid());
-  return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
+  passwd entry{};
+  passwd* found = nullptr;
+  char buffer[4096];
+  if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr)
+    return "";
+  return entry.pw_dir != nullptr ? entry.pw_dir : "";
 }
 
 // A folder below home; "" when home is unknown. A home of "/" is not doubled.
@@ -27,6 +32,7 @@ std::string below_home(const char* name) {
 
 // An XDG base folder from its variable, which counts only when absolute.
 std::string xdg_base(const char* variable, const char* fallback_below_home) {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the environment is only set before threads start
   const char* value = std::getenv(variable);
   if (value != nullptr && value[0] == '/') return value;
   return below_home(fallback_below_home);

@@ -12,6 +12,7 @@
 
 int claim_instance_lock(const char* name) {
   // Per user: the runtime folder is the user's own; /tmp needs the uid.
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the environment is only set before threads start
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   struct stat info {};
   std::string path;

@@ -4,6 +4,7 @@
 #include "shell/shell.h"
 
 int main(int argc, char** argv) {
-  std::setlocale(LC_ALL, "");
+  // Before any other thread exists. Without the user's locale, "C" stays.
+  (void)std::setlocale(LC_ALL, "");  // NOLINT(concurrency-mt-unsafe): one thread yet
   return program_entry(argc, argv);
 }

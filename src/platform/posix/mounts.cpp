@@ -20,13 +20,14 @@ int read_mount_table(std::string* text) {
 }
 
 int block_device_removable(std::uint32_t major, std::uint32_t minor) {
-  char device[64];
-  std::snprintf(device, sizeof device, "/sys/dev/block/%u:%u", major, minor);
+  char device[64];  // two numbers of at most 10 digits: never cut
+  const int length = std::snprintf(device, sizeof device, "/sys/dev/block/%u:%u", major, minor);
+  if (length < 0 || length >= static_cast<int>(sizeof device)) return 0;
   char device_path[PATH_MAX];
   if (realpath(device, device_path) == nullptr) return 0;
   std::string disk = device_path;
   // A partition carries the attribute on its disk, the folder above it.
-  if (access((disk + "/partition").c_str(), F_OK) == 0) disk = disk.substr(0, disk.rfind('/'));
+  if (access((disk + "/partition").c_str(), F_OK) == 0) disk.resize(disk.rfind('/'));
   char flag = '0';
   return file_read_start((disk + "/removable").c_str(), &flag, 1) == 1 && flag == '1' ? 1 : 0;
 }

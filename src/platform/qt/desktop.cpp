@@ -19,6 +19,7 @@
 #include <QThread>
 #include <QUrl>
 #include <QWidget>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -92,7 +93,7 @@ bool on_window_thread() {
 }
 
 std::int32_t device(QWidget* widget, int logical) {
-  return static_cast<std::int32_t>(logical * widget->devicePixelRatioF() + 0.5);
+  return static_cast<std::int32_t>(std::lround(logical * widget->devicePixelRatioF()));
 }
 
 struct ViewerWidget : QWidget {
@@ -206,7 +207,9 @@ int read_placement(const PlatformWindow* window, WindowPlacement* placement) {
 int desktop_open(int argc, char** argv, char* reason) {
   // Window placement, stay-on-top and the pointer outside the window need X11
   // (XWayland on a Wayland session); a user's own choice is kept.
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the environment is only set before threads start
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the environment is only set before threads start
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || display[0] == '\0') {
       std::strcpy(reason,
@@ -214,6 +217,7 @@ int desktop_open(int argc, char** argv, char* reason) {
                   "under a virtual display: xvfb-run -a tessmira IMAGE");
       return 0;
     }
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): before the application and any thread exist
     setenv("QT_QPA_PLATFORM", "xcb", 1);
   }
   static int arguments = argc;

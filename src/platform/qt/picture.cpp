@@ -18,7 +18,7 @@
 namespace {
 
 // No image file worth showing is larger; a bigger one is refused unread.
-constexpr std::int64_t kMaxFileBytes = 1536ll << 20;
+constexpr std::int64_t kMaxFileBytes = 1536LL << 20;
 // Qt's reader refuses large images by default; allow what kMaxPicturePixels allows.
 constexpr int kAllocationLimitMb = 1100;
 
