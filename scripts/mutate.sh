@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Plants one fault at a time in the core and tells which ones the unit tests
+# catch: a tool for judging the suite, not a CI step.
+#   scripts/mutate.sh [SOURCE_TREE] [BUILD_FOLDER]
+# SOURCE_TREE defaults to this checkout; every planted fault is taken back
+# before the next one (and on Ctrl+C). Each place is one exact piece of text
+# and what it becomes; a place whose text is missing or not unique is
+# reported as "gone" rather than counted.
+set -uo pipefail
+top=$(cd "${1:-$(dirname "$0")/..}" && pwd)
+build=${2:-$top/build/mutation}
+
+# file @@ text @@ becomes   (\n stands for a line break)
+places=$(
+  cat <<'EOF'
+text/text.cpp @@ *text >= 'A' && *text <= 'Z' @@ *text >= 'A' && *text < 'Z'
+text/text.cpp @@ if (pattern_length >= text_length) return -1; @@ if (pattern_length > text_length) return -1;
+text/text.cpp @@ if (start < 1) return -2; @@ if (start < 0) return -2;
+text/text.cpp @@ count < length ? length - count : 0 @@ count > length ? length - count : 0
+text/text.cpp @@ '0' + magnitude % 10 @@ '1' + magnitude % 10
+text/text.cpp @@ value = value * 10u + @@ value = value * 16u +
+text/text.cpp @@ (root ? 0 : 1) + length_of_text(name) >= kPathBytes @@ (root ? 0 : 1) + length_of_text(name) > kPathBytes
+text/text.cpp @@ if (length > 0) --length;  // never above the root @@ // never above the root
+shell/app_state.cpp @@ if (keep < 1) keep += 1; @@ if (keep < 1) keep += 0;
+shell/app_state.cpp @@ if (std::strcmp(entry, folder) == 0) return; @@ if (std::strcmp(entry, folder) == 1) return;
+shell/app_state.cpp @@ if (n == 0 || n >= kRecentFolderCount) return; @@ if (n == 1 || n >= kRecentFolderCount) return;
+shell/keys.cpp @@ return read_shared(state.settings.select_mode) < 2; @@ return read_shared(state.settings.select_mode) < 1;
+shell/keys.cpp @@ moved >= count ? count - 2 : moved @@ moved >= count ? count - 1 : moved
+shell/keys.cpp @@ index = index > page ? index - page : 1; @@ index = index >= page ? index - page : 1;
+shell/keys.cpp @@ } else {\n      index = count - 2; @@ } else {\n      index = count - 3;
+shell/keys.cpp @@ void step_forward(AppState& state) {\n  if (request_waiting(state)) return; @@ void step_forward(AppState& state) {
+shell/window.cpp @@ constexpr std::int32_t kMaxZoom = 5; @@ constexpr std::int32_t kMaxZoom = 4;
+shell/window.cpp @@ *width = screen_width > 800 ? 800 : 640; @@ *width = screen_width >= 800 ? 800 : 640;
+shell/window.cpp @@ } else if (counter < kLastCountedClose) { @@ } else if (counter <= kLastCountedClose) {
+shell/window.cpp @@ if (level < 1) level = 1; @@ if (level < 1) level = 0;
+shell/window.cpp @@ if (length <= 1 || length >= kPathBytes) return 0; @@ if (length <= 1 || length > kPathBytes) return 0;
+shell/startup.cpp @@ return status == 0 ? kExitDone : kExitFailed; @@ return status == 1 ? kExitDone : kExitFailed;
+commands/commands.h @@ kCommandModeFirst = 2040; @@ kCommandModeFirst = 2041;
+commands/commands.cpp @@ {0, 8, 18, 38, 58, 88, 118} @@ {0, 10, 18, 38, 58, 88, 118}
+commands/commands.cpp @@ id <= kCommandAdvanceFirst + 6 @@ id <= kCommandAdvanceFirst + 5
+commands/commands.cpp @@ desktop_set_full_screen(state.main_window, 0);\n    set_topmost(state, state.settings.always_on_top); @@ desktop_set_full_screen(state.main_window, 0);\n    set_topmost(state, 0);
+commands/commands.cpp @@ index >= state.file_count.load() ? 0 @@ index > state.file_count.load() ? 0
+commands/commands.cpp @@ state.settings.always_on_top == 0 ? 1 : 0; @@ state.settings.always_on_top == 0 ? 1 : 1;
+navigation/file_selection.cpp @@ if (x != y) return x < y; @@ if (x != y) return x > y;
+navigation/file_selection.cpp @@ return a.name.size() < b.name.size(); @@ return a.name.size() > b.name.size();
+navigation/file_selection.cpp @@ random_state = drawn % n + 1; @@ random_state = drawn % n;
+navigation/file_selection.cpp @@ n >= kRecentPicks ? kRecentPicks : n - 3 @@ n >= kRecentPicks ? kRecentPicks : n - 2
+navigation/file_selection.cpp @@ random_in_range(state, 50) > 40 @@ random_in_range(state, 50) >= 40
+navigation/file_selection.cpp @@ return state.settings.show_gif ? 3 : 0; @@ return state.settings.show_gif ? 2 : 0;
+navigation/file_selection.cpp @@ count >= 100 ? count / 10 : 10 @@ count >= 100 ? count / 10 : 9
+navigation/file_selection.cpp @@ accepted = count <= 4 || @@ accepted = count <= 3 ||
+navigation/file_selection.cpp @@ if (count >= kListLimit) break; @@ if (count > kListLimit) break;
+navigation/viewer_thread.cpp @@ if (mode < 2) { @@ if (mode < 1) {
+navigation/viewer_thread.cpp @@ state.history[0] = index; @@ state.history[0] = index + 1;
+navigation/viewer_thread.cpp @@ if (++ticks >= state.advance_ticks.load()) { @@ if (++ticks > state.advance_ticks.load()) {
+navigation/viewer_thread.cpp @@ if (state.rebuild_wanted.load() != 0) state.request_pending @@ if (state.rebuild_wanted.load() > 1) state.request_pending
+image/paint.cpp @@ kShortPathCharacters = 75; @@ kShortPathCharacters = 74;
+image/paint.cpp @@ static_cast<std::int32_t>((cw - dw) / 2); @@ static_cast<std::int32_t>((cw - dw) / 3);
+image/paint.cpp @@ (fit_x < fit_y ? fit_x : fit_y) << zoom_level @@ (fit_x > fit_y ? fit_x : fit_y) << zoom_level
+image/paint.cpp @@ append_number(title, state.current_index.load() + 1); @@ append_number(title, state.current_index.load());
+image/image_buffer.cpp @@ if (product <= 8) return 8; @@ if (product < 8) return 8;
+settings/settings.cpp @@ if (std::strcmp(version, "00") == 0) return kHeaderCurrent; @@ if (std::strcmp(version, "01") == 0) return kHeaderCurrent;
+settings/backup.cpp @@ record_backup_time(state, slot, now);\n @@ \n
+settings/backup.cpp @@ while (k < 8 && (n & (1u << k)) == 0) ++k; @@ while (k < 7 && (n & (1u << k)) == 0) ++k;
+settings/backup.cpp @@ if (k == 8) state.settings.backup_generation = 0; @@ if (k == 9) state.settings.backup_generation = 0;
+settings/backup.cpp @@ if (length == 0 || folder[length - 1] != '/') return join_path @@ if (length == 0 || folder[length - 1] == '/') return join_path
+catalog/catalog.cpp @@ return count == kCatalogJumpAt ? kFolderLimit : count; @@ return count;
+catalog/catalog.cpp @@ if (list_find_exact(catalog, kCatalogPath) >= 0) return count; @@ if (list_find_exact(catalog, kCatalogPath) > 0) return count;
+catalog/list_file.cpp @@ return type >= 10; @@ return type > 10;
+catalog/list_file.cpp @@ return field != 0 && field <= list.field_count; @@ return field != 0 && field < list.field_count;
+catalog/list_file.cpp @@ if (type == NUM2) return at[0] | (at[1] << 8); @@ if (type == NUM2) return at[0] | (at[1] << 4);
+catalog/list_file.cpp @@ if (percent > 90 || free < 10) { @@ if (percent > 91 || free < 10) {
+EOF
+)
+
+# Unit tests only: the end-to-end run and the source checks say nothing here.
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-O1 >/dev/null ||
+  exit 2
+cmake --build "$build" >/dev/null || { echo "mutate.sh: the unmutated tree does not build" >&2; exit 2; }
+
+current=""
+restore() { [ -n "$current" ] && cp "$current.unmutated" "$current" && rm -f "$current.unmutated"; current=""; }
+trap 'restore; exit 130' INT TERM
+
+caught=0
+missed=0
+gone=0
+while IFS= read -r place; do
+  [ -n "$place" ] || continue
+  file=${place%% @@ *}
+  rest=${place#* @@ }
+  text=${rest%% @@ *}
+  becomes=${rest#* @@ }
+  path="$top/src/$file"
+  cp "$path" "$path.unmutated"
+  current=$path
+  if ! python3 - "$path" "$text" "$becomes" <<'PY'; then
+import sys
+path, text, becomes = sys.argv[1], sys.argv[2].replace("\\n", "\n"), sys.argv[3].replace("\\n", "\n")
+source = open(path).read()
+if source.count(text) != 1:
+    sys.exit(1)
+open(path, "w").write(source.replace(text, becomes))
+PY
+    echo "gone    $file: $text"
+    gone=$((gone + 1))
+    restore
+    continue
+  fi
+  if ! cmake --build "$build" >/dev/null 2>&1; then
+    verdict=caught  # a fault the compiler refuses counts as caught
+  elif ctest --test-dir "$build" -E 'end_to_end|formatted|core_includes' -j "$(nproc)" \
+    --stop-on-failure >/dev/null 2>&1; then
+    verdict=missed
+  else
+    verdict=caught
+  fi
+  restore
+  if [ "$verdict" = caught ]; then caught=$((caught + 1)); else missed=$((missed + 1)); fi
+  printf '%-7s %s: %s\n' "$verdict" "$file" "$text"
+done <<<"$places"
+# Leave the build matching the unmutated tree.
+cmake --build "$build" >/dev/null 2>&1
+echo "caught $caught of $((caught + missed)) planted faults ($gone places gone)"
