@@ -53,68 +53,83 @@ std::vector<std::int32_t> checked_ids(const std::vector<MenuItem>& items) {
   return out;
 }
 
-TEST_F(CommandFixture, MenuFollowsTheStateAndItsTables) {
-  auto menu = build_context_menu(*state);
-  EXPECT_EQ(texts(menu), (std::vector<std::string>{"About",
-                                                   "Help",
-                                                   "-",
-                                                   "Delete File",
-                                                   "Execute",
-                                                   "-",
-                                                   "Select File...",
-                                                   "Select Folder...",
-                                                   "Recent Folders",
-                                                   "Change to current directory",
-                                                   "Change to lower directory",
-                                                   "Open Current Dir",
-                                                   "Resync List",
-                                                   "-",
-                                                   "Auto Advance",
-                                                   "Select Mode",
-                                                   "-",
-                                                   "Transparent",
-                                                   "On Top",
-                                                   "Full Screen",
-                                                   "Settings",
-                                                   "-",
-                                                   "Catalog",
-                                                   "-",
-                                                   "Exit"}));
-  const std::vector<std::int32_t> ids = {2000, 2001, 0,    2014, 2015, 0, 2073, 2009, 0,
-                                         2004, 2006, 2007, 2016, 0,    0, 0,    0,    2017,
-                                         2018, 2074, 0,    0,    2005, 0, 2002};
-  for (std::size_t i = 0; i < ids.size(); ++i) EXPECT_EQ(menu[i].id, ids[i]) << i;
-  ASSERT_EQ(menu[8].items.size(), 10u);  // ten recent folders, even empty ones
-  EXPECT_EQ(menu[8].items[9].id, 2059);
-  EXPECT_EQ(texts(menu[14].items),
+std::vector<MenuItem> submenu(const AppState& state, const std::string& text) {
+  for (const MenuItem& item : build_context_menu(state)) {
+    if (item.text == text) return item.items;
+  }
+  return {};
+}
+
+TEST_F(CommandFixture, MenuTextsAndTheIdsOtherProgramsSee) {
+  EXPECT_EQ(texts(build_context_menu(*state)),
+            (std::vector<std::string>{"About",
+                                      "Help",
+                                      "-",
+                                      "Delete File",
+                                      "Execute",
+                                      "-",
+                                      "Select File...",
+                                      "Select Folder...",
+                                      "Recent Folders",
+                                      "Change to current directory",
+                                      "Change to lower directory",
+                                      "Open Current Dir",
+                                      "Resync List",
+                                      "-",
+                                      "Auto Advance",
+                                      "Select Mode",
+                                      "-",
+                                      "Transparent",
+                                      "On Top",
+                                      "Full Screen",
+                                      "Settings",
+                                      "-",
+                                      "Catalog",
+                                      "-",
+                                      "Exit"}));
+  EXPECT_EQ(texts(submenu(*state, "Auto Advance")),
             (std::vector<std::string>{"Off", "5 Seconds", "10 Seconds", "20 Seconds", "30 Seconds",
                                       "45 Seconds", "60 Seconds"}));
-  EXPECT_EQ(texts(menu[15].items),
+  EXPECT_EQ(texts(submenu(*state, "Select Mode")),
             (std::vector<std::string>{"Linear", "Deep Linear", "Random", "Deep Random"}));
-  EXPECT_EQ(menu[20].items[0].text, "Set file associations");
-  EXPECT_EQ(menu[20].items[0].id, 2072);
-  EXPECT_EQ(checked_ids(menu), (std::vector<std::int32_t>{2020, 2040}));
+  // The ranges' first ids are fixed: the stop handshake and other programs use them.
+  EXPECT_EQ(submenu(*state, "Auto Advance").front().id, 2020);
+  EXPECT_EQ(submenu(*state, "Select Mode").front().id, 2040);
+  EXPECT_EQ(submenu(*state, "Recent Folders").front().id, 2050);
+  EXPECT_EQ(submenu(*state, "Recent Folders").size(), 10u);  // even empty ones
+  EXPECT_EQ(submenu(*state, "Settings").front().id, 2072);
 
-  for (std::uint32_t mode = 0; mode < 4; ++mode) {
-    for (std::uint32_t advance = 0; advance < 8; ++advance) {
-      state->settings.select_mode = mode;
-      state->settings.advance_setting = advance;
-      std::vector<std::int32_t> expected;
-      if (advance <= 6) expected.push_back(2020 + static_cast<std::int32_t>(advance));
-      expected.push_back(2040 + static_cast<std::int32_t>(mode));
-      EXPECT_EQ(checked_ids(build_context_menu(*state)), expected) << mode << " " << advance;
-    }
-  }
   state->settings.translucent = state->settings.always_on_top = state->settings.full_screen = 1;
   std::strcpy(state->settings.recent_folders[2], "/pictures");
-  menu = build_context_menu(*state);
-  EXPECT_EQ(menu[8].items[2].text, "/pictures");
-  EXPECT_TRUE(menu[17].checked && menu[18].checked && menu[19].checked);
-
+  EXPECT_EQ(submenu(*state, "Recent Folders")[2].text, "/pictures");
+  EXPECT_EQ(checked_ids(build_context_menu(*state)),
+            (std::vector<std::int32_t>{2020, 2040, kCommandTransparent, kCommandOnTop,
+                                       kCommandFullScreen}));
   // A choice is posted to the window as its id.
-  headless_script(2016, 1, 1, "");
+  headless_script(kCommandResync, 1, 1, "");
   show_context_menu(*state);
-  EXPECT_EQ(headless_commands(), std::vector<std::int32_t>{2016});
+  EXPECT_EQ(headless_commands(), std::vector<std::int32_t>{kCommandResync});
+}
+
+TEST_F(CommandFixture, EveryModeAndAdvanceEntryDoesWhatItSaysAndIsThenChecked) {
+  const auto modes = submenu(*state, "Select Mode");
+  for (std::uint32_t n = 0; n < modes.size(); ++n) {
+    handle_command(*state, modes[n].id);  // the checked mode rebuilds too
+    EXPECT_EQ(state->settings.select_mode, n);
+    EXPECT_TRUE(rebuild_asked());
+    EXPECT_TRUE(submenu(*state, "Select Mode")[n].checked);
+  }
+  // Ticks of 500 ms: one second less than the entry says.
+  const std::uint32_t ticks[] = {0, 8, 18, 38, 58, 88, 118};
+  const auto advance = submenu(*state, "Auto Advance");
+  ASSERT_EQ(advance.size(), 7u);
+  for (std::uint32_t n = 0; n < advance.size(); ++n) {
+    handle_command(*state, advance[n].id);
+    EXPECT_EQ(state->advance_ticks.load(), ticks[n]);
+    EXPECT_TRUE(submenu(*state, "Auto Advance")[n].checked);
+  }
+  state->settings.advance_setting = 9;  // a damaged setting checks nothing
+  EXPECT_EQ(checked_ids(submenu(*state, "Auto Advance")), std::vector<std::int32_t>{});
 }
 
 TEST_F(CommandFixture, FolderCommands) {
@@ -156,31 +171,20 @@ TEST_F(CommandFixture, FolderCommands) {
   EXPECT_EQ(view(), root.string());
 }
 
-TEST_F(CommandFixture, ModesAndAutoAdvance) {
-  state->settings.select_mode = 2;
-  handle_command(*state, kCommandModeFirst + 2);  // the checked mode still rebuilds
-  EXPECT_TRUE(rebuild_asked());
-  handle_command(*state, kCommandModeFirst + 1);
-  EXPECT_EQ(state->settings.select_mode, 1u);
-  handle_command(*state, kCommandAdvanceFirst + 1);
-  EXPECT_EQ(state->advance_ticks.load(), 8u);
-  handle_command(*state, kCommandAdvanceFirst + 6);
-  EXPECT_EQ(state->advance_ticks.load(), 118u);
-  handle_command(*state, kCommandAdvanceFirst);
-  EXPECT_EQ(state->advance_ticks.load(), 0u);
-}
-
 TEST_F(CommandFixture, WindowToggles) {
   state->settings.translucency_alpha = 125;
   handle_command(*state, kCommandTransparent);
   handle_command(*state, kCommandTransparent);
-  handle_command(*state, kCommandOnTop);
   handle_command(*state, kCommandFullScreen);  // topmost whatever On Top says
+  handle_command(*state, kCommandFullScreen);  // back to On Top's setting: off
   handle_command(*state, kCommandOnTop);
-  handle_command(*state, kCommandFullScreen);  // back to On Top's setting (off)
+  handle_command(*state, kCommandFullScreen);
+  handle_command(*state, kCommandFullScreen);  // back to On Top's setting: on
+  handle_command(*state, kCommandOnTop);
   EXPECT_EQ(headless_calls(),
-            (std::vector<std::string>{"opacity 125", "opacity 255", "topmost 1", "full screen 1",
-                                      "topmost 1", "topmost 0", "full screen 0", "topmost 0"}));
+            (std::vector<std::string>{"opacity 125", "opacity 255", "full screen 1", "topmost 1",
+                                      "full screen 0", "topmost 0", "topmost 1", "full screen 1",
+                                      "topmost 1", "full screen 0", "topmost 1", "topmost 0"}));
   EXPECT_EQ(state->settings.translucent, 0u);
   EXPECT_EQ(state->settings.full_screen, 0u);
 }

@@ -110,13 +110,10 @@ TEST(Paint, TitleInLinearAndRandomModes) {
 
 TEST(Paint, BufferSizesFollowTheDepthTable) {
   EXPECT_EQ(image_buffer_size(1001, 10, 32), 40320u);
-  EXPECT_EQ(standard_depth(0), 4u);
-  EXPECT_EQ(standard_depth(1), 1u);
-  EXPECT_EQ(standard_depth(5), 8u);
-  EXPECT_EQ(standard_depth(15), 16u);
-  EXPECT_EQ(standard_depth(24), 24u);
-  EXPECT_EQ(standard_depth(32), 32u);
-  EXPECT_EQ(standard_depth(48), 32u);
+  // Planes times bits, and the depth the buffer gets: every step's edges.
+  const std::uint32_t depths[][2] = {{0, 4},   {1, 1},   {4, 4},   {5, 8},   {8, 8},  {9, 16},
+                                     {16, 16}, {17, 24}, {24, 24}, {25, 32}, {48, 32}};
+  for (const auto& d : depths) EXPECT_EQ(standard_depth(d[0]), d[1]) << d[0];
   // At 1 bit the width-rounded size is smaller than the padded rows: rows win.
   EXPECT_EQ(image_buffer_size(33, 2, 1), 16u);
   // No 32-bit wrap for the largest accepted picture.

@@ -75,7 +75,7 @@ struct TreeFixture : ::testing::Test {
 
 TEST_F(TreeFixture, ListingIsInNameOrderAndTakesOnlyImageFiles) {
   for (const char* name : {"b.jpg", "A.jpg", "c.JPG", "notes.txt", "d.png", "sub/x.gif",
-                           "Zed/y.bmp", "sub/deeper/w.jpg", "B.jpg"}) {
+                           "Zed/y.bmp", "sub/deeper/w.jpg", "B.jpg", "b.jpg.jpg"}) {
     put_file(root / name);
   }
   fs::create_symlink(root / "b.jpg", root / "link.jpg");
@@ -84,14 +84,14 @@ TEST_F(TreeFixture, ListingIsInNameOrderAndTakesOnlyImageFiles) {
   ASSERT_EQ(mkfifo((root / "pipe.jpg").c_str(), 0600), 0);  // would hang if opened
 
   auto state = viewing(root, 0);
-  EXPECT_EQ(build(*state, 0), 5u);
-  EXPECT_EQ(listed(*state, root),
-            (std::vector<std::string>{"A.jpg", "B.jpg", "b.jpg", "c.JPG", "link.jpg"}));
+  EXPECT_EQ(build(*state, 0), 6u);
+  EXPECT_EQ(listed(*state, root), (std::vector<std::string>{"A.jpg", "B.jpg", "b.jpg", "b.jpg.jpg",
+                                                            "c.JPG", "link.jpg"}));
 
   state = viewing(root, 1);
   build(*state, 1);
   EXPECT_EQ(listed(*state, root),
-            (std::vector<std::string>{"A.jpg", "B.jpg", "b.jpg", "c.JPG", "link.jpg",
+            (std::vector<std::string>{"A.jpg", "B.jpg", "b.jpg", "b.jpg.jpg", "c.JPG", "link.jpg",
                                       "sub/deeper/w.jpg", "sub/x.gif", "Zed/y.bmp"}));
 }
 
@@ -159,12 +159,12 @@ TEST_F(TreeFixture, EmptyFolderKeepsNoList) {
 }
 
 TEST_F(TreeFixture, RandomChoices) {
-  for (int i = 0; i < 3; ++i) put_file(root / ("f" + std::to_string(i) + ".jpg"));
+  for (int i = 0; i < 4; ++i) put_file(root / ("f" + std::to_string(i) + ".jpg"));
   auto state = viewing(root, 2);
   char path[kPathBytes];
   std::strcpy(path, root.c_str());
   // Two to four files: draws are not checked against the recent picks.
-  queue_draws(*state, {2, 2}, 3);
+  queue_draws(*state, {2, 2}, 4);
   pick_file(*state, path, 2, -1, 1);
   EXPECT_EQ(state->current_index.load(), 1);
   pick_file(*state, path, 2, -1, 2);

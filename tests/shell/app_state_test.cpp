@@ -76,6 +76,10 @@ TEST_F(RecentFixture, PromoteMovesOneEntryToTheFront) {
   EXPECT_EQ(entry(4), "/f4");
   promote_recent_folder(*state, 0);
   EXPECT_EQ(entry(0), "/f3");
+  promote_recent_folder(*state, 1);
+  EXPECT_EQ(entry(0), "/f0");
+  EXPECT_EQ(entry(1), "/f3");
+  promote_recent_folder(*state, 1);
   promote_recent_folder(*state, 9);
   EXPECT_EQ(entry(0), "/f9");
   EXPECT_EQ(entry(9), "/f8");

@@ -63,7 +63,29 @@ TEST_F(KeysFixture, ShiftPagesInLinearModes) {
   EXPECT_EQ(after(step_forward, 30, true), 41);
   EXPECT_EQ(after(step_back, 5, true), 0);
   EXPECT_EQ(after(step_back, 30, true), 19);
+  EXPECT_EQ(after(step_back, 10, true), 0);  // a page back from the page's edge: the first
   EXPECT_EQ(after(request_next_image, 30, true), 41);
+}
+
+TEST_F(KeysFixture, AKeyWhileARequestIsServedIsDropped) {
+  // The worker is busy with a request: no key may move the index or the
+  // history under it, in any mode, with or without Shift.
+  for (const std::uint32_t mode : {0u, 2u}) {
+    folder(50, mode);
+    state->history[0] = 7;
+    for (void (*key)(AppState&) : {step_forward, step_back, request_next_image}) {
+      state->current_index = 20;
+      state->request_pending = 1;
+      headless_set_shift(1);
+      key(*state);
+      EXPECT_EQ(state->current_index.load(), 20) << mode;
+      EXPECT_EQ(state->history[0].load(), 7) << mode;
+      EXPECT_EQ(state->back_pending.load(), 0) << mode;
+    }
+    state->request_pending = 0;
+    fs::remove_all(root);
+    fs::create_directories(root);
+  }
 }
 
 TEST_F(KeysFixture, RandomHistoryBackAndForth) {
