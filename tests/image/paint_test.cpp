@@ -22,51 +22,41 @@ TEST(Paint, PercentOfWrapsAndNeverDividesByZero) {
   EXPECT_EQ(percent_of(5, 0), 0u);
 }
 
-TEST(Paint, FittedViewCentresTheImage) {
-  PaintPlan plan = plan_paint(1000, 800, 2000, 1000, 0, 0, 0);
-  EXPECT_EQ(plan.scale, 50u);
-  EXPECT_EQ(plan.draw, 1);
-  EXPECT_EQ(plan.target_x, 0);
-  EXPECT_EQ(plan.target_y, 150);
-  EXPECT_EQ(plan.target_width, 1000);
-  EXPECT_EQ(plan.target_height, 500);
-  plan = plan_paint(1000, 800, 100, 100, 0, 0, 0);
-  EXPECT_EQ(plan.scale, 800u);  // small images are enlarged
-  EXPECT_EQ(plan.target_x, 100);
-  EXPECT_EQ(plan.target_y, 0);
-  EXPECT_EQ(plan.target_width, 800);
-  EXPECT_EQ(plan.target_height, 800);
-}
-
-TEST(Paint, MagnifiedViewFollowsThePointer) {
-  auto source = [](std::int32_t zoom, std::int32_t x, std::int32_t y) {
-    const PaintPlan plan = plan_paint(1000, 800, 2000, 1000, zoom, x, y);
-    EXPECT_EQ(plan.target_x, 0);
-    EXPECT_EQ(plan.target_y, 0);
-    return std::make_pair(plan.source_x, plan.source_y);
+TEST(Paint, PlansFitCentreAndFollowThePointer) {
+  struct Case {
+    std::int32_t client_w, client_h, image_w, image_h, zoom, pan_x, pan_y;
+    PaintPlan plan;  // scale, draw, target x, y, width, height, source x, y
   };
-  EXPECT_EQ(plan_paint(1000, 800, 2000, 1000, 1, 500, 400).scale, 100u);
-  EXPECT_EQ(source(1, 500, 400), std::make_pair(500, -100));
-  EXPECT_EQ(source(1, 0, 0), std::make_pair(0, 0));
-  EXPECT_EQ(source(1, 1000, 800), std::make_pair(1000, -200));
-  EXPECT_EQ(source(1, 65530, 65530), std::make_pair(0, 0));      // left of and above the window
-  EXPECT_EQ(source(1, 3000, 2000), std::make_pair(1000, -200));  // past the far edges
-  EXPECT_EQ(plan_paint(1000, 800, 2000, 1000, 3, 500, 400).scale, 400u);
-  EXPECT_EQ(source(3, 500, 400),
-            std::make_pair((8000 - 1000) * 50 / 400, -((4000 - 800) * 50 / 400)));
-  // An image narrower than the window moves right; the division truncates toward zero.
-  const PaintPlan narrow = plan_paint(1000, 800, 100, 1000, 1, 500, 0);
-  EXPECT_EQ(narrow.scale, 160u);
-  EXPECT_EQ(narrow.target_width, 160);
-  EXPECT_EQ(narrow.target_height, 1600);
-  EXPECT_EQ(narrow.source_x, -262);
-}
-
-TEST(Paint, NothingIsDrawnForAZeroScaleOrClient) {
-  EXPECT_EQ(plan_paint(1000, 800, 200000, 10, 0, 0, 0).draw, 0);  // more than 100 times wider
-  EXPECT_EQ(plan_paint(1000, 800, 200000, 10, 2, 0, 0).draw, 0);
-  EXPECT_EQ(plan_paint(0, 800, 100, 100, 1, 10, 10).draw, 0);
-  EXPECT_EQ(plan_paint(1000, 0, 100, 100, 0, 10, 10).draw, 0);
+  const Case cases[] = {
+      // Fitted: centred; small images are enlarged.
+      {1000, 800, 2000, 1000, 0, 0, 0, {50, 1, 0, 150, 1000, 500, 0, 0}},
+      {1000, 800, 100, 100, 0, 0, 0, {800, 1, 100, 0, 800, 800, 0, 0}},
+      // Magnified: the source follows the pointer, clamped to the window;
+      // values above 60000 are positions left of or above it.
+      {1000, 800, 2000, 1000, 1, 500, 400, {100, 1, 0, 0, 2000, 1000, 500, -100}},
+      {1000, 800, 2000, 1000, 1, 1000, 800, {100, 1, 0, 0, 2000, 1000, 1000, -200}},
+      {1000, 800, 2000, 1000, 1, 65530, 65530, {100, 1, 0, 0, 2000, 1000, 0, 0}},
+      {1000, 800, 2000, 1000, 1, 3000, 2000, {100, 1, 0, 0, 2000, 1000, 1000, -200}},
+      {1000, 800, 2000, 1000, 3, 500, 400, {400, 1, 0, 0, 8000, 4000, 875, -400}},
+      // Narrower than the window: moved right, the division truncating toward zero.
+      {1000, 800, 100, 1000, 1, 500, 0, {160, 1, 0, 0, 160, 1600, -262, 0}},
+      // A zero scale (over 100 times wider) or a zero client draws nothing.
+      {1000, 800, 200000, 10, 2, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}},
+      {0, 800, 100, 100, 1, 10, 10, {0, 0, 0, 0, 0, 0, 0, 0}},
+      {1000, 0, 100, 100, 0, 10, 10, {0, 0, 0, 0, 0, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    const PaintPlan p =
+        plan_paint(c.client_w, c.client_h, c.image_w, c.image_h, c.zoom, c.pan_x, c.pan_y);
+    const PaintPlan& e = c.plan;
+    EXPECT_EQ(p.draw, e.draw) << c.image_w << " zoom " << c.zoom << " at " << c.pan_x;
+    if (e.draw == 0) continue;
+    EXPECT_EQ(std::vector<std::int64_t>({p.scale, p.target_x, p.target_y, p.target_width,
+                                         p.target_height, p.source_x, p.source_y}),
+              std::vector<std::int64_t>({e.scale, e.target_x, e.target_y, e.target_width,
+                                         e.target_height, e.source_x, e.source_y}))
+        << c.image_w << " zoom " << c.zoom << " at " << c.pan_x;
+  }
 }
 
 TEST(Paint, ShortenPathKeepsTheLast75Characters) {

@@ -102,38 +102,12 @@ inline Bytes gif(std::uint16_t screen_width, std::uint16_t screen_height, std::u
 }
 
 // A JPEG with an EXIF orientation tag inserted after its start marker.
-inline Bytes with_exif_orientation(const Bytes& jpeg, std::uint16_t orientation) {
-  const Bytes tiff = {'I',
-                      'I',
-                      42,
-                      0,
-                      8,
-                      0,
-                      0,
-                      0,  // header, IFD at 8
-                      1,
-                      0,  // one entry
-                      0x12,
-                      0x01,
-                      3,
-                      0,
-                      1,
-                      0,
-                      0,
-                      0,  // orientation, SHORT, 1
-                      static_cast<std::uint8_t>(orientation),
-                      0,
-                      0,
-                      0,  // value
-                      0,
-                      0,
-                      0,
-                      0};  // no next IFD
-  Bytes app1 = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
-  app1.insert(app1.end(), tiff.begin(), tiff.end());
-  const std::size_t length = app1.size() - 2;
-  app1[2] = static_cast<std::uint8_t>(length >> 8);
-  app1[3] = static_cast<std::uint8_t>(length);
+inline Bytes with_exif_orientation(const Bytes& jpeg, std::uint8_t orientation) {
+  // Little-endian TIFF: header, one IFD entry (orientation, SHORT, 1 value), no next IFD.
+  const char tiff[] = "II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0?\0\0\0\0\0\0\0";
+  Bytes app1 = {0xFF, 0xE1, 0, 8 + sizeof tiff - 1, 'E', 'x', 'i', 'f', 0, 0};
+  app1.insert(app1.end(), tiff, tiff + sizeof tiff - 1);
+  app1[10 + 18] = orientation;
   Bytes out(jpeg.begin(), jpeg.begin() + 2);
   out.insert(out.end(), app1.begin(), app1.end());
   out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
