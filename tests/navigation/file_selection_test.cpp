@@ -37,15 +37,10 @@ TEST(FileSelection, RandomInRangeFromTheSourceAndTheFallback) {
 
 TEST(FileSelection, ImageTypesByTheLastFourCharacters) {
   auto state = viewing("/", 0);
-  EXPECT_EQ(image_type_of(*state, "IMG.JPG"), 2);
-  EXPECT_EQ(image_type_of(*state, "img.Jpg"), 2);
-  EXPECT_EQ(image_type_of(*state, "a.gif"), 3);
-  EXPECT_EQ(image_type_of(*state, "b.BMP"), 1);
-  EXPECT_EQ(image_type_of(*state, "c.jpeg"), 0);
-  EXPECT_EQ(image_type_of(*state, "d.png"), 0);
-  EXPECT_EQ(image_type_of(*state, "e.jpg.txt"), 0);
-  EXPECT_EQ(image_type_of(*state, "jpg"), 0);
-  EXPECT_EQ(image_type_of(*state, ".jpg"), 2);
+  const std::pair<const char*, std::int32_t> types[] = {
+      {"IMG.JPG", 2}, {"img.Jpg", 2}, {"a.gif", 3},     {"b.BMP", 1}, {"c.jpeg", 0},
+      {"d.png", 0},   {"jpg", 0},     {"e.jpg.txt", 0}, {".jpg", 2}};
+  for (const auto& [name, type] : types) EXPECT_EQ(image_type_of(*state, name), type) << name;
   state->settings.show_jpg = 0;
   EXPECT_EQ(image_type_of(*state, "IMG.JPG"), 0);
 }
