@@ -108,9 +108,8 @@ inline Bytes with_exif_orientation(const Bytes& jpeg, std::uint8_t orientation) 
   Bytes app1 = {0xFF, 0xE1, 0, 8 + sizeof tiff - 1, 'E', 'x', 'i', 'f', 0, 0};
   app1.insert(app1.end(), tiff, tiff + sizeof tiff - 1);
   app1[10 + 18] = orientation;
-  Bytes out(jpeg.begin(), jpeg.begin() + 2);
-  out.insert(out.end(), app1.begin(), app1.end());
-  out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+  Bytes out = jpeg;
+  out.insert(out.begin() + 2, app1.begin(), app1.end());
   return out;
 }
 

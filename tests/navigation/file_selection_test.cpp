@@ -154,7 +154,7 @@ TEST_F(TreeFixture, EmptyFolderKeepsNoList) {
 }
 
 TEST_F(TreeFixture, RandomChoices) {
-  for (int i = 0; i < 4; ++i) put_file(root / ("f" + std::to_string(i) + ".jpg"));
+  for (int i = 0; i < 4; ++i) put_file(root / (std::string("f") + std::to_string(i) + ".jpg"));
   auto state = viewing(root, 2);
   char path[kPathBytes];
   std::strcpy(path, root.c_str());
@@ -169,7 +169,8 @@ TEST_F(TreeFixture, RandomChoices) {
   // 101 files, 100 recent picks: a draw of 1..100 is always refused, so after
   // 101 draws slot 0 is taken.
   fs::remove_all(root);
-  for (int i = 0; i < 101; ++i) put_file(root / ("f" + std::to_string(1000 + i) + ".jpg"));
+  for (int i = 0; i < 101; ++i)
+    put_file(root / (std::string("f") + std::to_string(1000 + i) + ".jpg"));
   state = viewing(root, 2);
   for (std::uint32_t i = 0; i < 100; ++i) state->settings.recent_picks[i] = i + 1;
   std::vector<std::uint32_t> refused;
@@ -227,7 +228,7 @@ TEST_F(TreeFixture, ListStopsAt99990Entries) {
   // 101 folders of 1,000 files: the list ends at 99,990, and no folder is
   // entered once the count is above 99,980.
   for (int folder = 0; folder < 101; ++folder) {
-    const fs::path dir = root / ("d" + std::to_string(1000 + folder));
+    const fs::path dir = root / (std::string("d") + std::to_string(1000 + folder));
     fs::create_directory(dir);
     for (int file = 0; file < 1000; ++file) {
       std::ofstream(dir / (std::to_string(10000 + file) + ".jpg"));

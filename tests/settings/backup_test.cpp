@@ -166,7 +166,8 @@ TEST_F(BackupFixture, AHeldCatalogMeansNoBackup) {
 }
 
 TEST_F(BackupFixture, AKilledRunIsCompletedByTheNextOne) {
-  for (int i = 0; i < 600; ++i) put("f" + std::to_string(1000 + i) + ".jpg", std::to_string(i));
+  for (int i = 0; i < 600; ++i)
+    put(std::string("f") + std::to_string(1000 + i) + ".jpg", std::to_string(i));
   const pid_t child = fork();
   if (child == 0) {
     // Dies at the first progress report, after 256 files, as a kill would.
@@ -193,8 +194,10 @@ TEST_F(BackupFixture, RotationMovesF0AndTheGenerationOfTheRunsLowestBit) {
   for (const auto& run : runs) {
     fs::remove_all(backups);
     for (int g = 0; g <= 9; ++g) {
-      fs::create_directories(backups / ("F" + std::to_string(g)));
-      std::ofstream(backups / ("F" + std::to_string(g)) / ("m" + std::to_string(g))) << g;
+      fs::create_directories(backups / (std::string("F") + std::to_string(g)));
+      std::ofstream(backups / (std::string("F") + std::to_string(g)) /
+                    (std::string("m") + std::to_string(g)))
+          << g;
     }
     state->settings.backup_generation = run.before;
     char failed[4];
@@ -202,10 +205,11 @@ TEST_F(BackupFixture, RotationMovesF0AndTheGenerationOfTheRunsLowestBit) {
     EXPECT_EQ(state->settings.backup_generation, run.after);
     EXPECT_TRUE(fs::exists(backups / "F1/m0"));
     const std::string to = run.moved == 9 ? "FX" : "F" + std::to_string(run.moved + 1);
-    EXPECT_TRUE(fs::exists(backups / to / ("m" + std::to_string(run.moved)))) << run.before;
+    EXPECT_TRUE(fs::exists(backups / to / (std::string("m") + std::to_string(run.moved))))
+        << run.before;
     for (int g = 1; g <= 9; ++g) {
-      const bool stayed =
-          fs::exists(backups / ("F" + std::to_string(g)) / ("m" + std::to_string(g)));
+      const bool stayed = fs::exists(backups / (std::string("F") + std::to_string(g)) /
+                                     (std::string("m") + std::to_string(g)));
       EXPECT_EQ(stayed, g != run.moved) << run.before << " F" << g;
     }
   }

@@ -21,7 +21,8 @@ struct KeysFixture : ::testing::Test {
   }
   // A folder of n files (names sort in index order), listed in the mode.
   void folder(int n, std::uint32_t mode) {
-    for (int i = 0; i < n; ++i) put_file(root / ("f" + std::to_string(1000 + i) + ".bmp"));
+    for (int i = 0; i < n; ++i)
+      put_file(root / (std::string("f") + std::to_string(1000 + i) + ".bmp"));
     state = viewing(root, mode);
     queue_draws(*state, {1}, static_cast<std::uint32_t>(n));  // a random build starts at slot 0
     request_rebuild(*state);
