@@ -61,12 +61,10 @@ unset XDG_DATA_HOME XDG_CONFIG_HOME QT_QPA_PLATFORM
 pics="$work/pictures"
 
 first_visible() { xdotool search --onlyvisible "$@" 2>/dev/null | head -n1; }
+found=""
+window_found() { found=$(first_visible "$@") && [ -n "$found" ]; }
 visible_window() {  # visible_window SEARCH...: the first visible match, waiting for it
-  local deadline=$((SECONDS + limit)) found
-  until found=$(first_visible "$@") && [ -n "$found" ]; do
-    [ "$SECONDS" -lt "$deadline" ] || break
-    sleep 0.05
-  done
+  wait_until window_found "$@"
   echo "$found"
 }
 start() {  # start [ARGUMENT]: runs the viewer and waits for its window
