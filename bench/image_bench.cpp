@@ -11,11 +11,11 @@
 #include <memory>
 #include <string>
 
-#include "../tests/image/picture_files.h"
 #include "image/image.h"
+#include "pictures.h"
 #include "platform/picture.h"
 
-using namespace picture_files;
+using namespace bench_pictures;
 namespace fs = std::filesystem;
 
 namespace {

@@ -2,6 +2,9 @@
 # Plants one fault at a time in the core and tells which ones the unit tests
 # catch: a tool for judging the suite, not a CI step.
 #   scripts/mutate.sh [SOURCE_TREE] [BUILD_FOLDER]
+# With MUTATE_ALL=1 every test program runs to its end and each verdict is
+# followed by the tests that failed: which tests are the only ones to catch
+# a fault, and which never catch anything of their own.
 # SOURCE_TREE defaults to this checkout; every planted fault is taken back
 # before the next one (and on Ctrl+C). Each place is one exact piece of text
 # and what it becomes; a place whose text is missing or not unique is
@@ -109,6 +112,13 @@ PY
   fi
   if ! cmake --build "$build" >/dev/null 2>&1; then
     verdict=caught  # a fault the compiler refuses counts as caught
+  elif [ "${MUTATE_ALL:-0}" = 1 ]; then
+    # A program that dies without naming a failed test is named itself.
+    failed=$(cd "$build/tests" && find . -maxdepth 1 -name '*_test' -type f -perm -u+x |
+      QT_QPA_PLATFORM=offscreen xargs -P "$(nproc)" -I{} sh -c \
+        'out=$(timeout 300 {} --gtest_brief=1 2>&1) || { echo "$out" | grep -q "^\[  FAILED  \] [A-Za-z]" || echo "[  FAILED  ] {}"; }; echo "$out"' |
+      sed -n 's/^\[  FAILED  \] \([A-Za-z.\/][A-Za-z0-9_./]*\).*/\1/p' | sort -u | tr '\n' ' ')
+    if [ -n "$failed" ]; then verdict=caught; else verdict=missed; fi
   elif ctest --test-dir "$build" -E 'end_to_end|formatted|core_includes' -j "$(nproc)" \
     --stop-on-failure >/dev/null 2>&1; then
     verdict=missed
@@ -118,6 +128,8 @@ PY
   restore
   if [ "$verdict" = caught ]; then caught=$((caught + 1)); else missed=$((missed + 1)); fi
   printf '%-7s %s: %s\n' "$verdict" "$file" "$text"
+  [ -z "${failed:-}" ] || printf '        by %s\n' "$failed"
+  failed=""
 done <<<"$places"
 # Leave the build matching the unmutated tree.
 cmake --build "$build" >/dev/null 2>&1

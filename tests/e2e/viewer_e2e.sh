@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
-# End-to-end run of the real viewer under Xvfb with openbox: keys, clicks, the
-# magnifier, the context menu, closing and reopening where it was, and a
-# screenshot.
+# End-to-end run of the real viewer under Xvfb with openbox.
 #   viewer_e2e.sh TESSMIRA_BINARY SAMPLES_FOLDER
 # Every step waits for something it can see (a title, a window, a property, a
-# file, the process ending), never for a fixed time: a loaded machine only
-# makes the run slower.
+# file, the process ending), never for a fixed time.
 set -u
 binary=${1:?binary}
 samples=${2:?samples folder}
@@ -129,9 +126,6 @@ key Left
 expect_title "Left to the first" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6')"
 key Left
 expect_title "Left from the first wraps to the last" "$(name 06-wide.gif '900 x 200 @ 88%' '6 of 6')"
-key shift+Right
-expect_title "Shift+Right past the end stays on the last" \
-  "$(name 06-wide.gif '900 x 200 @ 88%' '6 of 6')"
 
 # A plain click shows the next image; a drag magnifies without stepping.
 eval "$(xdotool getwindowgeometry --shell "$window")"
@@ -144,13 +138,6 @@ xdotool click 4 click 4
 expect_title "wheel zooms in" "$(name 01-dusk.jpg '1600 x 1000 @ 400%' '1 of 6')"
 xdotool mouseup 1
 expect_title "release ends the drag, no step" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6')"
-# Events are handled in order: had the wheel zoomed without a drag, the next
-# image would show magnified.
-xdotool click 4
-key Right
-expect_title "wheel without a drag does nothing" "$(name 02-tall.jpg '600 x 1200 @ 50%' '2 of 6')"
-key Left
-expect_title "and back" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6')"
 
 # The picture is centred on black.
 pixel() { convert "$work/shot.png" -format "%[pixel:p{$1,$2}]" info: 2>/dev/null | sed 's/^black$/srgb(0,0,0)/'; }
@@ -162,11 +149,9 @@ painted() {
 }
 check "the image is centred on black" "yes" "$(wait_until painted && echo yes)"
 
-# The context menu: right click, then the keyboard. Items in order: About,
-# Help, Delete File, Execute, Select File..., Select Folder..., Recent
-# Folders, Change to current directory, Change to lower directory, Open
-# Current Dir, Resync List, Auto Advance, Select Mode, Transparent, On Top,
-# Full Screen, Settings, Catalog, Exit.
+# The context menu: right click, then the keyboard (items counted without
+# separators: 12 Auto Advance, 13 Select Mode, 14 Transparent, 16 Full Screen,
+# 18 Catalog).
 windows_of_viewer() { xdotool search --onlyvisible --pid "$viewer" 2>/dev/null; }
 override_redirect() { xwininfo -id "$1" 2>/dev/null | grep -q 'Override Redirect State: yes'; }
 popup() {  # the open menu's window, if any
@@ -235,16 +220,6 @@ check "the next image is shown" "$pics/04-dunes.bmp 3 of 5" "$(position)"
 key Left
 shows 03-tiny.jpg
 
-# Recent folders: entry 0 is the pictures folder viewed before the first
-# start's image (it has no images); choosing entry 0 again comes back.
-menu 7 Right Return
-expect_title "a recent folder is viewed" "No valid images in directory - $HOME/Pictures"
-menu 7 Right Return
-shows 01-dusk.jpg
-check "and the folder before it is entry 0 now" "$pics/01-dusk.jpg 1 of 5" "$(position)"
-key Right
-shows 03-tiny.jpg
-
 # Catalog: the report opens while the build runs (Linear mode: the root
 # folder of each drive only) and closes with OK once it has ended; until
 # then OK is disabled and Return does nothing.
@@ -276,15 +251,6 @@ start
 expect_title "reopens on the last image" "$(name 03-tiny.jpg '120 x 90 @ 555%' '2 of 5')"
 check "reopens at the saved placement" "$before" \
   "$(wait_until eval '[ "$(geometry)" = "$before" ]'; geometry)"
-
-# A second instance still opens a window of its own.
-first=$viewer
-first_window=$window
-start "$pics/04-dunes.bmp"
-expect_title "second instance shows its image" "$(name 04-dunes.bmp '320 x 200 @ 218%' '3 of 5')"
-close_viewer
-viewer=$first
-window=$first_window
 close_viewer
 
 # Auto advance, then close requests in a burst: counted, the last one may force the end before

@@ -1,42 +1,29 @@
 // Folder trees for the navigation tests, and seams that make draws predictable.
 #pragma once
 
-#include <stdlib.h>
-
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "image/image.h"
 #include "shell/app_state.h"
+#include "support.h"
 
 namespace tree {
 
-namespace fs = std::filesystem;
-
-inline fs::path make_root() {
-  char pattern[] = "/tmp/tessmira-tree-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return {};
-  return pattern;
-}
+using namespace test_support;
 
 // A 1 x 1 24-bit BMP, so that loads succeed without an encoder.
 inline void put_picture(const fs::path& path) {
-  fs::create_directories(path.parent_path());
-  const unsigned char bmp[58] = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0,   0, 0,  40,
-                                 0,   0,   0,  1, 0, 0, 0, 1, 0, 0, 0,  1,   0, 24, 0,
-                                 0,   0,   0,  0, 4, 0, 0, 0, 0, 0, 0,  0,   0, 0,  0,
-                                 0,   0,   0,  0, 0, 0, 0, 0, 0, 9, 99, 200, 0};
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bmp), sizeof bmp);
+  write_bytes(path, {'B', 'M', 58, 0, 0, 0, 0, 0, 0,  0, 54, 0, 0, 0, 40, 0,  0,   0, 1, 0,
+                     0,   0,   1,  0, 0, 0, 1, 0, 24, 0, 0,  0, 0, 0, 4,  0,  0,   0, 0, 0,
+                     0,   0,   0,  0, 0, 0, 0, 0, 0,  0, 0,  0, 0, 0, 9,  99, 200, 0});
 }
 
 inline void put_file(const fs::path& path) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path) << "";
+  write_text(path, "");
 }
 
 // Draws come from this queue of 32-bit values while it lasts.

@@ -2,25 +2,14 @@
 #include "platform/associations.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
-#include "../process_guard.h"
+#include "support.h"
 
-namespace fs = std::filesystem;
+using namespace test_support;
 
 namespace {
-
-std::string text_of(const fs::path& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 TEST(Associations, ExecPathsAreQuotedByTheDesktopEntryRules) {
   EXPECT_EQ(desktop_exec_quote("/usr/local/lib/tessmira/tessmira"),
@@ -36,55 +25,38 @@ TEST(Associations, ExecPathsAreQuotedByTheDesktopEntryRules) {
             "Exec=\"/opt/t m/tessmira\" %f\n");
 }
 
-TEST(Associations, MimeappsKeepsEveryOtherLine) {
+TEST(Associations, RegisteredTypesAreTheDesktopsDefaultsAndOtherLinesStay) {
+  TempFolder temp;
+  const fs::path& root = temp.path;
+  ProcessGuard process;
+  process.change("XDG_DATA_HOME", (root / "data").string());
+  process.change("XDG_CONFIG_HOME", (root / "config").string());
   const std::string before =
       "[Added Associations]\nimage/jpeg=gimp.desktop;\n\n[Default Applications]\n"
       "text/plain=gedit.desktop\nimage/jpeg=eog.desktop\n\n[Removed Associations]\nx=y\n";
-  const std::string after = mimeapps_with_default(before, "image/jpeg", "Tessmira.JPGFile.desktop");
-  EXPECT_EQ(after,
-            "[Added Associations]\nimage/jpeg=gimp.desktop;\n\n[Default Applications]\n"
-            "text/plain=gedit.desktop\nimage/jpeg=Tessmira.JPGFile.desktop\n\n"
-            "[Removed Associations]\nx=y\n");
-  EXPECT_EQ(mimeapps_with_default(after, "image/jpeg", "Tessmira.JPGFile.desktop"), after);
-  const std::string added = mimeapps_with_default(after, "image/gif", "Tessmira.GIFFile.desktop");
-  EXPECT_NE(added.find("image/jpeg=Tessmira.JPGFile.desktop\nimage/gif=Tessmira.GIFFile.desktop\n\n"
-                       "[Removed"),
-            std::string::npos);
-  EXPECT_EQ(mimeapps_with_default("", "image/bmp", "Tessmira.BMPFile.desktop"),
-            "[Default Applications]\nimage/bmp=Tessmira.BMPFile.desktop\n");
-}
-
-TEST(Associations, RegisteredTypesAreTheDesktopsDefaults) {
-  char pattern[] = "/tmp/tessmira-xdg-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const fs::path root = pattern;
-  ProcessGuard process;
-  process.set("XDG_DATA_HOME", (root / "data").string());
-  process.set("XDG_CONFIG_HOME", (root / "config").string());
-  fs::create_directories(root / "config");
-  std::ofstream(root / "config/mimeapps.list")
-      << "[Default Applications]\ntext/plain=gedit.desktop\n";
+  write_text(root / "config/mimeapps.list", before);
   for (int run = 0; run < 2; ++run) {
-    ASSERT_EQ(register_extension("/opt/tessmira/", "BMP", "BMP File"), 0);
-    ASSERT_EQ(register_extension("/opt/tessmira/", "GIF", "GIF File"), 0);
-    ASSERT_EQ(register_extension("/opt/tessmira/", "JPG", "JPG File"), 0);
+    for (const char* type : {"BMP", "GIF", "JPG"})
+      ASSERT_EQ(register_extension("/opt/tessmira/", type, (type + std::string(" File")).c_str()),
+                0);
   }
-  EXPECT_EQ(text_of(root / "config/mimeapps.list"),
-            "[Default Applications]\ntext/plain=gedit.desktop\n"
-            "image/bmp=Tessmira.BMPFile.desktop\nimage/gif=Tessmira.GIFFile.desktop\n"
-            "image/jpeg=Tessmira.JPGFile.desktop\n");
-  const std::string entry = text_of(root / "data/applications/Tessmira.GIFFile.desktop");
+  EXPECT_EQ(read_text(root / "config/mimeapps.list"),
+            "[Added Associations]\nimage/jpeg=gimp.desktop;\n\n[Default Applications]\n"
+            "text/plain=gedit.desktop\nimage/jpeg=Tessmira.JPGFile.desktop\n"
+            "image/bmp=Tessmira.BMPFile.desktop\nimage/gif=Tessmira.GIFFile.desktop\n\n"
+            "[Removed Associations]\nx=y\n");
+  const std::string entry = read_text(root / "data/applications/Tessmira.GIFFile.desktop");
   EXPECT_NE(entry.find("MimeType=image/gif;\n"), std::string::npos);
   EXPECT_NE(entry.find("Icon=/opt/tessmira/tessmira.png\n"), std::string::npos);
-  EXPECT_NE(entry.find(" %f\n"), std::string::npos);
   // The desktop's own tool agrees.
   FILE* query = popen("xdg-mime query default image/jpeg 2>/dev/null", "r");
   ASSERT_NE(query, nullptr);
   char answer[256] = {};
-  std::fgets(answer, sizeof answer, query);
+  EXPECT_NE(std::fgets(answer, sizeof answer, query), nullptr);
   pclose(query);
   EXPECT_STREQ(answer, "Tessmira.JPGFile.desktop\n");
-  fs::remove_all(root);
+  EXPECT_EQ(mimeapps_with_default("", "image/bmp", "T.desktop"),
+            "[Default Applications]\nimage/bmp=T.desktop\n");
 }
 
 }  // namespace

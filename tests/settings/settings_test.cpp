@@ -2,56 +2,33 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <random>
-#include <string>
-#include <vector>
 
-#include "../process_guard.h"
+#include "support.h"
 
-namespace fs = std::filesystem;
+using namespace test_support;
 
 namespace {
-
-std::vector<std::uint8_t> read_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_bytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
 
 // A private home with the program in <home>/prog, and the XDG variables
 // pointing into it, so nothing touches the real user's files.
 struct SettingsFixture : ::testing::Test {
-  fs::path root;
-  fs::path program_dir;
+  TempFolder temp;
+  const fs::path& root = temp.path;
+  fs::path program_dir = root / "prog";
   std::unique_ptr<AppState> state = std::make_unique<AppState>();
   ProcessGuard process;
 
   void SetUp() override {
-    char pattern[] = "/tmp/tessmira-settings-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root = pattern;
-    program_dir = root / "prog";
     fs::create_directories(program_dir);
-    process.set("HOME", root.string());
-    process.set("XDG_DATA_HOME", nullptr);
-    process.set("XDG_CONFIG_HOME", nullptr);
+    process.change("HOME", root.string());
+    process.change("XDG_DATA_HOME", std::nullopt);
+    process.change("XDG_CONFIG_HOME", std::nullopt);
   }
-  void TearDown() override { fs::remove_all(root); }
 
   std::string program() const { return (program_dir / "tessmira").string(); }
   fs::path settings_file() const { return program_dir / kSettingsFileName; }
@@ -63,29 +40,21 @@ struct SettingsFixture : ::testing::Test {
 };
 
 TEST_F(SettingsFixture, FirstStartAppliesDefaults) {
+  write_text(root / ".config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n");
   choose_data_folder_at(*state, program().c_str());
-  EXPECT_EQ(std::string(state->program_path), program_dir.string() + "/");
   EXPECT_EQ(std::string(state->data_folder), program_dir.string() + "/");
   ASSERT_EQ(load_settings(*state), 1);
   const SettingsBlock& s = state->settings;
   EXPECT_EQ(s.select_mode, 3u);  // Deep Random
-  EXPECT_EQ(s.advance_setting, 0u);
   EXPECT_EQ(s.translucency_alpha, 125u);
-  EXPECT_EQ(s.translucent + s.always_on_top + s.full_screen, 0u);
+  EXPECT_EQ(s.advance_setting + s.translucent + s.always_on_top + s.full_screen, 0u);
   EXPECT_EQ(s.show_bmp + s.show_jpg + s.show_gif, 3u);
   const std::uint32_t reserved[5] = {1, 0, 1, 99, 0};
   EXPECT_EQ(std::memcmp(s.reserved_88, reserved, sizeof reserved), 0);
-  EXPECT_EQ(std::string(s.view_folder), (root / "Pictures").string());
-  EXPECT_EQ(std::string(s.backup_root), (root / "Backup/Tessmira/").string());
-  EXPECT_EQ(s.window_placement.show_state, 0u);  // default geometry
-  EXPECT_FALSE(fs::exists(settings_file()));     // loading writes nothing
   // The pictures folder follows the user's own folder names.
-  fs::create_directories(root / ".config");
-  std::ofstream(root / ".config/user-dirs.dirs")
-      << "# written by xdg-user-dirs-update\nXDG_PICTURES_DIR=\"$HOME/Bilder\"\n";
-  auto other = fresh_state();
-  load_settings(*other);
-  EXPECT_EQ(std::string(other->settings.view_folder), (root / "Bilder").string());
+  EXPECT_EQ(std::string(s.view_folder), (root / "Bilder").string());
+  EXPECT_EQ(std::string(s.backup_root), (root / "Backup/Tessmira/").string());
+  EXPECT_FALSE(fs::exists(settings_file()));  // loading writes nothing
 }
 
 TEST_F(SettingsFixture, SavedFileLoadsBackBitForBit) {
@@ -114,7 +83,13 @@ TEST_F(SettingsFixture, SavedFileLoadsBackBitForBit) {
   EXPECT_EQ(std::distance(fs::directory_iterator(program_dir), fs::directory_iterator()), 1);
 }
 
-TEST_F(SettingsFixture, AnyHeaderAndAnyLengthLoadWhatTheFileHolds) {
+TEST_F(SettingsFixture, AnyHeaderAndLengthLoadsWhatTheFileHoldsWithTextsEnded) {
+  const std::pair<const char*, std::int32_t> headers[] = {{"VIEW100\0", 1000}, {"VIEW200\0", 1001},
+                                                          {"view100\0", 1001}, {"VIEW101\0", 1},
+                                                          {"VIEW1123", 123},   {"VIEW1\0\0\0", 0}};
+  for (const auto& [text, kind] : headers) {
+    EXPECT_EQ(check_settings_header(reinterpret_cast<const std::uint8_t*>(text)), kind) << text;
+  }
   // A short file fills the start of the block only; no default fills the rest.
   write_bytes(settings_file(), {'O', 'T', 'H', 'E', 'R', '9', '9', 0, 2, 0, 0, 0, 5});
   auto loaded = fresh_state();
@@ -123,40 +98,22 @@ TEST_F(SettingsFixture, AnyHeaderAndAnyLengthLoadWhatTheFileHolds) {
   EXPECT_EQ(loaded->settings.advance_setting, 5u);  // one byte of four
   EXPECT_EQ(loaded->settings.show_jpg, 0u);
 
-  const std::pair<const char*, std::int32_t> headers[] = {{"VIEW100\0", 1000}, {"VIEW200\0", 1001},
-                                                          {"view100\0", 1001}, {"VIEW101\0", 1},
-                                                          {"VIEW1123", 123},   {"VIEW1\0\0\0", 0}};
-  for (const auto& [text, kind] : headers) {
-    std::uint8_t h[8];
-    std::memcpy(h, text, 8);
-    EXPECT_EQ(check_settings_header(h), kind) << text;
-  }
-}
-
-TEST_F(SettingsFixture, TextFieldsWithoutTerminatorAreEndedInTheirSlot) {
-  std::vector<std::uint8_t> bytes(10008, 'A');
-  std::memcpy(bytes.data(), "VIEW100", 8);
-  write_bytes(settings_file(), bytes);
-  auto loaded = fresh_state();
-  ASSERT_EQ(load_settings(*loaded), 0);
-  const SettingsBlock& s = loaded->settings;
-  const std::string full(599, 'A');
-  EXPECT_EQ(std::string(s.image_path), full);
-  EXPECT_EQ(std::string(s.view_folder), full);
-  for (const auto& entry : s.recent_folders) EXPECT_EQ(std::string(entry), full);
-  EXPECT_EQ(std::string(s.backup_root), full);
-  // Only the slots' last bytes changed.
-  auto* block = reinterpret_cast<const std::uint8_t*>(&s);
-  std::size_t changed = 0;
-  for (std::size_t i = 0; i < sizeof(SettingsBlock); ++i) changed += block[i] != 'A';
-  EXPECT_EQ(changed, 13u);
-
-  // A slot that holds a terminator anywhere is left exactly as it lay.
-  bytes[1740 + 5] = 0;
+  // Texts without a terminator are ended in their slot's last byte; a slot
+  // that holds one is left as it lay.
+  Bytes bytes(10008, 'A');
+  bytes[8 + 1732 + 5] = 0;
   write_bytes(settings_file(), bytes);
   loaded = fresh_state();
-  load_settings(*loaded);
-  EXPECT_EQ(loaded->settings.image_path[599], 'A');
+  ASSERT_EQ(load_settings(*loaded), 0);
+  const SettingsBlock& s = loaded->settings;
+  EXPECT_EQ(s.image_path[599], 'A');
+  EXPECT_EQ(std::string(s.view_folder), std::string(599, 'A'));
+  const auto* block = reinterpret_cast<const std::uint8_t*>(&s);
+  std::string changed;
+  for (std::size_t i = 0; i < sizeof(SettingsBlock); ++i) {
+    if (block[i] != 'A') changed += std::to_string(i) + " ";
+  }
+  EXPECT_EQ(changed, "1737 2931 3531 4131 4731 5331 5931 6531 7131 7731 8331 8931 9531 ");
 }
 
 TEST_F(SettingsFixture, DefSetMovesDataToTheUserDataFolder) {
@@ -164,21 +121,12 @@ TEST_F(SettingsFixture, DefSetMovesDataToTheUserDataFolder) {
   choose_data_folder_at(*state, program().c_str());
   const fs::path expected = root / ".local/share/Brindlex/Tessmira";
   EXPECT_EQ(std::string(state->data_folder), expected.string() + "/");
-  EXPECT_TRUE(fs::is_directory(expected));
   EXPECT_EQ(std::string(state->program_path), program_dir.string() + "/");
   load_settings(*state);
   ASSERT_EQ(save_settings(*state), 0);
   EXPECT_TRUE(fs::exists(expected / kSettingsFileName));
-
-  process.set("XDG_DATA_HOME", (root / "data").string());
-  auto other = fresh_state();
-  EXPECT_EQ(std::string(other->data_folder), (root / "data/Brindlex/Tessmira/").string());
-
-  // A folder named DefSet.txt is no marker.
-  fs::remove(program_dir / "DefSet.txt");
-  fs::create_directory(program_dir / "DefSet.txt");
-  other = fresh_state();
-  EXPECT_EQ(std::string(other->data_folder), program_dir.string() + "/");
+  process.change("XDG_DATA_HOME", (root / "data").string());
+  EXPECT_EQ(std::string(fresh_state()->data_folder), (root / "data/Brindlex/Tessmira/").string());
 }
 
 TEST_F(SettingsFixture, FailedSaveKeepsTheOldFile) {
@@ -210,55 +158,19 @@ TEST_F(SettingsFixture, FailedSaveKeepsTheOldFile) {
 
 TEST_F(SettingsFixture, TooLongFoldersAreUnusableNeverCut) {
   // 700 bytes: longer than a path buffer.
-  std::string deep =
-      root.string() + "/" + std::string(690 - root.string().size(), 'd') + "/tessmira";
+  const std::string deep = "/" + std::string(690, 'd') + "/tessmira";
   choose_data_folder_at(*state, deep.c_str());
   EXPECT_EQ(state->data_folder_usable, 0);
-  EXPECT_STREQ(state->program_path, "");
   EXPECT_STREQ(state->data_folder, "");
   ASSERT_EQ(load_settings(*state), 1);
-  EXPECT_EQ(state->settings.select_mode, 3u);
-  ASSERT_EQ(process.enter(root.string()), 0);
+  ASSERT_EQ(process.enter(root), 0);
   EXPECT_EQ(save_settings(*state), -1);
   EXPECT_FALSE(fs::exists(root / kSettingsFileName));
-
   // A folder that fits but leaves no room for the data file names.
-  std::string tight = "/" + std::string(590, 't') + "/tessmira";
+  const std::string tight = "/" + std::string(590, 't') + "/tessmira";
   auto other = std::make_unique<AppState>();
   choose_data_folder_at(*other, tight.c_str());
   EXPECT_EQ(other->data_folder_usable, 0);
-
-  // A user data folder too long for "/Brindlex/Tessmira/" + names.
-  std::ofstream(program_dir / "DefSet.txt") << "";
-  process.set("XDG_DATA_HOME", "/" + std::string(570, 'x'));
-  other = fresh_state();
-  EXPECT_EQ(other->data_folder_usable, 0);
-  EXPECT_EQ(save_settings(*other), -1);
-}
-
-int fake_placement(const PlatformWindow*, WindowPlacement* placement) {
-  *placement = WindowPlacement{44, 0, 1, -1, -1, -1, -1, 10, 20, 810, 620};
-  return 1;
-}
-
-TEST_F(SettingsFixture, SaveTakesThePlacementFromTheWindowWhenThereIsOne) {
-  choose_data_folder_at(*state, program().c_str());
-  load_settings(*state);
-  state->settings.window_placement.normal_left = 7;
-  ASSERT_EQ(save_settings(*state), 0);  // no window: the loaded placement stays
-  auto bytes = read_bytes(settings_file());
-  EXPECT_EQ(bytes[16 + 28], 7);
-
-  int window_stand_in = 0;
-  state->main_window = reinterpret_cast<PlatformWindow*>(&window_stand_in);
-  state->placement_reader = fake_placement;
-  ASSERT_EQ(save_settings(*state), 0);
-  bytes = read_bytes(settings_file());
-  WindowPlacement stored;
-  std::memcpy(&stored, bytes.data() + 16, sizeof stored);
-  EXPECT_EQ(stored.show_state, 1u);
-  EXPECT_EQ(stored.normal_left, 10);
-  EXPECT_EQ(stored.normal_bottom, 620);
 }
 
 }  // namespace

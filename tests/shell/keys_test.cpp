@@ -1,8 +1,8 @@
 // The stepping keys against the worker's serving of their requests.
 #include <gtest/gtest.h>
 
-#include "../navigation/tree_support.h"
 #include "navigation/navigation.h"
+#include "navigation/tree_support.h"
 #include "platform/headless/headless_desktop.h"
 #include "shell/shell.h"
 
@@ -11,14 +11,12 @@ using namespace tree;
 namespace {
 
 struct KeysFixture : ::testing::Test {
-  fs::path root = make_root();
+  TempFolder temp;
+  const fs::path& root = temp.path;
   StatePtr state;
 
   void SetUp() override { headless_reset(); }
-  void TearDown() override {
-    headless_reset();
-    fs::remove_all(root);
-  }
+  void TearDown() override { headless_reset(); }
   // A folder of n files (names sort in index order), listed in the mode.
   void folder(int n, std::uint32_t mode) {
     for (int i = 0; i < n; ++i)
@@ -41,31 +39,28 @@ struct KeysFixture : ::testing::Test {
   }
 };
 
-TEST_F(KeysFixture, LinearStepsWrapAtBothEnds) {
-  folder(5, 0);
-  EXPECT_EQ(after(step_back, 0), 4);
-  EXPECT_EQ(after(step_forward, 4), 0);
-  EXPECT_EQ(after(step_back, 3), 2);
-  EXPECT_EQ(after(step_back, 1), 0);
-  EXPECT_EQ(after(step_forward, 1), 2);
-}
-
-TEST_F(KeysFixture, OneFileStaysOnIt) {
-  folder(1, 0);
-  EXPECT_EQ(after(step_back, 0), 0);
-  EXPECT_EQ(after(step_forward, 0), 0);
-  EXPECT_EQ(after(step_forward, 0, true), 0);
-}
-
-TEST_F(KeysFixture, ShiftPagesInLinearModes) {
-  folder(50, 1);
-  ASSERT_EQ(state->page_step.load(), 10u);
-  EXPECT_EQ(after(step_forward, 45, true), 49);
-  EXPECT_EQ(after(step_forward, 30, true), 41);
-  EXPECT_EQ(after(step_back, 5, true), 0);
-  EXPECT_EQ(after(step_back, 30, true), 19);
-  EXPECT_EQ(after(step_back, 10, true), 0);  // a page back from the page's edge: the first
-  EXPECT_EQ(after(request_next_image, 30, true), 41);
+TEST_F(KeysFixture, LinearStepsWrapAndShiftPages) {
+  using Key = void (*)(AppState&);
+  const Key back = step_back, forward = step_forward, next = request_next_image;
+  // Files, key, Shift, from, to. A page is ten files here.
+  const struct {
+    int files;
+    Key key;
+    bool shift;
+    int from, to;
+  } steps[] = {{5, back, false, 0, 4},      {5, forward, false, 4, 0}, {5, back, false, 3, 2},
+               {5, back, false, 1, 0},      {5, forward, false, 1, 2}, {1, back, false, 0, 0},
+               {1, forward, false, 0, 0},   {1, forward, true, 0, 0},  {50, forward, true, 45, 49},
+               {50, forward, true, 30, 41}, {50, back, true, 5, 0},    {50, back, true, 30, 19},
+               {50, back, true, 10, 0},     {50, next, true, 30, 41}};
+  for (const auto& step : steps) {
+    if (!state || state->file_count.load() != static_cast<std::uint32_t>(step.files)) {
+      fs::remove_all(root);
+      folder(step.files, 1);
+    }
+    EXPECT_EQ(after(step.key, step.from, step.shift), step.to)
+        << step.files << " from " << step.from;
+  }
 }
 
 TEST_F(KeysFixture, AKeyWhileARequestIsServedIsDropped) {
@@ -85,7 +80,6 @@ TEST_F(KeysFixture, AKeyWhileARequestIsServedIsDropped) {
     }
     state->request_pending = 0;
     fs::remove_all(root);
-    fs::create_directories(root);
   }
 }
 
