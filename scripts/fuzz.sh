@@ -8,7 +8,7 @@ seconds=${FUZZ_SECONDS:-60}
 "$top/scripts/build.sh" fuzz
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
-cp "$top"/tests/catalog/fuzz_seeds/* "$corpus"/
+cp "$top"/fuzz/list_seeds/* "$corpus"/
 "$top/build/fuzz/list_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 \
   "$corpus" 2>&1 | tail -n 20
 echo "fuzz: list_fuzz ran ${seconds}s without a finding"

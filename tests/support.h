@@ -30,18 +30,16 @@ struct TempFolder {
     std::error_code ignored;
     fs::remove_all(path, ignored);
   }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
 };
-
-inline Bytes read_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 inline std::string read_text(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline Bytes read_bytes(const fs::path& path) {
+  const std::string text = read_text(path);
+  return {text.begin(), text.end()};
 }
 
 // Writes the file whole, making its folders first.
@@ -54,38 +52,26 @@ inline void write_bytes(const fs::path& path, const Bytes& bytes) {
   write_text(path, std::string(bytes.begin(), bytes.end()));
 }
 
-class ProcessGuard {
- public:
-  ProcessGuard() {
-    char here[4096];
-    if (getcwd(here, sizeof here) != nullptr) folder_ = here;
-  }
-  ~ProcessGuard() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) set(it->first, it->second);
-    if (!folder_.empty() && chdir(folder_.c_str()) != 0) abort();
-  }
-  ProcessGuard(const ProcessGuard&) = delete;
-  ProcessGuard& operator=(const ProcessGuard&) = delete;
+struct ProcessGuard {
+  std::string folder = fs::current_path().string();
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
 
-  // Sets the variable, or unsets it without a value; put back at the end.
-  void change(const std::string& name, std::optional<std::string> value) {
+  // Sets the variable, or unsets it without a value, until the guard ends.
+  void change(const std::string& name, const std::optional<std::string>& value) {
     const char* old = getenv(name.c_str());
-    saved_.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+    saved.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
     set(name, value);
   }
   // Changes into folder; 0 on success, as chdir.
-  int enter(const fs::path& folder) { return chdir(folder.c_str()); }
-
- private:
-  static void set(const std::string& name, const std::optional<std::string>& value) {
-    if (value) {
-      setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      unsetenv(name.c_str());
-    }
+  int enter(const fs::path& where) { return chdir(where.c_str()); }
+  ~ProcessGuard() {
+    for (auto it = saved.rbegin(); it != saved.rend(); ++it) set(it->first, it->second);
+    if (chdir(folder.c_str()) != 0) abort();
   }
-  std::string folder_;
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  static void set(const std::string& name, const std::optional<std::string>& value) {
+    if (value) setenv(name.c_str(), value->c_str(), 1);
+    if (!value) unsetenv(name.c_str());
+  }
 };
 
 }  // namespace test_support

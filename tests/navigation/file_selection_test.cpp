@@ -8,53 +8,31 @@ using namespace tree;
 
 namespace {
 
-std::uint32_t fixed_ticks() {
-  return 1000;
-}
-int no_random(void*, std::uint32_t) {
-  return 0;
-}
-
-TEST(FileSelection, RandomInRangeFromTheSourceAndTheFallback) {
-  StatePtr state(new AppState);
+TEST(FileSelection, RandomDrawsTypesAndTheRecentPickWindow) {
+  auto state = viewing("/", 2);
   EXPECT_EQ(random_in_range(*state, 0), 1u);
-  EXPECT_EQ(random_in_range(*state, 1), 1u);
   queue_draws(*state, {7}, 10);
   EXPECT_EQ(random_in_range(*state, 10), 7u);
-  EXPECT_EQ(state->settings.random_state, 7u);
-
   // The fallback, step by step: from state 0 with ticks 1000 the state is
-  // (1000 x 1000) AND 0xFFFF = 16960 and the draw (16960 x 10) >> 12 = 41, less 10s: 1.
-  state->random_bytes = no_random;
-  state->tick_count = fixed_ticks;
+  // (1000 x 1000) AND 0xFFFF = 16960 and the draw (16960 x 10) >> 12 = 41, less 10s: 1;
+  // then ((16960^2) AND 0xFFFF) >> 1 = 2048, + (1000 AND 0xFF) = 2280; (2280 x 10) >> 12 = 5.
+  state->random_bytes = [](void*, std::uint32_t) { return 0; };
+  state->tick_count = [] { return 1000u; };
   state->settings.random_state = 0;
   EXPECT_EQ(random_in_range(*state, 10), 1u);
-  EXPECT_EQ(state->settings.random_state, 16960u);
-  // Then ((16960^2) AND 0xFFFF) >> 1 = 2048, + (1000 AND 0xFF) = 2280; (2280 x 10) >> 12 = 5.
   EXPECT_EQ(random_in_range(*state, 10), 5u);
   EXPECT_EQ(state->settings.random_state, 2280u);
-}
 
-TEST(FileSelection, ImageTypesByTheLastFourCharacters) {
-  auto state = viewing("/", 0);
   const std::pair<const char*, std::int32_t> types[] = {
       {"IMG.JPG", 2}, {"img.Jpg", 2}, {"a.gif", 3},     {"b.BMP", 1}, {"c.jpeg", 0},
       {"d.png", 0},   {"jpg", 0},     {"e.jpg.txt", 0}, {".jpg", 2}};
   for (const auto& [name, type] : types) EXPECT_EQ(image_type_of(*state, name), type) << name;
-  state->settings.show_jpg = 0;
-  EXPECT_EQ(image_type_of(*state, "IMG.JPG"), 0);
-}
 
-TEST(FileSelection, RecentPickWindow) {
-  auto state = viewing("/", 2);
   // Ten files: the newest seven picks are refused.
-  for (std::uint32_t draw = 1; draw <= 7; ++draw)
-    EXPECT_EQ(check_recent_pick(*state, 10, draw), static_cast<int>(draw));
-  for (std::uint32_t draw = 1; draw <= 7; ++draw)
-    EXPECT_EQ(check_recent_pick(*state, 10, draw), -1);
+  for (std::uint32_t draw = 1; draw <= 14; ++draw)
+    EXPECT_EQ(check_recent_pick(*state, 10, (draw - 1) % 7 + 1), draw <= 7 ? int(draw) : -1);
   EXPECT_EQ(check_recent_pick(*state, 10, 8), 8);
   EXPECT_EQ(check_recent_pick(*state, 10, 1), 1);  // eighth newest now: outside the window
-  EXPECT_EQ(state->settings.recent_picks[0], 1u);
   EXPECT_EQ(state->settings.recent_picks[1], 8u);
 }
 
@@ -174,25 +152,6 @@ TEST_F(TreeFixture, RandomChoices) {
   queue_draws(*state, {5, 101}, 101);  // the one acceptable value is taken when drawn
   pick_file(*state, path, 2, -1, 2);
   EXPECT_EQ(state->current_index.load(), 100);
-}
-
-TEST_F(TreeFixture, CatalogAndBackupScansTakeEveryFile) {
-  for (const char* name : {"a.jpg", "notes.txt", "sub/b.doc"}) put_file(root / name);
-  auto state = viewing(root, 1);
-  static std::string seen;
-  seen.clear();
-  state->catalog_add_file = [](AppState&, const char* folder, const char* name, std::uint32_t n) {
-    seen += std::string(folder) + "/" + name + " ";
-    return n + 1;
-  };
-  state->scan_mode = 2;
-  EXPECT_EQ(scan_folder(*state, 0, nullptr, root.c_str()), 3u);
-  EXPECT_EQ(seen, root.string() + "/a.jpg " + root.string() + "/notes.txt " + root.string() +
-                      "/sub/b.doc ");
-  state->scan_mode = 3;
-  std::vector<PathSlot> slots(10);
-  EXPECT_EQ(scan_folder(*state, 0, slots.data(), root.c_str()), 3u);
-  EXPECT_EQ(std::string(slots[2]), (root / "sub/b.doc").string());
 }
 
 TEST_F(TreeFixture, ListStopsAt99990Entries) {

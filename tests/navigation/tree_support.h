@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "image/image.h"
+#include "navigation/navigation.h"
+#include "platform/headless/headless_desktop.h"
 #include "shell/app_state.h"
 #include "support.h"
 
@@ -77,5 +81,25 @@ inline std::vector<std::string> listed(const AppState& state, const fs::path& ro
   }
   return names;
 }
+
+// A viewer over a temporary folder, against the headless desktop; its
+// settings go to that folder too.
+struct ViewerFixture : ::testing::Test {
+  TempFolder temp;
+  const fs::path& root = temp.path;
+  StatePtr state = viewing(root, 0);
+  void SetUp() override {
+    headless_reset();
+    state->main_window = headless_window();
+    std::strcpy(state->data_folder, (root.string() + "/").c_str());
+    state->data_folder_usable = 1;
+  }
+  void TearDown() override { headless_reset(); }
+  // Serves a pending request as the worker would.
+  void serve() {
+    if (state->request_pending.load() == 1) serve_request(*state);
+    state->request_pending = 0;
+  }
+};
 
 }  // namespace tree

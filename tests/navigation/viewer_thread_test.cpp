@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
-#include "navigation/navigation.h"
-#include "platform/headless/headless_desktop.h"
 #include "shell/shell.h"
 #include "tree_support.h"
 
@@ -13,13 +10,8 @@ using namespace tree;
 
 namespace {
 
-struct WorkerFixture : ::testing::Test {
-  TempFolder temp;
-  const fs::path& root = temp.path;
-  StatePtr state;
+struct WorkerFixture : ViewerFixture {
   std::uint32_t ticks = 0;
-
-  void SetUp() override { headless_reset(); }
   void pictures(std::initializer_list<const char*> names) {
     for (const char* name : names) put_picture(root / name);
   }
@@ -42,15 +34,14 @@ TEST_F(WorkerFixture, ServesARebuildThenStepsWithTitlesAndRepaints) {
   EXPECT_EQ(headless_titles(), (std::vector<std::string>{"Building new list...", "Loading Image"}));
   EXPECT_EQ(headless_repaints(), 1);
 
-  step_forward(*state);
-  tick();
-  EXPECT_EQ(shown(), "c.bmp");
-  step_forward(*state);
-  tick();
-  EXPECT_EQ(shown(), "a.bmp");  // wraps to the first
-  step_back(*state);
-  tick();
-  EXPECT_EQ(shown(), "c.bmp");
+  // Forward, forward past the end to the first, back past the first to the last.
+  const std::pair<void (*)(AppState&), const char*> steps[] = {
+      {step_forward, "c.bmp"}, {step_forward, "a.bmp"}, {step_back, "c.bmp"}};
+  for (const auto& [key, name] : steps) {
+    key(*state);
+    tick();
+    EXPECT_EQ(shown(), name);
+  }
 
   // A folder without images says so; no folder at all says nothing.
   fs::remove_all(root);
@@ -117,24 +108,18 @@ TEST_F(WorkerFixture, AutoAdvanceCountsTicksWithoutRequests) {
   EXPECT_EQ(state->request_pending.load(), 0);
 }
 
-std::atomic<int> stop_sleeps{0};
+int stop_sleeps = 0;
 
-TEST_F(WorkerFixture, StopHandshakeWaitsForALoadAtMostTenSleeps) {
+TEST_F(WorkerFixture, StopClearsALoadThatNeverEndsAfterTenSleeps) {
   state = viewing(root, 0);
-  state->stop_counter = kStopRequested;
-  viewer_stop(*state);
-  EXPECT_EQ(state->stop_counter.load(), 667u);
-  EXPECT_EQ(headless_commands(), std::vector<std::int32_t>{kCommandWorkerStopped});
-
-  // A load that never ends is cleared by force after the tenth sleep.
-  headless_reset();
   stop_sleeps = 0;
   state->sleep_ms = [](std::uint32_t) { ++stop_sleeps; };
   state->loader_busy = 1;
+  state->stop_counter = kStopRequested;
   viewer_stop(*state);
-  EXPECT_EQ(stop_sleeps.load(), 10);
+  EXPECT_EQ(stop_sleeps, 10);
   EXPECT_EQ(state->loader_busy.load(), 0);
-  EXPECT_EQ(headless_commands().size(), 1u);
+  EXPECT_EQ(state->stop_counter.load(), 667u);
 }
 
 // Waits (bounded) for a condition the worker thread makes true.

@@ -171,18 +171,4 @@ TEST_F(BackupFixture, RotationMovesF0AndTheGenerationOfTheRunsLowestBit) {
   }
 }
 
-TEST_F(BackupFixture, GenerationsMergeReplacingSamePaths) {
-  write_text(backups / "F0/Photos/sub/a.jpg", "new");
-  write_text(backups / "F1/Photos/sub/a.jpg", "old");
-  write_text(backups / "F1/Photos/kept.jpg", "kept");
-  ASSERT_EQ(move_generation(*state, "F0", "F1"), 0);
-  EXPECT_EQ(read_text(backups / "F1/Photos/sub/a.jpg"), "new");
-  EXPECT_TRUE(fs::exists(backups / "F1/Photos/kept.jpg"));
-  EXPECT_TRUE(fs::is_empty(backups / "F0"));
-  // Missing generations are skipped; a missing target is created.
-  EXPECT_EQ(move_generation(*state, "F7", "F8"), 0);
-  EXPECT_EQ(move_generation(*state, "F1", "F5"), 0);
-  EXPECT_TRUE(fs::exists(backups / "F5/Photos/kept.jpg"));
-}
-
 }  // namespace

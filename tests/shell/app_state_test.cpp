@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <memory>
-#include <new>
 #include <string>
 
 namespace {
@@ -46,18 +45,6 @@ TEST(AppState, RecentFoldersAreRememberedAndPromoted) {
   state->settings.recent_folders[4][0] = '\0';
   remember_folder(*state, "");
   EXPECT_EQ(entries(), "/f7 /NEW /f1 /new  /f2 /f3 /f4 /f5 /f6 ");
-}
-
-TEST(AppState, StartsZeroedEvenOnDirtyMemory) {
-  alignas(AppState) static unsigned char storage[sizeof(AppState)];
-  std::memset(storage, 0xAB, sizeof storage);
-  AppState* state = new (storage) AppState;
-  const auto* block = reinterpret_cast<const unsigned char*>(&state->settings);
-  for (std::size_t i = 0; i < sizeof(SettingsBlock); ++i) ASSERT_EQ(block[i], 0) << "offset " << i;
-  EXPECT_EQ(state->history[99].load(), 0);
-  EXPECT_EQ(state->file_list, nullptr);
-  EXPECT_EQ(state->data_folder_usable, 0);
-  state->~AppState();
 }
 
 }  // namespace

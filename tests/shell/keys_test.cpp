@@ -1,22 +1,14 @@
 // The stepping keys against the worker's serving of their requests.
 #include <gtest/gtest.h>
 
-#include "navigation/navigation.h"
 #include "navigation/tree_support.h"
-#include "platform/headless/headless_desktop.h"
 #include "shell/shell.h"
 
 using namespace tree;
 
 namespace {
 
-struct KeysFixture : ::testing::Test {
-  TempFolder temp;
-  const fs::path& root = temp.path;
-  StatePtr state;
-
-  void SetUp() override { headless_reset(); }
-  void TearDown() override { headless_reset(); }
+struct KeysFixture : ViewerFixture {
   // A folder of n files (names sort in index order), listed in the mode.
   void folder(int n, std::uint32_t mode) {
     for (int i = 0; i < n; ++i)
@@ -25,10 +17,6 @@ struct KeysFixture : ::testing::Test {
     queue_draws(*state, {1}, static_cast<std::uint32_t>(n));  // a random build starts at slot 0
     request_rebuild(*state);
     serve();
-  }
-  void serve() {
-    if (state->request_pending.load() == 1) serve_request(*state);
-    state->request_pending = 0;
   }
   int after(void (*key)(AppState&), int from, bool shift = false) {
     state->current_index = from;

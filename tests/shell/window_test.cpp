@@ -2,28 +2,14 @@
 #include <gtest/gtest.h>
 
 #include "commands/commands.h"
-#include "navigation/navigation.h"
 #include "navigation/tree_support.h"
-#include "platform/headless/headless_desktop.h"
 #include "shell/shell.h"
 
 using namespace tree;
 
 namespace {
 
-struct WindowFixture : ::testing::Test {
-  TempFolder temp;
-  const fs::path& root = temp.path;
-  StatePtr state = viewing(root, 0);
-  void SetUp() override {
-    headless_reset();
-    state->main_window = headless_window();
-    // Settings go to the test's folder.
-    std::strcpy(state->data_folder, (root.string() + "/").c_str());
-    state->data_folder_usable = 1;
-  }
-  void TearDown() override { headless_reset(); }
-};
+using WindowFixture = ViewerFixture;
 
 TEST(Window, InitialSizeFollowsTheScreen) {
   std::int32_t size[4] = {};

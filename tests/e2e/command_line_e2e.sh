@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The real program's switches, run without a display from a folder of its own.
+#   command_line_e2e.sh TESSMIRA_BINARY
+set -u
+work=$(mktemp -d /tmp/tessmira-cli-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+fails=0
+check() {  # check NAME EXPECTED ACTUAL
+  [ "$2" = "$3" ] && return
+  fails=$((fails + 1))
+  printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+}
+mkdir -p "$work/prog" "$work/home" "$work/run" "$work/tree/sub"
+cp "${1:?binary}" "$work/prog/tessmira"
+echo a >"$work/tree/a.jpg"
+echo b >"$work/tree/sub/b.txt"
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
+unset XDG_DATA_HOME XDG_CONFIG_HOME DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+run() { "$work/prog/tessmira" "$@" >"$work/out" 2>"$work/err"; echo $?; }
+out() { cat "$work/out"; }
+err_has() { grep -q "$1" "$work/err" && echo yes; }
+backups="$work/home/Backup/Tessmira"
+generation() { od -An -tu4 -j1720 -N4 "$work/prog/dTesmi.dat" 2>/dev/null | tr -d ' '; }
+
+check "a backup succeeds" 0 "$(run "/b=$work/tree")"
+check "and says what it copied" "2 files copied" "$(out)"
+check "the copies are under F0" b "$(cat "$backups/F0/tree/sub/b.txt")"
+# A new catalog (17,124 bytes) whose second record grew it by ten slots.
+check "the catalog is made" $((17124 + 10 * 1040)) "$(stat -c %s "$work/prog/TesmiCat.lbf")"
+check "a backup saves no settings" no "$([ -e "$work/prog/dTesmi.dat" ] && echo yes || echo no)"
+run "/B=$work/tree" >/dev/null
+check "the next copies nothing" "0 files copied" "$(out)"
+check "--backup= is the same switch" 0 "$(run "--backup=$work/tree")"
+check "/b= needs a folder" "2 yes" "$(run "/b=") $(err_has "/b= needs a folder")"
+check "a missing folder fails" "1 yes" "$(run "/b=$work/missing") $(err_has "no such folder")"
+rm -r "$backups/F0/tree/sub"
+echo "in the way" >"$backups/F0/tree/sub"
+echo c >"$work/tree/sub/c.txt"
+check "a failed copy fails the run" 1 "$(run "/b=$work/tree")"
+check "and is counted" "0 files copied, 1 failed" "$(out)"
+
+check "/r rotates" 0 "$(run /r)"
+check "F0 moved to F1" a "$(cat "$backups/F1/tree/a.jpg")"
+check "the run is counted" 1 "$(generation)"
+run --rotate >/dev/null
+check "--rotate is the same switch" 2 "$(generation)"
+# Paths under /run and /root are images, "/R" is no switch: the viewer starts
+# instead and says there is no display.
+for word in /run/x.jpg /root/x.jpg /R /rotate; do
+  check "$word starts the viewer" "1 yes 2" "$(run "$word") $(err_has "no display") $(generation)"
+done
+
+# Another instance blocks the switches: "/r" is ignored and the next argument
+# looked at; a backup fails.
+exec 9>"$work/run/Tessmira.exe"
+flock 9
+check "/r is ignored" "Tessmira 1.0 2" "$(run /r --version >/dev/null; out) $(generation)"
+check "a backup waits for no one" "1 yes" "$(run "/b=$work/tree") $(err_has "another Tessmira is running")"
+exec 9>&-
+check "--help lists the switches" yes "$(run --help >/dev/null; grep -q '/b=FOLDER' "$work/out" && echo yes)"
+[ "$fails" -eq 0 ] && echo "command line: all passed"
+[ "$fails" -eq 0 ]
