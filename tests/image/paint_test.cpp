@@ -164,18 +164,4 @@ TEST_F(SurfaceFixture, FittedPaintCentresOnBlackAndMagnifiedFollowsThePointer) {
   for (int x = 7; x <= 11; ++x) EXPECT_EQ(narrow.pixel(x, 0), row[x - 7]) << x;
 }
 
-TEST_F(SurfaceFixture, NothingIsDrawnWhileLoadingAndTheTitleWaitsForAList) {
-  headless_reset();
-  show(4, 4);
-  state->loader_busy = 1;
-  EXPECT_EQ(paint(8, 8).pixel(4, 4), kBlack);
-  EXPECT_TRUE(headless_titles().empty());  // request_kind is not 2
-  state->request_kind = 2;
-  state->file_count = 3;
-  paint(8, 8);
-  ASSERT_EQ(headless_titles().size(), 1u);
-  EXPECT_NE(headless_titles()[0].find("(4 x 4 @ 200%)"), std::string::npos);
-  state->loader_busy = 0;
-}
-
 }  // namespace

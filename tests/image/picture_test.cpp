@@ -118,16 +118,4 @@ TEST_F(PictureFixture, AClaimOnAHeldFlagGivesUpAfterSixSleepsOfHalfASecond) {
   EXPECT_EQ(sleeps, 3000);
 }
 
-TEST_F(PictureFixture, FiftyMegapixelJpegLoads) {
-  QImage big(10000, 5000, QImage::Format_RGB32);
-  big.fill(qRgb(10, 200, 30));
-  const fs::path path = file("big.jpg", encode(big, "jpg", 40));
-  big = QImage();
-  load_image(*state, path.c_str());
-  ASSERT_NE(state->pixel_buffer, nullptr);
-  EXPECT_EQ(state->image_width, 10000);
-  EXPECT_EQ(state->image_height, 5000);
-  EXPECT_EQ(state->image_header.size_image, 200000000u);
-}
-
 }  // namespace
