@@ -7,7 +7,6 @@
 
 #include "image/image.h"
 #include "picture_files.h"
-#include "platform/headless/headless_desktop.h"
 #include "platform/qt/qt_bitmap.h"
 
 using namespace picture_files;
@@ -95,25 +94,13 @@ TEST(Paint, BufferSizesFollowTheDepthTable) {
   EXPECT_EQ(image_buffer_size(16384, 16384, 32), 1073741824u);
 }
 
-// Paints a pattern picture into a back buffer of the given client size.
+// Loads a pattern picture and paints it into a back buffer of the given size.
 struct SurfaceFixture : ::testing::Test {
+  test_support::TempFolder temp;
   std::unique_ptr<AppState> state = std::make_unique<AppState>();
-  std::vector<std::uint32_t> pixels;
-
   void show(int width, int height) {
-    const QImage image = pattern(width, height);
-    pixels.resize(static_cast<std::size_t>(width) * height);
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) pixels[(height - 1 - y) * width + x] = image.pixel(x, y);
-    }
-    static PlatformBitmap marker;
-    state->image_bitmap = &marker;
-    state->pixel_buffer = reinterpret_cast<std::uint8_t*>(pixels.data());
-    state->image_width = width;
-    state->image_height = height;
-    state->image_header.width = width;
-    state->image_header.height = height;
-    state->image_header.bit_count = 32;
+    test_support::write_bytes(temp.path / "p.bmp", encode(pattern(width, height), "bmp"));
+    load_image(*state, (temp.path / "p.bmp").c_str());
   }
   // A fresh back buffer each time, as after a resize.
   const QImage& paint(int client_width, int client_height) {
@@ -126,8 +113,7 @@ struct SurfaceFixture : ::testing::Test {
   }
   void TearDown() override {
     delete state->back_buffer;
-    state->image_bitmap = nullptr;
-    state->pixel_buffer = nullptr;
+    free_image(*state);
   }
 };
 
