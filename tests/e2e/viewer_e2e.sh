@@ -113,16 +113,12 @@ check "settings file written" "10008" "$(stat -c %s "$work/prog/dTesmi.dat" 2>/d
 set_mode 0
 start
 expect_title "linear title on reopening" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6')"
-key Right
-expect_title "Right" "$(name 02-tall.jpg '600 x 1200 @ 50%' '2 of 6')"
-key space
-expect_title "Space" "$(name 03-tiny.jpg '120 x 90 @ 666%' '3 of 6')"
-key Left
-expect_title "Left" "$(name 02-tall.jpg '600 x 1200 @ 50%' '2 of 6')"
-key Left
-expect_title "Left to the first" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6')"
-key Left
-expect_title "Left from the first wraps to the last" "$(name 06-wide.gif '900 x 200 @ 88%' '6 of 6')"
+press() { key "$1"; expect_title "$2" "$(name "$3" "$4" "$5")"; }  # press KEY CHECK FILE SCALE POSITION
+press Right "Right" 02-tall.jpg '600 x 1200 @ 50%' '2 of 6'
+press space "Space" 03-tiny.jpg '120 x 90 @ 666%' '3 of 6'
+press Left "Left" 02-tall.jpg '600 x 1200 @ 50%' '2 of 6'
+press Left "Left to the first" 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6'
+press Left "Left from the first wraps to the last" 06-wide.gif '900 x 200 @ 88%' '6 of 6'
 
 # A plain click shows the next image; a drag magnifies without stepping.
 eval "$(xdotool getwindowgeometry --shell "$window")"

@@ -90,9 +90,6 @@ TEST_F(WindowFixture, CreationAndKeys) {
   window_created(*state);
   EXPECT_EQ(headless_calls(), (std::vector<std::string>{"opacity 125", "topmost 1"}));
   EXPECT_EQ(state->advance_ticks.load(), 18u);
-  state->settings.advance_setting = 12;  // not in the table: 2 x v
-  set_advance_ticks(*state);
-  EXPECT_EQ(state->advance_ticks.load(), 24u);
 
   for (const ViewerKey key : {ViewerKey::f1, ViewerKey::del, ViewerKey::escape, ViewerKey::space})
     handle_key(*state, key);
