@@ -55,7 +55,6 @@ inline void write_bytes(const fs::path& path, const Bytes& bytes) {
 struct ProcessGuard {
   std::string folder = fs::current_path().string();
   std::vector<std::pair<std::string, std::optional<std::string>>> saved;
-
   // Sets the variable, or unsets it without a value, until the guard ends.
   void change(const std::string& name, const std::optional<std::string>& value) {
     const char* old = getenv(name.c_str());

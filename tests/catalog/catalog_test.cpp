@@ -58,7 +58,6 @@ TEST(Drives, MountTableIsClassifiedAndBindDuplicatesAreNotScanned) {
   EXPECT_TRUE(std::is_sorted(drives.begin(), drives.end(), [](const Drive& a, const Drive& b) {
     return std::strcmp(a.mount_point.c_str(), b.mount_point.c_str()) < 0;
   }));
-
   std::vector<std::string> scanned;
   for (const Drive& drive : scanned_drives(kMountinfo, none_removable))
     scanned.push_back(drive.mount_point);
@@ -76,7 +75,6 @@ struct CatalogFixture : ::testing::Test {
   fs::path drive = temp.path / "drive";
   std::unique_ptr<AppState> state = std::make_unique<AppState>();
   static std::string last_log;
-
   void SetUp() override {
     fs::create_directories(data);
     fs::create_directories(drive);
@@ -110,7 +108,6 @@ TEST_F(CatalogFixture, BuildAddsEachPathOnceWithItsSize) {
   list_close(state->catalog);
   EXPECT_EQ(fs::file_size(data / kCatalogFileName), 17124u);
   EXPECT_EQ(read_bytes(data / kCatalogFileName)[1524], SLOT_FREED);  // slot 0's tag
-
   put("a.jpg", "12345");
   put("A.JPG", "123");  // differs only in case: a file of its own
   put("sub/notes.txt", "1");
@@ -123,7 +120,6 @@ TEST_F(CatalogFixture, BuildAddsEachPathOnceWithItsSize) {
   EXPECT_EQ(records(), 3u);
   EXPECT_EQ(state->scan_mode.load(), 0);
   EXPECT_EQ(state->catalog.base, nullptr);
-
   catalog_open(*state);
   list_set_search_key(state->catalog, (drive / "a.jpg").c_str());
   const std::int32_t slot = list_find_exact(state->catalog, kCatalogPath);
@@ -138,7 +134,6 @@ TEST_F(CatalogFixture, JumpAtFiftyThousandAndLogTrimming) {
   EXPECT_EQ(catalog_add_file(*state, drive.c_str(), "f.txt", 49999), 99980u);
   EXPECT_EQ(catalog_add_file(*state, drive.c_str(), "f.txt", 7), 7u);  // listed already
   list_close(state->catalog);
-
   state->catalog_log = static_cast<char*>(std::calloc(kCatalogLogBytes, 1));
   std::memset(state->catalog_log, 'x', kCatalogLogLimit + 1);
   catalog_log_line(*state, "/home", sink, nullptr);

@@ -82,7 +82,6 @@ TEST_F(ListFixture, LayoutBytesAndFieldsAtOddOffsets) {
   for (std::size_t i = 1524; i < bytes.size(); ++i) ASSERT_EQ(bytes[i], 0) << i;
   ASSERT_TRUE(create_list(folder / "small.lbf", {NUM4}));  // room for 15 blank slots
   EXPECT_EQ(fs::file_size(folder / "small.lbf"), 6444u);
-
   // Numbers are cut to their width, texts to width - 1; slot 1 begins at an
   // odd offset and its bytes sit where the layout says.
   ASSERT_TRUE(create_list(path, {NUM1, TEXT4, NUM2}));
@@ -130,7 +129,6 @@ TEST_F(ListFixture, GrowthShrinkAndCompaction) {
   EXPECT_EQ(list_add_record(list), 20);
   EXPECT_EQ(fs::file_size(path), list.records_offset + 50u * list.record_size);
   list_close(list);
-
   // Compaction leaves the last record behind in the vacated slots.
   ASSERT_TRUE(create_list(path, {TEXT16}));
   open_for_writing(list, path);

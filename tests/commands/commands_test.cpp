@@ -85,7 +85,6 @@ TEST_F(CommandFixture, FolderCommands) {
   handle_command(*state, kCommandCurrentFolder);
   EXPECT_EQ(view(), "/photos/2024/june");
   EXPECT_TRUE(rebuild_asked());
-
   // Recent entry 3 while the viewed folder is not listed: it ends at entry 1.
   for (int i = 0; i < 9; ++i)
     std::strcpy(state->settings.recent_folders[i], ("/r" + std::to_string(i)).c_str());
@@ -98,7 +97,6 @@ TEST_F(CommandFixture, FolderCommands) {
   state->settings.recent_folders[9][0] = '\0';
   handle_command(*state, kCommandRecentFirst + 9);  // an empty entry: no list is built
   EXPECT_EQ(view(), "");
-
   headless_script(0, 1, 1, root.string());
   handle_command(*state, kCommandSelectFolder);
   EXPECT_EQ(view(), root.string());
@@ -128,20 +126,17 @@ TEST_F(CommandFixture, DeleteAsksThenTrashesAndShowsTheNextFile) {
   serve();
   ASSERT_EQ(state->current_index.load(), 2);
   const std::string c = (root / "c.bmp").string();
-
   headless_script(0, 0, 1, "");  // No: the file stays, the index still moves on
   handle_command(*state, kCommandDelete);
   EXPECT_EQ(state->current_index.load(), 0);
   EXPECT_EQ(state->settings.image_path, c);
   EXPECT_EQ(headless_calls().back(), "ask Tessmira 1.0: Move this file to the trash?\n" + c);
-
   state->current_index = 2;
   headless_script(0, 1, 1, "");  // Yes on the last file: the first comes next
   handle_command(*state, kCommandDelete);
   EXPECT_EQ(headless_calls().back(), "trash " + c);
   EXPECT_EQ(std::string(state->settings.image_path), (root / "a.bmp").string());
   EXPECT_TRUE(rebuild_asked());
-
   headless_script(0, 1, 0, "");  // the trash fails: said so, the image stays
   handle_command(*state, kCommandDelete);
   EXPECT_EQ(headless_calls().back().rfind("error", 0), 0u);

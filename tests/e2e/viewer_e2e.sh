@@ -4,8 +4,6 @@
 # Every step waits for something it can see (a title, a window, a property, a
 # file, the process ending), never for a fixed time.
 set -u
-binary=${1:?binary}
-samples=${2:?samples folder}
 work=$(mktemp -d /tmp/tessmira-e2e-XXXXXX)
 limit=${TESSMIRA_E2E_TIMEOUT:-60}  # seconds any one step may take
 fails=0
@@ -20,12 +18,9 @@ cleanup() {  # keys pressed through XTEST stay down if their release got lost
 trap cleanup EXIT
 
 check() {  # check NAME EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then
-    passes=$((passes + 1))
-  else
-    fails=$((fails + 1))
-    printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-  fi
+  [ "$2" = "$3" ] && { passes=$((passes + 1)); return; }
+  fails=$((fails + 1))
+  printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
 }
 wait_until() {  # wait_until COMMAND...: polls until it succeeds; 1 after the limit
   local deadline=$((SECONDS + limit))
@@ -49,8 +44,8 @@ wait_until wm_ready || { echo "FAIL openbox did not start"; exit 1; }
 # The program in a folder of its own; HOME and the runtime folder are ours.
 mkdir -p "$work/prog" "$work/home" "$work/run" "$work/pictures"
 chmod 700 "$work/run"
-cp "$binary" "$work/prog/tessmira"
-cp "$samples"/* "$work/pictures/"
+cp "${1:?binary}" "$work/prog/tessmira"
+cp "${2:?samples folder}"/* "$work/pictures/"
 export HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
 unset XDG_DATA_HOME XDG_CONFIG_HOME QT_QPA_PLATFORM
 pics="$work/pictures"

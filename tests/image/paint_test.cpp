@@ -128,7 +128,6 @@ TEST_F(SurfaceFixture, FittedPaintCentresOnBlackAndMagnifiedFollowsThePointer) {
   EXPECT_EQ(fitted.pixel(0, 1), pattern_colour(0, 0));
   EXPECT_EQ(fitted.pixel(9, 5), pattern_colour(3, 1));
   EXPECT_EQ(fitted.pixel(5, 3), pattern_colour(2, 1));
-
   show(20, 10);
   state->zoom_level = 1;  // scale 100: one image pixel per client pixel
   const QImage& top_left = paint(10, 8);
@@ -139,7 +138,6 @@ TEST_F(SurfaceFixture, FittedPaintCentresOnBlackAndMagnifiedFollowsThePointer) {
   state->pan_x = 10;
   state->pan_y = 8;
   EXPECT_EQ(paint(10, 8).pixel(9, 7), pattern_colour(19, 9));
-
   // Narrow: fit 40, scale 80, drawn 3 x 16 at source x (3 - 20) x 50 / 80 = -10;
   // the image's columns land at 8 to 10, half of the free space left of it.
   show(4, 20);

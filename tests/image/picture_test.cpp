@@ -84,7 +84,6 @@ TEST_F(PictureFixture, LoadImageFillsABottomUpBufferOrSetsTheFailureTitle) {
   EXPECT_EQ(pixels[0] & 0xFFFFFF, pattern_colour(0, 2) & 0xFFFFFF);
   EXPECT_EQ(pixels[7 * 2 + 6] & 0xFFFFFF, pattern_colour(6, 0) & 0xFFFFFF);
   EXPECT_TRUE(headless_titles().empty());
-
   const fs::path bad = file("notes.jpg", {'h', 'e', 'l', 'l', 'o'});
   load_image(*state, bad.c_str());
   EXPECT_EQ(state->image_bitmap, nullptr);  // the previous image is gone too
@@ -92,16 +91,6 @@ TEST_F(PictureFixture, LoadImageFillsABottomUpBufferOrSetsTheFailureTitle) {
   EXPECT_EQ(state->loader_busy.load(), 0);
   EXPECT_EQ(headless_titles(),
             std::vector<std::string>{"Image Incompatable With Tessmira - " + bad.string()});
-}
-
-int sleeps = 0;
-
-TEST_F(PictureFixture, AClaimOnAHeldFlagGivesUpAfterSixSleepsOfHalfASecond) {
-  sleeps = 0;
-  state->sleep_ms = [](std::uint32_t ms) { sleeps += static_cast<int>(ms); };
-  state->loader_busy = 1;
-  EXPECT_EQ(claim_loader_busy(*state), 0);
-  EXPECT_EQ(sleeps, 3000);
 }
 
 }  // namespace

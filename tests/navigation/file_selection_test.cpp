@@ -22,12 +22,10 @@ TEST(FileSelection, RandomDrawsTypesAndTheRecentPickWindow) {
   EXPECT_EQ(random_in_range(*state, 10), 1u);
   EXPECT_EQ(random_in_range(*state, 10), 5u);
   EXPECT_EQ(state->settings.random_state, 2280u);
-
   const std::pair<const char*, std::int32_t> types[] = {
       {"IMG.JPG", 2}, {"img.Jpg", 2}, {"a.gif", 3},     {"b.BMP", 1}, {"c.jpeg", 0},
       {"d.png", 0},   {"jpg", 0},     {"e.jpg.txt", 0}, {".jpg", 2}};
   for (const auto& [name, type] : types) EXPECT_EQ(image_type_of(*state, name), type) << name;
-
   // Ten files: the newest seven picks are refused.
   for (std::uint32_t draw = 1; draw <= 14; ++draw)
     EXPECT_EQ(check_recent_pick(*state, 10, (draw - 1) % 7 + 1), draw <= 7 ? int(draw) : -1);
@@ -55,12 +53,10 @@ TEST_F(TreeFixture, ListingIsInNameOrderAndTakesOnlyImageFiles) {
   fs::create_symlink(root, root / "loop");  // a link to a folder is never entered
   fs::create_symlink(root / "gone.jpg", root / "dangling.jpg");
   ASSERT_EQ(mkfifo((root / "pipe.jpg").c_str(), 0600), 0);  // would hang if opened
-
   auto state = viewing(root, 0);
   EXPECT_EQ(build(*state, 0), 6u);
   EXPECT_EQ(listed(*state, root), (std::vector<std::string>{"A.jpg", "B.jpg", "b.jpg", "b.jpg.jpg",
                                                             "c.JPG", "link.jpg"}));
-
   state = viewing(root, 1);
   build(*state, 1);
   EXPECT_EQ(listed(*state, root),

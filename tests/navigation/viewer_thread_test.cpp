@@ -35,7 +35,6 @@ TEST_F(WorkerFixture, ServesARebuildThenStepsWithTitlesAndRepaints) {
   step_back(*state);
   tick();
   EXPECT_EQ(shown(), "a.bmp");
-
   // A folder without images says so.
   fs::remove_all(root);
   put_file(root / "notes.txt");

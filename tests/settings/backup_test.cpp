@@ -22,7 +22,6 @@ struct BackupFixture : ::testing::Test {
   fs::path backups = root / "Backup/Tessmira";
   std::unique_ptr<AppState> state = std::make_unique<AppState>();
   BackupReport report{};
-
   void SetUp() override {
     fs::create_directories(tree);
     fs::create_directories(root / "data");
@@ -55,7 +54,6 @@ TEST_F(BackupFixture, FirstBackupCopiesAllThenOnlyWhatChanged) {
   EXPECT_EQ(copied("img.jpg") + copied("IMG.JPG") + copied("trip/day1/b.gif"), "loweruppertwo");
   // Copies keep the source's modification time.
   EXPECT_EQ(fs::last_write_time(backups / "F0/Photos/a.jpg"), fs::last_write_time(tree / "a.jpg"));
-
   // A backup time in the future (a clock set back) counts as none.
   catalog_open(*state);
   ListFile& catalog = state->catalog;
@@ -68,7 +66,6 @@ TEST_F(BackupFixture, FirstBackupCopiesAllThenOnlyWhatChanged) {
   list_close(catalog);
   EXPECT_EQ(backup(tree), 0);
   EXPECT_EQ(report.copied, 1u);
-
   put("a.jpg", "changed");
   fs::last_write_time(tree / "a.jpg", fs::file_time_type::clock::now() + std::chrono::seconds(5));
   EXPECT_EQ(backup(tree), 0);
@@ -104,7 +101,6 @@ TEST_F(BackupFixture, FailedCopiesAreTriedAgainAndAHeldCatalogMeansNoBackup) {
   EXPECT_EQ(backup(tree), 0);
   EXPECT_EQ(report.copied, 1u);
   EXPECT_EQ(copied("sub/a.jpg"), "v1");
-
   ListFile holder;
   std::strcpy(holder.path, (root / "data" / kCatalogFileName).c_str());
   holder.writable = 1;

@@ -22,14 +22,12 @@ struct SettingsFixture : ::testing::Test {
   fs::path program_dir = root / "prog";
   std::unique_ptr<AppState> state = std::make_unique<AppState>();
   ProcessGuard process;
-
   void SetUp() override {
     fs::create_directories(program_dir);
     process.change("HOME", root.string());
     process.change("XDG_DATA_HOME", std::nullopt);
     process.change("XDG_CONFIG_HOME", std::nullopt);
   }
-
   std::string program() const { return (program_dir / "tessmira").string(); }
   fs::path settings_file() const { return program_dir / kSettingsFileName; }
   std::unique_ptr<AppState> fresh_state() {
@@ -69,13 +67,11 @@ TEST_F(SettingsFixture, SavedFileLoadsBackBitForBit) {
   for (auto& entry : state->settings.recent_folders) entry[random() % kPathBytes] = '\0';
   state->settings.backup_root[0] = '\0';
   ASSERT_EQ(save_settings(*state), 0);
-
   const auto bytes = read_bytes(settings_file());
   ASSERT_EQ(bytes.size(), 10008u);
   EXPECT_EQ(std::memcmp(bytes.data(), "VIEW100\0", 8), 0);
   EXPECT_EQ(std::memcmp(bytes.data() + 8, block, sizeof(SettingsBlock)), 0);
   EXPECT_EQ(bytes[8940], 0);  // backup_root's terminator, where the layout puts it
-
   auto loaded = fresh_state();
   ASSERT_EQ(load_settings(*loaded), 0);
   EXPECT_EQ(std::memcmp(&loaded->settings, block, sizeof(SettingsBlock)), 0);
@@ -97,7 +93,6 @@ TEST_F(SettingsFixture, AnyHeaderAndLengthLoadsWhatTheFileHoldsWithTextsEnded) {
   EXPECT_EQ(loaded->settings.select_mode, 2u);
   EXPECT_EQ(loaded->settings.advance_setting, 5u);  // one byte of four
   EXPECT_EQ(loaded->settings.show_jpg, 0u);
-
   // Texts without a terminator are ended in their slot's last byte; a slot
   // that holds one is left as it lay.
   Bytes bytes(10008, 'A');
@@ -134,7 +129,6 @@ TEST_F(SettingsFixture, FailedSaveKeepsTheOldFile) {
   load_settings(*state);
   ASSERT_EQ(save_settings(*state), 0);
   const auto before = read_bytes(settings_file());
-
   // A full disk, simulated by a file-size limit (root ignores permissions).
   state->settings.select_mode = 0;
   rlimit saved{};
@@ -149,7 +143,6 @@ TEST_F(SettingsFixture, FailedSaveKeepsTheOldFile) {
   EXPECT_EQ(result, -1);
   EXPECT_EQ(read_bytes(settings_file()), before);
   EXPECT_EQ(std::distance(fs::directory_iterator(program_dir), fs::directory_iterator()), 1);
-
   // A data folder that is gone: nothing written, failure returned.
   fs::remove_all(program_dir);
   EXPECT_EQ(save_settings(*state), -1);

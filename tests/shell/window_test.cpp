@@ -29,7 +29,6 @@ TEST_F(WindowFixture, CloseRequestsAreCountedUntilOneForcesTheEnd) {
   EXPECT_TRUE(headless_commands().empty());
   handle_close(*state);
   EXPECT_EQ(headless_commands(), std::vector<std::int32_t>{kCommandSaveAndDestroy});
-
   // Once it has answered (667), the fourth further request does.
   headless_reset();
   state->stop_counter = 667;
@@ -37,7 +36,6 @@ TEST_F(WindowFixture, CloseRequestsAreCountedUntilOneForcesTheEnd) {
   EXPECT_TRUE(headless_commands().empty());
   handle_close(*state);
   EXPECT_EQ(headless_commands().size(), 1u);
-
   handle_command(*state, kCommandSaveAndDestroy);
   EXPECT_EQ(headless_calls().back(), "destroy");
 }
@@ -46,7 +44,6 @@ TEST_F(WindowFixture, ClickStepsDragMagnifiesWheelZoomsWithinLimits) {
   handle_button_up(*state);  // a plain click: the next image
   EXPECT_EQ(state->request_pending.load(), 1);
   state->request_pending = 0;
-
   EXPECT_EQ(handle_wheel(*state, 120), 0);  // no drag: the wheel is not used
   EXPECT_EQ(state->zoom_level, 0);
   handle_mouse_move(*state, 0, 10, 10);  // no button: nothing
@@ -90,7 +87,6 @@ TEST_F(WindowFixture, CreationAndKeys) {
   window_created(*state);
   EXPECT_EQ(headless_calls(), (std::vector<std::string>{"opacity 125", "topmost 1"}));
   EXPECT_EQ(state->advance_ticks.load(), 18u);
-
   for (const ViewerKey key : {ViewerKey::f1, ViewerKey::del, ViewerKey::escape, ViewerKey::space})
     handle_key(*state, key);
   EXPECT_EQ(headless_commands(), (std::vector<std::int32_t>{kCommandHelp, kCommandDelete}));

@@ -55,7 +55,6 @@ TEST(Text, CutsCopyExactCountsAndReadOnlyTheSource) {
   EXPECT_STREQ(out, "a.j");
   EXPECT_EQ(last_separator("/home/pictures/cat.jpg"), 14);
   EXPECT_EQ(last_separator("cat.jpg"), -1);
-
   char text[] = "IMG_01.JPG@[\x80\xC9Z";
   lower_text(text);
   EXPECT_STREQ(text, "img_01.jpg@[\x80\xC9z");
