@@ -101,7 +101,6 @@ shows() { wait_until names "$1"; }  # shows FILE: waits until the title names FI
 start "$pics/01-dusk.jpg"
 expect_title "random-mode title" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' 6)"
 close_viewer
-check "settings file written" "10008" "$(stat -c %s "$work/prog/dTesmi.dat" 2>/dev/null)"
 
 # Linear mode from the settings; the window reopens at the last image. Each
 # key waits for the title of the one before (a key is dropped while a request is served).
@@ -219,7 +218,6 @@ report_closed() {
 }
 [ -n "$report" ] && check "OK closes the report once the build has ended" "yes" \
   "$(wait_until report_closed && echo yes)"
-check "the catalog file is there" "DATA1000" "$(head -c 8 "$work/prog/TesmiCat.lbf" 2>/dev/null)"
 
 # Move and resize, close, and reopen at the same place on the same image.
 xdotool windowsize "$window" 700 500

@@ -39,8 +39,6 @@ TEST(Text, FindTextCodesAndPositions) {
 
 TEST(Text, CutsCopyExactCountsAndReadOnlyTheSource) {
   char out[32];
-  mid_text("/Pictures/x", out, 1, 8);
-  EXPECT_STREQ(out, "Pictures");
   // left_text copies count bytes even across a terminator.
   const char embedded[] = {'a', '\0', 'c', '\0'};
   left_text(embedded, out, 3);

@@ -1,17 +1,151 @@
-// Paint geometry, the title, and off-screen paints checked pixel by pixel.
+// The image pipeline: decoding through the Qt layer, the image buffer built
+// from it, paint geometry, the title, and off-screen paints checked pixel by
+// pixel.
 #include <gtest/gtest.h>
+#include <QBuffer>
+#include <QImage>
+#include <QImageWriter>
 
-#include <cstring>
-#include <memory>
-#include <string>
+#include <random>
 
 #include "image/image.h"
-#include "picture_files.h"
+#include "platform/headless/headless_desktop.h"
+#include "platform/picture.h"
 #include "platform/qt/qt_bitmap.h"
+#include "support.h"
 
-using namespace picture_files;
+using namespace test_support;
 
 namespace {
+
+// The colour of image pixel (x, y) in the test pattern: red x*8, green y*8.
+QRgb pattern_colour(int x, int y) {
+  return qRgb((x * 8) & 0xFF, (y * 8) & 0xFF, 77);
+}
+
+QImage pattern(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) image.setPixel(x, y, pattern_colour(x, y));
+  }
+  return image;
+}
+
+// Encodes image in a format Qt can write ("bmp", "jpg", "png").
+Bytes encode(const QImage& image, const char* format, int quality = 90) {
+  QByteArray data;
+  QBuffer buffer(&data);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, format);
+  writer.setQuality(quality);
+  writer.write(image);
+  return Bytes(data.begin(), data.end());
+}
+
+// The bundled wide GIF (900 x 200, one frame whose descriptor starts at byte
+// 213), with its screen and frame fields changed as given.
+Bytes sample_gif(std::uint16_t screen_size = 0, std::uint16_t frame_left = 0) {
+  Bytes gif = test_support::read_bytes(TESSMIRA_SAMPLES "/06-wide.gif");
+  for (const std::size_t at : {6, 8, 218, 220}) {
+    if (screen_size != 0) gif[at] = gif[at + 1] = static_cast<std::uint8_t>(screen_size);
+  }
+  for (const std::size_t at : {214, 216}) {
+    gif[at] = static_cast<std::uint8_t>(frame_left);
+    gif[at + 1] = static_cast<std::uint8_t>(frame_left >> 8);
+  }
+  return gif;
+}
+
+// A JPEG with an EXIF orientation tag inserted after its start marker.
+Bytes with_exif_orientation(const Bytes& jpeg, std::uint8_t orientation) {
+  // Little-endian TIFF: header, one IFD entry (orientation, SHORT, 1 value), no next IFD.
+  const char tiff[] = "II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0?\0\0\0\0\0\0\0";
+  Bytes app1 = {0xFF, 0xE1, 0, 8 + sizeof tiff - 1, 'E', 'x', 'i', 'f', 0, 0};
+  app1.insert(app1.end(), tiff, tiff + sizeof tiff - 1);
+  app1[10 + 18] = orientation;
+  Bytes out = jpeg;
+  out.insert(out.begin() + 2, app1.begin(), app1.end());
+  return out;
+}
+
+struct PictureFixture : ::testing::Test {
+  TempFolder temp;
+  std::unique_ptr<AppState> state = std::make_unique<AppState>();
+  void SetUp() override { headless_reset(); }
+  void TearDown() override { free_image(*state); }
+  fs::path file(const char* name, const Bytes& bytes) {
+    write_bytes(temp.path / name, bytes);
+    return temp.path / name;
+  }
+  // Decodes the bytes: the bitmap's size, or the error code as width -error.
+  std::pair<int, int> decode(const Bytes& bytes, const char* name = "picture") {
+    std::uint32_t error = 99;
+    PlatformBitmap* bitmap = load_picture_bitmap(file(name, bytes).c_str(), &error);
+    if (bitmap == nullptr) return {-static_cast<int>(error), 0};
+    const PictureInfo info = picture_info(bitmap);
+    delete_bitmap(bitmap);
+    return {info.width, info.height};
+  }
+};
+
+TEST_F(PictureFixture, EachFormatDecodesAtItsPixelSize) {
+  EXPECT_EQ(decode(encode(pattern(33, 17), "bmp")), std::make_pair(33, 17));
+  EXPECT_EQ(decode(encode(pattern(64, 48), "jpg")), std::make_pair(64, 48));
+  EXPECT_EQ(decode(sample_gif()), std::make_pair(900, 200));
+  // The content decides, not the name; names need not be valid UTF-8.
+  EXPECT_EQ(decode(encode(pattern(5, 6), "bmp"), "named \xff\xfe.txt"), std::make_pair(5, 6));
+  // A photo turned by its EXIF orientation stands upright.
+  EXPECT_EQ(decode(with_exif_orientation(encode(pattern(40, 20), "jpg"), 6)),
+            std::make_pair(20, 40));
+}
+
+TEST_F(PictureFixture, BadInputFailsWithCodeTwoAndNeverCrashes) {
+  const std::pair<int, int> not_loaded(-static_cast<int>(kPictureNotLoaded), 0);
+  EXPECT_EQ(decode({}), not_loaded);
+  std::mt19937 random(7);
+  Bytes noise(5000);
+  for (auto& byte : noise) byte = static_cast<std::uint8_t>(random());
+  EXPECT_EQ(decode(noise), not_loaded);
+  // Headers that claim enormous pictures are refused before anything is allocated.
+  Bytes huge_bmp = encode(pattern(4, 4), "bmp");
+  huge_bmp[20] = huge_bmp[24] = 0x10;  // 1,048,580 pixels square
+  EXPECT_EQ(decode(huge_bmp), not_loaded);
+  EXPECT_EQ(decode(sample_gif(65535)), not_loaded);
+  // Truncated files decode what they hold, at their declared size.
+  for (const char* format : {"bmp", "jpg"}) {
+    Bytes whole = encode(pattern(64, 64), format);
+    whole.resize(whole.size() / 2);
+    EXPECT_EQ(decode(whole), std::make_pair(64, 64)) << format;
+  }
+  Bytes cut_gif = sample_gif();
+  cut_gif.resize(cut_gif.size() / 2);
+  EXPECT_EQ(decode(cut_gif), std::make_pair(900, 200));
+  // A frame outside its screen gives the screen.
+  EXPECT_EQ(decode(sample_gif(0, 5000)), std::make_pair(900, 200));
+}
+
+TEST_F(PictureFixture, LoadImageFillsABottomUpBufferOrSetsTheFailureTitle) {
+  load_image(*state, file("p.bmp", encode(pattern(7, 3), "bmp")).c_str());
+  ASSERT_NE(state->pixel_buffer, nullptr);
+  EXPECT_EQ(state->loader_busy.load(), 0);
+  const BitmapHeader& h = state->image_header;
+  // Size, width, height, planes, bits; the rows padded to 32 pixels: (7 + 7) / 8 x 3 x 32.
+  EXPECT_EQ(std::vector<std::int64_t>(
+                {h.size, h.width, h.height, h.planes, h.bit_count, h.compression, h.size_image}),
+            std::vector<std::int64_t>({40, 7, 3, 1, 32, 0, 96}));
+  // Row 0 of the buffer is the picture's bottom row; pixels are blue, green, red.
+  const auto* pixels = reinterpret_cast<const std::uint32_t*>(state->pixel_buffer);
+  EXPECT_EQ(pixels[0] & 0xFFFFFF, pattern_colour(0, 2) & 0xFFFFFF);
+  EXPECT_EQ(pixels[7 * 2 + 6] & 0xFFFFFF, pattern_colour(6, 0) & 0xFFFFFF);
+  EXPECT_TRUE(headless_titles().empty());
+  const fs::path bad = file("notes.jpg", {'h', 'e', 'l', 'l', 'o'});
+  load_image(*state, bad.c_str());
+  EXPECT_EQ(state->image_bitmap, nullptr);  // the previous image is gone too
+  EXPECT_EQ(state->pixel_buffer, nullptr);
+  EXPECT_EQ(state->loader_busy.load(), 0);
+  EXPECT_EQ(headless_titles(),
+            std::vector<std::string>{"Image Incompatable With Tessmira - " + bad.string()});
+}
 
 TEST(Paint, PercentOfWrapsAndNeverDividesByZero) {
   EXPECT_EQ(percent_of(999, 1000), 99u);
@@ -96,10 +230,10 @@ TEST(Paint, BufferSizesFollowTheDepthTable) {
 
 // Loads a pattern picture and paints it into a back buffer of the given size.
 struct SurfaceFixture : ::testing::Test {
-  test_support::TempFolder temp;
+  TempFolder temp;
   std::unique_ptr<AppState> state = std::make_unique<AppState>();
   void show(int width, int height) {
-    test_support::write_bytes(temp.path / "p.bmp", encode(pattern(width, height), "bmp"));
+    write_bytes(temp.path / "p.bmp", encode(pattern(width, height), "bmp"));
     load_image(*state, (temp.path / "p.bmp").c_str());
   }
   // A fresh back buffer each time, as after a resize.
