@@ -1,4 +1,5 @@
-// The main window's handlers against the headless desktop.
+// The main window's handlers and the stepping keys against the headless
+// desktop, the keys' requests served as the worker would.
 #include <gtest/gtest.h>
 
 #include "commands/commands.h"
@@ -92,6 +93,101 @@ TEST_F(WindowFixture, CreationAndKeys) {
   EXPECT_EQ(headless_commands(), (std::vector<std::int32_t>{kCommandHelp, kCommandDelete}));
   EXPECT_EQ(headless_calls().back(), "close");
   EXPECT_EQ(state->request_pending.load(), 1);
+}
+
+struct KeysFixture : ViewerFixture {
+  // A folder of n files (names sort in index order), listed in the mode.
+  void folder(int n, std::uint32_t mode) {
+    for (int i = 0; i < n; ++i)
+      put_file(root / (std::string("f") + std::to_string(1000 + i) + ".bmp"));
+    state = viewing(root, mode);
+    queue_draws(*state, {1}, static_cast<std::uint32_t>(n));  // a random build starts at slot 0
+    request_rebuild(*state);
+    serve();
+  }
+  int after(void (*key)(AppState&), int from, bool shift = false) {
+    state->current_index = from;
+    headless_set_shift(shift ? 1 : 0);
+    key(*state);
+    serve();
+    return state->current_index.load();
+  }
+};
+
+TEST_F(KeysFixture, LinearStepsWrapAndShiftPages) {
+  using Key = void (*)(AppState&);
+  const Key back = step_back, forward = step_forward, next = request_next_image;
+  // Files, key, Shift, from, to. A page is ten files here.
+  const struct {
+    int files;
+    Key key;
+    bool shift;
+    int from, to;
+  } steps[] = {{5, back, false, 0, 4},      {5, forward, false, 4, 0}, {5, back, false, 3, 2},
+               {5, back, false, 1, 0},      {5, forward, false, 1, 2}, {1, back, false, 0, 0},
+               {1, forward, false, 0, 0},   {1, forward, true, 0, 0},  {50, forward, true, 45, 49},
+               {50, forward, true, 30, 41}, {50, back, true, 5, 0},    {50, back, true, 30, 19},
+               {50, back, true, 10, 0},     {50, next, true, 30, 41}};
+  for (const auto& step : steps) {
+    if (!state || state->file_count.load() != static_cast<std::uint32_t>(step.files)) {
+      fs::remove_all(root);
+      folder(step.files, 1);
+    }
+    EXPECT_EQ(after(step.key, step.from, step.shift), step.to)
+        << step.files << " from " << step.from;
+  }
+}
+
+TEST_F(KeysFixture, AKeyWhileARequestIsServedIsDropped) {
+  // The worker is busy with a request: no key may move the index or the
+  // history under it, in any mode, with or without Shift.
+  for (const std::uint32_t mode : {0u, 2u}) {
+    folder(50, mode);
+    state->history[0] = 7;
+    for (void (*key)(AppState&) : {step_forward, step_back, request_next_image}) {
+      state->current_index = 20;
+      state->request_pending = 1;
+      headless_set_shift(1);
+      key(*state);
+      EXPECT_EQ(state->current_index.load(), 20) << mode;
+      EXPECT_EQ(state->history[0].load(), 7) << mode;
+      EXPECT_EQ(state->back_pending.load(), 0) << mode;
+    }
+    state->request_pending = 0;
+    fs::remove_all(root);
+  }
+}
+
+TEST_F(KeysFixture, RandomHistoryBackAndForth) {
+  folder(10, 2);
+  // Three forward steps with known draws: slots 3, 6, 8.
+  queue_draws(*state, {4, 7, 9}, 10);
+  for (int i = 0; i < 3; ++i) after(step_forward, state->current_index.load());
+  EXPECT_EQ(state->current_index.load(), 8);
+  EXPECT_EQ(state->history[2].load(), 0);  // shown before the draws
+  EXPECT_EQ(state->history[0].load(), 6);
+  EXPECT_EQ(state->history[1].load(), 3);
+  // Back steps revisit them, newest first; Shift changes nothing in random modes.
+  headless_set_shift(1);
+  step_back(*state);
+  serve();
+  EXPECT_EQ(state->current_index.load(), 6);
+  EXPECT_EQ(state->history[99].load(), -1);
+  EXPECT_EQ(after(step_back, 6, true), 3);
+  EXPECT_EQ(after(step_back, 3), 0);
+  // Beyond this run's steps the zeros give the first file.
+  EXPECT_EQ(after(step_back, 0), 0);
+  EXPECT_EQ(state->history[0].load(), 0);
+  // Forward after back pushes the current file again.
+  queue_draws(*state, {2}, 10);
+  EXPECT_EQ(after(step_forward, 0), 1);
+  EXPECT_EQ(state->history[0].load(), 0);
+  EXPECT_EQ(after(step_back, 1), 0);
+  // Emptied slots (-1) reach the front after enough back steps: then a draw.
+  for (int i = 0; i < 100 && state->history[0].load() != -1; ++i) after(step_back, 0);
+  ASSERT_EQ(state->history[0].load(), -1);
+  queue_draws(*state, {6}, 10);
+  EXPECT_EQ(after(step_back, 0), 5);
 }
 
 }  // namespace
