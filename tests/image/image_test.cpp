@@ -68,11 +68,15 @@ Bytes with_exif_orientation(const Bytes& jpeg, std::uint8_t orientation) {
   return out;
 }
 
+// Picture files in a temporary folder, decoded, loaded and painted.
 struct PictureFixture : ::testing::Test {
   TempFolder temp;
   std::unique_ptr<AppState> state = std::make_unique<AppState>();
   void SetUp() override { headless_reset(); }
-  void TearDown() override { free_image(*state); }
+  void TearDown() override {
+    delete state->back_buffer;
+    free_image(*state);
+  }
   fs::path file(const char* name, const Bytes& bytes) {
     write_bytes(temp.path / name, bytes);
     return temp.path / name;
@@ -85,6 +89,18 @@ struct PictureFixture : ::testing::Test {
     const PictureInfo info = picture_info(bitmap);
     delete_bitmap(bitmap);
     return {info.width, info.height};
+  }
+  void show(int width, int height) {
+    load_image(*state, file("p.bmp", encode(pattern(width, height), "bmp")).c_str());
+  }
+  // Paints into a fresh back buffer each time, as after a resize.
+  const QImage& paint(int client_width, int client_height) {
+    delete state->back_buffer;
+    state->back_buffer = nullptr;
+    state->client_width = client_width;
+    state->client_height = client_height;
+    paint_window(*state);
+    return state->back_buffer->image;
   }
 };
 
@@ -228,32 +244,9 @@ TEST(Paint, BufferSizesFollowTheDepthTable) {
   EXPECT_EQ(image_buffer_size(16384, 16384, 32), 1073741824u);
 }
 
-// Loads a pattern picture and paints it into a back buffer of the given size.
-struct SurfaceFixture : ::testing::Test {
-  TempFolder temp;
-  std::unique_ptr<AppState> state = std::make_unique<AppState>();
-  void show(int width, int height) {
-    write_bytes(temp.path / "p.bmp", encode(pattern(width, height), "bmp"));
-    load_image(*state, (temp.path / "p.bmp").c_str());
-  }
-  // A fresh back buffer each time, as after a resize.
-  const QImage& paint(int client_width, int client_height) {
-    delete state->back_buffer;
-    state->back_buffer = nullptr;
-    state->client_width = client_width;
-    state->client_height = client_height;
-    paint_window(*state);
-    return state->back_buffer->image;
-  }
-  void TearDown() override {
-    delete state->back_buffer;
-    free_image(*state);
-  }
-};
-
 constexpr QRgb kBlack = 0xFF000000u;
 
-TEST_F(SurfaceFixture, FittedPaintCentresOnBlackAndMagnifiedFollowsThePointer) {
+TEST_F(PictureFixture, FittedPaintCentresOnBlackAndMagnifiedFollowsThePointer) {
   show(4, 2);
   const QImage& fitted = paint(10, 8);  // fit 250: 10 x 5 at (0, 1)
   for (int x = 0; x < 10; ++x) {

@@ -171,19 +171,16 @@ TEST_F(SettingsFixture, TooLongFoldersAreUnusableNeverCut) {
   EXPECT_EQ(other->data_folder_usable, 0);
 }
 
-struct BackupFixture : ::testing::Test {
-  TempFolder temp;
-  const fs::path& root = temp.path;
+// Backups with the first start's settings: to <home>/Backup/Tessmira/.
+struct BackupFixture : SettingsFixture {
   fs::path tree = root / "Photos";
   fs::path backups = root / "Backup/Tessmira";
-  std::unique_ptr<AppState> state = std::make_unique<AppState>();
   BackupReport report{};
   void SetUp() override {
+    SettingsFixture::SetUp();
     fs::create_directories(tree);
-    fs::create_directories(root / "data");
-    std::strcpy(state->data_folder, (root / "data/").c_str());
-    state->data_folder_usable = 1;
-    std::strcpy(state->settings.backup_root, (backups.string() + "/").c_str());
+    choose_data_folder_at(*state, program().c_str());
+    load_settings(*state);
     state->settings.select_mode = 1;
   }
   void put(const fs::path& name, const std::string& content = "x") {
@@ -258,7 +255,7 @@ TEST_F(BackupFixture, FailedCopiesAreTriedAgainAndAHeldCatalogMeansNoBackup) {
   EXPECT_EQ(report.copied, 1u);
   EXPECT_EQ(copied("sub/a.jpg"), "v1");
   ListFile holder;
-  std::strcpy(holder.path, (root / "data" / kCatalogFileName).c_str());
+  std::strcpy(holder.path, (program_dir / kCatalogFileName).c_str());
   holder.writable = 1;
   ASSERT_NE(list_map(holder), nullptr);
   EXPECT_EQ(backup(tree), 1);
