@@ -242,10 +242,10 @@ TEST_F(WorkerFixture, StopClearsALoadThatNeverEndsAfterTenSleeps) {
   EXPECT_EQ(state->stop_counter.load(), 667u);
 }
 
-// Waits (bounded) for a condition the worker thread makes true.
+// Waits (up to 30 s) for a condition the worker thread makes true.
 template <typename Condition>
 bool eventually(Condition condition) {
-  for (int i = 0; i < 1000; ++i) {
+  for (int i = 0; i < 3000; ++i) {
     if (condition()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
