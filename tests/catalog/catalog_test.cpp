@@ -97,7 +97,8 @@ TEST_F(ListFixture, LayoutBytesAndFieldsAtOddOffsets) {
   list_set_text(list, "abcdef");
   EXPECT_EQ(list_put_field(list, 1, 2), static_cast<std::int32_t>(TEXT4));
   EXPECT_STREQ(list.text_value, "");  // emptied by the put
-  const auto slot1 = read_bytes(path).begin() + list.records_offset + 11;
+  const Bytes written = read_bytes(path);
+  const auto slot1 = written.begin() + list.records_offset + 11;
   EXPECT_EQ(Bytes(slot1 + 4, slot1 + 11), (Bytes{44, 'a', 'b', 'c', 0, 0xFF, 0xFF}));
   EXPECT_EQ(number_of(1, 3), 65535);
   // Nothing reads or writes outside the slot area or the layout.
