@@ -87,7 +87,7 @@ TEST_F(CommandFixture, FolderCommands) {
   EXPECT_TRUE(rebuild_asked());
   // Recent entry 3 while the viewed folder is not listed: it ends at entry 1.
   for (int i = 0; i < 9; ++i)
-    std::strcpy(state->settings.recent_folders[i], ("/r" + std::to_string(i)).c_str());
+    std::strcpy(state->settings.recent_folders[i], (std::string("/r") + std::to_string(i)).c_str());
   handle_command(*state, kCommandRecentFirst + 3);
   EXPECT_EQ(view(), "/r3");
   EXPECT_EQ(std::string(state->settings.recent_folders[0]) + state->settings.recent_folders[1] +

@@ -223,7 +223,7 @@ TEST(Paint, TitleInLinearAndRandomModesWithTheFolderShortened) {
   state->settings.select_mode = 2;
   // A folder of 75 characters is shown whole; a longer one by its last 75.
   for (const std::size_t length : {75, 76}) {
-    const std::string folder = "/" + std::string(length - 1, 'f');
+    const std::string folder = std::string("/").append(length - 1, 'f');
     std::strcpy(state->settings.view_folder, folder.c_str());
     build_title(*state, 50, title);
     const std::string shown = length == 75 ? folder : "..." + folder.substr(1);

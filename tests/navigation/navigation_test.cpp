@@ -123,7 +123,8 @@ TEST_F(TreeFixture, PickFileKeepsTheShownImageAndRandomChoices) {
   state->scan_mode = 2;
   EXPECT_EQ(build(*state, 3), 4u);
   // 101 files, 100 recent picks and every draw refused: after 101 draws, slot 0.
-  for (int i = 0; i < 96; ++i) put_file(root / ("f" + std::to_string(i) + ".jpg"));
+  for (int i = 0; i < 96; ++i)
+    put_file(root / std::string("f").append(std::to_string(i)).append(".jpg"));
   state = viewing(root, 2);
   for (std::uint32_t i = 0; i < 100; ++i) state->settings.recent_picks[i] = i + 1;
   std::vector<std::uint32_t> refused(101);

@@ -156,7 +156,7 @@ TEST_F(SettingsFixture, FailedSaveKeepsTheOldFile) {
 
 TEST_F(SettingsFixture, TooLongFoldersAreUnusableNeverCut) {
   // 700 bytes: longer than a path buffer.
-  const std::string deep = "/" + std::string(690, 'd') + "/tessmira";
+  const std::string deep = std::string("/") + std::string(690, 'd') + "/tessmira";
   choose_data_folder_at(*state, deep.c_str());
   EXPECT_EQ(state->data_folder_usable, 0);
   EXPECT_STREQ(state->data_folder, "");
@@ -165,7 +165,7 @@ TEST_F(SettingsFixture, TooLongFoldersAreUnusableNeverCut) {
   EXPECT_EQ(save_settings(*state), -1);
   EXPECT_FALSE(fs::exists(root / kSettingsFileName));
   // A folder that fits but leaves no room for the data file names.
-  const std::string tight = "/" + std::string(590, 't') + "/tessmira";
+  const std::string tight = std::string("/") + std::string(590, 't') + "/tessmira";
   auto other = std::make_unique<AppState>();
   choose_data_folder_at(*other, tight.c_str());
   EXPECT_EQ(other->data_folder_usable, 0);
@@ -264,7 +264,8 @@ TEST_F(BackupFixture, FailedCopiesAreTriedAgainAndAHeldCatalogMeansNoBackup) {
 }
 
 TEST_F(BackupFixture, AKilledRunIsCompletedByTheNextOne) {
-  for (int i = 0; i < 600; ++i) put("f" + std::to_string(1000 + i) + ".jpg", std::to_string(i));
+  for (int i = 0; i < 600; ++i)
+    put(std::string("f") + std::to_string(1000 + i) + ".jpg", std::to_string(i));
   const pid_t child = fork();
   if (child == 0) {
     // Dies at the first progress report, after 256 files, as a kill would.
@@ -285,7 +286,9 @@ TEST_F(BackupFixture, RotationMovesF0AndTheGenerationOfTheRunsLowestBit) {
   for (const auto& [before, moved, after] : runs) {
     fs::remove_all(backups);
     for (std::uint32_t g = 0; g <= 9; ++g) {
-      write_text(backups / ("F" + std::to_string(g)) / ("m" + std::to_string(g)), "");
+      write_text(
+          backups / (std::string("F") + std::to_string(g)) / (std::string("m") + std::to_string(g)),
+          "");
     }
     state->settings.backup_generation = before;
     char failed[4];
@@ -295,14 +298,14 @@ TEST_F(BackupFixture, RotationMovesF0AndTheGenerationOfTheRunsLowestBit) {
     std::string places;
     for (std::uint32_t g = 0; g <= 9; ++g) {
       for (const auto& folder : fs::directory_iterator(backups)) {
-        if (fs::exists(folder.path() / ("m" + std::to_string(g))))
+        if (fs::exists(folder.path() / (std::string("m") + std::to_string(g))))
           places += folder.path().filename().string() + " ";
       }
     }
     std::string expected;
     for (std::uint32_t g = 0; g <= 9; ++g) {
       const std::uint32_t at = g == 0 || g == moved ? g + 1 : g;
-      expected += (at == 10 ? std::string("FX") : "F" + std::to_string(at)) + " ";
+      expected += (at == 10 ? std::string("FX") : std::string("F") + std::to_string(at)) + " ";
     }
     EXPECT_EQ(places, expected) << before;
   }

@@ -31,7 +31,7 @@ TEST(AppState, RecentFoldersAreRememberedAndPromoted) {
     return all;
   };
   for (int i = 0; i < 10; ++i)
-    std::strcpy(state->settings.recent_folders[i], ("/f" + std::to_string(i)).c_str());
+    std::strcpy(state->settings.recent_folders[i], (std::string("/f") + std::to_string(i)).c_str());
   remember_folder(*state, "/f5");  // listed already: nothing moves
   remember_folder(*state, "/new");
   remember_folder(*state, "/NEW");  // letter case counts
@@ -75,7 +75,8 @@ TEST(CommandLine, TokenizerGroupsQuotedBlanks) {
     EXPECT_STREQ(out, c.argument) << c.line;
   }
   char out[kPathBytes];
-  EXPECT_EQ(get_command_argument(("prog " + std::string(700, 'x')).c_str(), 1, out), 3);
+  EXPECT_EQ(get_command_argument((std::string("prog ") + std::string(700, 'x')).c_str(), 1, out),
+            3);
 }
 
 }  // namespace

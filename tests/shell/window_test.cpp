@@ -74,7 +74,7 @@ TEST_F(WindowFixture, ADroppedFileIsShownAndItsFolderViewed) {
   EXPECT_EQ(state->rebuild_wanted.load() + state->request_pending.load(), 2);
   // Too short, or too long for a path buffer (a slot holds 599 characters): refused.
   for (const std::size_t length : {1, 600, 650}) {
-    const std::string path = "/" + std::string(length - 1, 'p');
+    const std::string path = std::string("/").append(length - 1, 'p');
     EXPECT_EQ(open_image_file(*state, path.c_str()), 0) << length;
   }
   EXPECT_EQ(std::string(state->settings.view_folder), (root / "new").string());
@@ -99,7 +99,7 @@ struct KeysFixture : ViewerFixture {
   // A folder of n files (names sort in index order), listed in the mode.
   void folder(int n, std::uint32_t mode) {
     for (int i = 0; i < n; ++i)
-      put_file(root / (std::string("f") + std::to_string(1000 + i) + ".bmp"));
+      put_file(root / std::string("f").append(std::to_string(1000 + i)).append(".bmp"));
     state = viewing(root, mode);
     queue_draws(*state, {1}, static_cast<std::uint32_t>(n));  // a random build starts at slot 0
     request_rebuild(*state);
