@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "backup/backup.h"
 #include "catalog/catalog.h"
 #include "settings/settings.h"
 
@@ -58,8 +59,8 @@ int main(int argc, char** argv) {
   fs::create_directories(base / "data");
 
   auto state = std::make_unique<AppState>();
-  std::snprintf(state->data_folder, kPathBytes, "%s/", (base / "data").c_str());
-  state->data_folder_usable = 1;
+  std::snprintf(state->window.data_folder, kPathBytes, "%s/", (base / "data").c_str());
+  state->window.data_folder_usable = 1;
   std::snprintf(state->settings.backup_root, kPathBytes, "%s/", (base / "Backup").c_str());
   state->settings.select_mode = 1;
   const std::vector<Drive> drives{Drive{tree.string(), DRIVE_FIXED}};

@@ -42,13 +42,13 @@ double time_load(AppState& state, const fs::path& path) {
   const auto start = std::chrono::steady_clock::now();
   load_image(state, path.c_str());
   const double ms = ms_since(start);
-  return state.pixel_buffer != nullptr ? ms : -1;
+  return state.image.pixel_buffer != nullptr ? ms : -1;
 }
 
 double time_paints(AppState& state, int zoom, int runs) {
-  state.zoom_level = zoom;
-  state.pan_x = state.client_width / 3;
-  state.pan_y = state.client_height / 3;
+  state.image.zoom_level = zoom;
+  state.image.pan_x = state.image.client_width / 3;
+  state.image.pan_y = state.image.client_height / 3;
   paint_window(state);  // creates the back buffer
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < runs; ++i) paint_window(state);
@@ -85,12 +85,12 @@ int main(int argc, char** argv) {
     }
     std::printf("%-34s %10.1f\n", what, ms);
   }
-  state->client_width = 1920;
-  state->client_height = 1080;
+  state->image.client_width = 1920;
+  state->image.client_height = 1080;
   std::printf("%-34s %10.2f\n", "fitted paint, 1920 x 1080", time_paints(*state, 0, 20));
   std::printf("%-34s %10.2f\n", "magnified paint (x2), 1920 x 1080", time_paints(*state, 1, 20));
   free_image(*state);
-  delete_bitmap(state->back_buffer);
+  delete_bitmap(state->image.back_buffer);
   fs::remove_all(folder);
   return 0;
 }

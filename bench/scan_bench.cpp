@@ -56,7 +56,7 @@ void time_scans(const fs::path& root, double* first, double* rebuild, std::uint3
       *rebuild = std::min(*rebuild, seconds);
     }
   }
-  std::free(state->file_list);
+  std::free(state->scan.file_list);
 }
 
 double best_find(const fs::path& root) {

@@ -175,7 +175,7 @@ std::vector<Drive> scanned_drives(const std::string& mountinfo,
 }
 
 std::uint8_t* catalog_create(AppState& state) {
-  ListFile& catalog = state.catalog;
+  ListFile& catalog = state.scan.catalog;
   catalog.field_count = kCatalogFields;
   if (!list_create(catalog)) return nullptr;
   list_define_field(catalog, kCatalogPath, TEXT1000);
@@ -193,13 +193,13 @@ std::uint8_t* catalog_create(AppState& state) {
 }
 
 void catalog_open(AppState& state) {
-  ListFile& catalog = state.catalog;
+  ListFile& catalog = state.scan.catalog;
   if (catalog.base != nullptr) return;
-  if (!state.data_folder_usable ||
-      length_of_text(state.data_folder) + sizeof kCatalogFileName > kListPathBytes) {
+  if (!state.window.data_folder_usable ||
+      length_of_text(state.window.data_folder) + sizeof kCatalogFileName > kListPathBytes) {
     return;
   }
-  copy_text(state.data_folder, catalog.path);
+  copy_text(state.window.data_folder, catalog.path);
   append_text(catalog.path, kCatalogFileName);
   catalog.writable = 1;
   if (list_map(catalog) != nullptr) return;
@@ -213,8 +213,8 @@ void catalog_open(AppState& state) {
 std::uint32_t catalog_add_file(AppState& state, const char* folder, const char* name,
                                std::uint32_t count) {
   // Asked to stop: the scan winds up as it does at its limit.
-  if (state.catalog_cancel.load() != 0) return kListLimit;
-  ListFile& catalog = state.catalog;
+  if (state.scan.catalog_cancel.load() != 0) return kListLimit;
+  ListFile& catalog = state.scan.catalog;
   char path[kPathBytes];
   if (join_path(folder, name, path) == 0) return count;
   // Paths are case-sensitive here: IMG_1.JPG and img_1.jpg are two files.
@@ -226,13 +226,13 @@ std::uint32_t catalog_add_file(AppState& state, const char* folder, const char* 
   list_put_field(catalog, static_cast<std::uint32_t>(slot), kCatalogPath);
   catalog.number_value = static_cast<std::int32_t>(file_size(path));
   list_put_field(catalog, static_cast<std::uint32_t>(slot), kCatalogSize);
-  state.catalog_added.fetch_add(1);
+  state.scan.catalog_added.fetch_add(1);
   ++count;
   return count == kCatalogJumpAt ? kFolderLimit : count;
 }
 
 void catalog_log_line(AppState& state, const char* line, CatalogLogSink sink, void* context) {
-  char* log = state.catalog_log;
+  char* log = state.scan.catalog_log;
   if (log == nullptr) return;
   std::uint32_t length = length_of_text(log);
   if (length > kCatalogLogLimit) {
@@ -249,31 +249,25 @@ void catalog_log_line(AppState& state, const char* line, CatalogLogSink sink, vo
 void catalog_build_drives(AppState& state, const std::vector<Drive>& drives, CatalogLogSink sink,
                           void* context) {
   catalog_open(state);
-  if (state.catalog.base == nullptr) return;
+  if (state.scan.catalog.base == nullptr) return;
   std::int32_t idle = 0;
-  if (!state.scan_mode.compare_exchange_strong(idle, 2)) return;
-  state.catalog_add_file = catalog_add_file;
-  list_sort(state.catalog, kCatalogPath);
-  state.catalog_log = static_cast<char*>(std::calloc(kCatalogLogBytes, 1));
+  if (!state.scan.scan_mode.compare_exchange_strong(idle, 2)) return;
+  state.scan.catalog_add_file = catalog_add_file;
+  list_sort(state.scan.catalog, kCatalogPath);
+  state.scan.catalog_log = static_cast<char*>(std::calloc(kCatalogLogBytes, 1));
   for (const Drive& drive : drives) {
-    if (state.catalog_cancel.load() != 0) break;
+    if (state.scan.catalog_cancel.load() != 0) break;
     FolderIdentity identity{};
     if (folder_identity(drive.mount_point.c_str(), &identity) != 0) continue;
     catalog_log_line(state, drive.mount_point.c_str(), sink, context);
     // The root scans as "", so that its paths read "/name".
     const char* start = drive.mount_point == "/" ? "" : drive.mount_point.c_str();
-    state.scan_device = identity.device;
+    state.scan.scan_device = identity.device;
     scan_folder(state, 0, nullptr, start);
-    state.scan_device = 0;
+    state.scan.scan_device = 0;
   }
-  state.scan_mode = 0;
-  list_close(state.catalog);
-  std::free(state.catalog_log);
-  state.catalog_log = nullptr;
-}
-
-void catalog_build(AppState& state, CatalogLogSink sink, void* context) {
-  std::string mountinfo;
-  read_mount_table(&mountinfo);
-  catalog_build_drives(state, scanned_drives(mountinfo, block_device_removable), sink, context);
+  state.scan.scan_mode = 0;
+  list_close(state.scan.catalog);
+  std::free(state.scan.catalog_log);
+  state.scan.catalog_log = nullptr;
 }

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/app_state.h"
+#include "catalog/list_file.h"
+#include "state/app_state.h"
 
 inline constexpr char kCatalogFileName[] = "TesmiCat.lbf";
 // Fields of a catalog record.
@@ -67,5 +68,9 @@ void catalog_log_line(AppState& state, const char* line, CatalogLogSink sink, vo
 // log line and a scan of each drive on its own file system.
 void catalog_build_drives(AppState& state, const std::vector<Drive>& drives, CatalogLogSink sink,
                           void* context);
-// The build over the machine's mount table.
-void catalog_build(AppState& state, CatalogLogSink sink, void* context);
+// The "Results Report" of the "Catalog" command: the build over drives runs
+// on a thread of its own while the desktop shows its log and count; returns
+// once the build has ended and the report was closed.
+void catalog_report_drives(AppState& state, const std::vector<Drive>& drives);
+// The same over the machine's mount table.
+void catalog_report(AppState& state);

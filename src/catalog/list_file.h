@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/mapped_file.h"
+#include "state/list_record.h"
 
 // Field type codes; below 10 numbers, 10 and above texts.
 enum ListFieldType : std::uint32_t {
@@ -28,37 +28,6 @@ constexpr std::uint32_t SLOT_FREED = 5;
 constexpr std::uint32_t SLOT_RECORD = 10;
 
 constexpr std::uint32_t kListHeaderBytes = 1444;
-constexpr std::uint32_t kListPathBytes = 600;
-// Exchange buffers; a longer text is cut to kListTextBytes - 1 characters.
-constexpr std::uint32_t kListTextBytes = 1024;
-
-struct ListIndex;  // the store's lookup index, private to it
-
-// One list, open or closed. Zero/default-initialised it is closed.
-struct ListFile {
-  char path[kListPathBytes] = {};
-  std::uint8_t* base = nullptr;     // the view while mapped
-  std::int32_t file_handle = -1;    // the open file, mapped or in stream access
-  std::uint64_t mapped_length = 0;  // bytes of the view
-  std::uint32_t field_count = 0;
-  std::uint32_t capacity = 0;
-  std::uint32_t live_count = 0;  // slots tagged SLOT_RECORD
-  std::uint32_t descriptor_offset = 0;
-  std::uint32_t records_offset = 0;
-  std::uint32_t record_size = 0;
-  std::int32_t number_value = 0;
-  char text_value[kListTextBytes] = {};
-  char search_key[kListTextBytes] = {};
-  std::int32_t writable = 0;  // set before an open that may write; every close clears it
-
-  OpenFailure failure = OpenFailure::none;  // why the last open failed
-  std::uint32_t occupied_count = 0;         // slots tagged above 9
-  std::uint32_t take_from = 0;              // no slot below it is tagged 0 or 5
-  std::uint64_t stream_position = 0;        // where stream appends write
-  // Measurement switch for the benchmark: 0 answers finds by linear passes.
-  std::int32_t use_index = 1;
-  ListIndex* index = nullptr;
-};
 
 // Width in bytes of a field of the given type.
 std::uint32_t list_type_width(std::uint32_t type);

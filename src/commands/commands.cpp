@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "catalog/catalog.h"
 #include "image/image.h"
 #include "navigation/navigation.h"
 #include "platform/associations.h"
@@ -9,7 +10,6 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "settings/settings.h"
-#include "shell/shell.h"
 #include "text/text.h"
 
 namespace {
@@ -45,7 +45,7 @@ void choose_recent_folder(AppState& state, std::uint32_t n) {
 
 void select_folder(AppState& state) {
   char chosen[kPathBytes];
-  if (!desktop_choose_folder(state.main_window, chosen)) return;
+  if (!desktop_choose_folder(state.window.main_window, chosen)) return;
   view_and_rebuild(state, [&](SettingsBlock& block) {
     remember_folder(state, block.view_folder);
     copy_text(chosen, block.view_folder);
@@ -62,7 +62,8 @@ void select_file(AppState& state) {
   if (!file_readable(buffer) && user_folder(UserFolder::documents, buffer, kPathBytes) < 0) {
     buffer[0] = '\0';
   }
-  if (desktop_choose_file(state.main_window, buffer, &state.open_file_request.filter_index)) {
+  if (desktop_choose_file(state.window.main_window, buffer,
+                          &state.window.open_file_request.filter_index)) {
     open_image_file(state, buffer);
   }
 }
@@ -72,7 +73,7 @@ void toggle_translucency(AppState& state) {
     set_translucency(state, state.settings.translucency_alpha);
     state.settings.translucent = 1;
   } else {
-    desktop_set_opacity(state.main_window, 255);
+    desktop_set_opacity(state.window.main_window, 255);
     state.settings.translucent = 0;
   }
 }
@@ -80,113 +81,58 @@ void toggle_translucency(AppState& state) {
 void toggle_full_screen(AppState& state) {
   if (state.settings.full_screen == 0) {
     state.settings.full_screen = 1;
-    desktop_set_full_screen(state.main_window, 1);
+    desktop_set_full_screen(state.window.main_window, 1);
     set_topmost(state, 1);
   } else {
     state.settings.full_screen = 0;
-    desktop_set_full_screen(state.main_window, 0);
+    desktop_set_full_screen(state.window.main_window, 0);
     set_topmost(state, state.settings.always_on_top);
   }
 }
 
 void set_associations(AppState& state) {
-  if (!desktop_ask_yes_no(state.main_window, kProgramTitle,
+  if (!desktop_ask_yes_no(state.window.main_window, kProgramTitle,
                           "Set Tessmira to open all JPG\nBMP and GIF files?")) {
     return;
   }
   char program[kPathBytes];
-  copy_text(state.program_path, program);
+  copy_text(state.window.program_path, program);
   const bool done = register_extension(program, "BMP", "BMP File") == 0 &&
                     register_extension(program, "GIF", "GIF File") == 0 &&
                     register_extension(program, "JPG", "JPG File") == 0;
   if (!done) {
-    desktop_show_error(state.main_window, kProgramTitle,
+    desktop_show_error(state.window.main_window, kProgramTitle,
                        "The file associations could not be written.");
   }
-}
-
-MenuItem item(const char* text, std::int32_t id, bool checked = false) {
-  return MenuItem{text, id, checked, {}};
-}
-MenuItem separator() {
-  return MenuItem{"", 0, false, {}};
-}
-MenuItem submenu(const char* text, std::vector<MenuItem> items) {
-  return MenuItem{text, 0, false, std::move(items)};
 }
 
 }  // namespace
 
 void set_translucency(AppState& state, std::uint32_t alpha) {
-  desktop_set_opacity(state.main_window, alpha);
+  desktop_set_opacity(state.window.main_window, alpha);
 }
 
 void set_topmost(AppState& state, std::uint32_t flag) {
-  desktop_set_topmost(state.main_window, flag == 1 ? 1 : 0);
+  desktop_set_topmost(state.window.main_window, flag == 1 ? 1 : 0);
 }
 
 void set_advance_ticks(AppState& state) {
   // One second less than the menu says, counted in 500 ms ticks.
   static const std::uint32_t ticks[] = {0, 8, 18, 38, 58, 88, 118};
   const std::uint32_t setting = read_shared(state.settings.advance_setting);
-  state.advance_ticks = setting < 7 ? ticks[setting] : 2 * setting;
-}
-
-std::vector<MenuItem> build_context_menu(const AppState& state) {
-  const SettingsBlock& s = state.settings;
-  std::vector<MenuItem> recent;
-  for (std::uint32_t n = 0; n < kRecentFolderCount; ++n) {
-    recent.push_back(item(s.recent_folders[n], kCommandRecentFirst + static_cast<std::int32_t>(n)));
-  }
-  static const char* const advance_texts[] = {
-      "Off", "5 Seconds", "10 Seconds", "20 Seconds", "30 Seconds", "45 Seconds", "60 Seconds"};
-  std::vector<MenuItem> advance;
-  for (std::uint32_t n = 0; n < 7; ++n) {
-    advance.push_back(item(advance_texts[n], kCommandAdvanceFirst + static_cast<std::int32_t>(n),
-                           s.advance_setting == n));
-  }
-  static const char* const mode_texts[] = {"Linear", "Deep Linear", "Random", "Deep Random"};
-  std::vector<MenuItem> modes;
-  for (std::uint32_t n = 0; n < 4; ++n) {
-    modes.push_back(
-        item(mode_texts[n], kCommandModeFirst + static_cast<std::int32_t>(n), s.select_mode == n));
-  }
-  return {item("About", kCommandAbout),
-          item("Help", kCommandHelp),
-          separator(),
-          item("Delete File", kCommandDelete),
-          item("Execute", kCommandExecute),
-          separator(),
-          item("Select File...", kCommandSelectFile),
-          item("Select Folder...", kCommandSelectFolder),
-          submenu("Recent Folders", std::move(recent)),
-          item("Change to current directory", kCommandCurrentFolder),
-          item("Change to lower directory", kCommandLowerFolder),
-          item("Open Current Dir", kCommandOpenFolder),
-          item("Resync List", kCommandResync),
-          separator(),
-          submenu("Auto Advance", std::move(advance)),
-          submenu("Select Mode", std::move(modes)),
-          separator(),
-          item("Transparent", kCommandTransparent, s.translucent == 1),
-          item("On Top", kCommandOnTop, s.always_on_top == 1),
-          item("Full Screen", kCommandFullScreen, s.full_screen == 1),
-          submenu("Settings", {item("Set file associations", kCommandAssociations)}),
-          separator(),
-          item("Catalog", kCommandCatalog),
-          separator(),
-          item("Exit", kCommandExit)};
+  state.worker.advance_ticks = setting < 7 ? ticks[setting] : 2 * setting;
 }
 
 void show_context_menu(AppState& state) {
-  const std::int32_t chosen = desktop_track_menu(state.main_window, build_context_menu(state));
-  if (chosen != 0) desktop_post_command(state.main_window, chosen);
+  const std::int32_t chosen =
+      desktop_track_menu(state.window.main_window, build_context_menu(state));
+  if (chosen != 0) desktop_post_command(state.window.main_window, chosen);
 }
 
 void open_help(AppState& state) {
   char path[kPathBytes];
-  if (length_of_text(state.program_path) + sizeof "ReadMe.htm" > kPathBytes) return;
-  copy_text(state.program_path, path);
+  if (length_of_text(state.window.program_path) + sizeof "ReadMe.htm" > kPathBytes) return;
+  copy_text(state.window.program_path, path);
   append_text(path, "ReadMe.htm");
   desktop_open_with_default(path);
 }
@@ -200,107 +146,258 @@ void delete_current_file(AppState& state) {
     copy_text(state.settings.view_folder, next);
     copy_text(state.settings.image_path, shown);
   }
-  if (next[0] != '\0' && state.request_kind.load() == 2) {
+  if (next[0] != '\0' && state.worker.request_kind.load() == 2) {
     const std::uint32_t mode = read_shared(state.settings.select_mode);
     const std::uint32_t deep = mode == 1 || mode == 3 ? 1 : 0;
-    const std::uint32_t index = static_cast<std::uint32_t>(state.current_index.load()) + 1;
-    state.current_index = index >= state.file_count.load() ? 0 : static_cast<std::int32_t>(index);
+    const std::uint32_t index = static_cast<std::uint32_t>(state.worker.current_index.load()) + 1;
+    state.worker.current_index =
+        index >= state.worker.file_count.load() ? 0 : static_cast<std::int32_t>(index);
     // The file after the deleted one in list order, in every mode.
-    pick_file(state, next, deep, state.current_index.load(), 2);
+    pick_file(state, next, deep, state.worker.current_index.load(), 2);
   }
   // The path is shorter than a slot, so the question always fits.
   char question[sizeof kTrashQuestion + kPathBytes];
   copy_text(kTrashQuestion, question);
   append_text(question, shown);
-  if (shown[0] != '\0' && desktop_ask_yes_no(state.main_window, kProgramTitle, question)) {
+  if (shown[0] != '\0' && desktop_ask_yes_no(state.window.main_window, kProgramTitle, question)) {
     if (desktop_move_to_trash(shown)) {
       if (next[0] != '\0') set_text(state, state.settings.image_path, next);
       request_rebuild(state);
     } else {
-      desktop_show_error(state.main_window, kProgramTitle,
+      desktop_show_error(state.window.main_window, kProgramTitle,
                          "The file could not be moved to the trash; it was not deleted.");
     }
   }
-  state.loader_busy.store(0, std::memory_order_release);
+  state.worker.loader_busy.store(0, std::memory_order_release);
+}
+
+namespace {
+
+// The commands' own steps, in the table's form: argument is the row's.
+
+void show_about(AppState& state, std::uint32_t) {
+  if (state.window.about_open != 0) return;
+  state.window.about_open = 1;
+  desktop_about_box(state.window.main_window, state.window.program_path, state.window.data_folder);
+  state.window.about_open = 0;
+}
+void help(AppState& state, std::uint32_t) {
+  open_help(state);
+}
+void exit_viewer(AppState& state, std::uint32_t) {
+  // The worker stops within a tick and posts 2071, which saves and ends.
+  if (state.worker.stop_counter.load() < kStopRequested) {
+    state.worker.stop_counter = kStopRequested;
+  }
+  wake_worker(state);
+}
+void view_current_folder(AppState& state, std::uint32_t) {
+  view_and_rebuild(state, [](SettingsBlock& block) {
+    copy_text(block.image_path, block.view_folder);
+    strip_to_folder(block.view_folder);
+  });
+}
+void show_catalog(AppState& state, std::uint32_t) {
+  catalog_report(state);
+}
+void view_lower_folder(AppState& state, std::uint32_t) {
+  view_and_rebuild(state, [](SettingsBlock& block) { strip_to_folder(block.view_folder); });
+}
+void open_folder(AppState& state, std::uint32_t) {
+  desktop_open_with_default(state.settings.view_folder);
+}
+void choose_folder(AppState& state, std::uint32_t) {
+  select_folder(state);
+}
+void delete_file(AppState& state, std::uint32_t) {
+  delete_current_file(state);
+}
+void execute_file(AppState& state, std::uint32_t) {
+  desktop_open_with_default(state.settings.image_path);
+}
+void resync(AppState& state, std::uint32_t) {
+  request_rebuild(state);
+}
+void transparent(AppState& state, std::uint32_t) {
+  toggle_translucency(state);
+}
+void on_top(AppState& state, std::uint32_t) {
+  state.settings.always_on_top = state.settings.always_on_top == 0 ? 1 : 0;
+  set_topmost(state, state.settings.always_on_top);
+}
+void choose_advance(AppState& state, std::uint32_t setting) {
+  write_shared(state.settings.advance_setting, setting);
+  set_advance_ticks(state);
+}
+void choose_mode(AppState& state, std::uint32_t mode) {
+  write_shared(state.settings.select_mode, mode);
+  request_rebuild(state);
+}
+void choose_recent(AppState& state, std::uint32_t n) {
+  choose_recent_folder(state, n);
+}
+void save_and_destroy(AppState& state, std::uint32_t) {
+  save_settings(state);
+  // Later posts from the worker find no window and are dropped.
+  PlatformWindow* window = state.window.main_window.exchange(nullptr);
+  desktop_destroy_window(window);
+}
+void associations(AppState& state, std::uint32_t) {
+  set_associations(state);
+}
+void choose_file(AppState& state, std::uint32_t) {
+  select_file(state);
+}
+void full_screen(AppState& state, std::uint32_t) {
+  toggle_full_screen(state);
+}
+
+bool advance_is(const AppState& state, std::uint32_t setting) {
+  return state.settings.advance_setting == setting;
+}
+bool mode_is(const AppState& state, std::uint32_t mode) {
+  return state.settings.select_mode == mode;
+}
+bool translucent(const AppState& state, std::uint32_t) {
+  return state.settings.translucent == 1;
+}
+bool always_on_top(const AppState& state, std::uint32_t) {
+  return state.settings.always_on_top == 1;
+}
+bool in_full_screen(const AppState& state, std::uint32_t) {
+  return state.settings.full_screen == 1;
+}
+const char* recent_folder(const AppState& state, std::uint32_t n) {
+  return state.settings.recent_folders[n];
+}
+
+// One command: its id, where the context menu shows it and what it does.
+struct CommandRow {
+  std::int32_t id = 0;            // 0: a separator in the menu's top level
+  const char* submenu = nullptr;  // the submenu holding the entry; null: the top level
+  const char* text = nullptr;     // the entry's text; null with no label: not in the menu
+  const char* (*label)(const AppState& state, std::uint32_t argument) = nullptr;  // read anew
+  void (*action)(AppState& state, std::uint32_t argument) = nullptr;
+  bool (*checked)(const AppState& state, std::uint32_t argument) = nullptr;  // null: no mark
+  std::uint32_t argument = 0;  // which one of a family: a setting, a mode, a recent entry
+};
+
+constexpr CommandRow kSeparator = {};
+
+// The rows of the three families: entry n of the recent folders, advance
+// setting n and selection mode n, each with its id.
+constexpr CommandRow recent(std::uint32_t n) {
+  return {.id = kCommandRecentFirst + static_cast<std::int32_t>(n),
+          .submenu = "Recent Folders",
+          .label = recent_folder,
+          .action = choose_recent,
+          .argument = n};
+}
+constexpr CommandRow advance(std::uint32_t n, const char* text) {
+  return {.id = kCommandAdvanceFirst + static_cast<std::int32_t>(n),
+          .submenu = "Auto Advance",
+          .text = text,
+          .action = choose_advance,
+          .checked = advance_is,
+          .argument = n};
+}
+constexpr CommandRow mode(std::uint32_t n, const char* text) {
+  return {.id = kCommandModeFirst + static_cast<std::int32_t>(n),
+          .submenu = "Select Mode",
+          .text = text,
+          .action = choose_mode,
+          .checked = mode_is,
+          .argument = n};
+}
+
+// Every command, in the order of the context menu.
+constexpr CommandRow kCommandTable[] = {
+    {.id = kCommandAbout, .text = "About", .action = show_about},
+    {.id = kCommandHelp, .text = "Help", .action = help},
+    kSeparator,
+    {.id = kCommandDelete, .text = "Delete File", .action = delete_file},
+    {.id = kCommandExecute, .text = "Execute", .action = execute_file},
+    kSeparator,
+    {.id = kCommandSelectFile, .text = "Select File...", .action = choose_file},
+    {.id = kCommandSelectFolder, .text = "Select Folder...", .action = choose_folder},
+    recent(0),
+    recent(1),
+    recent(2),
+    recent(3),
+    recent(4),
+    recent(5),
+    recent(6),
+    recent(7),
+    recent(8),
+    recent(9),
+    {.id = kCommandCurrentFolder,
+     .text = "Change to current directory",
+     .action = view_current_folder},
+    {.id = kCommandLowerFolder, .text = "Change to lower directory", .action = view_lower_folder},
+    {.id = kCommandOpenFolder, .text = "Open Current Dir", .action = open_folder},
+    {.id = kCommandResync, .text = "Resync List", .action = resync},
+    kSeparator,
+    advance(0, "Off"),
+    advance(1, "5 Seconds"),
+    advance(2, "10 Seconds"),
+    advance(3, "20 Seconds"),
+    advance(4, "30 Seconds"),
+    advance(5, "45 Seconds"),
+    advance(6, "60 Seconds"),
+    mode(0, "Linear"),
+    mode(1, "Deep Linear"),
+    mode(2, "Random"),
+    mode(3, "Deep Random"),
+    kSeparator,
+    {.id = kCommandTransparent,
+     .text = "Transparent",
+     .action = transparent,
+     .checked = translucent},
+    {.id = kCommandOnTop, .text = "On Top", .action = on_top, .checked = always_on_top},
+    {.id = kCommandFullScreen,
+     .text = "Full Screen",
+     .action = full_screen,
+     .checked = in_full_screen},
+    {.id = kCommandAssociations,
+     .submenu = "Settings",
+     .text = "Set file associations",
+     .action = associations},
+    kSeparator,
+    {.id = kCommandCatalog, .text = "Catalog", .action = show_catalog},
+    kSeparator,
+    {.id = kCommandExit, .text = "Exit", .action = exit_viewer},
+    {.id = kCommandWorkerStopped, .action = save_and_destroy},
+};
+
+}  // namespace
+
+std::vector<MenuItem> build_context_menu(const AppState& state) {
+  std::vector<MenuItem> menu;
+  for (const CommandRow& row : kCommandTable) {
+    const char* text = row.label != nullptr ? row.label(state, row.argument) : row.text;
+    if (row.id != 0 && text == nullptr) continue;  // a command without an entry
+    MenuItem item{row.id != 0 ? text : "",
+                  row.id,
+                  row.checked != nullptr && row.checked(state, row.argument),
+                  {}};
+    if (row.submenu == nullptr) {
+      menu.push_back(std::move(item));
+      continue;
+    }
+    if (menu.empty() || menu.back().items.empty() || menu.back().text != row.submenu) {
+      menu.push_back(MenuItem{row.submenu, 0, false, {}});
+    }
+    menu.back().items.push_back(std::move(item));
+  }
+  return menu;
 }
 
 void handle_command(AppState& state, std::int32_t id) {
-  if (id >= kCommandAdvanceFirst && id <= kCommandAdvanceFirst + 6) {
-    write_shared(state.settings.advance_setting,
-                 static_cast<std::uint32_t>(id - kCommandAdvanceFirst));
-    set_advance_ticks(state);
-    return;
-  }
-  if (id >= kCommandModeFirst && id <= kCommandModeFirst + 3) {
-    write_shared(state.settings.select_mode, static_cast<std::uint32_t>(id - kCommandModeFirst));
-    request_rebuild(state);
-    return;
-  }
-  if (id >= kCommandRecentFirst &&
-      id < kCommandRecentFirst + static_cast<std::int32_t>(kRecentFolderCount)) {
-    choose_recent_folder(state, static_cast<std::uint32_t>(id - kCommandRecentFirst));
-    return;
-  }
-  switch (id) {
-    case kCommandAbout:
-      if (state.about_open == 0) desktop_about_box(state);
-      break;
-    case kCommandHelp:
-      open_help(state);
-      break;
-    case kCommandExit:
-      // The worker stops within a tick and posts 2071, which saves and ends.
-      if (state.stop_counter.load() < kStopRequested) state.stop_counter = kStopRequested;
-      wake_worker(state);
-      break;
-    case kCommandCurrentFolder:
-      view_and_rebuild(state, [](SettingsBlock& block) {
-        copy_text(block.image_path, block.view_folder);
-        strip_to_folder(block.view_folder);
-      });
-      break;
-    case kCommandCatalog:
-      desktop_catalog_report(state);
-      break;
-    case kCommandLowerFolder:
-      view_and_rebuild(state, [](SettingsBlock& block) { strip_to_folder(block.view_folder); });
-      break;
-    case kCommandOpenFolder:
-      desktop_open_with_default(state.settings.view_folder);
-      break;
-    case kCommandSelectFolder:
-      select_folder(state);
-      break;
-    case kCommandDelete:
-      delete_current_file(state);
-      break;
-    case kCommandExecute:
-      desktop_open_with_default(state.settings.image_path);
-      break;
-    case kCommandResync:
-      request_rebuild(state);
-      break;
-    case kCommandTransparent:
-      toggle_translucency(state);
-      break;
-    case kCommandOnTop:
-      state.settings.always_on_top = state.settings.always_on_top == 0 ? 1 : 0;
-      set_topmost(state, state.settings.always_on_top);
-      break;
-    case kCommandSaveAndDestroy:
-      save_settings(state);
-      desktop_destroy_window(state.main_window);
-      break;
-    case kCommandAssociations:
-      set_associations(state);
-      break;
-    case kCommandSelectFile:
-      select_file(state);
-      break;
-    case kCommandFullScreen:
-      toggle_full_screen(state);
-      break;
-    default:
-      break;
+  if (id == 0) return;
+  for (const CommandRow& row : kCommandTable) {
+    if (row.id == id) {
+      row.action(state, row.argument);
+      return;
+    }
   }
 }

@@ -1,10 +1,10 @@
 // Image pipeline: the image buffer (load, free, the loader-busy claim), the
-// paint geometry and the window title.
+// paint geometry and the window title (image/title.cpp).
 #pragma once
 
 #include <cstdint>
 
-#include "shell/app_state.h"
+#include "state/app_state.h"
 
 // Title text of a file that cannot be shown; " - " and the path follow.
 inline constexpr char kIncompatibleTitle[] = "Image Incompatable With Tessmira";
@@ -46,8 +46,14 @@ struct PaintPlan {
 PaintPlan plan_paint(std::int32_t client_width, std::int32_t client_height,
                      std::int32_t image_width, std::int32_t image_height, std::int32_t zoom_level,
                      std::int32_t pan_x, std::int32_t pan_y);
-// The title of a paint: path (size @ scale%) folder [n of] count Files - Tessmira 1.0.
+// The image's title: path (size @ scale%) folder [n of] count Files - Tessmira 1.0.
 void build_title(AppState& state, std::uint32_t scale, char title[kTitleBytes]);
+// Every title the window shows is built here, from the state: what
+// title_kind says, with the image's scale as painted now.
+void window_title(AppState& state, char title[kTitleBytes]);
+// Says what the title now tells (kind, and for a failure the file's path,
+// else null) and puts the title on the window.
+void show_title(AppState& state, TitleKind kind, const char* path);
 // Paints the client area through the back buffer and, while a file list is
 // in use, sets the title.
 void paint_window(AppState& state);

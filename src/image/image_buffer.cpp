@@ -3,7 +3,6 @@
 #include <mutex>
 
 #include "image/image.h"
-#include "platform/desktop.h"
 #include "platform/picture.h"
 #include "text/text.h"
 
@@ -11,21 +10,10 @@ namespace {
 
 constexpr std::uint32_t kClaimSleeps = 6;
 constexpr std::uint32_t kClaimSleepMs = 500;
-constexpr std::uint32_t kFailureTitleBytes = 640;
 
 bool try_claim(AppState& state) {
   std::int32_t expected = 0;
-  return state.loader_busy.compare_exchange_strong(expected, 1, std::memory_order_acquire);
-}
-
-void show_failure(AppState& state, const char* path) {
-  char title[kFailureTitleBytes];
-  copy_text(kIncompatibleTitle, title);
-  append_text(title, " - ");
-  // A path too long for the title is cut here, where only the display suffers.
-  const std::uint32_t room = kFailureTitleBytes - 1 - length_of_text(title);
-  std::strncat(title, path, room);
-  desktop_set_title(state.main_window, title);
+  return state.worker.loader_busy.compare_exchange_strong(expected, 1, std::memory_order_acquire);
 }
 
 }  // namespace
@@ -56,11 +44,11 @@ std::int32_t claim_loader_busy(AppState& state) {
 }
 
 void free_image(AppState& state) {
-  std::lock_guard<std::mutex> hold(state.image_lock);
-  delete_bitmap(state.image_bitmap);
-  state.image_bitmap = nullptr;
-  std::free(state.pixel_buffer);
-  state.pixel_buffer = nullptr;
+  std::lock_guard<std::mutex> hold(state.image.image_lock);
+  delete_bitmap(state.image.image_bitmap);
+  state.image.image_bitmap = nullptr;
+  std::free(state.image.pixel_buffer);
+  state.image.pixel_buffer = nullptr;
 }
 
 void load_image(AppState& state, const char* path) {
@@ -72,8 +60,8 @@ void load_image(AppState& state, const char* path) {
   PlatformBitmap* bitmap = load_picture_bitmap(path, &error);
   if (bitmap == nullptr) bitmap = load_picture_bitmap(path, &error);
   if (bitmap == nullptr) {
-    show_failure(state, path);
-    state.loader_busy.store(0, std::memory_order_release);
+    show_title(state, TitleKind::failed, path);
+    state.worker.loader_busy.store(0, std::memory_order_release);
     return;
   }
   const PictureInfo info = picture_info(bitmap);
@@ -97,12 +85,12 @@ void load_image(AppState& state, const char* path) {
     picture_release_pixels(bitmap);
   }
   {
-    std::lock_guard<std::mutex> hold(state.image_lock);
-    state.image_bitmap = bitmap;
-    state.image_header = header;
-    state.image_width = info.width;
-    state.image_height = info.height;
-    state.pixel_buffer = pixels;
+    std::lock_guard<std::mutex> hold(state.image.image_lock);
+    state.image.image_bitmap = bitmap;
+    state.image.image_header = header;
+    state.image.image_width = info.width;
+    state.image.image_height = info.height;
+    state.image.pixel_buffer = pixels;
   }
-  state.loader_busy.store(0, std::memory_order_release);
+  state.worker.loader_busy.store(0, std::memory_order_release);
 }

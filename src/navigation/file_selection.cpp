@@ -68,9 +68,9 @@ std::uint32_t scan_folder(AppState& state, std::uint32_t count, PathSlot* list,
   if (read_folder(folder, &entries, &identity) != 0) return count;
   // A catalog drive's scan stays on its file system; a backup never
   // collects its own backup root.
-  if (state.scan_device != 0 && identity.device != state.scan_device) return count;
-  if (state.backup_skip_device != 0 && identity.device == state.backup_skip_device &&
-      identity.inode == state.backup_skip_inode) {
+  if (state.scan.scan_device != 0 && identity.device != state.scan.scan_device) return count;
+  if (state.scan.backup_skip_device != 0 && identity.device == state.scan.backup_skip_device &&
+      identity.inode == state.scan.backup_skip_inode) {
     return count;
   }
   std::sort(entries.begin(), entries.end(), name_before);
@@ -94,19 +94,20 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
     return count;
   }
   if (kind != kFolderEntryFile) return count;
-  switch (state.scan_mode.load()) {
+  switch (state.scan.scan_mode.load()) {
     case 1: {
       if (image_type_of(state, name) == 0 || join_path(folder, name, path) == 0) return count;
       copy_text(path, list[count]);
       std::lock_guard<std::mutex> hold(state.shared_text_lock);
       if (std::strcmp(path, state.settings.image_path) == 0) {
-        state.current_index = static_cast<std::int32_t>(count);
+        state.worker.current_index = static_cast<std::int32_t>(count);
       }
       return count + 1;
     }
     case 2:
-      return state.catalog_add_file != nullptr ? state.catalog_add_file(state, folder, name, count)
-                                               : count;
+      return state.scan.catalog_add_file != nullptr
+                 ? state.scan.catalog_add_file(state, folder, name, count)
+                 : count;
     case 3:
       if (join_path(folder, name, path) == 0) return count;
       copy_text(path, list[count]);
@@ -157,23 +158,24 @@ std::int32_t build_list(AppState& state, const char* folder) {
   // The block is kept from one rebuild to the next: a fresh 60,000,000 bytes
   // costs the kernel far more to hand out than the scan itself takes. Slots
   // past the new count are cleared, so the list reads as a fresh one.
-  const std::uint32_t old_count = state.file_list != nullptr ? state.file_count.load() : 0;
-  if (state.file_list == nullptr) {
-    state.file_list = static_cast<PathSlot*>(std::calloc(kListSlots, sizeof(PathSlot)));
-    if (state.file_list == nullptr) {
-      state.file_count = 0;
+  const std::uint32_t old_count =
+      state.scan.file_list != nullptr ? state.worker.file_count.load() : 0;
+  if (state.scan.file_list == nullptr) {
+    state.scan.file_list = static_cast<PathSlot*>(std::calloc(kListSlots, sizeof(PathSlot)));
+    if (state.scan.file_list == nullptr) {
+      state.worker.file_count = 0;
       return -2;
     }
   }
-  state.current_index = -1;
-  const std::uint32_t count = scan_folder(state, 0, state.file_list, folder);
+  state.worker.current_index = -1;
+  const std::uint32_t count = scan_folder(state, 0, state.scan.file_list, folder);
   if (old_count > count) {
-    std::memset(state.file_list[count], 0, sizeof(PathSlot) * (old_count - count));
+    std::memset(state.scan.file_list[count], 0, sizeof(PathSlot) * (old_count - count));
   }
-  state.file_count = count;
-  const std::int32_t wanted = state.current_index.load();
-  if (wanted == -1) state.current_index = 0;
-  state.page_step = count >= 100 ? count / 10 : 10;
+  state.worker.file_count = count;
+  const std::int32_t wanted = state.worker.current_index.load();
+  if (wanted == -1) state.worker.current_index = 0;
+  state.worker.page_step = count >= 100 ? count / 10 : 10;
   return wanted;
 }
 
@@ -196,14 +198,14 @@ std::uint32_t pick_file(AppState& state, char path[kPathBytes], std::uint32_t mo
                         std::int32_t index, std::int32_t list_use) {
   std::int32_t wanted = index;
   const bool want_build =
-      list_use != 2 || state.file_list == nullptr || state.file_count.load() == 0;
+      list_use != 2 || state.scan.file_list == nullptr || state.worker.file_count.load() == 0;
   std::int32_t idle = 0;
-  if (want_build && state.scan_mode.compare_exchange_strong(idle, 1)) {
+  if (want_build && state.scan.scan_mode.compare_exchange_strong(idle, 1)) {
     wanted = build_list(state, path);
-    state.scan_mode = 0;
+    state.scan.scan_mode = 0;
     if (wanted == -2) return 0;  // no memory for the list
   }
-  const std::uint32_t count = state.file_count.load();
+  const std::uint32_t count = state.worker.file_count.load();
   if (count > 0) {
     std::uint32_t slot;
     if (mode >= 2 && wanted == -1) {
@@ -211,11 +213,11 @@ std::uint32_t pick_file(AppState& state, char path[kPathBytes], std::uint32_t mo
     } else {
       slot = static_cast<std::uint32_t>(wanted) >= count ? 0 : static_cast<std::uint32_t>(wanted);
     }
-    state.current_index = static_cast<std::int32_t>(slot);
-    copy_text(state.file_list[slot], path);
+    state.worker.current_index = static_cast<std::int32_t>(slot);
+    copy_text(state.scan.file_list[slot], path);
   } else {
-    std::free(state.file_list);
-    state.file_list = nullptr;
+    std::free(state.scan.file_list);
+    state.scan.file_list = nullptr;
   }
   return count;
 }

@@ -1,20 +1,37 @@
-// Navigation: the view list and the choice of the next file in each selection
-// mode, and the viewer thread that serves the window's requests.
+// Navigation: the requests the window raises, the view list and the choice of
+// the next file in each selection mode, and the viewer thread that serves them.
 #pragma once
 
 #include <cstdint>
 
-#include "shell/app_state.h"
+#include "state/app_state.h"
+#include "state/events.h"
 
 // View list: 100,000 slots of 600 bytes; listing stops at 99,990 entries and
 // skips folders met above 99,980.
 constexpr std::uint32_t kListSlots = 100000;
 constexpr std::uint32_t kListLimit = 99990;
 constexpr std::uint32_t kFolderLimit = 99980;
-// Command the worker posts to the window when it has stopped.
-constexpr std::int32_t kCommandWorkerStopped = 2071;
 // stop_counter: 666 asks the worker to stop, 667 says it did.
 constexpr std::uint32_t kStopRequested = 666;
+
+// The requests, raised on the window thread. modifiers are the event's
+// kModifier bits; Shift pages.
+
+// Right arrow and Space: the next file (Shift: a page further in the linear
+// modes). Nothing when a request is waiting.
+void step_forward(AppState& state, std::uint32_t modifiers);
+// Left arrow: the previous file (Shift: a page back in the linear modes), or
+// the newest history entry in the random modes.
+void step_back(AppState& state, std::uint32_t modifiers);
+// Left click and commands: the next file, Shift paging in every mode.
+void request_next_image(AppState& state, std::uint32_t modifiers);
+// Asks for the view list of view_folder to be rebuilt; never lost, even
+// while another request is being served.
+void request_rebuild(AppState& state);
+// Shows the file at path at once and views its folder. A path of 1 character
+// or fewer, or one that does not fit 599 bytes, is ignored. 1 when taken.
+int open_image_file(AppState& state, const char* path);
 
 // 1..n from the cryptographic source, 0..n from the fallback; 1 for n <= 1.
 std::uint32_t random_in_range(AppState& state, std::uint32_t n);

@@ -11,60 +11,50 @@ namespace {
 
 constexpr std::uint32_t kTickMs = 500;
 constexpr std::uint32_t kStopWaits = 10;
-constexpr char kBuildingTitle[] = "Building new list...";
-constexpr char kLoadingTitle[] = "Loading Image";
-constexpr char kNoImagesTitle[] = "No valid images in directory";
 
 // The 500 ms sleep of a tick, cut short when a request or stop is raised.
 void tick_sleep(AppState& state) {
-  if (state.sleep_ms != nullptr) {
-    state.sleep_ms(kTickMs);
+  if (state.seams.sleep_ms != nullptr) {
+    state.seams.sleep_ms(kTickMs);
     return;
   }
-  std::unique_lock<std::mutex> hold(state.wake_lock);
-  state.wake_signal.wait_for(hold, std::chrono::milliseconds(kTickMs),
-                             [&state] { return state.wake_flag; });
-  state.wake_flag = false;
+  std::unique_lock<std::mutex> hold(state.worker.wake_lock);
+  state.worker.wake_signal.wait_for(hold, std::chrono::milliseconds(kTickMs),
+                                    [&state] { return state.worker.wake_flag; });
+  state.worker.wake_flag = false;
 }
 
 // Moves the random-mode history down one slot and puts index at its front.
 void push_history(AppState& state, std::int32_t index) {
   for (std::uint32_t i = kHistoryCount - 1; i > 0; --i) {
-    state.history[i].store(state.history[i - 1].load());
+    state.worker.history[i].store(state.worker.history[i - 1].load());
   }
-  state.history[0] = index;
-}
-
-void show_no_images(AppState& state) {
-  char title[kPathBytes + 64];
-  copy_text(kNoImagesTitle, title);
-  append_text(title, " - ");
-  std::lock_guard<std::mutex> hold(state.shared_text_lock);
-  append_text(title, state.settings.view_folder);
-  desktop_set_title(state.main_window, title);
+  state.worker.history[0] = index;
 }
 
 }  // namespace
 
 void wake_worker(AppState& state) {
   {
-    std::lock_guard<std::mutex> hold(state.wake_lock);
-    state.wake_flag = true;
+    std::lock_guard<std::mutex> hold(state.worker.wake_lock);
+    state.worker.wake_flag = true;
   }
-  state.wake_signal.notify_one();
+  state.worker.wake_signal.notify_one();
 }
 
 void serve_request(AppState& state) {
   // A rebuild raised meanwhile wins over the plain step that was waiting.
-  const std::int32_t kind = state.rebuild_wanted.exchange(0) != 0 ? 1 : state.request_kind.load();
+  const std::int32_t kind =
+      state.worker.rebuild_wanted.exchange(0) != 0 ? 1 : state.worker.request_kind.load();
   const std::uint32_t mode = read_shared(state.settings.select_mode);
   if (kind == 2) {
     if (mode < 2) {
-      const std::uint32_t next = static_cast<std::uint32_t>(state.current_index.load()) + 1;
-      state.current_index = next >= state.file_count.load() ? 0 : static_cast<std::int32_t>(next);
-    } else if (state.back_pending.exchange(0) == 0) {
-      push_history(state, state.current_index.load());
-      state.current_index = -1;  // pick_file draws
+      const std::uint32_t next = static_cast<std::uint32_t>(state.worker.current_index.load()) + 1;
+      state.worker.current_index =
+          next >= state.worker.file_count.load() ? 0 : static_cast<std::int32_t>(next);
+    } else if (state.worker.back_pending.exchange(0) == 0) {
+      push_history(state, state.worker.current_index.load());
+      state.worker.current_index = -1;  // pick_file draws
     }
   }
   char path[kPathBytes];
@@ -74,47 +64,48 @@ void serve_request(AppState& state) {
   }
   // Only an empty folder text is dropped: "/" is a folder like any other.
   if (path[0] == '\0') return;
-  desktop_set_title(state.main_window, kBuildingTitle);
-  pick_file(state, path, mode, state.current_index.load(), kind);
+  show_title(state, TitleKind::building, nullptr);
+  pick_file(state, path, mode, state.worker.current_index.load(), kind);
   {
     std::lock_guard<std::mutex> hold(state.shared_text_lock);
     copy_text(path, state.settings.image_path);
   }
-  state.request_kind = 2;
-  if (state.file_count.load() != 0) {
-    desktop_set_title(state.main_window, kLoadingTitle);
+  state.worker.request_kind = 2;
+  if (state.worker.file_count.load() != 0) {
+    show_title(state, TitleKind::loading, nullptr);
     load_image(state, path);
   } else {
-    show_no_images(state);
+    show_title(state, TitleKind::no_images, nullptr);
   }
-  desktop_request_repaint(state.main_window);
+  desktop_request_repaint(state.window.main_window);
 }
 
 void viewer_tick(AppState& state, std::uint32_t& ticks) {
-  if (state.loader_busy.load(std::memory_order_acquire) != 0) return;
-  const std::int32_t pending = state.request_pending.load(std::memory_order_acquire);
+  if (state.worker.loader_busy.load(std::memory_order_acquire) != 0) return;
+  const std::int32_t pending = state.worker.request_pending.load(std::memory_order_acquire);
   if (pending == 1) {
     serve_request(state);
-    state.request_pending.store(0, std::memory_order_release);
+    state.worker.request_pending.store(0, std::memory_order_release);
     // A rebuild that arrived while this request was served comes next.
-    if (state.rebuild_wanted.load() != 0) state.request_pending.store(1, std::memory_order_release);
+    if (state.worker.rebuild_wanted.load() != 0)
+      state.worker.request_pending.store(1, std::memory_order_release);
   } else if (pending != 0) {
-    state.request_pending.store(0, std::memory_order_release);
+    state.worker.request_pending.store(0, std::memory_order_release);
   } else if (read_shared(state.settings.advance_setting) != 0) {
-    if (++ticks >= state.advance_ticks.load()) {
-      state.request_pending.store(1, std::memory_order_release);
+    if (++ticks >= state.worker.advance_ticks.load()) {
+      state.worker.request_pending.store(1, std::memory_order_release);
       ticks = 0;
     }
   }
 }
 
 void viewer_stop(AppState& state) {
-  state.stop_counter.fetch_add(1);
-  for (std::uint32_t waits = 0; state.loader_busy.load() != 0;) {
+  state.worker.stop_counter.fetch_add(1);
+  for (std::uint32_t waits = 0; state.worker.loader_busy.load() != 0;) {
     pause_ms(state, kTickMs);
-    if (++waits == kStopWaits) state.loader_busy = 0;
+    if (++waits == kStopWaits) state.worker.loader_busy = 0;
   }
-  desktop_post_command(state.main_window, kCommandWorkerStopped);
+  desktop_post_command(state.window.main_window, kCommandWorkerStopped);
 }
 
 void viewer_thread(AppState& state) {
@@ -126,19 +117,19 @@ void viewer_thread(AppState& state) {
   // The image of the last run shows at once, before any scan; on a first
   // start there is none, and no failure title should flash.
   if (shown[0] != '\0') load_image(state, shown);
-  desktop_request_repaint(state.main_window);
+  desktop_request_repaint(state.window.main_window);
   std::uint32_t ticks = 0;
   for (;;) {
     viewer_tick(state, ticks);
     tick_sleep(state);
-    if (state.stop_counter.load() >= kStopRequested) break;
+    if (state.worker.stop_counter.load() >= kStopRequested) break;
   }
   viewer_stop(state);
   // Last: whoever sees 0 here also sees everything the worker did.
-  state.worker_running.store(0, std::memory_order_release);
+  state.worker.worker_running.store(0, std::memory_order_release);
 }
 
 void start_viewer_thread(AppState& state) {
-  state.worker_running.store(1, std::memory_order_release);
+  state.worker.worker_running.store(1, std::memory_order_release);
   std::thread(viewer_thread, std::ref(state)).detach();
 }

@@ -3,7 +3,10 @@
 
 #include <cstdint>
 
-#include "shell/app_state.h"
+// Core types passed along.
+struct BitmapHeader;
+struct PlatformBitmap;
+struct PlatformWindow;
 
 // A rectangle in pixels.
 struct PixelRect {

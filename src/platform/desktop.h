@@ -4,9 +4,22 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
-#include "shell/app_state.h"
+// Core types passed along: the state goes back to the core's entry points.
+struct AppState;
+struct PlatformWindow;
+struct WindowPlacement;
+
+// One item of a menu: a command (id above 0), a separator (id 0, no text, no
+// items) or a submenu (id 0, its items below it).
+struct MenuItem {
+  std::string text;
+  std::int32_t id;
+  bool checked;
+  std::vector<MenuItem> items;
+};
 
 // Sets the window's title (8-bit text, shown with the locale's decoding).
 void desktop_set_title(PlatformWindow* window, const char* title);
@@ -15,8 +28,6 @@ void desktop_request_repaint(PlatformWindow* window);
 // Posts a command id to the window, handled later on its thread; dropped when
 // the window is gone.
 void desktop_post_command(PlatformWindow* window, std::int32_t command);
-// 1 while a Shift key is held.
-int desktop_shift_held();
 
 // Opens the desktop session for the viewer (the Qt application). 1, or 0
 // when there is no display, with why in reason (at least 200 bytes).
@@ -33,11 +44,12 @@ PlatformWindow* desktop_create_window(AppState& state, std::int32_t x, std::int3
 int desktop_show_window(PlatformWindow* window, const WindowPlacement* placement,
                         std::uint32_t full_screen);
 // Runs the event loop until the main window is destroyed.
-void desktop_run(AppState& state);
+void desktop_run();
 // Destroys the window; the event loop then ends.
 void desktop_destroy_window(PlatformWindow* window);
-// Posts a close request, as the window's close button makes one.
-void desktop_post_close(PlatformWindow* window);
+// Reads the window's placement: its normal rectangle (also while maximised
+// or full screen) and show state. 1 when it filled placement.
+int desktop_read_placement(const PlatformWindow* window, WindowPlacement* placement);
 // Whole-window opacity alpha / 255; 255 is opaque.
 void desktop_set_opacity(PlatformWindow* window, std::uint32_t alpha);
 // Keeps the window above others (1) or not (0).
@@ -47,7 +59,6 @@ void desktop_set_full_screen(PlatformWindow* window, std::uint32_t full_screen);
 
 // A menu shown at the pointer, right-aligned to it. Returns the chosen id, or
 // 0 when it was dismissed.
-struct MenuItem;
 std::int32_t desktop_track_menu(PlatformWindow* window, const std::vector<MenuItem>& items);
 // Opens a file or folder with the desktop's default application, never
 // through a shell. 1 when the desktop took it.
@@ -66,7 +77,17 @@ void desktop_show_error(PlatformWindow* window, const char* title, const char* t
 // Moves a file to the desktop's trash. 1 when it is there; 0 when it was not
 // moved, with nothing deleted for good.
 int desktop_move_to_trash(const char* path);
-// The modal About box.
-void desktop_about_box(AppState& state);
-// The modal "Results Report" dialog, running the catalog build while it shows.
-void desktop_catalog_report(AppState& state);
+// The modal About box, naming the program's and the data folder.
+void desktop_about_box(PlatformWindow* window, const char* program_folder, const char* data_folder);
+
+// What the "Results Report" dialog shows, read from the core every 200 ms.
+struct ReportSnapshot {
+  std::uint32_t count;  // files catalogued so far
+  bool finished;        // the build has ended: OK may close the dialog
+  bool log_changed;     // log holds a newer log text than the last read
+  std::string log;
+};
+using ReportReader = void (*)(void* context, ReportSnapshot* snapshot);
+// The modal "Results Report" dialog: shows the log and "N files catalogued"
+// as read reports them, and closes only after a read said finished.
+void desktop_catalog_report(ReportReader read, void* context);

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
-#include "shell/app_state.h"
+// Core types passed along.
+struct BitmapHeader;
+struct PlatformBitmap;
 
 // Failure codes, as the core reports them.
 constexpr std::uint32_t kPictureNotLoaded = 2;  // missing, unreadable or undecodable

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/clock.h"
+#include "platform/desktop.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "text/text.h"
@@ -19,16 +20,16 @@ bool fits_data_names(const char* folder) {
 }
 
 void mark_unusable(AppState& state) {
-  state.program_path[0] = '\0';
-  state.data_folder[0] = '\0';
-  state.data_folder_usable = 0;
+  state.window.program_path[0] = '\0';
+  state.window.data_folder[0] = '\0';
+  state.window.data_folder_usable = 0;
 }
 
 // Joins folder (with its trailing '/') and name; 0 when the result would not fit.
 bool data_file_path(const AppState& state, const char* name, char* path) {
-  if (!state.data_folder_usable) return false;
-  if (length_of_text(state.data_folder) + length_of_text(name) >= kPathBytes) return false;
-  copy_text(state.data_folder, path);
+  if (!state.window.data_folder_usable) return false;
+  if (length_of_text(state.window.data_folder) + length_of_text(name) >= kPathBytes) return false;
+  copy_text(state.window.data_folder, path);
   append_text(path, name);
   return true;
 }
@@ -54,19 +55,20 @@ void choose_data_folder(AppState& state) {
 void choose_data_folder_at(AppState& state, const char* program) {
   mark_unusable(state);
   if (length_of_text(program) >= kPathBytes) return;
-  copy_text(program, state.program_path);
+  copy_text(program, state.window.program_path);
   // Keep the folder with its trailing separator.
-  state.program_path[last_separator(state.program_path) + 1] = '\0';
-  copy_text(state.program_path, state.data_folder);
-  if (!fits_data_names(state.program_path)) {
+  state.window.program_path[last_separator(state.window.program_path) + 1] = '\0';
+  copy_text(state.window.program_path, state.window.data_folder);
+  if (!fits_data_names(state.window.program_path)) {
     mark_unusable(state);
     return;
   }
-  state.data_folder_usable = 1;
-  if (state.program_path[0] == '\0' || volume_is_removable(state.program_path)) return;
+  state.window.data_folder_usable = 1;
+  if (state.window.program_path[0] == '\0' || volume_is_removable(state.window.program_path))
+    return;
 
   char marker[kPathBytes];
-  copy_text(state.program_path, marker);
+  copy_text(state.window.program_path, marker);
   append_text(marker, "DefSet.txt");
   if (!file_readable(marker)) return;
 
@@ -74,14 +76,14 @@ void choose_data_folder_at(AppState& state, const char* program) {
   const char tail[] = "/Brindlex/Tessmira/";
   if (user_folder(UserFolder::data_home, data_home, sizeof data_home) < 0 ||
       length_of_text(data_home) + sizeof tail - 1 + kLongestDataName >= kPathBytes) {
-    state.data_folder[0] = '\0';
-    state.data_folder_usable = 0;
+    state.window.data_folder[0] = '\0';
+    state.window.data_folder_usable = 0;
     return;
   }
-  copy_text(data_home, state.data_folder);
-  append_text(state.data_folder, tail);
+  copy_text(data_home, state.window.data_folder);
+  append_text(state.window.data_folder, tail);
   // Failures show later, when the files in it cannot be written.
-  make_folders(state.data_folder);
+  make_folders(state.window.data_folder);
 }
 
 std::int32_t check_settings_header(const std::uint8_t header[8]) {
@@ -158,8 +160,8 @@ std::int32_t save_settings(AppState& state) {
   char path[kPathBytes];
   if (!data_file_path(state, kSettingsFileName, path)) return -1;
   WindowPlacement placement;
-  if (state.main_window != nullptr && state.placement_reader != nullptr &&
-      state.placement_reader(state.main_window, &placement) == 1) {
+  if (state.window.main_window != nullptr &&
+      desktop_read_placement(state.window.main_window, &placement) == 1) {
     state.settings.window_placement = placement;
   }
   std::uint8_t bytes[kSettingsFileBytes];

@@ -1,78 +1,46 @@
+// The key table: every key binding of the main window, one row each.
+#include "commands/commands.h"
 #include "navigation/navigation.h"
 #include "platform/desktop.h"
 #include "shell/shell.h"
 
 namespace {
 
-bool linear_mode(const AppState& state) {
-  return read_shared(state.settings.select_mode) < 2;
+// F1 and Delete arrive as commands, as if chosen from the menu, so that their
+// dialogs open after the key event has been handled.
+void post_help(AppState& state, std::uint32_t) {
+  desktop_post_command(state.window.main_window, kCommandHelp);
+}
+void post_delete(AppState& state, std::uint32_t) {
+  desktop_post_command(state.window.main_window, kCommandDelete);
+}
+void close_window(AppState& state, std::uint32_t) {
+  handle_close(state);
+}
+void open_menu(AppState& state, std::uint32_t) {
+  show_context_menu(state);
 }
 
-// current_index moved a page ahead, or to the second-to-last slot's successor
-// (the last file) when that would pass the end.
-void page_forward(AppState& state) {
-  const std::uint32_t count = state.file_count.load();
-  const std::uint32_t moved =
-      static_cast<std::uint32_t>(state.current_index.load()) + state.page_step.load();
-  state.current_index = static_cast<std::int32_t>(moved >= count ? count - 2 : moved);
-}
+struct KeyBinding {
+  std::uint32_t key;        // a kKey code
+  std::uint32_t modifiers;  // kModifier bits that must be held; others may be too
+  void (*action)(AppState& state, std::uint32_t modifiers);  // gets every bit held
+};
 
-void raise_request(AppState& state) {
-  state.request_pending.store(1, std::memory_order_release);
-  wake_worker(state);
-}
-
-bool request_waiting(const AppState& state) {
-  return state.request_pending.load(std::memory_order_acquire) != 0;
-}
+// The first row that matches is used.
+constexpr KeyBinding kKeyTable[] = {
+    {kKeyF1, 0, post_help},   {kKeyEscape, 0, close_window}, {kKeyDelete, 0, post_delete},
+    {kKeyLeft, 0, step_back}, {kKeyRight, 0, step_forward},  {kKeySpace, 0, step_forward},
+    {kKeyMenu, 0, open_menu},
+};
 
 }  // namespace
 
-void step_forward(AppState& state) {
-  if (request_waiting(state)) return;
-  if (linear_mode(state) && desktop_shift_held()) page_forward(state);
-  raise_request(state);
-}
-
-void step_back(AppState& state) {
-  if (request_waiting(state)) return;
-  if (!linear_mode(state)) {
-    state.back_pending = 1;
-    state.current_index = state.history[0].load();
-    for (std::uint32_t i = 0; i + 1 < kHistoryCount; ++i) {
-      state.history[i].store(state.history[i + 1].load());
+void handle_key(AppState& state, std::uint32_t key, std::uint32_t modifiers) {
+  for (const KeyBinding& binding : kKeyTable) {
+    if (binding.key == key && (modifiers & binding.modifiers) == binding.modifiers) {
+      binding.action(state, modifiers);
+      return;
     }
-    state.history[kHistoryCount - 1] = -1;
-  } else {
-    const std::uint32_t count = state.file_count.load();
-    std::uint32_t index = static_cast<std::uint32_t>(state.current_index.load());
-    if (desktop_shift_held()) {
-      const std::uint32_t page = state.page_step.load();
-      index = index > page ? index - page : 1;
-    }
-    // The worker adds one: land one before the wanted file.
-    if (index >= 2) {
-      index -= 2;
-    } else if (index == 1) {
-      index = count;
-    } else {
-      index = count - 2;
-    }
-    state.current_index = static_cast<std::int32_t>(index);
   }
-  raise_request(state);
-}
-
-void request_next_image(AppState& state) {
-  if (request_waiting(state)) return;
-  if (desktop_shift_held()) page_forward(state);
-  raise_request(state);
-}
-
-void request_rebuild(AppState& state) {
-  state.rebuild_wanted = 1;
-  state.request_kind = 1;
-  request_next_image(state);
-  // Served with the request that is waiting, or right after it.
-  wake_worker(state);
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "backup/backup.h"
 #include "navigation/navigation.h"
 #include "platform/console.h"
 #include "platform/desktop.h"
@@ -10,6 +11,7 @@
 #include "platform/instance.h"
 #include "settings/settings.h"
 #include "shell/shell.h"
+#include "shell/startup.h"
 #include "text/text.h"
 
 namespace {
@@ -109,22 +111,22 @@ int run_viewer(AppState& state, int argc, char** argv, bool settings_loaded) {
     return kExitFailed;
   }
   // Window opacity is always available here.
-  state.translucency_available = 1;
+  state.window.translucency_available = 1;
   std::int32_t screen_width = 0;
   std::int32_t screen_height = 0;
   desktop_screen_size(&screen_width, &screen_height);
   std::int32_t width = 0;
   std::int32_t height = 0;
   initial_window_size(screen_width, screen_height, &width, &height);
-  state.main_window = desktop_create_window(state, (screen_width - width) / 2,
-                                            (screen_height - height) / 2, width, height);
+  state.window.main_window = desktop_create_window(state, (screen_width - width) / 2,
+                                                   (screen_height - height) / 2, width, height);
   window_created(state);
   start_viewer_thread(state);
   request_rebuild(state);
-  desktop_show_window(state.main_window,
+  desktop_show_window(state.window.main_window,
                       settings_loaded ? &state.settings.window_placement : nullptr,
                       state.settings.full_screen);
-  desktop_run(state);
+  desktop_run();
   // The worker is never joined: it may still be waiting for a load when a
   // forced close ends the loop. End here, without running the destructors of
   // what it may still be using.

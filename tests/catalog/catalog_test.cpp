@@ -260,20 +260,20 @@ struct CatalogFixture : ::testing::Test {
   void SetUp() override {
     fs::create_directories(data);
     fs::create_directories(drive);
-    std::strcpy(state->data_folder, (data.string() + "/").c_str());
-    state->data_folder_usable = 1;
+    std::strcpy(state->window.data_folder, (data.string() + "/").c_str());
+    state->window.data_folder_usable = 1;
     state->settings.select_mode = 1;
     last_log.clear();
   }
-  void TearDown() override { list_close(state->catalog); }
+  void TearDown() override { list_close(state->scan.catalog); }
   static void sink(void*, const char* log) { last_log = log; }
   void build() {
     catalog_build_drives(*state, {Drive{drive.string(), DRIVE_FIXED}}, sink, nullptr);
   }
   std::uint32_t records() {
     catalog_open(*state);
-    const std::uint32_t count = list_count_records(state->catalog);
-    list_close(state->catalog);
+    const std::uint32_t count = list_count_records(state->scan.catalog);
+    list_close(state->scan.catalog);
     return count;
   }
   void put(const char* name, const std::string& content = "x") {
@@ -286,8 +286,8 @@ TEST_F(CatalogFixture, BuildAddsEachPathOnceWithItsSize) {
   // A file of the catalog's name that is no list file is replaced.
   write_bytes(data / kCatalogFileName, {'n', 'o', 't', ' ', 'a', ' ', 'l', 'i', 's', 't'});
   catalog_open(*state);
-  ASSERT_NE(state->catalog.base, nullptr);
-  list_close(state->catalog);
+  ASSERT_NE(state->scan.catalog.base, nullptr);
+  list_close(state->scan.catalog);
   EXPECT_EQ(fs::file_size(data / kCatalogFileName), 17124u);
   EXPECT_EQ(read_bytes(data / kCatalogFileName)[1524], SLOT_FREED);  // slot 0's tag
   put("a.jpg", "12345");
@@ -300,25 +300,25 @@ TEST_F(CatalogFixture, BuildAddsEachPathOnceWithItsSize) {
   build();
   EXPECT_EQ(last_log, "\r\n" + drive.string());
   EXPECT_EQ(records(), 3u);
-  EXPECT_EQ(state->scan_mode.load(), 0);
-  EXPECT_EQ(state->catalog.base, nullptr);
+  EXPECT_EQ(state->scan.scan_mode.load(), 0);
+  EXPECT_EQ(state->scan.catalog.base, nullptr);
   catalog_open(*state);
-  list_set_search_key(state->catalog, (drive / "a.jpg").c_str());
-  const std::int32_t slot = list_find_exact(state->catalog, kCatalogPath);
+  list_set_search_key(state->scan.catalog, (drive / "a.jpg").c_str());
+  const std::int32_t slot = list_find_exact(state->scan.catalog, kCatalogPath);
   ASSERT_GE(slot, 0);
-  list_get_field(state->catalog, static_cast<std::uint32_t>(slot), kCatalogSize);
-  EXPECT_EQ(state->catalog.number_value, 5);
+  list_get_field(state->scan.catalog, static_cast<std::uint32_t>(slot), kCatalogSize);
+  EXPECT_EQ(state->scan.catalog.number_value, 5);
   // Each build sorts the records first, collated as text: a record added at
   // the end comes to the front at the next build.
-  list_close(state->catalog);
+  list_close(state->scan.catalog);
   put("0.jpg");
   build();
   build();
   catalog_open(*state);
   std::string paths;
   for (std::uint32_t i = 0; i < 4; ++i) {
-    list_get_field(state->catalog, i, kCatalogPath);
-    paths += fs::path(state->catalog.text_value).lexically_relative(drive).string() + " ";
+    list_get_field(state->scan.catalog, i, kCatalogPath);
+    paths += fs::path(state->scan.catalog.text_value).lexically_relative(drive).string() + " ";
   }
   EXPECT_EQ(paths, "0.jpg A.JPG a.jpg sub/notes.txt ");
 }
@@ -328,14 +328,14 @@ TEST_F(CatalogFixture, JumpAtFiftyThousandAndLogTrimming) {
   put("f.txt");
   EXPECT_EQ(catalog_add_file(*state, drive.c_str(), "f.txt", 49999), 99980u);
   EXPECT_EQ(catalog_add_file(*state, drive.c_str(), "f.txt", 7), 7u);  // listed already
-  list_close(state->catalog);
-  state->catalog_log = static_cast<char*>(std::calloc(kCatalogLogBytes, 1));
-  std::memset(state->catalog_log, 'x', kCatalogLogLimit + 1);
+  list_close(state->scan.catalog);
+  state->scan.catalog_log = static_cast<char*>(std::calloc(kCatalogLogBytes, 1));
+  std::memset(state->scan.catalog_log, 'x', kCatalogLogLimit + 1);
   catalog_log_line(*state, "/home", sink, nullptr);
   EXPECT_EQ(last_log.size(), kCatalogLogLimit + 1 - kCatalogLogTrim + 2 + 5);
   EXPECT_EQ(last_log.substr(last_log.size() - 7), "\r\n/home");
-  std::free(state->catalog_log);
-  state->catalog_log = nullptr;
+  std::free(state->scan.catalog_log);
+  state->scan.catalog_log = nullptr;
 }
 
 }  // namespace

@@ -13,9 +13,10 @@ namespace {
 struct CommandFixture : ViewerFixture {
   std::string view() const { return state->settings.view_folder; }
   bool rebuild_asked() {
-    const bool asked = state->rebuild_wanted.load() == 1 && state->request_pending.load() == 1;
-    state->rebuild_wanted = 0;
-    state->request_pending = 0;
+    const bool asked =
+        state->worker.rebuild_wanted.load() == 1 && state->worker.request_pending.load() == 1;
+    state->worker.rebuild_wanted = 0;
+    state->worker.request_pending = 0;
     return asked;
   }
 };
@@ -68,7 +69,7 @@ TEST_F(CommandFixture, EveryModeAndAdvanceEntryDoesWhatItSaysAndIsThenChecked) {
   const auto advance = submenu(*state, "Auto Advance");
   for (std::uint32_t n = 0; n < advance.size(); ++n) {
     handle_command(*state, advance[n].id);
-    EXPECT_EQ(state->advance_ticks.load(), ticks[n]);
+    EXPECT_EQ(state->worker.advance_ticks.load(), ticks[n]);
   }
   EXPECT_EQ(texts(submenu(*state, "Auto Advance")),
             "Off|5 Seconds|10 Seconds|20 Seconds|30 Seconds|45 Seconds|60 Seconds*|");
@@ -124,14 +125,14 @@ TEST_F(CommandFixture, DeleteAsksThenTrashesAndShowsTheNextFile) {
   std::strcpy(state->settings.image_path, (root / "c.bmp").c_str());
   request_rebuild(*state);
   serve();
-  ASSERT_EQ(state->current_index.load(), 2);
+  ASSERT_EQ(state->worker.current_index.load(), 2);
   const std::string c = (root / "c.bmp").string();
   headless_script(0, 0, 1, "");  // No: the file stays, the index still moves on
   handle_command(*state, kCommandDelete);
-  EXPECT_EQ(state->current_index.load(), 0);
+  EXPECT_EQ(state->worker.current_index.load(), 0);
   EXPECT_EQ(state->settings.image_path, c);
   EXPECT_EQ(headless_calls().back(), "ask Tessmira 1.0: Move this file to the trash?\n" + c);
-  state->current_index = 2;
+  state->worker.current_index = 2;
   headless_script(0, 1, 1, "");  // Yes on the last file: the first comes next
   handle_command(*state, kCommandDelete);
   EXPECT_EQ(headless_calls().back(), "trash " + c);
@@ -148,19 +149,19 @@ TEST_F(CommandFixture, SelectFileStartsInDocumentsWhenTheImageIsGoneHelpAndExit)
   process.change("HOME", root.string());
   process.change("XDG_CONFIG_HOME", std::nullopt);
   std::strcpy(state->settings.image_path, (root / "gone.jpg").c_str());
-  state->open_file_request.filter_index = 2;
+  state->window.open_file_request.filter_index = 2;
   put_picture(root / "here.bmp");
   headless_script(0, 1, 1, (root / "here.bmp").string());
   handle_command(*state, kCommandSelectFile);
   EXPECT_EQ(headless_calls().front(),
             "choose file at " + (root / "Documents").string() + " filter 2");
   EXPECT_EQ(view(), root.string());
-  EXPECT_NE(state->pixel_buffer, nullptr);
-  std::strcpy(state->program_path, "/opt/tessmira/");
+  EXPECT_NE(state->image.pixel_buffer, nullptr);
+  std::strcpy(state->window.program_path, "/opt/tessmira/");
   handle_command(*state, kCommandHelp);
   EXPECT_EQ(headless_calls().back(), "open /opt/tessmira/ReadMe.htm");
   handle_command(*state, kCommandExit);
-  EXPECT_EQ(state->stop_counter.load(), 666u);
+  EXPECT_EQ(state->worker.stop_counter.load(), 666u);
 }
 
 }  // namespace

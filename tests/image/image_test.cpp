@@ -74,7 +74,7 @@ struct PictureFixture : ::testing::Test {
   std::unique_ptr<AppState> state = std::make_unique<AppState>();
   void SetUp() override { headless_reset(); }
   void TearDown() override {
-    delete state->back_buffer;
+    delete state->image.back_buffer;
     free_image(*state);
   }
   fs::path file(const char* name, const Bytes& bytes) {
@@ -95,12 +95,12 @@ struct PictureFixture : ::testing::Test {
   }
   // Paints into a fresh back buffer each time, as after a resize.
   const QImage& paint(int client_width, int client_height) {
-    delete state->back_buffer;
-    state->back_buffer = nullptr;
-    state->client_width = client_width;
-    state->client_height = client_height;
+    delete state->image.back_buffer;
+    state->image.back_buffer = nullptr;
+    state->image.client_width = client_width;
+    state->image.client_height = client_height;
     paint_window(*state);
-    return state->back_buffer->image;
+    return state->image.back_buffer->image;
   }
 };
 
@@ -142,23 +142,23 @@ TEST_F(PictureFixture, BadInputFailsWithCodeTwoAndNeverCrashes) {
 
 TEST_F(PictureFixture, LoadImageFillsABottomUpBufferOrSetsTheFailureTitle) {
   load_image(*state, file("p.bmp", encode(pattern(7, 3), "bmp")).c_str());
-  ASSERT_NE(state->pixel_buffer, nullptr);
-  EXPECT_EQ(state->loader_busy.load(), 0);
-  const BitmapHeader& h = state->image_header;
+  ASSERT_NE(state->image.pixel_buffer, nullptr);
+  EXPECT_EQ(state->worker.loader_busy.load(), 0);
+  const BitmapHeader& h = state->image.image_header;
   // Size, width, height, planes, bits; the rows padded to 32 pixels: (7 + 7) / 8 x 3 x 32.
   EXPECT_EQ(std::vector<std::int64_t>(
                 {h.size, h.width, h.height, h.planes, h.bit_count, h.compression, h.size_image}),
             std::vector<std::int64_t>({40, 7, 3, 1, 32, 0, 96}));
   // Row 0 of the buffer is the picture's bottom row; pixels are blue, green, red.
-  const auto* pixels = reinterpret_cast<const std::uint32_t*>(state->pixel_buffer);
+  const auto* pixels = reinterpret_cast<const std::uint32_t*>(state->image.pixel_buffer);
   EXPECT_EQ(pixels[0] & 0xFFFFFF, pattern_colour(0, 2) & 0xFFFFFF);
   EXPECT_EQ(pixels[7 * 2 + 6] & 0xFFFFFF, pattern_colour(6, 0) & 0xFFFFFF);
   EXPECT_TRUE(headless_titles().empty());
   const fs::path bad = file("notes.jpg", {'h', 'e', 'l', 'l', 'o'});
   load_image(*state, bad.c_str());
-  EXPECT_EQ(state->image_bitmap, nullptr);  // the previous image is gone too
-  EXPECT_EQ(state->pixel_buffer, nullptr);
-  EXPECT_EQ(state->loader_busy.load(), 0);
+  EXPECT_EQ(state->image.image_bitmap, nullptr);  // the previous image is gone too
+  EXPECT_EQ(state->image.pixel_buffer, nullptr);
+  EXPECT_EQ(state->worker.loader_busy.load(), 0);
   EXPECT_EQ(headless_titles(),
             std::vector<std::string>{"Image Incompatable With Tessmira - " + bad.string()});
 }
@@ -210,10 +210,10 @@ TEST(Paint, TitleInLinearAndRandomModesWithTheFolderShortened) {
   auto state = std::make_unique<AppState>();
   std::strcpy(state->settings.image_path, "/pictures/summer/beach.jpg");
   std::strcpy(state->settings.view_folder, "/pictures/summer");
-  state->image_width = 1600;
-  state->image_height = 1200;
-  state->current_index = 2;
-  state->file_count = 41;
+  state->image.image_width = 1600;
+  state->image.image_height = 1200;
+  state->worker.current_index = 2;
+  state->worker.file_count = 41;
   char title[kTitleBytes];
   state->settings.select_mode = 1;
   build_title(*state, 50, title);
@@ -256,19 +256,19 @@ TEST_F(PictureFixture, FittedPaintCentresOnBlackAndMagnifiedFollowsThePointer) {
   EXPECT_EQ(fitted.pixel(9, 5), pattern_colour(3, 1));
   EXPECT_EQ(fitted.pixel(5, 3), pattern_colour(2, 1));
   show(20, 10);
-  state->zoom_level = 1;  // scale 100: one image pixel per client pixel
+  state->image.zoom_level = 1;  // scale 100: one image pixel per client pixel
   const QImage& top_left = paint(10, 8);
   for (int y = 0; y < 8; ++y) {
     for (int x = 0; x < 10; ++x)
       ASSERT_EQ(top_left.pixel(x, y), pattern_colour(x, y)) << x << "," << y;
   }
-  state->pan_x = 10;
-  state->pan_y = 8;
+  state->image.pan_x = 10;
+  state->image.pan_y = 8;
   EXPECT_EQ(paint(10, 8).pixel(9, 7), pattern_colour(19, 9));
   // Narrow: fit 40, scale 80, drawn 3 x 16 at source x (3 - 20) x 50 / 80 = -10;
   // the image's columns land at 8 to 10, half of the free space left of it.
   show(4, 20);
-  state->pan_y = 0;
+  state->image.pan_y = 0;
   const QImage& narrow = paint(20, 8);
   const QRgb row[] = {kBlack, pattern_colour(0, 1), pattern_colour(2, 1), pattern_colour(3, 1),
                       kBlack};

@@ -21,8 +21,8 @@ TEST(FileSelection, RandomDrawsTypesAndTheRecentPickWindow) {
   // The fallback, step by step: from state 0 with ticks 1000 the state is
   // (1000 x 1000) AND 0xFFFF = 16960 and the draw (16960 x 10) >> 12 = 41, less 10s: 1;
   // then ((16960^2) AND 0xFFFF) >> 1 = 2048, + (1000 AND 0xFF) = 2280; (2280 x 10) >> 12 = 5.
-  state->random_bytes = [](void*, std::uint32_t) { return 0; };
-  state->tick_count = [] { return 1000u; };
+  state->seams.random_bytes = [](void*, std::uint32_t) { return 0; };
+  state->seams.tick_count = [] { return 1000u; };
   state->settings.random_state = 0;
   EXPECT_EQ(random_in_range(*state, 10), 1u);
   EXPECT_EQ(random_in_range(*state, 10), 5u);
@@ -75,15 +75,15 @@ TEST_F(TreeFixture, LowFoldersAreEnteredOnADrawAbove40) {
   auto state = viewing(root, 3);
   queue_draws(*state, {40}, 50);
   build(*state, 3);
-  EXPECT_EQ(state->file_count.load(), 1u);
+  EXPECT_EQ(state->worker.file_count.load(), 1u);
   queue_draws(*state, {41}, 50);
   build(*state, 3);
-  EXPECT_EQ(state->file_count.load(), 2u);
+  EXPECT_EQ(state->worker.file_count.load(), 2u);
   // Linear mode enters nothing, but the draw is made all the same.
   state = viewing(root, 0);
   queue_draws(*state, {50}, 50);
   build(*state, 0);
-  EXPECT_EQ(state->file_count.load(), 1u);
+  EXPECT_EQ(state->worker.file_count.load(), 1u);
   EXPECT_EQ(draws().calls, 1);
 }
 
@@ -96,31 +96,31 @@ TEST_F(TreeFixture, PathsThatDoNotFitASlotAreSkipped) {
   put_file(deep / (std::string(room - 3, 'g') + ".jpg"));  // 600: skipped
   auto state = viewing(root, 1);
   EXPECT_EQ(build(*state, 1), 1u);
-  EXPECT_EQ(std::strlen(state->file_list[0]), 599u);
+  EXPECT_EQ(std::strlen(state->scan.file_list[0]), 599u);
 }
 
 TEST_F(TreeFixture, PickFileKeepsTheShownImageAndRandomChoices) {
   put_file(root / "readme.txt");
   auto state = viewing(root, 0);
   EXPECT_EQ(build(*state, 0), 0u);  // no images: no list
-  EXPECT_EQ(state->file_list, nullptr);
+  EXPECT_EQ(state->scan.file_list, nullptr);
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) put_file(root / name);
   for (std::uint32_t mode = 0; mode < 4; ++mode) {
     state = viewing(root, mode);
     std::strcpy(state->settings.image_path, (root / "c.jpg").c_str());
     EXPECT_EQ(build(*state, mode), 4u) << mode;
-    EXPECT_EQ(state->current_index.load(), 2) << mode;
+    EXPECT_EQ(state->worker.current_index.load(), 2) << mode;
   }
   // Two to four files: draws are not checked against the recent picks.
   queue_draws(*state, {2, 2}, 4);
   char path[kPathBytes] = "";
   for (int i = 0; i < 2; ++i) {
     pick_file(*state, path, 3, -1, 2);
-    EXPECT_EQ(state->current_index.load(), 1);
+    EXPECT_EQ(state->worker.current_index.load(), 1);
   }
   // A running catalog scan keeps the present list.
   put_file(root / "e.jpg");
-  state->scan_mode = 2;
+  state->scan.scan_mode = 2;
   EXPECT_EQ(build(*state, 3), 4u);
   // 101 files, 100 recent picks and every draw refused: after 101 draws, slot 0.
   for (int i = 0; i < 96; ++i)
@@ -132,7 +132,7 @@ TEST_F(TreeFixture, PickFileKeepsTheShownImageAndRandomChoices) {
   queue_draws(*state, refused, 101);
   build(*state, 2);
   EXPECT_EQ(draws().next, 101u);
-  EXPECT_EQ(state->current_index.load(), 0);
+  EXPECT_EQ(state->worker.current_index.load(), 0);
 }
 
 TEST_F(TreeFixture, ListStopsAt99990Entries) {
@@ -147,8 +147,9 @@ TEST_F(TreeFixture, ListStopsAt99990Entries) {
   }
   auto state = viewing(root, 1);
   EXPECT_EQ(build(*state, 1), kListLimit);
-  EXPECT_EQ(std::string(state->file_list[kListLimit - 1]), (root / "d1099/10989.jpg").string());
-  EXPECT_EQ(state->file_list[kListLimit][0], '\0');
+  EXPECT_EQ(std::string(state->scan.file_list[kListLimit - 1]),
+            (root / "d1099/10989.jpg").string());
+  EXPECT_EQ(state->scan.file_list[kListLimit][0], '\0');
 }
 
 struct WorkerFixture : ViewerFixture {
@@ -167,13 +168,13 @@ TEST_F(WorkerFixture, ServesARebuildThenStepsWithTitlesAndRepaints) {
   std::strcpy(state->settings.image_path, (root / "b.bmp").c_str());
   request_rebuild(*state);
   tick();
-  EXPECT_EQ(state->request_pending.load(), 0);
-  EXPECT_EQ(state->request_kind.load(), 2);
+  EXPECT_EQ(state->worker.request_pending.load(), 0);
+  EXPECT_EQ(state->worker.request_kind.load(), 2);
   EXPECT_EQ(shown(), "b.bmp");  // the rebuild stays on the shown image
-  EXPECT_NE(state->pixel_buffer, nullptr);
+  EXPECT_NE(state->image.pixel_buffer, nullptr);
   EXPECT_EQ(headless_titles(), (std::vector<std::string>{"Building new list...", "Loading Image"}));
   EXPECT_EQ(headless_repaints(), 1);
-  step_back(*state);
+  step_back(*state, 0);
   tick();
   EXPECT_EQ(shown(), "a.bmp");
   // A folder without images says so.
@@ -199,34 +200,34 @@ TEST_F(WorkerFixture, ARebuildRaisedWhileAStepIsServedComesRightAfter) {
   static std::string next_folder;
   target = state.get();
   next_folder = (root / "other").string();
-  state->random_bytes = [](void* data, std::uint32_t) {
+  state->seams.random_bytes = [](void* data, std::uint32_t) {
     std::strcpy(target->settings.view_folder, next_folder.c_str());
     request_rebuild(*target);
-    target->random_bytes = nullptr;
+    target->seams.random_bytes = nullptr;
     std::memset(data, 0, 4);
     return 1;
   };
   request_rebuild(*state);
   tick();
-  EXPECT_EQ(state->request_kind.load(), 2);
-  EXPECT_EQ(state->request_pending.load(), 1);
+  EXPECT_EQ(state->worker.request_kind.load(), 2);
+  EXPECT_EQ(state->worker.request_pending.load(), 1);
   tick();
   EXPECT_EQ(shown(), "other/z.bmp");
-  EXPECT_EQ(state->file_count.load(), 1u);
+  EXPECT_EQ(state->worker.file_count.load(), 1u);
 }
 
 TEST_F(WorkerFixture, AutoAdvanceCountsTicksWithoutRequests) {
   pictures({"a.bmp"});
   state->settings.advance_setting = 1;
-  state->advance_ticks = 8;
+  state->worker.advance_ticks = 8;
   for (int i = 0; i < 7; ++i) tick();
-  EXPECT_EQ(state->request_pending.load(), 0);
-  state->loader_busy = 1;  // a load in progress: no tick counts
+  EXPECT_EQ(state->worker.request_pending.load(), 0);
+  state->worker.loader_busy = 1;  // a load in progress: no tick counts
   tick();
-  EXPECT_EQ(state->request_pending.load(), 0);
-  state->loader_busy = 0;
+  EXPECT_EQ(state->worker.request_pending.load(), 0);
+  state->worker.loader_busy = 0;
   tick();
-  EXPECT_EQ(state->request_pending.load(), 1);
+  EXPECT_EQ(state->worker.request_pending.load(), 1);
   EXPECT_EQ(ticks, 0u);
 }
 
@@ -234,13 +235,13 @@ int stop_sleeps = 0;
 
 TEST_F(WorkerFixture, StopClearsALoadThatNeverEndsAfterTenSleeps) {
   stop_sleeps = 0;
-  state->sleep_ms = [](std::uint32_t) { ++stop_sleeps; };
-  state->loader_busy = 1;
-  state->stop_counter = kStopRequested;
+  state->seams.sleep_ms = [](std::uint32_t) { ++stop_sleeps; };
+  state->worker.loader_busy = 1;
+  state->worker.stop_counter = kStopRequested;
   viewer_stop(*state);
   EXPECT_EQ(stop_sleeps, 10);
-  EXPECT_EQ(state->loader_busy.load(), 0);
-  EXPECT_EQ(state->stop_counter.load(), 667u);
+  EXPECT_EQ(state->worker.loader_busy.load(), 0);
+  EXPECT_EQ(state->worker.stop_counter.load(), 667u);
 }
 
 // Waits (up to 30 s) for a condition the worker thread makes true.
@@ -261,18 +262,19 @@ TEST_F(WorkerFixture, TheRealThreadServesKeysAndStops) {
   // only a join orders before the test's own end.
   std::thread worker(viewer_thread, std::ref(*state));
   request_rebuild(*state);
-  EXPECT_TRUE(eventually(
-      [&] { return state->request_pending.load() == 0 && state->request_kind.load() == 2; }));
-  step_forward(*state);
+  EXPECT_TRUE(eventually([&] {
+    return state->worker.request_pending.load() == 0 && state->worker.request_kind.load() == 2;
+  }));
+  step_forward(*state, 0);
   EXPECT_TRUE(eventually([&] {
     std::lock_guard<std::mutex> hold(state->shared_text_lock);
     return std::string(state->settings.image_path) == (root / "b.bmp").string();
   }));
-  EXPECT_TRUE(eventually([&] { return state->request_pending.load() == 0; }));
-  state->stop_counter = kStopRequested;
+  EXPECT_TRUE(eventually([&] { return state->worker.request_pending.load() == 0; }));
+  state->worker.stop_counter = kStopRequested;
   wake_worker(*state);
   EXPECT_TRUE(eventually([] { return !headless_commands().empty(); }));
-  EXPECT_EQ(state->stop_counter.load(), 667u);
+  EXPECT_EQ(state->worker.stop_counter.load(), 667u);
   EXPECT_EQ(headless_commands(), std::vector<std::int32_t>{kCommandWorkerStopped});
   worker.join();
 }

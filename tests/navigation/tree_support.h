@@ -12,7 +12,7 @@
 #include "image/image.h"
 #include "navigation/navigation.h"
 #include "platform/headless/headless_desktop.h"
-#include "shell/app_state.h"
+#include "state/app_state.h"
 #include "support.h"
 
 namespace tree {
@@ -52,13 +52,13 @@ inline void queue_draws(AppState& state, const std::vector<std::uint32_t>& answe
                         std::uint32_t n) {
   draws() = Draws{};
   for (const std::uint32_t answer : answers) draws().values.push_back(answer - 1 + n * 7);
-  state.random_bytes = queued_random;
+  state.seams.random_bytes = queued_random;
 }
 
 // A state that frees its view list and image with it.
 struct StateRelease {
   void operator()(AppState* state) const {
-    std::free(state->file_list);
+    std::free(state->scan.file_list);
     free_image(*state);
     delete state;
   }
@@ -76,8 +76,8 @@ inline StatePtr viewing(const fs::path& folder, std::uint32_t mode) {
 // The names (relative to root) in the view list.
 inline std::vector<std::string> listed(const AppState& state, const fs::path& root) {
   std::vector<std::string> names;
-  for (std::uint32_t i = 0; i < state.file_count.load(); ++i) {
-    names.push_back(fs::path(state.file_list[i]).lexically_relative(root).string());
+  for (std::uint32_t i = 0; i < state.worker.file_count.load(); ++i) {
+    names.push_back(fs::path(state.scan.file_list[i]).lexically_relative(root).string());
   }
   return names;
 }
@@ -90,15 +90,15 @@ struct ViewerFixture : ::testing::Test {
   StatePtr state = viewing(root, 0);
   void SetUp() override {
     headless_reset();
-    state->main_window = headless_window();
-    std::strcpy(state->data_folder, (root.string() + "/").c_str());
-    state->data_folder_usable = 1;
+    state->window.main_window = headless_window();
+    std::strcpy(state->window.data_folder, (root.string() + "/").c_str());
+    state->window.data_folder_usable = 1;
   }
   void TearDown() override { headless_reset(); }
   // Serves a pending request as the worker would.
   void serve() {
-    if (state->request_pending.load() == 1) serve_request(*state);
-    state->request_pending = 0;
+    if (state->worker.request_pending.load() == 1) serve_request(*state);
+    state->worker.request_pending = 0;
   }
 };
 

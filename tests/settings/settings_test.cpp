@@ -11,6 +11,7 @@
 #include <memory>
 #include <random>
 
+#include "backup/backup.h"
 #include "catalog/catalog.h"
 #include "settings/settings.h"
 #include "support.h"
@@ -45,7 +46,7 @@ struct SettingsFixture : ::testing::Test {
 TEST_F(SettingsFixture, FirstStartAppliesDefaults) {
   write_text(root / ".config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n");
   choose_data_folder_at(*state, program().c_str());
-  EXPECT_EQ(std::string(state->data_folder), program_dir.string() + "/");
+  EXPECT_EQ(std::string(state->window.data_folder), program_dir.string() + "/");
   ASSERT_EQ(load_settings(*state), 1);
   const SettingsBlock& s = state->settings;
   EXPECT_EQ(s.select_mode, 3u);  // Deep Random
@@ -120,13 +121,14 @@ TEST_F(SettingsFixture, DefSetMovesDataToTheUserDataFolder) {
   std::ofstream(program_dir / "DefSet.txt") << "";
   choose_data_folder_at(*state, program().c_str());
   const fs::path expected = root / ".local/share/Brindlex/Tessmira";
-  EXPECT_EQ(std::string(state->data_folder), expected.string() + "/");
-  EXPECT_EQ(std::string(state->program_path), program_dir.string() + "/");
+  EXPECT_EQ(std::string(state->window.data_folder), expected.string() + "/");
+  EXPECT_EQ(std::string(state->window.program_path), program_dir.string() + "/");
   load_settings(*state);
   ASSERT_EQ(save_settings(*state), 0);
   EXPECT_TRUE(fs::exists(expected / kSettingsFileName));
   process.change("XDG_DATA_HOME", (root / "data").string());
-  EXPECT_EQ(std::string(fresh_state()->data_folder), (root / "data/Brindlex/Tessmira/").string());
+  EXPECT_EQ(std::string(fresh_state()->window.data_folder),
+            (root / "data/Brindlex/Tessmira/").string());
 }
 
 TEST_F(SettingsFixture, FailedSaveKeepsTheOldFile) {
@@ -158,8 +160,8 @@ TEST_F(SettingsFixture, TooLongFoldersAreUnusableNeverCut) {
   // 700 bytes: longer than a path buffer.
   const std::string deep = std::string("/") + std::string(690, 'd') + "/tessmira";
   choose_data_folder_at(*state, deep.c_str());
-  EXPECT_EQ(state->data_folder_usable, 0);
-  EXPECT_STREQ(state->data_folder, "");
+  EXPECT_EQ(state->window.data_folder_usable, 0);
+  EXPECT_STREQ(state->window.data_folder, "");
   ASSERT_EQ(load_settings(*state), 1);
   ASSERT_EQ(process.enter(root), 0);
   EXPECT_EQ(save_settings(*state), -1);
@@ -168,7 +170,7 @@ TEST_F(SettingsFixture, TooLongFoldersAreUnusableNeverCut) {
   const std::string tight = std::string("/") + std::string(590, 't') + "/tessmira";
   auto other = std::make_unique<AppState>();
   choose_data_folder_at(*other, tight.c_str());
-  EXPECT_EQ(other->data_folder_usable, 0);
+  EXPECT_EQ(other->window.data_folder_usable, 0);
 }
 
 // Backups with the first start's settings: to <home>/Backup/Tessmira/.
@@ -209,7 +211,7 @@ TEST_F(BackupFixture, FirstBackupCopiesAllThenOnlyWhatChanged) {
   EXPECT_EQ(fs::last_write_time(backups / "F0/Photos/a.jpg"), fs::last_write_time(tree / "a.jpg"));
   // A backup time in the future (a clock set back) counts as none.
   catalog_open(*state);
-  ListFile& catalog = state->catalog;
+  ListFile& catalog = state->scan.catalog;
   list_set_search_key(catalog, (tree / "img.jpg").c_str());
   const std::int32_t slot = list_find_exact(catalog, kCatalogPath);
   ASSERT_GE(slot, 0);

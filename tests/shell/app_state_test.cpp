@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "shell/app_state.h"
-#include "shell/shell.h"
+#include "shell/startup.h"
+#include "state/app_state.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include "commands/commands.h"
 #include "navigation/tree_support.h"
 #include "shell/shell.h"
+#include "shell/startup.h"
 
 using namespace tree;
 
@@ -22,46 +23,46 @@ TEST(Window, InitialSizeFollowsTheScreen) {
 
 TEST_F(WindowFixture, CloseRequestsAreCountedUntilOneForcesTheEnd) {
   handle_close(*state);
-  EXPECT_EQ(state->stop_counter.load(), 666u);
+  EXPECT_EQ(state->worker.stop_counter.load(), 666u);
   EXPECT_TRUE(fs::exists(root / "dTesmi.dat"));  // saved at the first request
   // The worker has not answered: the fifth further request forces the end.
   for (int i = 0; i < 4; ++i) handle_close(*state);
-  EXPECT_EQ(state->stop_counter.load(), 670u);
+  EXPECT_EQ(state->worker.stop_counter.load(), 670u);
   EXPECT_TRUE(headless_commands().empty());
   handle_close(*state);
-  EXPECT_EQ(headless_commands(), std::vector<std::int32_t>{kCommandSaveAndDestroy});
+  EXPECT_EQ(headless_commands(), std::vector<std::int32_t>{kCommandWorkerStopped});
   // Once it has answered (667), the fourth further request does.
   headless_reset();
-  state->stop_counter = 667;
+  state->worker.stop_counter = 667;
   for (int i = 0; i < 3; ++i) handle_close(*state);
   EXPECT_TRUE(headless_commands().empty());
   handle_close(*state);
   EXPECT_EQ(headless_commands().size(), 1u);
-  handle_command(*state, kCommandSaveAndDestroy);
+  handle_command(*state, kCommandWorkerStopped);
   EXPECT_EQ(headless_calls().back(), "destroy");
 }
 
 TEST_F(WindowFixture, ClickStepsDragMagnifiesWheelZoomsWithinLimits) {
-  handle_button_up(*state);  // a plain click: the next image
-  EXPECT_EQ(state->request_pending.load(), 1);
-  state->request_pending = 0;
+  handle_button_up(*state, 0);  // a plain click: the next image
+  EXPECT_EQ(state->worker.request_pending.load(), 1);
+  state->worker.request_pending = 0;
   EXPECT_EQ(handle_wheel(*state, 120), 0);  // no drag: the wheel is not used
-  EXPECT_EQ(state->zoom_level, 0);
+  EXPECT_EQ(state->image.zoom_level, 0);
   handle_mouse_move(*state, 0, 10, 10);  // no button: nothing
-  EXPECT_EQ(state->zoom_level, 0);
+  EXPECT_EQ(state->image.zoom_level, 0);
   handle_mouse_move(*state, 1, -6, 20);  // left of the window
-  EXPECT_EQ(state->zoom_level, 1);
-  EXPECT_EQ(state->pan_x, 65530);
-  EXPECT_EQ(state->pan_y, 20);
+  EXPECT_EQ(state->image.zoom_level, 1);
+  EXPECT_EQ(state->image.pan_x, 65530);
+  EXPECT_EQ(state->image.pan_y, 20);
   for (int i = 0; i < 3; ++i) handle_wheel(*state, 120);
-  EXPECT_EQ(state->zoom_level, 4);
+  EXPECT_EQ(state->image.zoom_level, 4);
   for (int i = 0; i < 3; ++i) handle_wheel(*state, 120);
-  EXPECT_EQ(state->zoom_level, 5);
+  EXPECT_EQ(state->image.zoom_level, 5);
   for (int i = 0; i < 9; ++i) handle_wheel(*state, -120);
-  EXPECT_EQ(state->zoom_level, 1);
-  handle_button_up(*state);  // the end of a drag: no step
-  EXPECT_EQ(state->zoom_level, 0);
-  EXPECT_EQ(state->request_pending.load(), 0);
+  EXPECT_EQ(state->image.zoom_level, 1);
+  handle_button_up(*state, 0);  // the end of a drag: no step
+  EXPECT_EQ(state->image.zoom_level, 0);
+  EXPECT_EQ(state->worker.request_pending.load(), 0);
 }
 
 TEST_F(WindowFixture, ADroppedFileIsShownAndItsFolderViewed) {
@@ -70,8 +71,8 @@ TEST_F(WindowFixture, ADroppedFileIsShownAndItsFolderViewed) {
   ASSERT_EQ(open_image_file(*state, (root / "new/a.bmp").c_str()), 1);
   EXPECT_EQ(std::string(state->settings.view_folder), (root / "new").string());
   EXPECT_EQ(std::string(state->settings.recent_folders[0]), "/old/folder");
-  EXPECT_NE(state->pixel_buffer, nullptr);  // loaded at once
-  EXPECT_EQ(state->rebuild_wanted.load() + state->request_pending.load(), 2);
+  EXPECT_NE(state->image.pixel_buffer, nullptr);  // loaded at once
+  EXPECT_EQ(state->worker.rebuild_wanted.load() + state->worker.request_pending.load(), 2);
   // Too short, or too long for a path buffer (a slot holds 599 characters): refused.
   for (const std::size_t length : {1, 600, 650}) {
     const std::string path = std::string("/").append(length - 1, 'p');
@@ -83,16 +84,16 @@ TEST_F(WindowFixture, ADroppedFileIsShownAndItsFolderViewed) {
 TEST_F(WindowFixture, CreationAndKeys) {
   state->settings.translucent = state->settings.always_on_top = 1;
   state->settings.translucency_alpha = 125;
-  state->translucency_available = 1;
+  state->window.translucency_available = 1;
   state->settings.advance_setting = 2;
   window_created(*state);
   EXPECT_EQ(headless_calls(), (std::vector<std::string>{"opacity 125", "topmost 1"}));
-  EXPECT_EQ(state->advance_ticks.load(), 18u);
-  for (const ViewerKey key : {ViewerKey::f1, ViewerKey::del, ViewerKey::escape, ViewerKey::space})
-    handle_key(*state, key);
+  EXPECT_EQ(state->worker.advance_ticks.load(), 18u);
+  for (const std::uint32_t key : {kKeyF1, kKeyDelete, kKeyEscape, kKeySpace})
+    handle_key(*state, key, 0);
   EXPECT_EQ(headless_commands(), (std::vector<std::int32_t>{kCommandHelp, kCommandDelete}));
-  EXPECT_EQ(headless_calls().back(), "close");
-  EXPECT_EQ(state->request_pending.load(), 1);
+  EXPECT_EQ(state->worker.stop_counter.load(), 666u);  // Esc: a close request
+  EXPECT_EQ(state->worker.request_pending.load(), 1);
 }
 
 struct KeysFixture : ViewerFixture {
@@ -105,17 +106,16 @@ struct KeysFixture : ViewerFixture {
     request_rebuild(*state);
     serve();
   }
-  int after(void (*key)(AppState&), int from, bool shift = false) {
-    state->current_index = from;
-    headless_set_shift(shift ? 1 : 0);
-    key(*state);
+  int after(void (*key)(AppState&, std::uint32_t), int from, bool shift = false) {
+    state->worker.current_index = from;
+    key(*state, shift ? kModifierShift : 0);
     serve();
-    return state->current_index.load();
+    return state->worker.current_index.load();
   }
 };
 
 TEST_F(KeysFixture, LinearStepsWrapAndShiftPages) {
-  using Key = void (*)(AppState&);
+  using Key = void (*)(AppState&, std::uint32_t);
   const Key back = step_back, forward = step_forward, next = request_next_image;
   // Files, key, Shift, from, to. A page is ten files here.
   const struct {
@@ -129,7 +129,7 @@ TEST_F(KeysFixture, LinearStepsWrapAndShiftPages) {
                {50, forward, true, 30, 41}, {50, back, true, 5, 0},    {50, back, true, 30, 19},
                {50, back, true, 10, 0},     {50, next, true, 30, 41}};
   for (const auto& step : steps) {
-    if (!state || state->file_count.load() != static_cast<std::uint32_t>(step.files)) {
+    if (!state || state->worker.file_count.load() != static_cast<std::uint32_t>(step.files)) {
       fs::remove_all(root);
       folder(step.files, 1);
     }
@@ -143,17 +143,16 @@ TEST_F(KeysFixture, AKeyWhileARequestIsServedIsDropped) {
   // history under it, in any mode, with or without Shift.
   for (const std::uint32_t mode : {0u, 2u}) {
     folder(50, mode);
-    state->history[0] = 7;
-    for (void (*key)(AppState&) : {step_forward, step_back, request_next_image}) {
-      state->current_index = 20;
-      state->request_pending = 1;
-      headless_set_shift(1);
-      key(*state);
-      EXPECT_EQ(state->current_index.load(), 20) << mode;
-      EXPECT_EQ(state->history[0].load(), 7) << mode;
-      EXPECT_EQ(state->back_pending.load(), 0) << mode;
+    state->worker.history[0] = 7;
+    for (void (*key)(AppState&, std::uint32_t) : {step_forward, step_back, request_next_image}) {
+      state->worker.current_index = 20;
+      state->worker.request_pending = 1;
+      key(*state, kModifierShift);
+      EXPECT_EQ(state->worker.current_index.load(), 20) << mode;
+      EXPECT_EQ(state->worker.history[0].load(), 7) << mode;
+      EXPECT_EQ(state->worker.back_pending.load(), 0) << mode;
     }
-    state->request_pending = 0;
+    state->worker.request_pending = 0;
     fs::remove_all(root);
   }
 }
@@ -162,30 +161,29 @@ TEST_F(KeysFixture, RandomHistoryBackAndForth) {
   folder(10, 2);
   // Three forward steps with known draws: slots 3, 6, 8.
   queue_draws(*state, {4, 7, 9}, 10);
-  for (int i = 0; i < 3; ++i) after(step_forward, state->current_index.load());
-  EXPECT_EQ(state->current_index.load(), 8);
-  EXPECT_EQ(state->history[2].load(), 0);  // shown before the draws
-  EXPECT_EQ(state->history[0].load(), 6);
-  EXPECT_EQ(state->history[1].load(), 3);
+  for (int i = 0; i < 3; ++i) after(step_forward, state->worker.current_index.load());
+  EXPECT_EQ(state->worker.current_index.load(), 8);
+  EXPECT_EQ(state->worker.history[2].load(), 0);  // shown before the draws
+  EXPECT_EQ(state->worker.history[0].load(), 6);
+  EXPECT_EQ(state->worker.history[1].load(), 3);
   // Back steps revisit them, newest first; Shift changes nothing in random modes.
-  headless_set_shift(1);
-  step_back(*state);
+  step_back(*state, kModifierShift);
   serve();
-  EXPECT_EQ(state->current_index.load(), 6);
-  EXPECT_EQ(state->history[99].load(), -1);
+  EXPECT_EQ(state->worker.current_index.load(), 6);
+  EXPECT_EQ(state->worker.history[99].load(), -1);
   EXPECT_EQ(after(step_back, 6, true), 3);
   EXPECT_EQ(after(step_back, 3), 0);
   // Beyond this run's steps the zeros give the first file.
   EXPECT_EQ(after(step_back, 0), 0);
-  EXPECT_EQ(state->history[0].load(), 0);
+  EXPECT_EQ(state->worker.history[0].load(), 0);
   // Forward after back pushes the current file again.
   queue_draws(*state, {2}, 10);
   EXPECT_EQ(after(step_forward, 0), 1);
-  EXPECT_EQ(state->history[0].load(), 0);
+  EXPECT_EQ(state->worker.history[0].load(), 0);
   EXPECT_EQ(after(step_back, 1), 0);
   // Emptied slots (-1) reach the front after enough back steps: then a draw.
-  for (int i = 0; i < 100 && state->history[0].load() != -1; ++i) after(step_back, 0);
-  ASSERT_EQ(state->history[0].load(), -1);
+  for (int i = 0; i < 100 && state->worker.history[0].load() != -1; ++i) after(step_back, 0);
+  ASSERT_EQ(state->worker.history[0].load(), -1);
   queue_draws(*state, {6}, 10);
   EXPECT_EQ(after(step_back, 0), 5);
 }

@@ -1,13 +1,15 @@
 // Headless desktop: every desktop_* call recorded instead of shown, so the
 // core's window handling runs in tests without a display.
-#include <atomic>
+#include <chrono>
 #include <mutex>
 
 #include <cstring>
 
-#include "commands/commands.h"
+#include <thread>
+
 #include "platform/desktop.h"
 #include "platform/headless/headless_desktop.h"
+#include "state/settings_block.h"
 
 namespace {
 
@@ -16,7 +18,6 @@ std::vector<std::string> titles;
 std::vector<std::int32_t> commands;
 std::vector<std::string> calls;
 int repaints = 0;
-std::atomic<int> shift_held{0};
 PlatformWindow* the_window = reinterpret_cast<PlatformWindow*>(&titles);
 
 void note(const std::string& call) {
@@ -39,10 +40,6 @@ void desktop_request_repaint(PlatformWindow*) {
 void desktop_post_command(PlatformWindow*, std::int32_t command) {
   std::lock_guard<std::mutex> hold(record_lock);
   commands.push_back(command);
-}
-
-int desktop_shift_held() {
-  return shift_held.load();
 }
 
 int desktop_open(int, char**, char* reason) {
@@ -69,7 +66,7 @@ int desktop_show_window(PlatformWindow*, const WindowPlacement* placement,
   return placement != nullptr ? 1 : 0;
 }
 
-void desktop_run(AppState&) {
+void desktop_run() {
   note("run");
 }
 
@@ -77,8 +74,8 @@ void desktop_destroy_window(PlatformWindow*) {
   note("destroy");
 }
 
-void desktop_post_close(PlatformWindow*) {
-  note("close");
+int desktop_read_placement(const PlatformWindow*, WindowPlacement*) {
+  return 0;
 }
 
 void desktop_set_opacity(PlatformWindow*, std::uint32_t alpha) {
@@ -117,10 +114,6 @@ int headless_repaints() {
   return repaints;
 }
 
-void headless_set_shift(int held) {
-  shift_held = held;
-}
-
 void headless_reset() {
   headless_script(0, 1, 1, "");
   std::lock_guard<std::mutex> hold(record_lock);
@@ -128,7 +121,6 @@ void headless_reset() {
   commands.clear();
   calls.clear();
   repaints = 0;
-  shift_held = 0;
 }
 
 namespace {
@@ -180,14 +172,20 @@ int desktop_move_to_trash(const char* path) {
   return trash_works;
 }
 
-void desktop_about_box(AppState& state) {
-  state.about_open = 1;
-  note("about");
-  state.about_open = 0;
+void desktop_about_box(PlatformWindow*, const char* program_folder, const char* data_folder) {
+  note(std::string("about ") + program_folder + " " + data_folder);
 }
 
-void desktop_catalog_report(AppState&) {
-  note("catalog report");
+void desktop_catalog_report(ReportReader read, void* context) {
+  // Read as the dialog would until the build says it has ended.
+  ReportSnapshot snapshot{};
+  std::string log;
+  do {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    read(context, &snapshot);
+    if (snapshot.log_changed) log = snapshot.log;
+  } while (!snapshot.finished);
+  note("report " + std::to_string(snapshot.count) + " files catalogued:" + log);
 }
 
 void headless_script(std::int32_t menu, int yes, int trash, const std::string& chosen) {

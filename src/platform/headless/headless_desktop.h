@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/desktop.h"
+
 // Every title set so far, oldest first.
 std::vector<std::string> headless_titles();
 // Every command posted so far, oldest first.
@@ -16,14 +18,11 @@ struct PlatformWindow;
 PlatformWindow* headless_window();
 // Number of repaints asked for.
 int headless_repaints();
-// Makes desktop_shift_held answer held (1) or not (0).
-void headless_set_shift(int held);
 // Scripts the user: the menu id chosen (0 dismisses), the answer to
 // questions (1 Yes), whether the trash works, and the folder or file chosen
 // in the choosers ("" cancels).
 void headless_script(std::int32_t menu, int yes, int trash, const std::string& chosen);
 // The menu shown last.
-struct MenuItem;
 std::vector<MenuItem> headless_last_menu();
-// Forgets the recorded calls and releases Shift.
+// Forgets the recorded calls.
 void headless_reset();

@@ -10,6 +10,7 @@
 #include "platform/picture.h"
 #include "platform/qt/qt_bitmap.h"
 #include "platform/qt/qt_window.h"
+#include "state/bitmap_header.h"
 
 PlatformBitmap* back_buffer_create(std::int32_t width, std::int32_t height) {
   if (width <= 0 || height <= 0) return nullptr;

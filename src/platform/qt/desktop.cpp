@@ -23,18 +23,20 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "commands/commands.h"
-#include "image/image.h"
 #include "platform/desktop.h"
 #include "platform/qt/qt_window.h"
 #include "shell/shell.h"
+#include "state/settings_block.h"
 
 namespace {
 
+// The state handed back to the core's entry points, and the main window
+// while it lives.
 AppState* viewer_state = nullptr;
+QWidget* live_window = nullptr;
 
 // Events posted to the dispatcher.
-enum PostedKind { kPostedTitle, kPostedRepaint, kPostedCommand, kPostedClose };
+enum PostedKind { kPostedTitle, kPostedRepaint, kPostedCommand };
 
 struct PostedEvent : QEvent {
   static QEvent::Type type() {
@@ -49,9 +51,7 @@ struct PostedEvent : QEvent {
 };
 
 QWidget* live_widget() {
-  return viewer_state != nullptr && viewer_state->main_window != nullptr
-             ? viewer_state->main_window.load()->widget
-             : nullptr;
+  return live_window;
 }
 
 struct Dispatcher : QObject {
@@ -68,10 +68,7 @@ struct Dispatcher : QObject {
         widget->update();
         break;
       case kPostedCommand:
-        handle_command(*viewer_state, posted->command);
-        break;
-      case kPostedClose:
-        handle_close(*viewer_state);
+        handle_posted_command(*viewer_state, posted->command);
         break;
     }
     return true;
@@ -90,6 +87,47 @@ void post(PostedKind kind, std::int32_t command = 0, QByteArray text = {}) {
 bool on_window_thread() {
   return QCoreApplication::instance() != nullptr &&
          QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+std::uint32_t modifier_bits(Qt::KeyboardModifiers modifiers) {
+  return ((modifiers & Qt::ShiftModifier) != 0 ? kModifierShift : 0) |
+         ((modifiers & Qt::ControlModifier) != 0 ? kModifierControl : 0) |
+         ((modifiers & Qt::AltModifier) != 0 ? kModifierAlt : 0);
+}
+
+// The core's code for a Qt key: letters, digits and F-keys by their ranges,
+// the other keys a viewer may bind by name; 0 for the rest.
+std::uint32_t key_code(int key) {
+  if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9)) {
+    return static_cast<std::uint32_t>(key);  // Qt numbers them as ASCII does
+  }
+  if (key >= Qt::Key_F1 && key <= Qt::Key_F24) {
+    return kKeyF1 + static_cast<std::uint32_t>(key - Qt::Key_F1);
+  }
+  static const struct {
+    int qt;
+    std::uint32_t code;
+  } named[] = {{Qt::Key_Backspace, kKeyBackspace},
+               {Qt::Key_Tab, kKeyTab},
+               {Qt::Key_Return, kKeyReturn},
+               {Qt::Key_Enter, kKeyReturn},
+               {Qt::Key_Escape, kKeyEscape},
+               {Qt::Key_Space, kKeySpace},
+               {Qt::Key_PageUp, kKeyPageUp},
+               {Qt::Key_PageDown, kKeyPageDown},
+               {Qt::Key_End, kKeyEnd},
+               {Qt::Key_Home, kKeyHome},
+               {Qt::Key_Left, kKeyLeft},
+               {Qt::Key_Up, kKeyUp},
+               {Qt::Key_Right, kKeyRight},
+               {Qt::Key_Down, kKeyDown},
+               {Qt::Key_Insert, kKeyInsert},
+               {Qt::Key_Delete, kKeyDelete},
+               {Qt::Key_Menu, kKeyMenu}};
+  for (const auto& entry : named) {
+    if (entry.qt == key) return entry.code;
+  }
+  return 0;
 }
 
 std::int32_t device(QWidget* widget, int logical) {
@@ -119,7 +157,7 @@ struct ViewerWidget : QWidget {
     QPainter painter(this);
     record.painter = &painter;
     record.device_pixel_ratio = devicePixelRatioF();
-    paint_window(*viewer_state);
+    handle_paint(*viewer_state);
     record.painter = nullptr;
   }
   void mouseMoveEvent(QMouseEvent* event) override {
@@ -128,13 +166,18 @@ struct ViewerWidget : QWidget {
                       static_cast<std::int32_t>(at.x()), static_cast<std::int32_t>(at.y()));
   }
   void mouseReleaseEvent(QMouseEvent* event) override {
-    if (event->button() == Qt::LeftButton) handle_button_up(*viewer_state);
+    if (event->button() == Qt::LeftButton) {
+      handle_button_up(*viewer_state, modifier_bits(event->modifiers()));
+    }
   }
   void wheelEvent(QWheelEvent* event) override {
     const int delta = event->angleDelta().y();
     if (delta == 0 || !handle_wheel(*viewer_state, delta)) event->ignore();
   }
-  void contextMenuEvent(QContextMenuEvent*) override { show_context_menu(*viewer_state); }
+  void contextMenuEvent(QContextMenuEvent* event) override {
+    // The menu key arrives as a key press too, which the key table handles.
+    if (event->reason() == QContextMenuEvent::Mouse) handle_context_menu(*viewer_state);
+  }
   void closeEvent(QCloseEvent* event) override {
     // The window is destroyed only by command 2071, at the end of the handshake.
     event->ignore();
@@ -148,7 +191,7 @@ struct ViewerWidget : QWidget {
     for (const QUrl& url : event->mimeData()->urls()) {
       if (!url.isLocalFile()) continue;
       const QByteArray path = QFile::encodeName(url.toLocalFile());
-      open_image_file(*viewer_state, path.constData());
+      handle_drop(*viewer_state, path.constData());
       event->acceptProposedAction();
       return;
     }
@@ -163,16 +206,9 @@ struct KeyFilter : QObject {
     QWidget* widget = live_widget();
     // The press reaches the window and then the widget; act on it once.
     if (widget == nullptr || watched != widget) return false;
-    static const struct {
-      int key;
-      ViewerKey action;
-    } table[] = {{Qt::Key_F1, ViewerKey::f1},       {Qt::Key_Escape, ViewerKey::escape},
-                 {Qt::Key_Delete, ViewerKey::del},  {Qt::Key_Left, ViewerKey::left},
-                 {Qt::Key_Right, ViewerKey::right}, {Qt::Key_Space, ViewerKey::space}};
-    const int key = static_cast<QKeyEvent*>(event)->key();
-    for (const auto& entry : table) {
-      if (entry.key == key) handle_key(*viewer_state, entry.action);
-    }
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const std::uint32_t code = key_code(key->key());
+    if (code != 0) handle_key(*viewer_state, code, modifier_bits(key->modifiers()));
     return false;
   }
 };
@@ -185,7 +221,9 @@ bool placement_fits_a_screen(const QRect& rect) {
   return false;
 }
 
-int read_placement(const PlatformWindow* window, WindowPlacement* placement) {
+}  // namespace
+
+int desktop_read_placement(const PlatformWindow* window, WindowPlacement* placement) {
   const QWidget* widget = window->widget;
   if (widget == nullptr) return 0;
   // The normal rectangle is the window's geometry in its normal state, also
@@ -201,8 +239,6 @@ int read_placement(const PlatformWindow* window, WindowPlacement* placement) {
   placement->normal_bottom = normal.top() + normal.height();
   return 1;
 }
-
-}  // namespace
 
 int desktop_open(int argc, char** argv, char* reason) {
   // Window placement, stay-on-top and the pointer outside the window need X11
@@ -226,9 +262,7 @@ int desktop_open(int argc, char** argv, char* reason) {
   qApp->installEventFilter(new KeyFilter);
   // The session manager's quit request is a close request like any other.
   QObject::connect(qApp, &QGuiApplication::commitDataRequest, [](QSessionManager&) {
-    if (viewer_state != nullptr && viewer_state->main_window != nullptr) {
-      handle_close(*viewer_state);
-    }
+    if (viewer_state != nullptr) handle_session_end(*viewer_state);
   });
   return 1;
 }
@@ -245,7 +279,7 @@ PlatformWindow* desktop_create_window(AppState& state, std::int32_t x, std::int3
   viewer_state = &state;
   auto* widget = new ViewerWidget;
   widget->setGeometry(x, y, width, height);
-  state.placement_reader = read_placement;
+  live_window = widget;
   return &widget->record;
 }
 
@@ -274,22 +308,17 @@ int desktop_show_window(PlatformWindow* window, const WindowPlacement* placement
   return used ? 1 : 0;
 }
 
-void desktop_run(AppState&) {
+void desktop_run() {
   QApplication::exec();
 }
 
 void desktop_destroy_window(PlatformWindow* window) {
-  if (window == nullptr || viewer_state == nullptr) return;
+  if (window == nullptr) return;
   QWidget* widget = window->widget;
-  viewer_state->main_window = nullptr;
-  viewer_state->placement_reader = nullptr;
+  live_window = nullptr;
   widget->hide();
   widget->deleteLater();
   QCoreApplication::quit();
-}
-
-void desktop_post_close(PlatformWindow*) {
-  post(kPostedClose);
 }
 
 void desktop_set_title(PlatformWindow* window, const char* title) {
@@ -307,10 +336,6 @@ void desktop_request_repaint(PlatformWindow*) {
 
 void desktop_post_command(PlatformWindow*, std::int32_t command) {
   post(kPostedCommand, command);
-}
-
-int desktop_shift_held() {
-  return (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier) != 0 ? 1 : 0;
 }
 
 void desktop_set_opacity(PlatformWindow* window, std::uint32_t alpha) {
@@ -350,10 +375,7 @@ void desktop_set_full_screen(PlatformWindow* window, std::uint32_t full_screen) 
 #include <QStandardPaths>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <atomic>
-#include <thread>
 
-#include "catalog/catalog.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 
@@ -457,9 +479,9 @@ int desktop_move_to_trash(const char* path) {
   return 1;
 }
 
-void desktop_about_box(AppState& state) {
-  state.about_open = 1;
-  QDialog dialog(live_widget());
+void desktop_about_box(PlatformWindow* window, const char* program_folder,
+                       const char* data_folder) {
+  QDialog dialog(window != nullptr ? window->widget : nullptr);
   dialog.setWindowTitle("About Tessmira");
   auto* layout = new QVBoxLayout(&dialog);
   auto* name = new QLabel("<b>Tessmira 1.0</b><br>A small, fast image viewer.");
@@ -475,21 +497,19 @@ void desktop_about_box(AppState& state) {
     row->addWidget(open);
     layout->addLayout(row);
   };
-  add_folder("Program folder", state.program_path);
-  add_folder("Data folder", state.data_folder);
+  add_folder("Program folder", program_folder);
+  add_folder("Data folder", data_folder);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   layout->addWidget(buttons);
   dialog.exec();
-  state.about_open = 0;
 }
 
 namespace {
 
-// "Results Report": the log of a catalog build that runs on a thread of its
-// own while the dialog shows; it closes only once the build has ended.
+// "Results Report": closes only once the build it reports has ended.
 struct ReportDialog : QDialog {
-  std::atomic<bool> finished{false};
+  bool finished = false;
   void reject() override {
     if (finished) QDialog::reject();
   }
@@ -498,26 +518,9 @@ struct ReportDialog : QDialog {
   }
 };
 
-struct ReportContext {
-  ReportDialog* dialog;
-  QPlainTextEdit* text;
-};
-
-void report_log(void* context, const char* log) {
-  auto* report = static_cast<ReportContext*>(context);
-  const QString text = QString::fromLocal8Bit(log);
-  QMetaObject::invokeMethod(
-      report->text,
-      [report, text] {
-        report->text->setPlainText(text);
-        report->text->moveCursor(QTextCursor::End);
-      },
-      Qt::QueuedConnection);
-}
-
 }  // namespace
 
-void desktop_catalog_report(AppState& state) {
+void desktop_catalog_report(ReportReader read, void* context) {
   ReportDialog dialog;
   dialog.setWindowTitle("Results Report");
   dialog.resize(420, 620);
@@ -533,28 +536,21 @@ void desktop_catalog_report(AppState& state) {
   QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
   layout->addWidget(ok);
 
-  ReportContext context{&dialog, text};
-  state.catalog_added = 0;
-  state.catalog_cancel = 0;
   QTimer progress;
   QObject::connect(&progress, &QTimer::timeout, [&] {
-    count->setText(QString::number(state.catalog_added.load()) + " files catalogued");
-    if (dialog.finished) {
+    ReportSnapshot snapshot;
+    read(context, &snapshot);
+    if (snapshot.log_changed) {
+      text->setPlainText(QString::fromLocal8Bit(snapshot.log.c_str()));
+      text->moveCursor(QTextCursor::End);
+    }
+    count->setText(QString::number(snapshot.count) + " files catalogued");
+    if (snapshot.finished) {
+      dialog.finished = true;
       progress.stop();
       ok->setEnabled(true);
     }
   });
   progress.start(200);
-  std::thread build([&] {
-    catalog_build(state, report_log, &context);
-    dialog.finished = true;
-  });
-  // A session ending meanwhile stops the build at its next file.
-  const auto ending = QObject::connect(qApp, &QGuiApplication::commitDataRequest,
-                                       [&state](QSessionManager&) { state.catalog_cancel = 1; });
   dialog.exec();
-  QObject::disconnect(ending);
-  build.join();
-  // Log updates still queued for the text box must not outlive it.
-  QCoreApplication::removePostedEvents(text);
 }

@@ -14,6 +14,7 @@
 
 #include "platform/picture.h"
 #include "platform/qt/qt_bitmap.h"
+#include "state/bitmap_header.h"
 
 namespace {
 

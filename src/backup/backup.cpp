@@ -1,3 +1,5 @@
+#include "backup/backup.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,7 +50,7 @@ namespace {
 // Whether the file at src (slot in the catalog, or -1) is to be copied, with
 // its record made when it had none. Returns 0 no, 1 yes, -1 it cannot be told.
 std::int32_t needs_copy(AppState& state, const char* src, std::uint64_t now, std::int32_t* slot) {
-  ListFile& catalog = state.catalog;
+  ListFile& catalog = state.scan.catalog;
   list_set_search_key(catalog, src);
   *slot = list_find_exact(catalog, kCatalogPath);
   if (*slot < 0) {
@@ -72,7 +74,7 @@ std::int32_t needs_copy(AppState& state, const char* src, std::uint64_t now, std
 }
 
 void record_backup_time(AppState& state, std::int32_t slot, std::uint64_t now) {
-  ListFile& catalog = state.catalog;
+  ListFile& catalog = state.scan.catalog;
   catalog.number_value = static_cast<std::int32_t>(now >> 32);
   list_put_field(catalog, static_cast<std::uint32_t>(slot), kCatalogBackupHigh);
   catalog.number_value = static_cast<std::int32_t>(now & 0xFFFFFFFFu);
@@ -89,18 +91,18 @@ bool copy_one(const char* src, const char* destination) {
 // backup root. Returns the count, or -1 when a scan is running.
 std::int64_t collect(AppState& state, const char* folder, PathSlot* list) {
   std::int32_t idle = 0;
-  if (!state.scan_mode.compare_exchange_strong(idle, 3)) return -1;
+  if (!state.scan.scan_mode.compare_exchange_strong(idle, 3)) return -1;
   char root[kPathBytes];
   copy_text(state.settings.backup_root, root);
   FolderIdentity skip{};
   if (folder_identity(root, &skip) == 0) {
-    state.backup_skip_device = skip.device;
-    state.backup_skip_inode = skip.inode;
+    state.scan.backup_skip_device = skip.device;
+    state.scan.backup_skip_inode = skip.inode;
   }
   const std::uint32_t count = scan_folder(state, 0, list, folder);
-  state.backup_skip_device = 0;
-  state.backup_skip_inode = 0;
-  state.scan_mode = 0;
+  state.scan.backup_skip_device = 0;
+  state.scan.backup_skip_inode = 0;
+  state.scan.scan_mode = 0;
   return count;
 }
 
@@ -133,18 +135,18 @@ std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* re
   const std::uint64_t now = system_time_now();
 
   catalog_open(state);
-  if (state.catalog.base == nullptr) {
+  if (state.scan.catalog.base == nullptr) {
     return give_up(report, "the catalog could not be opened or created");
   }
   auto* list = static_cast<PathSlot*>(std::calloc(kListSlots, sizeof(PathSlot)));
   if (list == nullptr) {
-    list_close(state.catalog);
+    list_close(state.scan.catalog);
     return give_up(report, "no memory for the file list");
   }
   const std::int64_t count = collect(state, source, list);
   if (count < 0) {
     std::free(list);
-    list_close(state.catalog);
+    list_close(state.scan.catalog);
     return give_up(report, "another scan is running");
   }
   // Paths below the folder keep their place below the target ("/" has no
@@ -171,7 +173,7 @@ std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* re
     if (progress != nullptr && report->examined % kProgressEvery == 0) progress(*report);
   }
   std::free(list);
-  list_close(state.catalog);
+  list_close(state.scan.catalog);
   if (progress != nullptr) progress(*report);
   return report->failed == 0 ? 0 : 1;
 }

@@ -1,23 +1,24 @@
 #include <cstring>
 
 #include "platform/clock.h"
-#include "shell/app_state.h"
+#include "state/app_state.h"
 #include "text/text.h"
 
 void pause_ms(const AppState& state, std::uint32_t ms) {
-  if (state.sleep_ms != nullptr) {
-    state.sleep_ms(ms);
+  if (state.seams.sleep_ms != nullptr) {
+    state.seams.sleep_ms(ms);
   } else {
     sleep_ms(ms);
   }
 }
 
 std::uint32_t ticks_now(const AppState& state) {
-  return state.tick_count != nullptr ? state.tick_count() : tick_count();
+  return state.seams.tick_count != nullptr ? state.seams.tick_count() : tick_count();
 }
 
 int fill_random(const AppState& state, void* data, std::uint32_t size) {
-  return state.random_bytes != nullptr ? state.random_bytes(data, size) : random_bytes(data, size);
+  return state.seams.random_bytes != nullptr ? state.seams.random_bytes(data, size)
+                                             : random_bytes(data, size);
 }
 
 void strip_to_folder(char* path) {

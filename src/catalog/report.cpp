@@ -1,0 +1,65 @@
+// The "Results Report": the catalog build on a thread of its own while the
+// desktop shows its progress. Apart from the build so that programs without a
+// desktop (the benchmarks) can link the catalog.
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "catalog/catalog.h"
+#include "platform/desktop.h"
+#include "platform/mounts.h"
+
+namespace {
+
+// What the build thread hands the report: the log after each line, numbered
+// so that the report copies it only when it changed.
+struct ReportProgress {
+  AppState* state = nullptr;
+  std::mutex lock;
+  std::string log;                 // under lock
+  std::uint64_t version = 0;       // under lock
+  std::uint64_t read_version = 0;  // the report's thread only
+  std::atomic<bool> finished{false};
+};
+
+void report_log(void* context, const char* log) {
+  auto* progress = static_cast<ReportProgress*>(context);
+  std::lock_guard<std::mutex> hold(progress->lock);
+  progress->log = log;
+  ++progress->version;
+}
+
+void read_report(void* context, ReportSnapshot* snapshot) {
+  auto* progress = static_cast<ReportProgress*>(context);
+  // finished first: once it is seen, the log read below is the last one.
+  snapshot->finished = progress->finished.load(std::memory_order_acquire);
+  snapshot->count = progress->state->scan.catalog_added.load();
+  std::lock_guard<std::mutex> hold(progress->lock);
+  snapshot->log_changed = progress->version != progress->read_version;
+  if (snapshot->log_changed) {
+    snapshot->log = progress->log;
+    progress->read_version = progress->version;
+  }
+}
+
+}  // namespace
+
+void catalog_report_drives(AppState& state, const std::vector<Drive>& drives) {
+  ReportProgress progress;
+  progress.state = &state;
+  state.scan.catalog_added = 0;
+  state.scan.catalog_cancel = 0;
+  std::thread build([&] {
+    catalog_build_drives(state, drives, report_log, &progress);
+    progress.finished.store(true, std::memory_order_release);
+  });
+  desktop_catalog_report(read_report, &progress);
+  build.join();
+}
+
+void catalog_report(AppState& state) {
+  std::string mountinfo;
+  read_mount_table(&mountinfo);
+  catalog_report_drives(state, scanned_drives(mountinfo, block_device_removable));
+}

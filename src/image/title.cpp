@@ -1,0 +1,123 @@
+#include <cstring>
+#include <mutex>
+
+#include "image/image.h"
+#include "platform/desktop.h"
+#include "text/text.h"
+
+namespace {
+
+constexpr std::uint32_t kShortPathCharacters = 75;
+constexpr std::uint32_t kFailureTitleBytes = 640;
+constexpr char kProgramTitle[] = "Tessmira 1.0";
+constexpr char kBuildingTitle[] = "Building new list...";
+constexpr char kLoadingTitle[] = "Loading Image";
+constexpr char kNoImagesTitle[] = "No valid images in directory";
+
+void append_number(char* text, std::int32_t value) {
+  char number[12];
+  number_to_text(value, number);
+  append_text(text, number);
+}
+
+// The image's title at the scale the window paints it now.
+void image_title(AppState& state, char title[kTitleBytes]) {
+  std::uint32_t scale = 0;
+  {
+    std::lock_guard<std::mutex> hold(state.image.image_lock);
+    scale = plan_paint(state.image.client_width, state.image.client_height, state.image.image_width,
+                       state.image.image_height, state.image.zoom_level, state.image.pan_x,
+                       state.image.pan_y)
+                .scale;
+  }
+  build_title(state, scale, title);
+}
+
+// kIncompatibleTitle, " - " and the path that failed.
+void failure_title(AppState& state, char title[kTitleBytes]) {
+  copy_text(kIncompatibleTitle, title);
+  append_text(title, " - ");
+  // A path too long for the title is cut here, where only the display suffers.
+  const std::uint32_t room = kFailureTitleBytes - 1 - length_of_text(title);
+  std::lock_guard<std::mutex> hold(state.shared_text_lock);
+  std::strncat(title, state.image.title_path, room);
+}
+
+void no_images_title(AppState& state, char title[kTitleBytes]) {
+  copy_text(kNoImagesTitle, title);
+  append_text(title, " - ");
+  std::lock_guard<std::mutex> hold(state.shared_text_lock);
+  append_text(title, state.settings.view_folder);
+}
+
+}  // namespace
+
+void shorten_path(char* text) {
+  const std::uint32_t length = length_of_text(text);
+  if (length <= kShortPathCharacters) return;
+  char tail[kPathBytes];
+  copy_text(text + (length - kShortPathCharacters), tail);
+  copy_text("...", text);
+  append_text(text, tail);
+}
+
+void build_title(AppState& state, std::uint32_t scale, char title[kTitleBytes]) {
+  char part[kPathBytes];
+  {
+    // The worker changes both texts while the window paints.
+    std::lock_guard<std::mutex> hold(state.shared_text_lock);
+    copy_text(state.settings.image_path, title);
+    copy_text(state.settings.view_folder, part);
+  }
+  shorten_path(title);
+  shorten_path(part);
+  append_text(title, " (");
+  append_number(title, state.image.image_width);
+  append_text(title, " x ");
+  append_number(title, state.image.image_height);
+  append_text(title, " @ ");
+  append_number(title, static_cast<std::int32_t>(scale));
+  append_text(title, "%) ");
+  append_text(title, part);
+  append_text(title, " ");
+  if (read_shared(state.settings.select_mode) < 2) {
+    append_number(title, state.worker.current_index.load() + 1);
+    append_text(title, " of ");
+  }
+  append_number(title, static_cast<std::int32_t>(state.worker.file_count.load()));
+  append_text(title, " Files - Tessmira 1.0");
+}
+
+void window_title(AppState& state, char title[kTitleBytes]) {
+  switch (state.image.title_kind.load()) {
+    case TitleKind::program:
+      copy_text(kProgramTitle, title);
+      break;
+    case TitleKind::building:
+      copy_text(kBuildingTitle, title);
+      break;
+    case TitleKind::loading:
+      copy_text(kLoadingTitle, title);
+      break;
+    case TitleKind::image:
+      image_title(state, title);
+      break;
+    case TitleKind::failed:
+      failure_title(state, title);
+      break;
+    case TitleKind::no_images:
+      no_images_title(state, title);
+      break;
+  }
+}
+
+void show_title(AppState& state, TitleKind kind, const char* path) {
+  if (path != nullptr) {
+    std::lock_guard<std::mutex> hold(state.shared_text_lock);
+    copy_text(path, state.image.title_path);
+  }
+  state.image.title_kind = kind;
+  char title[kTitleBytes];
+  window_title(state, title);
+  desktop_set_title(state.window.main_window, title);
+}

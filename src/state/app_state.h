@@ -1,0 +1,171 @@
+// The application state: the one record both threads share, in sub-records
+// by concern. Each says who writes it and under which lock; atomics need none.
+// The window thread runs the event handlers and commands, the worker thread
+// serves requests (navigation/viewer_thread.cpp), and a catalog build runs on
+// a thread of its own while its report shows.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+#include "state/bitmap_header.h"
+#include "state/list_record.h"
+#include "state/settings_block.h"
+
+// Platform objects the state holds; each platform layer defines them.
+struct PlatformBitmap;
+struct PlatformWindow;
+
+using PathSlot = char[kPathBytes];
+
+// The worker's request words. The window thread sets a request's data first
+// and request_pending last; the worker serves it and clears request_pending.
+// history is written by the window thread only while no request is waiting,
+// and by the worker only while it serves one.
+struct WorkerProtocol {
+  std::atomic<std::int32_t> request_pending{0};
+  std::atomic<std::int32_t> request_kind{0};  // 1 rebuild, 2 step
+  std::atomic<std::int32_t> back_pending{0};
+  std::atomic<std::int32_t> current_index{0};  // compared as unsigned; -1 = choose
+  std::atomic<std::uint32_t> file_count{0};
+  std::atomic<std::uint32_t> page_step{0};
+  std::atomic<std::int32_t> history[kHistoryCount] = {};
+  std::atomic<std::uint32_t> advance_ticks{0};
+  std::atomic<std::uint32_t> stop_counter{0};  // 666 stop asked, 667 worker stopped
+  std::atomic<std::int32_t> loader_busy{0};    // a load (or a delete question) holds the image
+  // 1 from the worker's start until its very last step (it is never joined).
+  std::atomic<std::int32_t> worker_running{0};
+  // A rebuild asked for while a request is served; the worker's own
+  // request_kind = 2 cannot overwrite it, so it is served next.
+  std::atomic<std::int32_t> rebuild_wanted{0};
+  // Wakes the worker's 500 ms sleep when a request or a stop is raised.
+  std::mutex wake_lock;
+  std::condition_variable wake_signal;
+  bool wake_flag = false;  // under wake_lock
+};
+
+// What the window's title says; the image subsystem builds its text.
+enum class TitleKind : std::int32_t {
+  program,    // "Tessmira 1.0", before anything was shown
+  building,   // the worker is building the view list
+  loading,    // the worker is loading the picture
+  image,      // the picture shown, its size, scale and position
+  failed,     // the picture at title_path could not be shown
+  no_images,  // the viewed folder has no picture
+};
+
+// The image and the view of it. The worker replaces the image under
+// image_lock, which painting holds while it reads the image fields; the view
+// fields (back buffer, client size, zoom, pan) belong to the window thread.
+struct ImageView {
+  std::mutex image_lock;
+  PlatformBitmap* image_bitmap = nullptr;
+  std::uint8_t* pixel_buffer = nullptr;
+  BitmapHeader image_header = {};
+  std::int32_t image_width = 0;
+  std::int32_t image_height = 0;
+  PlatformBitmap* back_buffer = nullptr;
+  std::int32_t client_width = 0;
+  std::int32_t client_height = 0;
+  std::int32_t zoom_level = 0;  // 0 fitted, 1..5 magnified during a drag
+  std::int32_t pan_x = 0;
+  std::int32_t pan_y = 0;
+  // Set by whoever changes what the title says (either thread).
+  std::atomic<TitleKind> title_kind{TitleKind::program};
+  char title_path[kPathBytes] = {};  // under AppState::shared_text_lock
+};
+
+// Record of the "Select File..." dialog, filled just before use.
+struct OpenFileRequest {
+  std::int32_t filter_index;  // filter chosen last, kept for the run
+};
+
+// The window and the process: set by start-up on the window thread before
+// the worker starts, then read by both; main_window is cleared when the
+// window goes.
+struct WindowState {
+  std::intptr_t instance_handle = 0;  // module handle where the platform has one
+  std::atomic<PlatformWindow*> main_window{nullptr};
+  PlatformWindow* tooltip_window = nullptr;
+  std::int32_t translucency_available = 0;
+  std::int32_t about_open = 0;  // window thread
+  OpenFileRequest open_file_request = {};
+  char program_path[kPathBytes] = {};  // program's folder, trailing '/'
+  char data_folder[kPathBytes] = {};   // settings and catalog folder, trailing '/'
+  // 0 when the data folder could not be named within its buffer: settings are
+  // then defaulted and never saved, rather than written to a wrong place.
+  std::int32_t data_folder_usable = 0;
+};
+
+struct AppState;
+
+// Scans, the view list and the catalog. One scan runs at a time: the worker's
+// (scan_mode 1), a catalog build's on its own thread (2) or a backup's on the
+// only thread of a backup run (3); scan_mode says which, and only that thread
+// touches the rest.
+struct ScanState {
+  std::atomic<std::int32_t> scan_mode{0};  // 0 none, 1 view list, 2 catalog, 3 backup
+  // The catalog's per-file step of a scan in scan mode 2, set by the catalog
+  // build so that the scan need not know the catalog; returns the new count.
+  std::uint32_t (*catalog_add_file)(AppState& state, const char* folder, const char* name,
+                                    std::uint32_t count) = nullptr;
+  PathSlot* file_list = nullptr;  // the view list, 100,000 slots (worker)
+  ListFile catalog;               // open only while a catalog build or a backup runs
+  char* catalog_log = nullptr;    // the running build's log text
+  // Files the running catalog build has added, for its progress display, and
+  // a request to wind the build up early (the session is ending).
+  std::atomic<std::uint32_t> catalog_added{0};
+  std::atomic<std::int32_t> catalog_cancel{0};
+  // While not 0, scans stay on the file system with this device number (a
+  // catalog drive); while backup_skip_device is not 0, they skip the folder
+  // with that device and inode (the backup root).
+  std::uint64_t scan_device = 0;
+  std::uint64_t backup_skip_device = 0;
+  std::uint64_t backup_skip_inode = 0;
+};
+
+// Seams that tests replace before any thread starts; null means the
+// platform's own.
+struct TestSeams {
+  void (*sleep_ms)(std::uint32_t ms) = nullptr;                   // every 500 ms wait
+  std::uint32_t (*tick_count)() = nullptr;                        // milliseconds
+  int (*random_bytes)(void* data, std::uint32_t size) = nullptr;  // 1 = filled
+};
+
+struct AppState {
+  SettingsBlock settings = {};
+  // Guards the settings texts and words both threads change while running
+  // (image_path, view_folder, recent_picks, random_state) and title_path;
+  // save_settings holds it while it copies the block.
+  std::mutex shared_text_lock;
+  WorkerProtocol worker;
+  ImageView image;
+  WindowState window;
+  ScanState scan;
+  TestSeams seams;
+};
+
+// Settings words that one thread writes while the other reads them
+// (select_mode, advance_setting) go through these, keeping the block's layout.
+inline std::uint32_t read_shared(const std::uint32_t& word) {
+  return std::atomic_ref<std::uint32_t>(const_cast<std::uint32_t&>(word)).load();
+}
+inline void write_shared(std::uint32_t& word, std::uint32_t value) {
+  std::atomic_ref<std::uint32_t>(word).store(value);
+}
+
+// Waits ms milliseconds through the sleep seam.
+void pause_ms(const AppState& state, std::uint32_t ms);
+// The millisecond tick through the tick seam.
+std::uint32_t ticks_now(const AppState& state);
+// Fills size random bytes through the random seam; 1 when it could.
+int fill_random(const AppState& state, void* data, std::uint32_t size);
+
+// Cuts a file path to its folder in place; the root keeps its separator.
+void strip_to_folder(char* path);
+// Puts folder at the front of the recent folders unless an entry holds it already.
+void remember_folder(AppState& state, const char* folder);
+// Moves recent-folder entry n (0..9) to the front.
+void promote_recent_folder(AppState& state, std::uint32_t n);
