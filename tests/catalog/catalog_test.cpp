@@ -9,6 +9,7 @@
 
 #include "catalog/catalog.h"
 #include "catalog/list_file.h"
+#include "platform/headless/headless_desktop.h"
 #include "support.h"
 
 using namespace test_support;
@@ -321,6 +322,17 @@ TEST_F(CatalogFixture, BuildAddsEachPathOnceWithItsSize) {
     paths += fs::path(state->scan.catalog.text_value).lexically_relative(drive).string() + " ";
   }
   EXPECT_EQ(paths, "0.jpg A.JPG a.jpg sub/notes.txt ");
+}
+
+TEST_F(CatalogFixture, TheReportRunsTheBuildAndShowsItsLogAndCount) {
+  put("a.jpg");
+  put("sub/b.txt");
+  state->scan.catalog_cancel = 1;  // left by an ended session: a new report starts afresh
+  headless_reset();
+  catalog_report_drives(*state, {Drive{drive.string(), DRIVE_FIXED}});
+  EXPECT_EQ(headless_calls(),
+            std::vector<std::string>{"report 2 files catalogued:\r\n" + drive.string()});
+  EXPECT_EQ(records(), 2u);
 }
 
 TEST_F(CatalogFixture, JumpAtFiftyThousandAndLogTrimming) {

@@ -138,6 +138,21 @@ TEST_F(KeysFixture, LinearStepsWrapAndShiftPages) {
   }
 }
 
+TEST_F(KeysFixture, KeysGoThroughTheTableWithTheirModifiers) {
+  folder(50, 1);
+  const auto press = [&](std::uint32_t key, std::uint32_t modifiers, int from) {
+    state->worker.current_index = from;
+    handle_key(*state, key, modifiers);
+    serve();
+    return state->worker.current_index.load();
+  };
+  EXPECT_EQ(press(kKeyRight, kModifierShift, 30), 41);
+  EXPECT_EQ(press(kKeyLeft, kModifierShift | kModifierControl, 30), 19);
+  EXPECT_EQ(press(kKeySpace, 0, 30), 31);
+  handle_key(*state, 'A', kModifierShift);  // bound to nothing
+  EXPECT_EQ(state->worker.request_pending.load(), 0);
+}
+
 TEST_F(KeysFixture, AKeyWhileARequestIsServedIsDropped) {
   // The worker is busy with a request: no key may move the index or the
   // history under it, in any mode, with or without Shift.
