@@ -24,25 +24,28 @@ text/text.cpp @@ '0' + magnitude % 10 @@ '1' + magnitude % 10
 text/text.cpp @@ value = value * 10u + @@ value = value * 16u +
 text/text.cpp @@ (root ? 0 : 1) + length_of_text(name) >= kPathBytes @@ (root ? 0 : 1) + length_of_text(name) > kPathBytes
 text/text.cpp @@ if (length > 0) --length;  // never above the root @@ // never above the root
-shell/app_state.cpp @@ if (keep < 1) keep += 1; @@ if (keep < 1) keep += 0;
-shell/app_state.cpp @@ if (std::strcmp(entry, folder) == 0) return; @@ if (std::strcmp(entry, folder) == 1) return;
-shell/app_state.cpp @@ if (n == 0 || n >= kRecentFolderCount) return; @@ if (n == 1 || n >= kRecentFolderCount) return;
-shell/keys.cpp @@ return read_shared(state.settings.select_mode) < 2; @@ return read_shared(state.settings.select_mode) < 1;
-shell/keys.cpp @@ moved >= count ? count - 2 : moved @@ moved >= count ? count - 1 : moved
-shell/keys.cpp @@ index = index > page ? index - page : 1; @@ index = index >= page ? index - page : 1;
-shell/keys.cpp @@ } else {\n      index = count - 2; @@ } else {\n      index = count - 3;
-shell/keys.cpp @@ void step_forward(AppState& state) {\n  if (request_waiting(state)) return; @@ void step_forward(AppState& state) {
+state/app_state.cpp @@ if (keep < 1) keep += 1; @@ if (keep < 1) keep += 0;
+state/app_state.cpp @@ if (std::strcmp(entry, folder) == 0) return; @@ if (std::strcmp(entry, folder) == 1) return;
+state/app_state.cpp @@ if (n == 0 || n >= kRecentFolderCount) return; @@ if (n == 1 || n >= kRecentFolderCount) return;
+navigation/requests.cpp @@ return read_shared(state.settings.select_mode) < 2; @@ return read_shared(state.settings.select_mode) < 1;
+navigation/requests.cpp @@ moved >= count ? count - 2 : moved @@ moved >= count ? count - 1 : moved
+navigation/requests.cpp @@ index = index > page ? index - page : 1; @@ index = index >= page ? index - page : 1;
+navigation/requests.cpp @@ } else {\n      index = count - 2; @@ } else {\n      index = count - 3;
+navigation/requests.cpp @@ void step_forward(AppState& state, std::uint32_t modifiers) {\n  if (request_waiting(state)) return; @@ void step_forward(AppState& state, std::uint32_t modifiers) {
+shell/keys.cpp @@ {kKeySpace, 0, step_forward} @@ {kKeySpace, 0, step_back}
+shell/keys.cpp @@ (modifiers & binding.modifiers) == binding.modifiers @@ modifiers == binding.modifiers
 shell/window.cpp @@ constexpr std::int32_t kMaxZoom = 5; @@ constexpr std::int32_t kMaxZoom = 4;
 shell/window.cpp @@ *width = screen_width > 800 ? 800 : 640; @@ *width = screen_width >= 800 ? 800 : 640;
 shell/window.cpp @@ } else if (counter < kLastCountedClose) { @@ } else if (counter <= kLastCountedClose) {
 shell/window.cpp @@ if (level < 1) level = 1; @@ if (level < 1) level = 0;
-shell/window.cpp @@ if (length <= 1 || length >= kPathBytes) return 0; @@ if (length <= 1 || length > kPathBytes) return 0;
+navigation/requests.cpp @@ if (length <= 1 || length >= kPathBytes) return 0; @@ if (length <= 1 || length > kPathBytes) return 0;
 shell/startup.cpp @@ return status == 0 ? kExitDone : kExitFailed; @@ return status == 1 ? kExitDone : kExitFailed;
-commands/commands.h @@ kCommandModeFirst = 2040; @@ kCommandModeFirst = 2041;
+state/events.h @@ kCommandModeFirst = 2040; @@ kCommandModeFirst = 2041;
 commands/commands.cpp @@ {0, 8, 18, 38, 58, 88, 118} @@ {0, 10, 18, 38, 58, 88, 118}
-commands/commands.cpp @@ id <= kCommandAdvanceFirst + 6 @@ id <= kCommandAdvanceFirst + 5
-commands/commands.cpp @@ desktop_set_full_screen(state.main_window, 0);\n    set_topmost(state, state.settings.always_on_top); @@ desktop_set_full_screen(state.main_window, 0);\n    set_topmost(state, 0);
-commands/commands.cpp @@ index >= state.file_count.load() ? 0 @@ index > state.file_count.load() ? 0
+commands/commands.cpp @@ mode(2, "Random") @@ mode(3, "Random")
+commands/commands.cpp @@ menu.back().text != row.submenu @@ menu.back().text == row.submenu
+commands/commands.cpp @@ desktop_set_full_screen(state.window.main_window, 0);\n    set_topmost(state, state.settings.always_on_top); @@ desktop_set_full_screen(state.window.main_window, 0);\n    set_topmost(state, 0);
+commands/commands.cpp @@ index >= state.worker.file_count.load() ? 0 @@ index > state.worker.file_count.load() ? 0
 commands/commands.cpp @@ state.settings.always_on_top == 0 ? 1 : 0; @@ state.settings.always_on_top == 0 ? 1 : 1;
 navigation/file_selection.cpp @@ if (x != y) return x < y; @@ if (x != y) return x > y;
 navigation/file_selection.cpp @@ return a.name.size() < b.name.size(); @@ return a.name.size() > b.name.size();
@@ -54,19 +57,21 @@ navigation/file_selection.cpp @@ count >= 100 ? count / 10 : 10 @@ count >= 100 
 navigation/file_selection.cpp @@ accepted = count <= 4 || @@ accepted = count <= 3 ||
 navigation/file_selection.cpp @@ if (count >= kListLimit) break; @@ if (count > kListLimit) break;
 navigation/viewer_thread.cpp @@ if (mode < 2) { @@ if (mode < 1) {
-navigation/viewer_thread.cpp @@ state.history[0] = index; @@ state.history[0] = index + 1;
-navigation/viewer_thread.cpp @@ if (++ticks >= state.advance_ticks.load()) { @@ if (++ticks > state.advance_ticks.load()) {
-navigation/viewer_thread.cpp @@ if (state.rebuild_wanted.load() != 0) state.request_pending @@ if (state.rebuild_wanted.load() > 1) state.request_pending
-image/paint.cpp @@ kShortPathCharacters = 75; @@ kShortPathCharacters = 74;
+navigation/viewer_thread.cpp @@ state.worker.history[0] = index; @@ state.worker.history[0] = index + 1;
+navigation/viewer_thread.cpp @@ if (++ticks >= state.worker.advance_ticks.load()) { @@ if (++ticks > state.worker.advance_ticks.load()) {
+navigation/viewer_thread.cpp @@ if (state.worker.rebuild_wanted.load() != 0) state.worker.request_pending @@ if (state.worker.rebuild_wanted.load() > 1) state.worker.request_pending
+image/title.cpp @@ kShortPathCharacters = 75; @@ kShortPathCharacters = 74;
 image/paint.cpp @@ static_cast<std::int32_t>((cw - dw) / 2); @@ static_cast<std::int32_t>((cw - dw) / 3);
 image/paint.cpp @@ (fit_x < fit_y ? fit_x : fit_y) << zoom_level @@ (fit_x > fit_y ? fit_x : fit_y) << zoom_level
-image/paint.cpp @@ append_number(title, state.current_index.load() + 1); @@ append_number(title, state.current_index.load());
+image/title.cpp @@ append_number(title, state.worker.current_index.load() + 1); @@ append_number(title, state.worker.current_index.load());
+image/title.cpp @@ case TitleKind::loading:\n      copy_text(kLoadingTitle, title); @@ case TitleKind::loading:\n      copy_text(kBuildingTitle, title);
 image/image_buffer.cpp @@ if (product <= 8) return 8; @@ if (product < 8) return 8;
 settings/settings.cpp @@ if (std::strcmp(version, "00") == 0) return kHeaderCurrent; @@ if (std::strcmp(version, "01") == 0) return kHeaderCurrent;
-settings/backup.cpp @@ record_backup_time(state, slot, now);\n @@ \n
-settings/backup.cpp @@ while (k < 8 && (n & (1u << k)) == 0) ++k; @@ while (k < 7 && (n & (1u << k)) == 0) ++k;
-settings/backup.cpp @@ if (k == 8) state.settings.backup_generation = 0; @@ if (k == 9) state.settings.backup_generation = 0;
-settings/backup.cpp @@ if (length == 0 || folder[length - 1] != '/') return join_path @@ if (length == 0 || folder[length - 1] == '/') return join_path
+backup/backup.cpp @@ record_backup_time(state, slot, now);\n @@ \n
+backup/backup.cpp @@ while (k < 8 && (n & (1u << k)) == 0) ++k; @@ while (k < 7 && (n & (1u << k)) == 0) ++k;
+backup/backup.cpp @@ if (k == 8) state.settings.backup_generation = 0; @@ if (k == 9) state.settings.backup_generation = 0;
+backup/backup.cpp @@ if (length == 0 || folder[length - 1] != '/') return join_path @@ if (length == 0 || folder[length - 1] == '/') return join_path
+catalog/report.cpp @@ progress->version != progress->read_version; @@ progress->version == progress->read_version;
 catalog/catalog.cpp @@ return count == kCatalogJumpAt ? kFolderLimit : count; @@ return count;
 catalog/catalog.cpp @@ if (list_find_exact(catalog, kCatalogPath) >= 0) return count; @@ if (list_find_exact(catalog, kCatalogPath) > 0) return count;
 catalog/list_file.cpp @@ return type >= 10; @@ return type > 10;

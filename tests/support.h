@@ -73,4 +73,20 @@ struct ProcessGuard {
   }
 };
 
+// A private home with the program in <home>/prog and the XDG variables
+// pointing into it, so nothing touches the real user's files.
+struct PrivateHome {
+  TempFolder temp;
+  const fs::path& root = temp.path;
+  fs::path program_dir = root / "prog";
+  ProcessGuard process;
+  void enter_home() {
+    fs::create_directories(program_dir);
+    process.change("HOME", root.string());
+    process.change("XDG_DATA_HOME", std::nullopt);
+    process.change("XDG_CONFIG_HOME", std::nullopt);
+  }
+  std::string program() const { return (program_dir / "tessmira").string(); }
+};
+
 }  // namespace test_support

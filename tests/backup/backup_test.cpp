@@ -1,0 +1,161 @@
+// Backups of a folder tree into generation F0, and their rotation.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+
+#include "backup/backup.h"
+#include "catalog/catalog.h"
+#include "settings/settings.h"
+#include "support.h"
+
+using namespace test_support;
+
+namespace {
+
+// Backups with the first start's settings: to <home>/Backup/Tessmira/.
+struct BackupFixture : ::testing::Test, PrivateHome {
+  std::unique_ptr<AppState> state = std::make_unique<AppState>();
+  fs::path tree = root / "Photos";
+  fs::path backups = root / "Backup/Tessmira";
+  BackupReport report{};
+  void SetUp() override {
+    enter_home();
+    fs::create_directories(tree);
+    choose_data_folder_at(*state, program().c_str());
+    load_settings(*state);
+    state->settings.select_mode = 1;
+  }
+  void put(const fs::path& name, const std::string& content = "x") {
+    write_text(tree / name, content);
+  }
+  int backup(const fs::path& folder) {
+    return backup_folder(*state, folder.c_str(), &report, nullptr);
+  }
+  std::string copied(const fs::path& name) { return read_text(backups / "F0/Photos" / name); }
+};
+
+TEST_F(BackupFixture, FirstBackupCopiesAllThenOnlyWhatChanged) {
+  put("a.jpg", "one");
+  put("IMG.JPG", "upper");
+  put("img.jpg", "lower");  // differs only in case: backed up as well
+  put("trip/day1/b.gif", "two");
+  state->settings.select_mode = 0;  // Linear: the top folder only
+  EXPECT_EQ(backup(tree), 0);
+  EXPECT_EQ(report.copied, 3u);
+  EXPECT_FALSE(fs::exists(backups / "F0/Photos/trip"));
+  state->settings.select_mode = 1;
+  EXPECT_EQ(backup(tree), 0);
+  EXPECT_EQ(report.copied, 1u);
+  EXPECT_EQ(copied("img.jpg") + copied("IMG.JPG") + copied("trip/day1/b.gif"), "loweruppertwo");
+  // Copies keep the source's modification time.
+  EXPECT_EQ(fs::last_write_time(backups / "F0/Photos/a.jpg"), fs::last_write_time(tree / "a.jpg"));
+  // A backup time in the future (a clock set back) counts as none.
+  catalog_open(*state);
+  ListFile& catalog = state->scan.catalog;
+  list_set_search_key(catalog, (tree / "img.jpg").c_str());
+  const std::int32_t slot = list_find_exact(catalog, kCatalogPath);
+  ASSERT_GE(slot, 0);
+  list_get_field(catalog, static_cast<std::uint32_t>(slot), kCatalogBackupHigh);
+  catalog.number_value += 1000;  // about 400,000 seconds ahead
+  list_put_field(catalog, static_cast<std::uint32_t>(slot), kCatalogBackupHigh);
+  list_close(catalog);
+  EXPECT_EQ(backup(tree), 0);
+  EXPECT_EQ(report.copied, 1u);
+  put("a.jpg", "changed");
+  fs::last_write_time(tree / "a.jpg", fs::file_time_type::clock::now() + std::chrono::seconds(5));
+  EXPECT_EQ(backup(tree), 0);
+  EXPECT_EQ(report.copied, 1u);
+  EXPECT_EQ(report.examined, 4u);
+  EXPECT_EQ(copied("a.jpg"), "changed");
+  char target[kPathBytes];  // the root folder's copies go to "root"
+  ASSERT_EQ(backup_target(*state, "/", target), 1);
+  EXPECT_EQ(std::string(target), backups.string() + "/F0/root/");
+}
+
+TEST_F(BackupFixture, OnlyRegularFilesAndNeverTheBackupRoot) {
+  put("a.jpg");
+  ASSERT_EQ(mkfifo((tree / "pipe").c_str(), 0600), 0);
+  // The backup root inside the backed-up tree: earlier generations stay out.
+  std::strcpy(state->settings.backup_root, (tree.string() + "/Backup/").c_str());
+  write_text(tree / "Backup/F1/Photos/old.jpg", "old");
+  for (int run = 0; run < 2; ++run) {
+    EXPECT_EQ(backup(tree), 0);
+    EXPECT_EQ(report.examined, 1u);
+  }
+  EXPECT_TRUE(fs::exists(tree / "Backup/F0/Photos/a.jpg"));
+}
+
+TEST_F(BackupFixture, FailedCopiesAreTriedAgainAndAHeldCatalogMeansNoBackup) {
+  put("sub/a.jpg", "v1");
+  put("b.jpg");
+  write_text(backups / "F0/Photos/sub", "a file where the copy needs a folder");
+  EXPECT_EQ(backup(tree), 1);
+  EXPECT_EQ(report.copied, 1u);
+  EXPECT_EQ(report.failed, 1u);
+  fs::remove(backups / "F0/Photos/sub");
+  EXPECT_EQ(backup(tree), 0);
+  EXPECT_EQ(report.copied, 1u);
+  EXPECT_EQ(copied("sub/a.jpg"), "v1");
+  ListFile holder;
+  std::strcpy(holder.path, (program_dir / kCatalogFileName).c_str());
+  holder.writable = 1;
+  ASSERT_NE(list_map(holder), nullptr);
+  EXPECT_EQ(backup(tree), 1);
+  EXPECT_STREQ(report.problem, "the catalog could not be opened or created");
+  list_close(holder);
+}
+
+TEST_F(BackupFixture, AKilledRunIsCompletedByTheNextOne) {
+  for (int i = 0; i < 600; ++i)
+    put(std::string("f") + std::to_string(1000 + i) + ".jpg", std::to_string(i));
+  const pid_t child = fork();
+  if (child == 0) {
+    // Dies at the first progress report, after 256 files, as a kill would.
+    backup_folder(*state, tree.c_str(), &report, [](const BackupReport&) { _exit(9); });
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9);
+  EXPECT_EQ(backup(tree), 0);
+  EXPECT_EQ(report.copied, 600u - 256u);
+  EXPECT_EQ(copied("f1599.jpg") + copied("f1000.jpg"), "5990");
+}
+
+TEST_F(BackupFixture, RotationMovesF0AndTheGenerationOfTheRunsLowestBit) {
+  // Run counter before, the generation that moves on with F0, counter after.
+  const std::uint32_t runs[][3] = {{0, 1, 1}, {1, 2, 2}, {11, 3, 12}, {127, 8, 128}, {255, 9, 0}};
+  for (const auto& [before, moved, after] : runs) {
+    fs::remove_all(backups);
+    for (std::uint32_t g = 0; g <= 9; ++g) {
+      write_text(
+          backups / (std::string("F") + std::to_string(g)) / (std::string("m") + std::to_string(g)),
+          "");
+    }
+    state->settings.backup_generation = before;
+    char failed[4];
+    ASSERT_EQ(rotate_backups(*state, failed), 0);
+    EXPECT_EQ(state->settings.backup_generation, after);
+    // Where each marker is now: F0's and the moved one's went up one, F9's to FX.
+    std::string places;
+    for (std::uint32_t g = 0; g <= 9; ++g) {
+      for (const auto& folder : fs::directory_iterator(backups)) {
+        if (fs::exists(folder.path() / (std::string("m") + std::to_string(g))))
+          places += folder.path().filename().string() + " ";
+      }
+    }
+    std::string expected;
+    for (std::uint32_t g = 0; g <= 9; ++g) {
+      const std::uint32_t at = g == 0 || g == moved ? g + 1 : g;
+      expected += (at == 10 ? std::string("FX") : std::string("F") + std::to_string(at)) + " ";
+    }
+    EXPECT_EQ(places, expected) << before;
+  }
+}
+
+}  // namespace
