@@ -34,8 +34,9 @@ void desktop_post_command(PlatformWindow* window, std::int32_t command);
 int desktop_open(int argc, char** argv, char* reason);
 // The primary screen's size in logical pixels.
 void desktop_screen_size(std::int32_t* width, std::int32_t* height);
-// Creates the main window, hidden, titled "Tessmira 1.0", with its client area
-// at the given logical geometry. Its events go to the core's handlers.
+// Creates the main window, hidden and untitled (the core titles it), with its
+// client area at the given logical geometry. Its events go to the core's
+// entry points (shell/shell.h).
 PlatformWindow* desktop_create_window(AppState& state, std::int32_t x, std::int32_t y,
                                       std::int32_t width, std::int32_t height);
 // Shows the window: at placement when it is valid (its show state decides

@@ -14,7 +14,8 @@ struct AppState;
 // here), then the viewer. Returns the process's exit status.
 int program_entry(int argc, char** argv);
 
-// The window exists: translucency, topmost and the auto-advance interval as saved.
+// The window exists: its title, translucency, topmost and the auto-advance
+// interval as saved.
 void window_created(AppState& state);
 // A key was pressed (a kKey code) with the kModifier bits held; the key
 // table (shell/keys.cpp) says what it does.

@@ -22,6 +22,7 @@ void initial_window_size(std::int32_t screen_width, std::int32_t screen_height, 
 }
 
 void window_created(AppState& state) {
+  show_title(state, TitleKind::program, nullptr);
   if (state.settings.translucent != 0 && state.window.translucency_available != 0) {
     set_translucency(state, state.settings.translucency_alpha);
   }

@@ -159,6 +159,11 @@ find_window() {  # the window again: changing stay-on-top may recreate it
   local w
   for w in $(windows_of_viewer); do override_redirect "$w" || { window=$w; return; }; done
 }
+# The menu key opens the same menu through the key table.
+key Menu
+check "the Menu key opens the menu" "yes" "$(wait_until eval '[ -n "$(popup)" ]' && echo yes)"
+xdotool key --window "$(popup)" Escape 2>/dev/null
+wait_until eval '[ -z "$(popup)" ]' || check "the menu closes" "closed" "open"
 menu 13 Right Down Down Return
 expect_title "Select Mode Random drops the position" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' 6)"
 menu 13 Right Return

@@ -145,7 +145,6 @@ struct ViewerWidget : QWidget {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
-    setWindowTitle("Tessmira 1.0");
     setWindowIcon(QIcon(":/tessmira.png"));
   }
 
