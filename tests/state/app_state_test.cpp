@@ -1,12 +1,10 @@
-// The application state helpers and the command-line tokenizer;
-// tests/e2e/command_line_e2e.sh runs the switches themselves.
+// The application state's path and recent-folder helpers.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 #include <string>
 
-#include "shell/startup.h"
 #include "state/app_state.h"
 
 namespace {
@@ -48,35 +46,6 @@ TEST(AppState, RecentFoldersAreRememberedAndPromoted) {
   state->settings.recent_folders[4][0] = '\0';
   remember_folder(*state, "");
   EXPECT_EQ(entries(), "/f7 /NEW /f1 /new  /f2 /f3 /f4 /f5 /f6 ");
-}
-
-TEST(CommandLine, TokenizerGroupsQuotedBlanks) {
-  // Line, index, code, argument: 1 found, 2 none left, 3 unbalanced quote or
-  // too long (never cut into a wrong path), 4 empty.
-  const struct {
-    const char* line;
-    std::uint32_t index;
-    int code;
-    const char* argument;
-  } cases[] = {{"prog a b", 0, 1, "prog"},
-               {"  prog   a", 1, 1, "a"},
-               {"prog a b", 3, 2, ""},
-               {"prog /home/\"my pics\"/a.jpg", 1, 1, "/home/my pics/a.jpg"},
-               {"prog a\xfe"
-                "b",
-                1, 1, "a b"},
-               {"prog\ta\tb", 2, 1, "b"},
-               {"prog \"a b", 1, 3, "untouched"},
-               {"prog \"\"", 1, 4, ""},
-               {"prog a ", 2, 4, ""}};
-  for (const auto& c : cases) {
-    char out[kPathBytes] = "untouched";
-    EXPECT_EQ(get_command_argument(c.line, c.index, out), c.code) << c.line;
-    EXPECT_STREQ(out, c.argument) << c.line;
-  }
-  char out[kPathBytes];
-  EXPECT_EQ(get_command_argument((std::string("prog ") + std::string(700, 'x')).c_str(), 1, out),
-            3);
 }
 
 }  // namespace
