@@ -293,21 +293,22 @@ constexpr CommandRow recent(std::uint32_t n) {
           .action = choose_recent,
           .argument = n};
 }
-constexpr CommandRow advance(std::uint32_t n, const char* text) {
-  return {.id = kCommandAdvanceFirst + static_cast<std::int32_t>(n),
-          .submenu = "Auto Advance",
+// A checked choice n of a submenu whose ids start at first.
+constexpr CommandRow choice(std::int32_t first, const char* submenu, std::uint32_t n,
+                            const char* text, void (*action)(AppState&, std::uint32_t),
+                            bool (*checked)(const AppState&, std::uint32_t)) {
+  return {.id = first + static_cast<std::int32_t>(n),
+          .submenu = submenu,
           .text = text,
-          .action = choose_advance,
-          .checked = advance_is,
+          .action = action,
+          .checked = checked,
           .argument = n};
 }
+constexpr CommandRow advance(std::uint32_t n, const char* text) {
+  return choice(kCommandAdvanceFirst, "Auto Advance", n, text, choose_advance, advance_is);
+}
 constexpr CommandRow mode(std::uint32_t n, const char* text) {
-  return {.id = kCommandModeFirst + static_cast<std::int32_t>(n),
-          .submenu = "Select Mode",
-          .text = text,
-          .action = choose_mode,
-          .checked = mode_is,
-          .argument = n};
+  return choice(kCommandModeFirst, "Select Mode", n, text, choose_mode, mode_is);
 }
 
 // Every command, in the order of the context menu.
