@@ -59,7 +59,7 @@ navigation/file_selection.cpp @@ if (count >= kListLimit) break; @@ if (count > 
 navigation/viewer_thread.cpp @@ if (mode < 2) { @@ if (mode < 1) {
 navigation/viewer_thread.cpp @@ state.worker.history[0] = index; @@ state.worker.history[0] = index + 1;
 navigation/viewer_thread.cpp @@ if (++ticks >= state.worker.advance_ticks.load()) { @@ if (++ticks > state.worker.advance_ticks.load()) {
-navigation/viewer_thread.cpp @@ if (state.worker.rebuild_wanted.load() != 0) state.worker.request_pending @@ if (state.worker.rebuild_wanted.load() > 1) state.worker.request_pending
+navigation/viewer_thread.cpp @@ if (state.worker.rebuild_wanted.load() != 0) @@ if (state.worker.rebuild_wanted.load() > 1)
 image/title.cpp @@ kShortPathCharacters = 75; @@ kShortPathCharacters = 74;
 image/paint.cpp @@ static_cast<std::int32_t>((cw - dw) / 2); @@ static_cast<std::int32_t>((cw - dw) / 3);
 image/paint.cpp @@ (fit_x < fit_y ? fit_x : fit_y) << zoom_level @@ (fit_x > fit_y ? fit_x : fit_y) << zoom_level
