@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 #include <numeric>
-#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -12,12 +11,12 @@
 #include "text/text.h"
 
 // Finds by text are answered from an index per text field, built on the
-// first find and kept exact by every change of field bytes or slots. It maps
-// the ASCII-folded text of every slot (free slots included, as the linear
-// pass reads them too) to the slots that hold it.
+// first find and kept exact by every change of field bytes or tags. It maps a
+// hash of the ASCII-folded text of every record (free slots never answer a
+// find) to the record's slot; a find checks the text itself.
 struct FieldIndex {
   bool built = false;
-  std::unordered_map<std::string, std::set<std::uint32_t>> slots_by_text;
+  std::unordered_multimap<std::uint64_t, std::uint32_t> slots_by_hash;
 };
 struct ListIndex {
   std::vector<FieldIndex> fields;  // by field number - 1
@@ -103,10 +102,15 @@ void count_tag(ListFile& list, std::uint32_t tag, int sign) {
   if (tag > 9) list.occupied_count += sign;
 }
 
+void index_forget(ListFile& list, std::uint32_t slot);
+void index_note(ListFile& list, std::uint32_t slot);
+
 void write_tag(ListFile& list, std::uint32_t slot, std::uint32_t tag) {
+  index_forget(list, slot);
   count_tag(list, tag_of(list, slot), -1);
   write32(slot_at(list, slot), tag);
   count_tag(list, tag, +1);
+  index_note(list, slot);
   if (takeable(tag)) list.take_from = std::min(list.take_from, slot);
 }
 
@@ -116,23 +120,40 @@ void count_slots(ListFile& list, std::uint32_t from, std::uint32_t to, int sign)
 
 // --- the index -----------------------------------------------------------
 
+// FNV-1a over the folded text, up to its end or limit.
+std::uint64_t folded_hash(const char* text, std::uint32_t limit) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (std::uint32_t i = 0; i < limit && text[i] != '\0'; ++i) {
+    hash = (hash ^ static_cast<unsigned char>(fold_char(text[i]))) * 1099511628211ull;
+  }
+  return hash;
+}
+
+std::uint64_t slot_hash(const ListFile& list, std::uint32_t slot, std::uint32_t field) {
+  return folded_hash(reinterpret_cast<const char*>(field_at(list, slot, field)),
+                     text_limit(type_of(list, field)));
+}
+
 void index_forget(ListFile& list, std::uint32_t slot) {
-  if (list.index == nullptr) return;
+  if (list.index == nullptr || tag_of(list, slot) != SLOT_RECORD) return;
   for (std::uint32_t f = 1; f <= list.index->fields.size(); ++f) {
     FieldIndex& field = list.index->fields[f - 1];
     if (!field.built) continue;
-    const auto bucket = field.slots_by_text.find(folded(stored_text(list, slot, f)));
-    if (bucket == field.slots_by_text.end()) continue;
-    bucket->second.erase(slot);
-    if (bucket->second.empty()) field.slots_by_text.erase(bucket);
+    auto [at, end] = field.slots_by_hash.equal_range(slot_hash(list, slot, f));
+    for (; at != end; ++at) {
+      if (at->second == slot) {
+        field.slots_by_hash.erase(at);
+        break;
+      }
+    }
   }
 }
 
 void index_note(ListFile& list, std::uint32_t slot) {
-  if (list.index == nullptr) return;
+  if (list.index == nullptr || tag_of(list, slot) != SLOT_RECORD) return;
   for (std::uint32_t f = 1; f <= list.index->fields.size(); ++f) {
     FieldIndex& field = list.index->fields[f - 1];
-    if (field.built) field.slots_by_text[folded(stored_text(list, slot, f))].insert(slot);
+    if (field.built) field.slots_by_hash.emplace(slot_hash(list, slot, f), slot);
   }
 }
 
@@ -146,8 +167,10 @@ FieldIndex* index_for(ListFile& list, std::uint32_t field) {
   FieldIndex& index = list.index->fields[field - 1];
   if (!index.built) {
     index.built = true;
+    index.slots_by_hash.reserve(list.live_count + list.live_count / 4);
     for (std::uint32_t slot = 0; slot < list.capacity; ++slot) {
-      index.slots_by_text[folded(stored_text(list, slot, field))].insert(slot);
+      if (tag_of(list, slot) == SLOT_RECORD)
+        index.slots_by_hash.emplace(slot_hash(list, slot, field), slot);
     }
   }
   return &index;
@@ -444,6 +467,11 @@ std::int32_t list_add_record(ListFile& list) {
   if (!is_mapped(list)) return -1;
   for (std::uint32_t slot = list.take_from; slot < list.capacity; ++slot) {
     if (takeable(tag_of(list, slot))) {
+      // A new record starts empty: nothing of the record that left a freed
+      // slot (a backup time, say) may pass to it. Blank slots are empty.
+      if (tag_of(list, slot) == SLOT_FREED) {
+        std::memset(slot_at(list, slot) + 4, 0, list.record_size - 4);
+      }
       write_tag(list, slot, SLOT_RECORD);
       list.take_from = slot + 1;
       return static_cast<std::int32_t>(slot);
@@ -485,10 +513,9 @@ std::int32_t list_compact(ListFile& list) {
     ++next;
   }
   if (!moved) return 1;
-  for (std::uint32_t slot = next; slot < highest; ++slot) {
+  for (std::uint32_t slot = next; slot <= highest; ++slot) {
     index_forget(list, slot);
-    std::memcpy(slot_at(list, slot), slot_at(list, highest), list.record_size);
-    index_note(list, slot);
+    if (slot < highest) std::memcpy(slot_at(list, slot), slot_at(list, highest), list.record_size);
   }
   for (std::uint32_t slot = next; slot <= highest; ++slot) write32(slot_at(list, slot), SLOT_FREED);
   // Tags only moved, so the counts stand; the first free slot is now next.
@@ -546,7 +573,9 @@ std::int32_t find_text_slot(ListFile& list, std::uint32_t field, bool exact) {
   const std::string folded_key = folded(key);
   const std::uint32_t limit = text_limit(type_of(list, field));
   // Compared in place: the stored text ends at its first NUL or at the limit.
+  // Only records answer: a free slot's bytes belong to nobody.
   auto matches = [&](std::uint32_t slot) {
+    if (tag_of(list, slot) != SLOT_RECORD) return false;
     const auto* at = reinterpret_cast<const char*>(field_at(list, slot, field));
     if (key.size() > limit || (key.size() < limit && at[key.size()] != '\0')) return false;
     for (std::size_t i = 0; i < key.size(); ++i) {
@@ -557,13 +586,10 @@ std::int32_t find_text_slot(ListFile& list, std::uint32_t field, bool exact) {
   };
   std::int32_t found = -1;
   if (FieldIndex* index = index_for(list, field)) {
-    const auto bucket = index->slots_by_text.find(folded_key);
-    if (bucket != index->slots_by_text.end()) {
-      for (auto slot = bucket->second.rbegin(); slot != bucket->second.rend(); ++slot) {
-        if (!exact || matches(*slot)) {
-          found = static_cast<std::int32_t>(*slot);
-          break;
-        }
+    auto [at, end] = index->slots_by_hash.equal_range(folded_hash(key.c_str(), kListTextBytes));
+    for (; at != end; ++at) {
+      if (static_cast<std::int32_t>(at->second) > found && matches(at->second)) {
+        found = static_cast<std::int32_t>(at->second);
       }
     }
   } else {
@@ -585,6 +611,7 @@ std::int32_t list_find(ListFile& list, std::uint32_t field) {
   if (is_text_type(type_of(list, field))) return find_text_slot(list, field, false);
   const std::uint32_t key = text_to_number(list.search_key);
   for (std::uint32_t slot = list.capacity; slot-- > 0;) {
+    if (tag_of(list, slot) != SLOT_RECORD) continue;
     list_get_field(list, slot, field);
     if (static_cast<std::uint32_t>(list.number_value) == key)
       return static_cast<std::int32_t>(slot);
@@ -640,6 +667,28 @@ std::int32_t list_put_field(ListFile& list, std::uint32_t slot, std::uint32_t fi
     write32(at, value);
   }
   return static_cast<std::int32_t>(type);
+}
+
+std::uint32_t list_drop_damaged(ListFile& list, std::uint32_t text_field) {
+  if (!can_write(list) || !valid_field(list, text_field) ||
+      !is_text_type(type_of(list, text_field))) {
+    return 0;
+  }
+  const std::uint32_t width = list_type_width(type_of(list, text_field));
+  std::uint32_t dropped = 0;
+  for (std::uint32_t slot = 0; slot < list.capacity; ++slot) {
+    const std::uint32_t tag = tag_of(list, slot);
+    if (tag == SLOT_BLANK || tag == SLOT_FREED) continue;
+    const std::uint8_t* text = field_at(list, slot, text_field);
+    if (tag == SLOT_RECORD && text[0] != '\0' && std::memchr(text, '\0', width) != nullptr) {
+      continue;
+    }
+    if (tag > 9) ++dropped;
+    index_forget(list, slot);
+    std::memset(slot_at(list, slot) + 4, 0, list.record_size - 4);
+    write_tag(list, slot, SLOT_FREED);
+  }
+  return dropped;
 }
 
 std::int32_t list_copy_slot(ListFile& list, std::uint32_t from, std::uint32_t to) {

@@ -74,6 +74,10 @@ std::int32_t list_find_exact(ListFile& list, std::uint32_t field);
 std::int32_t list_get_field(ListFile& list, std::uint32_t slot, std::uint32_t field);
 // Stores number_value or text_value into a field; empties text_value. Type code, or -1.
 std::int32_t list_put_field(ListFile& list, std::uint32_t slot, std::uint32_t field);
+// Frees, emptied, every slot whose tag is none of the three a list holds and
+// every record whose text field is no terminated, non-empty text. Returns how
+// many of them claimed to hold a record (tag above 9).
+std::uint32_t list_drop_damaged(ListFile& list, std::uint32_t text_field);
 // Copies slot from over slot to, tag included. 1, or 0 when not mapped for writing.
 std::int32_t list_copy_slot(ListFile& list, std::uint32_t from, std::uint32_t to);
 

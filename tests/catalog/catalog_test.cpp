@@ -142,13 +142,20 @@ TEST_F(ListFixture, GrowthShrinkAndCompaction) {
   for (std::uint32_t slot = 0; slot < 5; ++slot)
     EXPECT_EQ(text_of(slot), std::string(1, "abccc"[slot]));
   EXPECT_EQ(list_count_records(list), 3u);
-  // An exact find answers the highest slot, and stays exact after changes.
+  // A find answers the highest record, never a free slot's leftovers, and
+  // stays exact after changes.
+  list_set_search_key(list, "C");
+  EXPECT_EQ(list_find(list, 1), 2);
+  EXPECT_EQ(list_find_exact(list, 1), -1);
   list_set_search_key(list, "c");
-  EXPECT_EQ(list_find_exact(list, 1), 4);
   list_set_text(list, "d");
-  list_put_field(list, 4, 1);
+  list_put_field(list, 2, 1);
+  EXPECT_EQ(list_find_exact(list, 1), -1);
+  // The first vacated slot, emptied of the record that left it.
+  EXPECT_EQ(list_add_record(list), 3);
+  EXPECT_EQ(text_of(3), "");
+  list_set_search_key(list, "");
   EXPECT_EQ(list_find_exact(list, 1), 3);
-  EXPECT_EQ(list_add_record(list), 3);  // the first vacated slot
 }
 
 TEST_F(ListFixture, DamagedFilesAreRefusedAndLeaveNothingOpen) {
