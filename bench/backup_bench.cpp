@@ -1,9 +1,11 @@
 // Catalog and backup benchmark on a generated tree of 50,000 files in deep
-// mode: the first catalog build, a second one (nothing new), the first backup
-// and a second one (nothing changed), beside `rsync -a` into another folder
-// (first run, then a run with nothing to do). Prints seconds.
+// mode: the first catalog build and a second one (nothing new); then, on disk
+// and on a tmpfs, the first backup and a second one (nothing changed) beside
+// `cp -a` (first run) and `rsync -a` (first run, then one with nothing to do)
+// into folders of their own. Prints seconds and ratios.
 //
-//   backup_bench [FOLDER]   (default /tmp; everything is made there and removed)
+//   backup_bench [DISK_FOLDER [TMPFS_FOLDER]]   (default /tmp and /dev/shm;
+//   everything is made there and removed)
 #include <unistd.h>
 
 #include <chrono>
@@ -27,6 +29,8 @@ double seconds_of(const std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+bool tool_ok = true;
+
 template <typename Work>
 double timed(Work work) {
   const auto start = std::chrono::steady_clock::now();
@@ -48,42 +52,77 @@ void make_tree(const fs::path& tree) {
   }
 }
 
-}  // namespace
+// One place's figures: seconds of each tool's first run and of a run with
+// nothing to do.
+struct Figures {
+  double ours_first, ours_again, cp_first, rsync_first, rsync_again;
+  std::uint32_t copied_first, copied_again;
+};
 
-int main(int argc, char** argv) {
-  const fs::path base =
-      fs::path(argc > 1 ? argv[1] : "/tmp") / ("tessmira-backup-bench-" + std::to_string(getpid()));
+Figures measure(const fs::path& base) {
   const fs::path tree = base / "Photos";
   std::printf("making 50,000 files in %s\n", tree.c_str());
   make_tree(tree);
   fs::create_directories(base / "data");
-
   auto state = std::make_unique<AppState>();
   std::snprintf(state->window.data_folder, kPathBytes, "%s/", (base / "data").c_str());
   state->window.data_folder_usable = 1;
   std::snprintf(state->settings.backup_root, kPathBytes, "%s/", (base / "Backup").c_str());
   state->settings.select_mode = 1;
-  const std::vector<Drive> drives{Drive{tree.string(), DRIVE_FIXED}};
-
-  const double build1 = timed([&] { catalog_build_drives(*state, drives, nullptr, nullptr); });
-  const double build2 = timed([&] { catalog_build_drives(*state, drives, nullptr, nullptr); });
-  BackupReport first{};
-  BackupReport second{};
-  const double backup1 = timed([&] { backup_folder(*state, tree.c_str(), &first, nullptr); });
-  const double backup2 = timed([&] { backup_folder(*state, tree.c_str(), &second, nullptr); });
+  Figures figures{};
+  BackupReport report{};
+  figures.ours_first =
+      timed([&] { backup_folder(*state, tree.c_str(), &report, nullptr, nullptr); });
+  figures.copied_first = report.copied;
+  figures.ours_again =
+      timed([&] { backup_folder(*state, tree.c_str(), &report, nullptr, nullptr); });
+  figures.copied_again = report.copied;
+  const std::string cp = "cp -a '" + tree.string() + "' '" + (base / "cp").string() + "'";
+  figures.cp_first = timed([&] { tool_ok = std::system(cp.c_str()) == 0 && tool_ok; });
   const std::string rsync =
       "rsync -a '" + tree.string() + "/' '" + (base / "rsync").string() + "/'";
-  bool rsync_ok = true;
-  const double rsync1 = timed([&] { rsync_ok = std::system(rsync.c_str()) == 0 && rsync_ok; });
-  const double rsync2 = timed([&] { rsync_ok = std::system(rsync.c_str()) == 0 && rsync_ok; });
+  figures.rsync_first = timed([&] { tool_ok = std::system(rsync.c_str()) == 0 && tool_ok; });
+  figures.rsync_again = timed([&] { tool_ok = std::system(rsync.c_str()) == 0 && tool_ok; });
   fs::remove_all(base);
+  return figures;
+}
 
-  std::printf("%-40s %8.3f s\n", "first catalog build", build1);
-  std::printf("%-40s %8.3f s\n", "second catalog build (nothing new)", build2);
-  std::printf("%-40s %8.3f s   rsync -a %8.3f s\n", "first backup", backup1, rsync1);
-  std::printf("%-40s %8.3f s   rsync -a %8.3f s\n", "second backup (nothing changed)", backup2,
-              rsync2);
-  std::printf("files copied: first %u, second %u\n", first.copied, second.copied);
-  if (!rsync_ok) std::printf("(rsync failed: is it installed?)\n");
-  return first.copied == 50000 && second.copied == 0 ? 0 : 1;
+void print(const char* place, const Figures& f) {
+  std::printf("%s:\n", place);
+  std::printf("  %-34s %7.3f s   cp -a %7.3f s (%.2fx)   rsync -a %7.3f s (%.2fx)\n",
+              "first backup", f.ours_first, f.cp_first, f.ours_first / f.cp_first, f.rsync_first,
+              f.ours_first / f.rsync_first);
+  std::printf("  %-34s %7.3f s   rsync -a %7.3f s (%.2fx)\n", "second backup (nothing changed)",
+              f.ours_again, f.rsync_again, f.ours_again / f.rsync_again);
+  std::printf("  files copied: first %u, second %u\n", f.copied_first, f.copied_again);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string name = "tessmira-backup-bench-" + std::to_string(getpid());
+  const fs::path disk = fs::path(argc > 1 ? argv[1] : "/tmp") / name;
+  const fs::path memory = fs::path(argc > 2 ? argv[2] : "/dev/shm") / name;
+
+  // The catalog build, on disk.
+  make_tree(disk / "Photos");
+  fs::create_directories(disk / "data");
+  auto state = std::make_unique<AppState>();
+  std::snprintf(state->window.data_folder, kPathBytes, "%s/", (disk / "data").c_str());
+  state->window.data_folder_usable = 1;
+  const std::vector<Drive> drives{Drive{(disk / "Photos").string(), DRIVE_FIXED}};
+  const double build1 = timed([&] { catalog_build_drives(*state, drives, nullptr, nullptr); });
+  const double build2 = timed([&] { catalog_build_drives(*state, drives, nullptr, nullptr); });
+  fs::remove_all(disk);
+  std::printf("%-36s %7.3f s\n", "first catalog build", build1);
+  std::printf("%-36s %7.3f s\n", "second catalog build (nothing new)", build2);
+
+  const Figures on_disk = measure(disk);
+  const Figures in_memory = measure(memory);
+  print(("on disk (" + disk.parent_path().string() + ")").c_str(), on_disk);
+  print(("on tmpfs (" + memory.parent_path().string() + ")").c_str(), in_memory);
+  if (!tool_ok) std::printf("(cp or rsync failed: are they installed?)\n");
+  const bool right = on_disk.copied_first == 50000 && on_disk.copied_again == 0 &&
+                     in_memory.copied_first == 50000 && in_memory.copied_again == 0;
+  return right ? 0 : 1;
 }

@@ -1,29 +1,18 @@
 #include "backup/backup.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "catalog/catalog.h"
-#include "navigation/navigation.h"
+#include "platform/backup_target.h"
 #include "platform/files.h"
-#include "settings/settings.h"
 #include "text/text.h"
 
 namespace {
 
 constexpr std::uint32_t kProgressEvery = 256;
-
-// folder + name, with one separator between them whether or not folder ends
-// in one. 0 when it would not fit.
-std::int32_t below(const char* folder, const char* name, char path[kPathBytes]) {
-  const std::uint32_t length = length_of_text(folder);
-  if (length == 0 || folder[length - 1] != '/') return join_path(folder, name, path);
-  if (std::uint64_t{length} + length_of_text(name) >= kPathBytes) return 0;
-  copy_text(folder, path);
-  append_text(path, name);
-  return 1;
-}
 
 // Every reason is a literal that fits the report, checked where it is given.
 template <std::size_t N>
@@ -33,11 +22,242 @@ std::int32_t give_up(BackupReport* report, const char (&problem)[N]) {
   return 1;
 }
 
+void tell(BackupMessage message, const std::string& line) {
+  if (message != nullptr) message(line.c_str());
+}
+
+std::string reason_of(std::int32_t error) {
+  char text[160];
+  describe_error(error, text, sizeof text);
+  return text;
+}
+
+// The backup root without its trailing separator, for paths in messages.
+std::string root_text(const AppState& state) {
+  std::string root = state.settings.backup_root;
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  return root;
+}
+
+// The folder in F0 that holds a backed-up folder's copy: its last component,
+// "root" for the root.
+const char* copy_name(const char* folder) {
+  return std::strcmp(folder, "/") == 0 ? "root" : folder + last_separator(folder) + 1;
+}
+
+// One folder of the copy's side: level 0 is the backup root, 1 is "F0", 2 the
+// backed-up folder's name, and each further level a subfolder. A level is
+// opened only when first needed, so a run with nothing to copy creates
+// nothing.
+struct Level {
+  std::string name;
+  std::string path;  // for messages
+  TargetFolder folder = -1;
+  bool missing = false;  // not there (yet)
+  bool refused = false;  // cannot be used: said once, its files fail
+};
+
+struct Run {
+  AppState& state;
+  BackupReport* report;
+  BackupProgress progress;
+  BackupMessage message;
+  std::uint64_t now;
+  bool deep;
+  FolderIdentity skip;  // the backup root, never backed up into itself
+  bool skip_known;
+  std::vector<Level> levels;
+};
+
+void fail(Run& run, const char* doing, const std::string& path, std::int32_t error) {
+  ++run.report->failed;
+  tell(run.message, std::string("cannot ") + doing + " " + path + ": " + reason_of(error));
+}
+
+// Opens level k, making it (and the levels above it) when create is set.
+TargetFolder reach(Run& run, std::size_t k, bool create) {
+  Level& level = run.levels[k];
+  if (level.folder >= 0 || level.refused || (level.missing && !create)) return level.folder;
+  std::int32_t error = 0;
+  if (k == 0) {
+    level.folder = target_open_root(run.state.settings.backup_root, create ? 1 : 0, &error);
+  } else {
+    const TargetFolder parent = reach(run, k - 1, create);
+    if (parent < 0) {
+      run.levels[k].missing = run.levels[k - 1].missing;
+      run.levels[k].refused = run.levels[k - 1].refused;
+      return -1;
+    }
+    level.folder = target_open_folder(parent, level.name.c_str(), create ? 1 : 0, &error);
+  }
+  Level& now = run.levels[k];
+  if (now.folder >= 0) {
+    now.missing = false;
+  } else if (error == kErrorMissing && !create) {
+    now.missing = true;
+  } else {
+    now.refused = true;
+    tell(run.message, "cannot write " + now.path + ": " + reason_of(error));
+  }
+  return now.folder;
+}
+
+void leave(Run& run) {
+  target_close(run.levels.back().folder);
+  run.levels.pop_back();
+}
+
+std::uint32_t number_at(ListFile& catalog, std::int32_t slot, std::uint32_t field) {
+  list_get_field(catalog, static_cast<std::uint32_t>(slot), field);
+  return static_cast<std::uint32_t>(catalog.number_value);
+}
+
+void put_number(ListFile& catalog, std::int32_t slot, std::uint32_t field, std::uint32_t value) {
+  catalog.number_value = static_cast<std::int32_t>(value);
+  list_put_field(catalog, static_cast<std::uint32_t>(slot), field);
+}
+
+std::uint64_t time_at(ListFile& catalog, std::int32_t slot, std::uint32_t high) {
+  return std::uint64_t{number_at(catalog, slot, high)} << 32 | number_at(catalog, slot, high + 1);
+}
+
+void put_time(ListFile& catalog, std::int32_t slot, std::uint32_t high, std::uint64_t time) {
+  put_number(catalog, slot, high, static_cast<std::uint32_t>(time >> 32));
+  put_number(catalog, slot, high + 1, static_cast<std::uint32_t>(time));
+}
+
+// Sizes are kept as their low 32 bits, as the catalog's number fields hold.
+std::uint32_t low_bits(std::uint64_t size) {
+  return static_cast<std::uint32_t>(size);
+}
+
+// Whether the file src is to be copied, its record found or made in *slot.
+// 1 yes, 0 no, -1 it failed (and was said).
+std::int32_t needs_copy(Run& run, FolderListing* listing, const char* src, const char* name,
+                        std::int32_t* slot) {
+  ListFile& catalog = run.state.scan.catalog;
+  list_set_search_key(catalog, src);
+  *slot = list_find_exact(catalog, kCatalogPath);
+  if (*slot < 0) {
+    // New: copied whatever its facts, which the copy records.
+    *slot = list_add_record(catalog);
+    if (*slot < 0) {
+      ++run.report->failed;
+      tell(run.message, std::string("cannot record ") + src + " in the catalog");
+      return -1;
+    }
+    list_set_text(catalog, src);
+    list_put_field(catalog, static_cast<std::uint32_t>(*slot), kCatalogPath);
+    return 1;
+  }
+  std::uint64_t size = 0;
+  std::uint64_t written = 0;
+  std::int32_t error = 0;
+  if (listing_file_facts(listing, name, &size, &written, &error) != 0) {
+    fail(run, "read", src, error);
+    return -1;
+  }
+  std::uint64_t last = time_at(catalog, *slot, kCatalogBackupHigh);
+  // A backup time in the future (the clock was set back) counts as none.
+  if ((last >> 32) > (run.now >> 32)) last = 0;
+  const std::uint64_t recorded = time_at(catalog, *slot, kCatalogWrittenHigh);
+  if (recorded == 0) {
+    // A record from before write times were kept: the time rule alone, and
+    // from now on the full one.
+    put_time(catalog, *slot, kCatalogWrittenHigh, written);
+    put_number(catalog, *slot, kCatalogCopiedSize, low_bits(size));
+    return written > last ? 1 : 0;
+  }
+  // A file replaced by an older one (restored, unpacked) has another write
+  // time, later or not.
+  return written > last || written != recorded ||
+                 low_bits(size) != number_at(catalog, *slot, kCatalogCopiedSize)
+             ? 1
+             : 0;
+}
+
+void back_up_file(Run& run, FolderListing* listing, const char* src, const char* name) {
+  ++run.report->examined;
+  std::int32_t slot = -1;
+  if (needs_copy(run, listing, src, name, &slot) == 1) {
+    const std::size_t k = run.levels.size() - 1;
+    const std::string destination = run.levels[k].path + "/" + name;
+    std::int32_t error = 0;
+    CopiedFile copied{};
+    TargetFolder folder = -1;
+    if (destination.size() >= kPathBytes) {
+      fail(run, "write", destination, kErrorPathTooLong);
+    } else if ((folder = reach(run, k, true)) < 0) {
+      ++run.report->failed;  // the folder's refusal was said once
+    } else if (const std::int32_t result = target_copy_file(src, folder, name, &copied, &error);
+               result != kCopyDone) {
+      fail(run, result == kCopyReadFailed ? "read" : "write",
+           result == kCopyReadFailed ? std::string(src) : destination, error);
+    } else {
+      // Recorded only once the copy is whole, so a run killed before this
+      // copies the file again next time.
+      ListFile& catalog = run.state.scan.catalog;
+      ++run.report->copied;
+      put_time(catalog, slot, kCatalogBackupHigh, run.now);
+      put_time(catalog, slot, kCatalogWrittenHigh, copied.write_time);
+      put_number(catalog, slot, kCatalogCopiedSize, low_bits(copied.size));
+    }
+  }
+  if (run.progress != nullptr && run.report->examined % kProgressEvery == 0) {
+    run.progress(*run.report);
+  }
+}
+
+// Whether the source folder holds a file called name: its copy's temporary
+// look-alike is then a real backup, not a leftover.
+int source_has(void* folder, const char* name) {
+  char path[kPathBytes];
+  return join_path(static_cast<const char*>(folder), name, path) == 1 && path_taken(path) == 1 ? 1
+                                                                                               : 0;
+}
+
+void walk(Run& run, const char* source) {
+  FolderIdentity identity{};
+  std::int32_t error = 0;
+  FolderListing* listing = listing_open(source, &identity, &error);
+  if (listing == nullptr) {
+    // A pseudo file system (/proc under "/") holds no files to keep.
+    if (error != kErrorNoFiles) fail(run, "read", source[0] == '\0' ? "/" : source, error);
+    return;
+  }
+  if (run.skip_known && identity.device == run.skip.device && identity.inode == run.skip.inode) {
+    listing_close(listing);
+    return;
+  }
+  const TargetFolder existing = reach(run, run.levels.size() - 1, false);
+  if (existing >= 0) target_remove_leftovers(existing, source_has, const_cast<char*>(source));
+  FolderEntry entry;
+  std::int32_t got = 0;
+  while ((got = listing_next(listing, &entry, &error)) == 1) {
+    char path[kPathBytes];
+    if (join_path(source, entry.name.c_str(), path) == 0) {
+      fail(run, "read", std::string(source) + "/" + entry.name, kErrorPathTooLong);
+    } else if (entry.kind == kFolderEntryFile) {
+      back_up_file(run, listing, path, entry.name.c_str());
+    } else if (!run.deep) {
+      ++run.report->folders_not_entered;
+    } else {
+      const Level& parent = run.levels.back();
+      run.levels.push_back(
+          Level{entry.name, parent.path + "/" + entry.name, -1, parent.missing, parent.refused});
+      walk(run, path);
+      leave(run);
+    }
+  }
+  if (got < 0) fail(run, "read", source, error);
+  listing_close(listing);
+}
+
 }  // namespace
 
 std::int32_t backup_target(const AppState& state, const char* folder, char target[kPathBytes]) {
   const char* root = state.settings.backup_root;
-  const char* name = std::strcmp(folder, "/") == 0 ? "root" : folder + last_separator(folder) + 1;
+  const char* name = copy_name(folder);
   const bool slash = root[length_of_text(root) - 1] == '/';
   return std::snprintf(target, kPathBytes, "%s%sF0/%s/", root, slash ? "" : "/", name) <
                  static_cast<int>(kPathBytes)
@@ -45,86 +265,17 @@ std::int32_t backup_target(const AppState& state, const char* folder, char targe
              : 0;
 }
 
-namespace {
-
-// Whether the file at src (slot in the catalog, or -1) is to be copied, with
-// its record made when it had none. Returns 0 no, 1 yes, -1 it cannot be told.
-std::int32_t needs_copy(AppState& state, const char* src, std::uint64_t now, std::int32_t* slot) {
-  ListFile& catalog = state.scan.catalog;
-  list_set_search_key(catalog, src);
-  *slot = list_find_exact(catalog, kCatalogPath);
-  if (*slot < 0) {
-    *slot = list_add_record(catalog);
-    if (*slot < 0) return -1;
-    list_set_text(catalog, src);
-    list_put_field(catalog, static_cast<std::uint32_t>(*slot), kCatalogPath);
-    catalog.number_value = static_cast<std::int32_t>(file_size(src));
-    list_put_field(catalog, static_cast<std::uint32_t>(*slot), kCatalogSize);
-    return 1;
-  }
-  list_get_field(catalog, static_cast<std::uint32_t>(*slot), kCatalogBackupHigh);
-  std::uint64_t last = static_cast<std::uint32_t>(catalog.number_value);
-  list_get_field(catalog, static_cast<std::uint32_t>(*slot), kCatalogBackupLow);
-  last = last << 32 | static_cast<std::uint32_t>(catalog.number_value);
-  // A backup time in the future (the clock was set back) counts as none.
-  if ((last >> 32) > (now >> 32)) last = 0;
-  std::uint64_t written = 0;
-  if (file_write_time(src, &written) != 0) return -1;
-  return written > last ? 1 : 0;
-}
-
-void record_backup_time(AppState& state, std::int32_t slot, std::uint64_t now) {
-  ListFile& catalog = state.scan.catalog;
-  catalog.number_value = static_cast<std::int32_t>(now >> 32);
-  list_put_field(catalog, static_cast<std::uint32_t>(slot), kCatalogBackupHigh);
-  catalog.number_value = static_cast<std::int32_t>(now & 0xFFFFFFFFu);
-  list_put_field(catalog, static_cast<std::uint32_t>(slot), kCatalogBackupLow);
-}
-
-bool copy_one(const char* src, const char* destination) {
-  if (copy_file_replacing(src, destination) == 0) return true;
-  create_parent_folders(destination);
-  return copy_file_replacing(src, destination) == 0;
-}
-
-// Collects the tree into list under the scan claim, never entering the
-// backup root. Returns the count, or -1 when a scan is running.
-std::int64_t collect(AppState& state, const char* folder, PathSlot* list) {
-  std::int32_t idle = 0;
-  if (!state.scan.scan_mode.compare_exchange_strong(idle, 3)) return -1;
-  char root[kPathBytes];
-  copy_text(state.settings.backup_root, root);
-  FolderIdentity skip{};
-  if (folder_identity(root, &skip) == 0) {
-    state.scan.backup_skip_device = skip.device;
-    state.scan.backup_skip_inode = skip.inode;
-  }
-  const std::uint32_t count = scan_folder(state, 0, list, folder);
-  state.scan.backup_skip_device = 0;
-  state.scan.backup_skip_inode = 0;
-  state.scan.scan_mode = 0;
-  return count;
-}
-
-}  // namespace
-
-void create_parent_folders(const char* path) {
-  const std::int32_t separator = last_separator(path);
-  // No parent, or the root: nothing to create.
-  if (separator <= 0) return;
-  char parent[kPathBytes];
-  left_text(path, parent, static_cast<std::uint32_t>(separator));
-  create_parent_folders(parent);
-  make_folder(parent);
-}
-
 std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* report,
-                           BackupProgress progress) {
+                           BackupProgress progress, BackupMessage message) {
   *report = BackupReport{};
-  char current[kPathBytes];
+  char current[kPathBytes] = "/";
   char source[kPathBytes];
+  // An absolute folder needs no current folder (which may have been deleted).
+  if (folder[0] != '/' && current_folder(current, sizeof current) < 0) {
+    return give_up(report, "the current folder cannot be read");
+  }
   // Any spelling of a folder names the same backup target.
-  if (current_folder(current, sizeof current) < 0 || normalise_path(folder, current, source) == 0) {
+  if (normalise_path(folder, current, source) == 0) {
     return give_up(report, "the folder's path is too long");
   }
   if (!is_folder(source)) return give_up(report, "no such folder");
@@ -132,61 +283,73 @@ std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* re
   char target[kPathBytes];
   if (backup_target(state, source, target) == 0)
     return give_up(report, "the backup path is too long");
-  const std::uint64_t now = system_time_now();
 
-  catalog_open(state);
+  const CatalogMends mends = catalog_open(state);
+  if (mends.set_aside) {
+    tell(message, std::string("the catalog was no catalog; it was renamed ") + kCatalogAside +
+                      " and a new one started");
+  }
+  if (mends.dropped > 0) {
+    tell(message, "the catalog had " + std::to_string(mends.dropped) +
+                      " damaged records; they were dropped");
+  }
   if (state.scan.catalog.base == nullptr) {
     return give_up(report, "the catalog could not be opened or created");
   }
-  auto* list = static_cast<PathSlot*>(std::calloc(kListSlots, sizeof(PathSlot)));
-  if (list == nullptr) {
-    list_close(state.scan.catalog);
-    return give_up(report, "no memory for the file list");
-  }
-  const std::int64_t count = collect(state, source, list);
-  if (count < 0) {
-    std::free(list);
+  std::int32_t idle = 0;
+  if (!state.scan.scan_mode.compare_exchange_strong(idle, 3)) {
     list_close(state.scan.catalog);
     return give_up(report, "another scan is running");
   }
-  // Paths below the folder keep their place below the target ("/" has no
-  // separator of its own after it).
-  const std::uint32_t skip = length_of_text(source) + (std::strcmp(source, "/") == 0 ? 0 : 1);
-  for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(count); ++i) {
-    const char* src = list[i];
-    ++report->examined;
-    std::int32_t slot = -1;
-    const std::int32_t wanted = needs_copy(state, src, now, &slot);
-    char destination[kPathBytes];
-    if (wanted == 1) {
-      // The backup time is written only once the copy is complete, so a run
-      // killed here copies this file again next time.
-      if (below(target, src + skip, destination) == 0 || !copy_one(src, destination)) {
-        ++report->failed;
-      } else {
-        ++report->copied;
-        record_backup_time(state, slot, now);
-      }
-    } else if (wanted < 0) {
-      ++report->failed;
-    }
-    if (progress != nullptr && report->examined % kProgressEvery == 0) progress(*report);
-  }
-  std::free(list);
+  const std::uint32_t mode = state.settings.select_mode;
+  Run run{state, report, progress, message, system_time_now(), mode == 1 || mode == 3,
+          {},    false,  {}};
+  run.skip_known = folder_identity(state.settings.backup_root, &run.skip) == 0;
+  const std::string root = root_text(state);
+  const std::string name = copy_name(source);
+  run.levels.push_back(Level{"", root});
+  run.levels.push_back(Level{"F0", root + "/F0"});
+  run.levels.push_back(Level{name, root + "/F0/" + name});
+  // The root folder is listed as "", so that its paths read "/name".
+  walk(run, std::strcmp(source, "/") == 0 ? "" : source);
+  while (!run.levels.empty()) leave(run);
+  state.scan.scan_mode = 0;
   list_close(state.scan.catalog);
+  if (report->folders_not_entered > 0) {
+    tell(message, std::string("subfolders not entered: the selection mode is ") +
+                      (mode == 2 ? "Random" : "Linear"));
+  }
   if (progress != nullptr) progress(*report);
   return report->failed == 0 ? 0 : 1;
 }
 
-std::int32_t move_generation(AppState& state, const char* from, const char* to) {
-  char source[kPathBytes];
-  char target[kPathBytes];
-  const char* root = state.settings.backup_root;
-  if (below(root, from, source) == 0 || below(root, to, target) == 0) return -1;
-  return move_merging(source, target) == 0 ? 0 : -1;
+namespace {
+
+struct MoveContext {
+  std::string root;
+  BackupMessage message;
+};
+
+void tell_move_problem(void* context, const char* path, std::int32_t error) {
+  const auto* move = static_cast<const MoveContext*>(context);
+  tell(move->message, "cannot move " + move->root + "/" + path + ": " + reason_of(error));
 }
 
-std::int32_t rotate_backups(AppState& state, char failed_generation[4]) {
+}  // namespace
+
+std::int32_t move_generation(AppState& state, const char* from, const char* to,
+                             BackupMessage message) {
+  MoveContext context{root_text(state), message};
+  std::int32_t error = 0;
+  const TargetFolder root = target_open_root(state.settings.backup_root, 0, &error);
+  // No backup root yet: no generation to move.
+  if (root < 0) return error == kErrorMissing ? 0 : (tell_move_problem(&context, "", error), -1);
+  const std::int32_t moved = target_move_generation(root, from, to, tell_move_problem, &context);
+  target_close(root);
+  return moved;
+}
+
+std::int32_t rotate_backups(AppState& state, char failed_generation[4], BackupMessage message) {
   failed_generation[0] = '\0';
   if (state.settings.backup_root[0] != '/') return 1;
   const std::uint32_t n = ++state.settings.backup_generation;
@@ -196,8 +359,10 @@ std::int32_t rotate_backups(AppState& state, char failed_generation[4]) {
   std::uint32_t k = 0;
   while (k < 8 && (n & (1u << k)) == 0) ++k;
   if (k == 8) state.settings.backup_generation = 0;
-  const std::int32_t first = move_generation(state, names[k + 1], names[k + 2]);
+  const std::int32_t first = move_generation(state, names[k + 1], names[k + 2], message);
   if (first != 0) copy_text(names[k + 1], failed_generation);
-  if (move_generation(state, "F0", "F1") != 0 && first == 0) copy_text("F0", failed_generation);
+  if (move_generation(state, "F0", "F1", message) != 0 && first == 0) {
+    copy_text("F0", failed_generation);
+  }
   return failed_generation[0] == '\0' ? 0 : 1;
 }

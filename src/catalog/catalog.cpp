@@ -192,22 +192,36 @@ std::uint8_t* catalog_create(AppState& state) {
   return catalog.base;
 }
 
-void catalog_open(AppState& state) {
+CatalogMends catalog_open(AppState& state) {
+  CatalogMends mends{0, false};
   ListFile& catalog = state.scan.catalog;
-  if (catalog.base != nullptr) return;
+  if (catalog.base != nullptr) return mends;
   if (!state.window.data_folder_usable ||
-      length_of_text(state.window.data_folder) + sizeof kCatalogFileName > kListPathBytes) {
-    return;
+      length_of_text(state.window.data_folder) + sizeof kCatalogAside > kListPathBytes) {
+    return mends;
   }
   copy_text(state.window.data_folder, catalog.path);
   append_text(catalog.path, kCatalogFileName);
   catalog.writable = 1;
-  if (list_map(catalog) != nullptr) return;
-  // Only a missing file or one that is no list file is replaced; a catalog
-  // held by another process, or one we may not open, is left alone.
-  if (catalog.failure == OpenFailure::missing || catalog.failure == OpenFailure::not_list) {
-    catalog_create(state);
+  if (list_map(catalog) != nullptr) {
+    mends.dropped = list_drop_damaged(catalog, kCatalogPath);
+    return mends;
   }
+  // A catalog held by another process, or one we may not open, is left alone.
+  if (catalog.failure != OpenFailure::missing && catalog.failure != OpenFailure::not_list) {
+    return mends;
+  }
+  // Whatever is there instead (a damaged file, a link to some other file, a
+  // folder) is kept aside for the user, never overwritten.
+  if (path_taken(catalog.path) == 1) {
+    char aside[kListPathBytes];
+    copy_text(state.window.data_folder, aside);
+    append_text(aside, kCatalogAside);
+    if (rename_replacing(catalog.path, aside) != 0) return mends;
+    mends.set_aside = true;
+  }
+  catalog_create(state);
+  return mends;
 }
 
 std::uint32_t catalog_add_file(AppState& state, const char* folder, const char* name,

@@ -47,10 +47,18 @@ std::vector<Drive> classify_mounts(const std::string& mountinfo,
 std::vector<Drive> scanned_drives(const std::string& mountinfo,
                                   int (*removable)(std::uint32_t major, std::uint32_t minor));
 
+// What opening the catalog had to mend.
+struct CatalogMends {
+  std::uint32_t dropped;  // damaged records dropped
+  bool set_aside;         // a file that was no catalog renamed to kCatalogAside
+};
+inline constexpr char kCatalogAside[] = "TesmiCat.lbf.damaged";
 // Makes sure the catalog is open, mapped and writable: reuses a catalog that
-// opens, creates one when the file is missing or no list file, and leaves a
-// file held by another process alone (the catalog then stays closed).
-void catalog_open(AppState& state);
+// opens, dropping its damaged slots; sets a file that is no list file aside
+// (a link is renamed, never written through) and starts a new catalog, as
+// when the file is missing; leaves a file held by another process alone (the
+// catalog then stays closed).
+CatalogMends catalog_open(AppState& state);
 // Creates an empty catalog (slot 0 taken and freed) at the catalog's path and
 // maps it writable. Returns its base, or null.
 std::uint8_t* catalog_create(AppState& state);

@@ -66,13 +66,8 @@ std::uint32_t scan_folder(AppState& state, std::uint32_t count, PathSlot* list,
   std::vector<FolderEntry> entries;
   FolderIdentity identity{};
   if (read_folder(folder, &entries, &identity) != 0) return count;
-  // A catalog drive's scan stays on its file system; a backup never
-  // collects its own backup root.
+  // A catalog drive's scan stays on its file system.
   if (state.scan.scan_device != 0 && identity.device != state.scan.scan_device) return count;
-  if (state.scan.backup_skip_device != 0 && identity.device == state.scan.backup_skip_device &&
-      identity.inode == state.scan.backup_skip_inode) {
-    return count;
-  }
   std::sort(entries.begin(), entries.end(), name_before);
   for (const FolderEntry& entry : entries) {
     count = scan_entry(state, entry.kind, entry.name.c_str(), count, folder, list);
@@ -108,10 +103,6 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
       return state.scan.catalog_add_file != nullptr
                  ? state.scan.catalog_add_file(state, folder, name, count)
                  : count;
-    case 3:
-      if (join_path(folder, name, path) == 0) return count;
-      copy_text(path, list[count]);
-      return count + 1;
     default:
       return count;
   }

@@ -9,8 +9,16 @@
 // read (short for a short file), or -1 when the file cannot be opened or read.
 std::int64_t file_read_start(const char* path, void* buffer, std::uint64_t size);
 // Replaces the file's content with data: writes a temporary file beside it,
-// flushes it and renames it over path. Returns 0, or -1 with path untouched.
+// flushes it and renames it over path. A path that is a symbolic link has
+// the file it points to replaced. Returns 0, or -1 with path untouched.
 int file_replace(const char* path, const void* data, std::uint64_t size);
+// Removes the temporary files an interrupted file_replace of path left.
+void file_replace_cleanup(const char* path);
+// 1 when anything (a dangling link too) is at path, else 0.
+int path_taken(const char* path);
+// Renames from to to, replacing a file at to; a link is renamed, never
+// followed. 0, or -1.
+int rename_replacing(const char* from, const char* to);
 // 1 when path is a regular file (or a link to one) that opens for reading, else 0.
 int file_readable(const char* path);
 // Creates every missing folder of path. Returns 0 when the folder exists afterwards.
@@ -34,6 +42,30 @@ struct FolderIdentity {
   std::uint64_t inode;
 };
 
+// Error codes are the system's (errno on POSIX) and these of our own.
+constexpr std::int32_t kErrorLink = -2;         // a symbolic link where a folder or file belongs
+constexpr std::int32_t kErrorNotFolder = -3;    // something else where a folder belongs
+constexpr std::int32_t kErrorPathTooLong = -4;  // a path that would not fit
+constexpr std::int32_t kErrorNoFiles = -5;      // a pseudo file system (proc and the like)
+constexpr std::int32_t kErrorMissing = -6;      // nothing there
+// The error's text for a message, such as "Permission denied".
+void describe_error(std::int32_t error, char* text, std::uint32_t size);
+
+// A folder listed one entry at a time, so that no listing holds more than
+// one name however large the folder.
+struct FolderListing;
+// Opens folder for listing; null with *error set (kErrorNoFiles for a pseudo
+// file system).
+FolderListing* listing_open(const char* folder, FolderIdentity* identity, std::int32_t* error);
+// The next entry, with the kinds and exclusions of read_folder: 1, 0 at the
+// end, -1 with *error set.
+int listing_next(FolderListing* listing, FolderEntry* entry, std::int32_t* error);
+void listing_close(FolderListing* listing);
+// Size and last-write time of the regular file (or link to one) name in the
+// listing's folder; 0, or -1 with *error set.
+int listing_file_facts(FolderListing* listing, const char* name, std::uint64_t* size,
+                       std::uint64_t* write_time, std::int32_t* error);
+
 // Lists the folder's folders and regular files (no ".", "..", devices, FIFOs,
 // sockets or dangling links), in the order the file system gives them.
 // Returns 0, or -1 when it cannot be listed or lies on a pseudo file system
@@ -48,14 +80,6 @@ void make_folder(const char* path);
 int file_write_time(const char* path, std::uint64_t* time);
 // The current time in the same units.
 std::uint64_t system_time_now();
-// Copies a regular file's contents, permissions and modification time into a
-// temporary file beside destination, then renames it over destination, so an
-// interrupted copy never damages an earlier one. 0, or -1.
-int copy_file_replacing(const char* source, const char* destination);
-// Moves every entry of folder from into folder to, creating it when needed:
-// subfolders merge, entries of the same relative path are replaced (renamed
-// where possible, copied and removed across file systems). 0 when all moved.
-int move_merging(const char* from, const char* to);
 // 1 when path names an existing folder (links to folders count).
 int is_folder(const char* path);
 // The current folder, absolute; its length, or -1 when it does not fit.

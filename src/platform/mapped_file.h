@@ -17,8 +17,9 @@ enum class OpenFailure : std::int32_t {
 // writing (exclusive lock), without waiting for a lock. Returns the handle or
 // -1 with *why set.
 std::int32_t open_locked(const char* path, int writable, OpenFailure* why);
-// Opens or creates path for reading and writing, takes the exclusive lock and
-// only then cuts the file to zero bytes. Returns the handle or -1 with *why set.
+// Opens or creates path for reading and writing (never through a symbolic
+// link), takes the exclusive lock and only then cuts the file to zero bytes. Returns the handle or
+// -1 with *why set.
 std::int32_t create_locked(const char* path, OpenFailure* why);
 // Releases the lock and closes the handle.
 void close_handle(std::int32_t handle);

@@ -173,3 +173,8 @@ std::int32_t save_settings(AppState& state) {
   }
   return file_replace(path, bytes, sizeof bytes) == 0 ? 0 : -1;
 }
+
+void discard_interrupted_saves(AppState& state) {
+  char path[kPathBytes];
+  if (data_file_path(state, kSettingsFileName, path)) file_replace_cleanup(path);
+}

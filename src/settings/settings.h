@@ -34,6 +34,8 @@ void apply_default_settings(AppState& state);
 // Captures the window placement (when a window exists) and writes the file
 // through a temporary file. Returns 0 when written, -1 when nothing changed.
 std::int32_t save_settings(AppState& state);
+// Removes the temporary files a save cut short left in the data folder.
+void discard_interrupted_saves(AppState& state);
 // Ends every text field of the block inside its slot, so no later copy of a
 // damaged file's text can run past the slot.
 void end_settings_texts(SettingsBlock& block);

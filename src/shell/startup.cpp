@@ -42,12 +42,22 @@ void say(const char* text) {
   console_error("\n");
 }
 
+// Whether a progress line stands unfinished on the terminal.
+bool progress_shown = false;
+
 void show_progress(const BackupReport& report) {
   if (!console_error_is_terminal()) return;
   char line[96];  // two numbers of at most 10 digits: never cut
   const int length = std::snprintf(line, sizeof line, "\r%u files examined, %u copied",
                                    report.examined, report.copied);
   if (length > 0 && length < static_cast<int>(sizeof line)) console_error(line);
+  progress_shown = true;
+}
+
+void show_message(const char* line) {
+  if (progress_shown) console_error("\n");
+  progress_shown = false;
+  say(line);
 }
 
 int run_backup(AppState& state, const char* folder, bool already_running) {
@@ -56,8 +66,8 @@ int run_backup(AppState& state, const char* folder, bool already_running) {
     return kExitFailed;
   }
   BackupReport report;
-  const std::int32_t status = backup_folder(state, folder, &report, show_progress);
-  if (console_error_is_terminal() && report.examined > 0) console_error("\n");
+  const std::int32_t status = backup_folder(state, folder, &report, show_progress, show_message);
+  if (progress_shown) console_error("\n");
   if (report.problem[0] != '\0') {
     std::string message = "no backup was made: ";
     say((message + report.problem).c_str());
@@ -72,9 +82,17 @@ int run_backup(AppState& state, const char* folder, bool already_running) {
   return status == 0 ? kExitDone : kExitFailed;
 }
 
-int run_rotation(AppState& state) {
+int run_rotation(AppState& state, bool already_running) {
+  if (already_running) {
+    say("another Tessmira is running; the generations were not rotated");
+    return kExitFailed;
+  }
+  if (state.settings.backup_root[0] != '/') {
+    say("the backup root is not set; the generations were not rotated");
+    return kExitFailed;
+  }
   char generation[4];
-  const std::int32_t status = rotate_backups(state, generation);
+  const std::int32_t status = rotate_backups(state, generation, say);
   // The counter moved on either way; keep it.
   const bool saved = save_settings(state) == 0;
   if (status != 0) {
@@ -86,6 +104,13 @@ int run_rotation(AppState& state) {
     return kExitFailed;
   }
   return kExitDone;
+}
+
+bool is_backup_switch(const std::string& word) {
+  char prefix[4] = {};
+  std::strncpy(prefix, word.c_str(), 3);
+  lower_text(prefix);
+  return std::strcmp(prefix, "/b=") == 0;
 }
 
 // The image named on the command line: its folder is viewed, the folder
@@ -182,11 +207,19 @@ int program_entry(int argc, char** argv) {
   static AppState state;
   const bool already_running = claim_instance_lock("Tessmira.exe") == 0;
   choose_data_folder(state);
+  // What a save cut short left behind; another instance may be saving now.
+  if (!already_running) discard_interrupted_saves(state);
   const bool settings_loaded = load_settings(state) == 0;
 
   for (int number = 1;; ++number) {
     if (number >= argc) break;
     std::string word = argv[number];
+    if (word.rfind("--backup=", 0) == 0) word = "/b=" + word.substr(9);
+    if (word == "--rotate") word = "/r";
+    if (word.size() >= kPathBytes && is_backup_switch(word)) {
+      say("the folder of /b= is too long: at most 596 bytes");
+      return kExitUsage;
+    }
     if (word.size() >= kPathBytes) {
       say("an argument longer than 599 bytes is ignored");
       continue;
@@ -200,12 +233,7 @@ int program_entry(int argc, char** argv) {
       console_out(kVersionText);
       return kExitDone;
     }
-    if (word.rfind("--backup=", 0) == 0) word = "/b=" + word.substr(9);
-    if (word == "--rotate") word = "/r";
-    char prefix[4] = {};
-    std::strncpy(prefix, word.c_str(), 3);
-    lower_text(prefix);
-    if (std::strcmp(prefix, "/b=") == 0) {
+    if (is_backup_switch(word)) {
       if (word.size() == 3) {
         say("/b= needs a folder: /b=FOLDER");
         return kExitUsage;
@@ -213,10 +241,7 @@ int program_entry(int argc, char** argv) {
       return run_backup(state, word.c_str() + 3, already_running);
     }
     // Exactly "/r": "/run/..." and "/root/..." are image paths.
-    if (word == "/r") {
-      if (already_running) continue;
-      return run_rotation(state);
-    }
+    if (word == "/r") return run_rotation(state, already_running);
     if (word.size() >= 2) {
       take_image(state, word.c_str());
       break;

@@ -102,7 +102,7 @@ struct WindowState {
 struct AppState;
 
 // Scans, the view list and the catalog. One scan runs at a time: the worker's
-// (scan_mode 1), a catalog build's on its own thread (2) or a backup's on the
+// (scan_mode 1), a catalog build's on its own thread (2) or a backup's walk on the
 // only thread of a backup run (3); scan_mode says which, and only that thread
 // touches the rest.
 struct ScanState {
@@ -119,11 +119,8 @@ struct ScanState {
   std::atomic<std::uint32_t> catalog_added{0};
   std::atomic<std::int32_t> catalog_cancel{0};
   // While not 0, scans stay on the file system with this device number (a
-  // catalog drive); while backup_skip_device is not 0, they skip the folder
-  // with that device and inode (the backup root).
+  // catalog drive).
   std::uint64_t scan_device = 0;
-  std::uint64_t backup_skip_device = 0;
-  std::uint64_t backup_skip_inode = 0;
 };
 
 // Seams that tests replace before any thread starts; null means the

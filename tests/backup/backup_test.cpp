@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "backup/backup.h"
 #include "catalog/catalog.h"
@@ -16,6 +18,12 @@
 using namespace test_support;
 
 namespace {
+
+// What the last runs said, line by line.
+std::vector<std::string> said;
+void collect(const char* line) {
+  said.emplace_back(line);
+}
 
 // Backups with the first start's settings: to <home>/Backup/Tessmira/.
 struct BackupFixture : ::testing::Test, PrivateHome {
@@ -34,7 +42,8 @@ struct BackupFixture : ::testing::Test, PrivateHome {
     write_text(tree / name, content);
   }
   int backup(const fs::path& folder) {
-    return backup_folder(*state, folder.c_str(), &report, nullptr);
+    said.clear();
+    return backup_folder(*state, folder.c_str(), &report, nullptr, collect);
   }
   std::string copied(const fs::path& name) { return read_text(backups / "F0/Photos" / name); }
 };
@@ -116,7 +125,8 @@ TEST_F(BackupFixture, AKilledRunIsCompletedByTheNextOne) {
   const pid_t child = fork();
   if (child == 0) {
     // Dies at the first progress report, after 256 files, as a kill would.
-    backup_folder(*state, tree.c_str(), &report, [](const BackupReport&) { _exit(9); });
+    backup_folder(
+        *state, tree.c_str(), &report, [](const BackupReport&) { _exit(9); }, nullptr);
     _exit(0);
   }
   int status = 0;
@@ -125,6 +135,51 @@ TEST_F(BackupFixture, AKilledRunIsCompletedByTheNextOne) {
   EXPECT_EQ(backup(tree), 0);
   EXPECT_EQ(report.copied, 600u - 256u);
   EXPECT_EQ(copied("f1599.jpg") + copied("f1000.jpg"), "5990");
+}
+
+TEST_F(BackupFixture, RecordsStartEmptyAndOldOnesLearnTheWriteTime) {
+  put("a.jpg", "a");
+  ASSERT_EQ(backup(tree), 0);
+  catalog_open(*state);
+  ListFile& catalog = state->scan.catalog;
+  list_set_search_key(catalog, (tree / "a.jpg").c_str());
+  const std::int32_t slot = list_find_exact(catalog, kCatalogPath);
+  ASSERT_GE(slot, 0);
+  const auto field = [&](std::uint32_t number) {
+    list_get_field(catalog, static_cast<std::uint32_t>(slot), number);
+    return catalog.number_value;
+  };
+  EXPECT_EQ(field(kCatalogCopiedSize), 1);
+  EXPECT_NE(field(kCatalogBackupHigh), 0);
+  EXPECT_NE(field(kCatalogWrittenHigh), 0);
+  // A record from before write times were kept: judged by its backup time
+  // alone, then given the write time and size.
+  for (const std::uint32_t number : {kCatalogWrittenHigh, kCatalogWrittenLow, kCatalogCopiedSize}) {
+    catalog.number_value = 0;
+    list_put_field(catalog, static_cast<std::uint32_t>(slot), number);
+  }
+  list_close(catalog);
+  ASSERT_EQ(backup(tree), 0);
+  EXPECT_EQ(report.copied, 0u);
+  catalog_open(*state);
+  EXPECT_NE(field(kCatalogWrittenHigh), 0);
+  EXPECT_EQ(field(kCatalogCopiedSize), 1);
+  list_close(catalog);
+  // The same size, written long ago: a file put back from an archive.
+  put("a.jpg", "z");
+  fs::last_write_time(tree / "a.jpg",
+                      fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 20));
+  ASSERT_EQ(backup(tree), 0);
+  EXPECT_EQ(report.copied, 1u);
+  EXPECT_EQ(copied("a.jpg"), "z");
+  catalog_open(*state);
+  // Its file freed from the catalog: a path in a freed slot answers no
+  // lookup, and the new record taking the slot inherits no backup time.
+  list_set_tag(catalog, static_cast<std::uint32_t>(slot), SLOT_FREED);
+  list_close(catalog);
+  put("b.jpg", "b");
+  ASSERT_EQ(backup(tree), 0);
+  EXPECT_EQ(report.copied, 2u);
 }
 
 TEST_F(BackupFixture, RotationMovesF0AndTheGenerationOfTheRunsLowestBit) {
@@ -139,7 +194,7 @@ TEST_F(BackupFixture, RotationMovesF0AndTheGenerationOfTheRunsLowestBit) {
     }
     state->settings.backup_generation = before;
     char failed[4];
-    ASSERT_EQ(rotate_backups(*state, failed), 0);
+    ASSERT_EQ(rotate_backups(*state, failed, collect), 0);
     EXPECT_EQ(state->settings.backup_generation, after);
     // Where each marker is now: F0's and the moved one's went up one, F9's to FX.
     std::string places;

@@ -50,11 +50,10 @@ for word in /run/x.jpg /root/x.jpg /R /rotate; do
   check "$word starts the viewer" "1 yes 2" "$(run "$word") $(err_has "no display") $(generation)"
 done
 
-# Another instance blocks the switches: "/r" is ignored and the next argument
-# looked at; a backup fails.
+# Another instance blocks the switches: they fail and say so, opening no window.
 exec 9>"$work/run/Tessmira.exe"
 flock 9
-check "/r is ignored" "Tessmira 1.0 2" "$(run /r --version >/dev/null; out) $(generation)"
+check "/r waits for no one" "1 yes 2" "$(run /r --version) $(err_has "the generations were not rotated") $(generation)"
 check "a backup waits for no one" "1 yes" "$(run "/b=$work/tree") $(err_has "another Tessmira is running")"
 exec 9>&-
 check "--help lists the switches" yes "$(run --help >/dev/null; grep -q '/b=FOLDER' "$work/out" && echo yes)"

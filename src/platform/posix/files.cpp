@@ -10,14 +10,17 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/mounts.h"
+#include "platform/posix/posix_files.h"
 
 namespace {
 
@@ -32,6 +35,14 @@ int open_regular_for_reading(const char* path) {
   return fd;
 }
 
+std::string folder_of(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
 bool write_all(int fd, const char* data, std::uint64_t size) {
   while (size > 0) {
     const ssize_t written = write(fd, data, size);
@@ -42,14 +53,6 @@ bool write_all(int fd, const char* data, std::uint64_t size) {
   }
   return true;
 }
-
-std::string folder_of(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-}  // namespace
 
 std::int64_t file_read_start(const char* path, void* buffer, std::uint64_t size) {
   const int fd = open_regular_for_reading(path);
@@ -70,23 +73,93 @@ std::int64_t file_read_start(const char* path, void* buffer, std::uint64_t size)
   return static_cast<std::int64_t>(total);
 }
 
+namespace {
+
+// The file a link at path leads to, or path itself; a relative link target
+// is taken from the link's folder.
+std::string resolved_for_writing(const char* path) {
+  char target[PATH_MAX];
+  const ssize_t length = readlink(path, target, sizeof target - 1);
+  if (length <= 0) return path;
+  target[length] = '\0';
+  if (target[0] == '/') return target;
+  const std::string folder = folder_of(path);
+  return folder == "/" ? "/" + std::string(target) : folder + "/" + target;
+}
+
+// "name.XXXXXX", the names mkstemp gives path's temporaries.
+bool is_temporary_of(const char* name, const std::string& base) {
+  const std::size_t length = std::strlen(name);
+  if (length != base.size() + 7 || std::strncmp(name, base.c_str(), base.size()) != 0 ||
+      name[base.size()] != '.') {
+    return false;
+  }
+  // A user's "name.backup" is no temporary: mkstemp's six characters are
+  // letters and digits, nearly always with a capital or a digit among them.
+  bool mixed = false;
+  for (std::size_t i = base.size() + 1; i < length; ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (std::isalnum(c) == 0) return false;
+    mixed = mixed || std::isupper(c) != 0 || std::isdigit(c) != 0;
+  }
+  return mixed;
+}
+
+}  // namespace
+
 int file_replace(const char* path, const void* data, std::uint64_t size) {
-  std::string temporary = std::string(path) + ".XXXXXX";
+  const std::string real = resolved_for_writing(path);
+  std::string temporary = real + ".XXXXXX";
   const int fd = mkstemp(temporary.data());
   if (fd < 0) return -1;
   const bool written = write_all(fd, static_cast<const char*>(data), size) && fsync(fd) == 0;
   const bool closed = close(fd) == 0;
-  if (!written || !closed || rename(temporary.c_str(), path) != 0) {
+  if (!written || !closed || rename(temporary.c_str(), real.c_str()) != 0) {
     unlink(temporary.c_str());
     return -1;
   }
   // Make the rename itself durable.
-  const int folder = open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int folder = open(folder_of(real).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder >= 0) {
     fsync(folder);
     close(folder);
   }
   return 0;
+}
+
+namespace {
+
+void remove_temporaries_of(const std::string& path) {
+  const std::string folder = folder_of(path);
+  const std::string base = path.substr(path.rfind('/') + 1);
+  DIR* listing = opendir(folder.c_str());
+  if (listing == nullptr) return;
+  std::vector<std::string> leftovers;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): a stream of this call's own, never shared
+  while (const dirent* entry = readdir(listing)) {
+    if (is_temporary_of(entry->d_name, base)) leftovers.emplace_back(entry->d_name);
+  }
+  for (const std::string& name : leftovers) unlinkat(dirfd(listing), name.c_str(), 0);
+  closedir(listing);
+}
+
+}  // namespace
+
+void file_replace_cleanup(const char* path) {
+  // Saves write beside the file a link points to; earlier ones may have
+  // written beside the link.
+  remove_temporaries_of(path);
+  const std::string real = resolved_for_writing(path);
+  if (real != path) remove_temporaries_of(real);
+}
+
+int path_taken(const char* path) {
+  struct stat info {};
+  return lstat(path, &info) == 0 ? 1 : 0;
+}
+
+int rename_replacing(const char* from, const char* to) {
+  return rename(from, to) == 0 ? 0 : -1;
 }
 
 int file_readable(const char* path) {
@@ -187,32 +260,82 @@ std::uint32_t kind_of(int folder_fd, const dirent* entry) {
 
 }  // namespace
 
-int read_folder(const char* folder, std::vector<FolderEntry>* entries, FolderIdentity* identity) {
-  entries->clear();
+struct FolderListing {
+  DIR* stream;
+};
+
+FolderListing* listing_open(const char* folder, FolderIdentity* identity, std::int32_t* error) {
   // "" stands for the root: paths formed from it read "/name".
   const int fd =
       open(folder[0] == '\0' ? "/" : folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    *error = errno;
+    return nullptr;
+  }
   struct stat info {};
   if (fstat(fd, &info) != 0 || is_pseudo_file_system(fd)) {
+    *error = kErrorNoFiles;
     close(fd);
-    return -1;
+    return nullptr;
   }
   *identity = FolderIdentity{static_cast<std::uint64_t>(info.st_dev),
                              static_cast<std::uint64_t>(info.st_ino)};
-  DIR* listing = fdopendir(fd);
-  if (listing == nullptr) {
+  DIR* stream = fdopendir(fd);
+  if (stream == nullptr) {
+    *error = errno;
     close(fd);
-    return -1;
+    return nullptr;
   }
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): a stream of this call's own, never shared
-  while (const dirent* entry = readdir(listing)) {
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    const std::uint32_t kind = kind_of(dirfd(listing), entry);
-    if (kind != 0) entries->push_back(FolderEntry{entry->d_name, kind});
+  return new FolderListing{stream};
+}
+
+int listing_next(FolderListing* listing, FolderEntry* entry, std::int32_t* error) {
+  for (;;) {
+    errno = 0;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): a stream of this listing's own, never shared
+    const dirent* found = readdir(listing->stream);
+    if (found == nullptr) {
+      *error = errno;
+      return errno == 0 ? 0 : -1;
+    }
+    if (std::strcmp(found->d_name, ".") == 0 || std::strcmp(found->d_name, "..") == 0) continue;
+    const std::uint32_t kind = kind_of(dirfd(listing->stream), found);
+    if (kind == 0) continue;
+    entry->name = found->d_name;
+    entry->kind = kind;
+    return 1;
   }
-  closedir(listing);
+}
+
+void listing_close(FolderListing* listing) {
+  if (listing == nullptr) return;
+  closedir(listing->stream);
+  delete listing;
+}
+
+int read_folder(const char* folder, std::vector<FolderEntry>* entries, FolderIdentity* identity) {
+  entries->clear();
+  std::int32_t error = 0;
+  FolderListing* listing = listing_open(folder, identity, &error);
+  if (listing == nullptr) return -1;
+  FolderEntry entry;
+  while (listing_next(listing, &entry, &error) == 1) entries->push_back(entry);
+  listing_close(listing);
   return 0;
+}
+
+void describe_error(std::int32_t error, char* text, std::uint32_t size) {
+  const char* ours = error == kErrorLink          ? "a symbolic link, not followed"
+                     : error == kErrorNotFolder   ? "not a folder"
+                     : error == kErrorPathTooLong ? "the path would be too long"
+                     : error == kErrorNoFiles     ? "no files can be kept there"
+                     : error == kErrorMissing     ? "No such file or directory"
+                                                  : nullptr;
+  char buffer[128];
+  // The GNU strerror_r returns its text, which may not be the buffer.
+  const char* said = ours != nullptr ? ours : strerror_r(error, buffer, sizeof buffer);
+  // A text cut to the caller's room still reads.
+  if (size > 0 && std::snprintf(text, size, "%s", said) < 0) text[0] = '\0';
 }
 
 std::int64_t stat_file_size(const char* path) {
@@ -233,17 +356,10 @@ void make_folder(const char* path) {
   mkdir(path, 0755);
 }
 
-namespace {
-
-// Seconds between 1601-01-01 and 1970-01-01.
-constexpr std::uint64_t kEpochOffsetSeconds = 11644473600ull;
-
 std::uint64_t file_time_of(const timespec& time) {
   return (static_cast<std::uint64_t>(time.tv_sec) + kEpochOffsetSeconds) * 10000000ull +
          static_cast<std::uint64_t>(time.tv_nsec) / 100;
 }
-
-}  // namespace
 
 int file_write_time(const char* path, std::uint64_t* time) {
   struct stat info {};
@@ -252,131 +368,35 @@ int file_write_time(const char* path, std::uint64_t* time) {
   return 0;
 }
 
+namespace {
+
+int facts_at(int folder, const char* path, std::uint64_t* size, std::uint64_t* write_time,
+             std::int32_t* error) {
+  struct stat info {};
+  if (fstatat(folder, path, &info, 0) != 0) {
+    *error = errno;
+    return -1;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *error = EINVAL;
+    return -1;
+  }
+  *size = static_cast<std::uint64_t>(info.st_size);
+  *write_time = file_time_of(info.st_mtim);
+  return 0;
+}
+
+}  // namespace
+
+int listing_file_facts(FolderListing* listing, const char* name, std::uint64_t* size,
+                       std::uint64_t* write_time, std::int32_t* error) {
+  return facts_at(dirfd(listing->stream), name, size, write_time, error);
+}
+
 std::uint64_t system_time_now() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   return file_time_of(now);
-}
-
-namespace {
-
-// Copies the open regular file in into out, to its end.
-bool copy_contents(int in, int out) {
-  char buffer[1 << 16];
-  for (;;) {
-    const ssize_t got = read(in, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    if (!write_all(out, buffer, static_cast<std::uint64_t>(got))) return false;
-  }
-}
-
-}  // namespace
-
-int copy_file_replacing(const char* source, const char* destination) {
-  const int in = open_regular_for_reading(source);
-  if (in < 0) return -1;
-  struct stat info {};
-  fstat(in, &info);
-  std::string temporary = std::string(destination) + ".tessmira-XXXXXX";
-  const int out = mkstemp(temporary.data());
-  if (out < 0) {
-    close(in);
-    return -1;
-  }
-  const timespec times[2] = {info.st_atim, info.st_mtim};
-  const bool done =
-      copy_contents(in, out) && fchmod(out, info.st_mode & 07777) == 0 && futimens(out, times) == 0;
-  close(in);
-  const bool closed = close(out) == 0;
-  if (!done || !closed || rename(temporary.c_str(), destination) != 0) {
-    unlink(temporary.c_str());
-    return -1;
-  }
-  return 0;
-}
-
-namespace {
-
-bool remove_tree(const std::string& path) {
-  struct stat info {};
-  if (lstat(path.c_str(), &info) != 0) return errno == ENOENT;
-  if (!S_ISDIR(info.st_mode)) return unlink(path.c_str()) == 0;
-  DIR* listing = opendir(path.c_str());
-  if (listing == nullptr) return false;
-  std::vector<std::string> names;
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): a stream of this call's own, never shared
-  while (const dirent* entry = readdir(listing)) {
-    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-      names.emplace_back(entry->d_name);
-    }
-  }
-  closedir(listing);
-  bool removed = true;
-  for (const std::string& name : names) {
-    std::string child = path;
-    child += '/';
-    child += name;
-    removed = remove_tree(child) && removed;
-  }
-  return rmdir(path.c_str()) == 0 && removed;
-}
-
-// Copies a tree (files, folders, links) across file systems, then removes it.
-bool copy_then_remove(const std::string& from, const std::string& to) {
-  struct stat info {};
-  if (lstat(from.c_str(), &info) != 0) return false;
-  if (S_ISDIR(info.st_mode)) {
-    mkdir(to.c_str(), info.st_mode & 07777);
-    return move_merging(from.c_str(), to.c_str()) == 0 && rmdir(from.c_str()) == 0;
-  }
-  if (S_ISLNK(info.st_mode)) {
-    std::string target(static_cast<std::size_t>(info.st_size) + 1, '\0');
-    const ssize_t length = readlink(from.c_str(), target.data(), target.size());
-    if (length < 0) return false;
-    target.resize(static_cast<std::size_t>(length));
-    remove_tree(to);
-    return symlink(target.c_str(), to.c_str()) == 0 && unlink(from.c_str()) == 0;
-  }
-  return copy_file_replacing(from.c_str(), to.c_str()) == 0 && unlink(from.c_str()) == 0;
-}
-
-// Moves one entry onto its place in the target folder, merging folders.
-bool move_entry(const std::string& from, const std::string& to) {
-  struct stat source {};
-  struct stat target {};
-  if (lstat(from.c_str(), &source) != 0) return false;
-  const bool target_exists = lstat(to.c_str(), &target) == 0;
-  if (S_ISDIR(source.st_mode) && target_exists && S_ISDIR(target.st_mode)) {
-    return move_merging(from.c_str(), to.c_str()) == 0 && rmdir(from.c_str()) == 0;
-  }
-  // A folder replaces a file and a file a folder, as a move over it would.
-  if (target_exists && S_ISDIR(source.st_mode) != S_ISDIR(target.st_mode)) remove_tree(to);
-  if (rename(from.c_str(), to.c_str()) == 0) return true;
-  return errno == EXDEV && copy_then_remove(from, to);
-}
-
-}  // namespace
-
-int move_merging(const char* from, const char* to) {
-  DIR* listing = opendir(from);
-  if (listing == nullptr) return errno == ENOENT ? 0 : -1;  // no generation: nothing to move
-  std::vector<std::string> names;
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): a stream of this call's own, never shared
-  while (const dirent* entry = readdir(listing)) {
-    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-      names.emplace_back(entry->d_name);
-    }
-  }
-  closedir(listing);
-  if (names.empty()) return 0;
-  if (make_folders(to) != 0) return -1;
-  bool moved = true;
-  for (const std::string& name : names) {
-    moved = move_entry(std::string(from) + "/" + name, std::string(to) + "/" + name) && moved;
-  }
-  return moved ? 0 : -1;
 }
 
 int is_folder(const char* path) {

@@ -61,7 +61,9 @@ std::int32_t open_locked(const char* path, int writable, OpenFailure* why) {
 }
 
 std::int32_t create_locked(const char* path, OpenFailure* why) {
-  const int fd = open_regular_locked(path, O_RDWR | O_CREAT, LOCK_EX, OpenFailure::failed, why);
+  // Never through a link: a new list is a file of its own.
+  const int fd =
+      open_regular_locked(path, O_RDWR | O_CREAT | O_NOFOLLOW, LOCK_EX, OpenFailure::failed, why);
   if (fd < 0) return -1;
   // Cut only now, holding the lock: never under another holder's mapping.
   if (ftruncate(fd, 0) != 0) {

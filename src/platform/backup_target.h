@@ -1,0 +1,52 @@
+// The backup's side of the disk: folders below the backup root, each opened
+// from the root down and never through a symbolic link; copies that get their
+// name only once they are whole; the moves of the generations.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/files.h"
+
+// An open folder below the backup root; -1 for none.
+using TargetFolder = std::int64_t;
+
+// Opens the backup root, creating it when create is 1. A root that is a link
+// the user made is resolved here, once. The folder or -1 with *error set
+// (kErrorMissing for a missing root when create is 0).
+TargetFolder target_open_root(const char* root, int create, std::int32_t* error);
+// Opens folder name inside parent, creating it when create is 1; a link or a
+// file in its place is refused. The folder, or -1 with *error set.
+TargetFolder target_open_folder(TargetFolder parent, const char* name, int create,
+                                std::int32_t* error);
+void target_close(TargetFolder folder);
+
+// The source's facts when it was copied: what a later run compares.
+struct CopiedFile {
+  std::uint64_t size;
+  std::uint64_t write_time;  // 100-ns units since 1601-01-01 UTC
+};
+// Where a copy failed.
+constexpr std::int32_t kCopyDone = 0;
+constexpr std::int32_t kCopyReadFailed = 1;   // the source
+constexpr std::int32_t kCopyWriteFailed = 2;  // the copy
+// Copies the regular file source (its contents, permissions and modification
+// time) to name inside folder: written unnamed, or under a temporary name
+// where the file system has no unnamed files, and only then renamed over
+// name. A link at name is refused, never written through or removed.
+std::int32_t target_copy_file(const char* source, TargetFolder folder, const char* name,
+                              CopiedFile* copied, std::int32_t* error);
+// Removes the temporary copies an interrupted run left in folder, except
+// those whose names keep(context, name) returns 1 for.
+void target_remove_leftovers(TargetFolder folder, int (*keep)(void* context, const char* name),
+                             void* context);
+
+// Told of each entry a move could not handle: its path below the root as
+// "F1/Photos/a.jpg" and the error.
+using MoveProblem = void (*)(void* context, const char* path, std::int32_t error);
+// Moves every entry of generation folder from into generation folder to
+// (both inside root, names such as "F1"), creating to when needed: folders
+// merge, entries of the same relative path are replaced. Links are never
+// followed, moved or replaced, and leftover temporary copies stay behind.
+// 0 when everything moved, else -1.
+std::int32_t target_move_generation(TargetFolder root, const char* from, const char* to,
+                                    MoveProblem problem, void* context);

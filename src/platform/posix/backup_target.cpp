@@ -1,0 +1,435 @@
+// POSIX backup target: every folder below the root is opened with openat and
+// O_NOFOLLOW from the root down, so no link planted inside the backup root
+// can lead a write outside it.
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/backup_target.h"
+#include "platform/posix/posix_files.h"
+
+namespace {
+
+constexpr char kTemporaryMark[] = ".tessmira-";
+constexpr std::size_t kTemporaryMarkLength = sizeof kTemporaryMark - 1;
+constexpr std::size_t kTemporaryRandom = 6;
+
+const int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+int fd_of(TargetFolder folder) {
+  return static_cast<int>(folder);
+}
+
+// What is at name inside folder, never following a link: 0 nothing, else the
+// st_mode's type bits; -1 with errno on another error.
+int kind_at(int folder, const char* name) {
+  struct stat info {};
+  if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+    return static_cast<int>(info.st_mode & S_IFMT);
+  }
+  return errno == ENOENT ? 0 : -1;
+}
+
+// Opens a folder inside parent; a link or a file in its place is named as such.
+int open_folder_at(int parent, const char* name, std::int32_t* error) {
+  const int fd = openat(parent, name, kFolderFlags);
+  if (fd >= 0) return fd;
+  *error = errno == ENOENT ? kErrorMissing : errno;
+  if (errno == ELOOP || errno == ENOTDIR) {
+    const int kind = kind_at(parent, name);
+    *error = kind == S_IFLNK ? kErrorLink : kErrorNotFolder;
+  }
+  return -1;
+}
+
+// "name.tessmira-XXXXXX": the temporary names of copies not yet whole.
+bool is_leftover(const char* name) {
+  const char* mark = std::strstr(name, kTemporaryMark);
+  if (mark == nullptr || mark == name) return false;
+  const char* random = mark + kTemporaryMarkLength;
+  if (std::strlen(random) != kTemporaryRandom) return false;
+  for (const char* c = random; *c != '\0'; ++c) {
+    if (std::isalnum(static_cast<unsigned char>(*c)) == 0) return false;
+  }
+  return true;
+}
+
+std::string temporary_name(const char* name) {
+  static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  // One draw per process, then a simple walk: a taken name is just drawn again.
+  static std::uint64_t next = [] {
+    std::uint64_t seed = 0;
+    if (getrandom(&seed, sizeof seed, 0) != static_cast<ssize_t>(sizeof seed)) {
+      seed = static_cast<std::uint64_t>(getpid()) << 32 ^ static_cast<std::uint64_t>(clock());
+    }
+    return seed;
+  }();
+  next = next * 6364136223846793005ull + 1442695040888963407ull;
+  std::string result = std::string(name) + kTemporaryMark;
+  std::uint64_t bits = next >> 16;
+  for (std::size_t i = 0; i < kTemporaryRandom; ++i, bits /= sizeof letters - 1)
+    result += letters[bits % (sizeof letters - 1)];
+  return result;
+}
+
+// Copies size bytes of in to out from the start; the file system may share
+// the blocks. A source that shrank meanwhile ends the copy early.
+bool copy_contents(int in, int out, std::uint64_t size) {
+  std::uint64_t left = size;
+  while (left > 0) {
+    const ssize_t moved = copy_file_range(in, nullptr, out, nullptr, left, 0);
+    if (moved == 0) return true;
+    if (moved > 0) {
+      left -= static_cast<std::uint64_t>(moved);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    // Not between these two file systems: plain reads and writes, from
+    // wherever the ranges got to.
+    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
+      return false;
+    }
+    break;
+  }
+  char buffer[1 << 16];
+  while (left > 0) {
+    const ssize_t got = read(in, buffer, std::min<std::uint64_t>(left, sizeof buffer));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if (!write_all(out, buffer, static_cast<std::uint64_t>(got))) return false;
+    left -= static_cast<std::uint64_t>(got);
+  }
+  return true;
+}
+
+// Gives the unnamed file out the name target inside folder. 0, or errno
+// (EEXIST when the name is taken).
+int name_unnamed(int out, int folder, const char* target) {
+  if (linkat(out, "", folder, target, AT_EMPTY_PATH) == 0) return 0;
+  // Without the privilege AT_EMPTY_PATH may need, through /proc.
+  if (errno == ENOENT || errno == EPERM) {
+    char self[64];  // "/proc/self/fd/" and at most 11 characters: never cut
+    if (std::snprintf(self, sizeof self, "/proc/self/fd/%d", out) > 0 &&
+        linkat(AT_FDCWD, self, folder, target, AT_SYMLINK_FOLLOW) == 0)
+      return 0;
+  }
+  return errno;
+}
+
+// Names the whole unnamed copy out: straight as name when nothing is there,
+// else under a temporary name then renamed over the old copy (never over a
+// link or a folder). 0, or an error.
+std::int32_t name_copy(int out, int folder, const char* name) {
+  const int first = name_unnamed(out, folder, name);
+  if (first != EEXIST) return first;
+  const int there = kind_at(folder, name);
+  if (there == S_IFLNK) return kErrorLink;
+  if (there == S_IFDIR) return EISDIR;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    const std::string temporary = temporary_name(name);
+    const int named = name_unnamed(out, folder, temporary.c_str());
+    if (named == EEXIST) continue;
+    if (named != 0) return named;
+    if (renameat(folder, temporary.c_str(), folder, name) == 0) return 0;
+    const std::int32_t error = errno;
+    unlinkat(folder, temporary.c_str(), 0);
+    return error;
+  }
+  return EEXIST;
+}
+
+// A named temporary file inside folder. Its descriptor, or -1.
+int create_named(int folder, const char* name, std::string* temporary) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    *temporary = temporary_name(name);
+    const int fd = openat(folder, temporary->c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Writes the open source in (with info) into folder as name.
+std::int32_t copy_open_file(int in, const struct stat& info, int folder, const char* name,
+                            std::int32_t* error) {
+  const timespec times[2] = {info.st_atim, info.st_mtim};
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  const int out = openat(folder, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600);
+  if (out >= 0) {
+    bool done = copy_contents(in, out, size) && fchmod(out, info.st_mode & 07777) == 0 &&
+                futimens(out, times) == 0;
+    *error = done ? name_copy(out, folder, name) : errno;
+    close(out);
+    return done && *error == 0 ? kCopyDone : kCopyWriteFailed;
+  }
+  // No unnamed files here: a temporary name, renamed once the copy is whole.
+  const int there = kind_at(folder, name);
+  if (there == S_IFLNK || there == S_IFDIR || there < 0) {
+    *error = there == S_IFLNK ? kErrorLink : there == S_IFDIR ? EISDIR : errno;
+    return kCopyWriteFailed;
+  }
+  std::string temporary;
+  const int named = create_named(folder, name, &temporary);
+  if (named < 0) {
+    *error = errno;
+    return kCopyWriteFailed;
+  }
+  bool done = copy_contents(in, named, size) && fchmod(named, info.st_mode & 07777) == 0 &&
+              futimens(named, times) == 0;
+  if (!done) *error = errno;
+  if (close(named) != 0 && done) {
+    *error = errno;
+    done = false;
+  }
+  if (done && renameat(folder, temporary.c_str(), folder, name) != 0) {
+    *error = errno;
+    done = false;
+  }
+  if (!done) unlinkat(folder, temporary.c_str(), 0);
+  return done ? kCopyDone : kCopyWriteFailed;
+}
+
+// A move's context: where problems go, and the path below the root for them.
+struct Mover {
+  MoveProblem problem;
+  void* context;
+  bool report(const std::string& path, std::int32_t error) const {
+    if (problem != nullptr) problem(context, path.c_str(), error);
+    return false;
+  }
+};
+
+bool remove_tree_at(int folder, const char* name) {
+  if (unlinkat(folder, name, 0) == 0) return true;
+  if (errno != EISDIR && errno != EPERM) return errno == ENOENT;
+  const int inner = openat(folder, name, kFolderFlags);
+  if (inner < 0) return false;
+  DIR* listing = fdopendir(inner);
+  if (listing == nullptr) {
+    close(inner);
+    return false;
+  }
+  std::vector<std::string> names;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): a stream of this call's own, never shared
+  while (const dirent* entry = readdir(listing)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+      names.emplace_back(entry->d_name);
+  }
+  bool removed = true;
+  for (const std::string& entry : names)
+    removed = remove_tree_at(dirfd(listing), entry.c_str()) && removed;
+  closedir(listing);
+  return unlinkat(folder, name, AT_REMOVEDIR) == 0 && removed;
+}
+
+std::vector<std::string> names_in(int folder) {
+  std::vector<std::string> names;
+  const int copy = dup(folder);
+  DIR* listing = copy >= 0 ? fdopendir(copy) : nullptr;
+  if (listing == nullptr) {
+    if (copy >= 0) close(copy);
+    return names;
+  }
+  rewinddir(listing);
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): a stream of this call's own, never shared
+  while (const dirent* entry = readdir(listing)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+      names.emplace_back(entry->d_name);
+  }
+  closedir(listing);
+  return names;
+}
+
+bool merge(const Mover& mover, int from, int to, const std::string& from_path,
+           const std::string& to_path);
+
+// Whether the folder name inside parent holds a leftover temporary anywhere
+// below it (such a folder is merged entry by entry, not moved whole).
+bool holds_leftovers(int parent, const char* name) {
+  std::int32_t error = 0;
+  const int folder = open_folder_at(parent, name, &error);
+  DIR* listing = folder >= 0 ? fdopendir(folder) : nullptr;
+  if (listing == nullptr) {
+    if (folder >= 0) close(folder);
+    return false;
+  }
+  bool found = false;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): a stream of this call's own, never shared
+  for (const dirent* entry; !found && (entry = readdir(listing)) != nullptr;) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    const bool is_folder = entry->d_type == DT_DIR || (entry->d_type == DT_UNKNOWN &&
+                                                       kind_at(folder, entry->d_name) == S_IFDIR);
+    found = is_leftover(entry->d_name) || (is_folder && holds_leftovers(folder, entry->d_name));
+  }
+  closedir(listing);
+  return found;
+}
+
+// Across file systems: a file is copied whole, then removed; a folder is
+// made and merged.
+bool move_across(const Mover& mover, int from, int to, const std::string& name,
+                 const std::string& from_path, const std::string& to_path, int kind) {
+  if (kind == S_IFDIR) {
+    mkdirat(to, name.c_str(), 0755);
+    std::int32_t error = 0;
+    const int inner_from = open_folder_at(from, name.c_str(), &error);
+    const int inner_to = inner_from >= 0 ? open_folder_at(to, name.c_str(), &error) : -1;
+    bool moved = inner_to >= 0 && merge(mover, inner_from, inner_to, from_path, to_path);
+    if (inner_to < 0) mover.report(inner_from < 0 ? from_path : to_path, error);
+    if (inner_from >= 0) close(inner_from);
+    if (inner_to >= 0) close(inner_to);
+    moved = moved && unlinkat(from, name.c_str(), AT_REMOVEDIR) == 0;
+    return moved;
+  }
+  const int in = openat(from, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  struct stat info {};
+  std::int32_t error = errno;
+  if (in < 0 || fstat(in, &info) != 0) {
+    if (in >= 0) close(in);
+    return mover.report(from_path, error);
+  }
+  const bool copied = copy_open_file(in, info, to, name.c_str(), &error) == kCopyDone;
+  close(in);
+  if (!copied) return mover.report(to_path, error);
+  return unlinkat(from, name.c_str(), 0) == 0 || mover.report(from_path, errno);
+}
+
+bool move_entry(const Mover& mover, int from, int to, const std::string& name,
+                const std::string& from_path, const std::string& to_path) {
+  const int source = kind_at(from, name.c_str());
+  const int target = kind_at(to, name.c_str());
+  if (source < 0) return mover.report(from_path, errno);
+  if (target < 0) return mover.report(to_path, errno);
+  if (source == S_IFLNK) return mover.report(from_path, kErrorLink);
+  if (target == S_IFLNK) return mover.report(to_path, kErrorLink);
+  if (source == S_IFDIR && target == 0 && holds_leftovers(from, name.c_str())) {
+    mkdirat(to, name.c_str(), 0755);
+    return move_entry(mover, from, to, name, from_path, to_path);
+  }
+  if (source == S_IFDIR && target == S_IFDIR) {
+    std::int32_t error = 0;
+    const int inner_from = open_folder_at(from, name.c_str(), &error);
+    if (inner_from < 0) return mover.report(from_path, error);
+    const int inner_to = open_folder_at(to, name.c_str(), &error);
+    if (inner_to < 0) {
+      close(inner_from);
+      return mover.report(to_path, error);
+    }
+    const bool merged = merge(mover, inner_from, inner_to, from_path, to_path);
+    close(inner_from);
+    close(inner_to);
+    // Leftover temporaries keep a merged folder from going: no failure.
+    unlinkat(from, name.c_str(), AT_REMOVEDIR);
+    return merged;
+  }
+  // A folder replaces a file and a file a folder, as a move over it would.
+  if (target != 0 && (source == S_IFDIR) != (target == S_IFDIR) &&
+      !remove_tree_at(to, name.c_str())) {
+    return mover.report(to_path, errno);
+  }
+  if (renameat(from, name.c_str(), to, name.c_str()) == 0) return true;
+  if (errno != EXDEV) return mover.report(from_path, errno);
+  return move_across(mover, from, to, name, from_path, to_path, source);
+}
+
+bool merge(const Mover& mover, int from, int to, const std::string& from_path,
+           const std::string& to_path) {
+  bool moved = true;
+  for (const std::string& name : names_in(from)) {
+    if (is_leftover(name.c_str())) continue;
+    std::string inner_from = from_path;
+    std::string inner_to = to_path;
+    inner_from += '/';
+    inner_from += name;
+    inner_to += '/';
+    inner_to += name;
+    moved = move_entry(mover, from, to, name, inner_from, inner_to) && moved;
+  }
+  return moved;
+}
+
+}  // namespace
+
+TargetFolder target_open_root(const char* root, int create, std::int32_t* error) {
+  if (create == 1 && make_folders(root) != 0) {
+    *error = errno;
+    return -1;
+  }
+  char resolved[PATH_MAX];
+  if (realpath(root, resolved) == nullptr) {
+    *error = errno == ENOENT ? kErrorMissing : errno;
+    return -1;
+  }
+  const int fd = open(resolved, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) *error = errno;
+  return fd;
+}
+
+TargetFolder target_open_folder(TargetFolder parent, const char* name, int create,
+                                std::int32_t* error) {
+  if (create == 1 && mkdirat(fd_of(parent), name, 0755) != 0 && errno != EEXIST) {
+    *error = errno;
+    return -1;
+  }
+  return open_folder_at(fd_of(parent), name, error);
+}
+
+void target_close(TargetFolder folder) {
+  if (folder >= 0) close(fd_of(folder));
+}
+
+std::int32_t target_copy_file(const char* source, TargetFolder folder, const char* name,
+                              CopiedFile* copied, std::int32_t* error) {
+  const int in = open(source, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat info {};
+  if (in < 0 || fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+    *error = in < 0 ? errno : EINVAL;
+    if (in >= 0) close(in);
+    return kCopyReadFailed;
+  }
+  *copied = CopiedFile{static_cast<std::uint64_t>(info.st_size), file_time_of(info.st_mtim)};
+  const std::int32_t result = copy_open_file(in, info, fd_of(folder), name, error);
+  close(in);
+  return result;
+}
+
+void target_remove_leftovers(TargetFolder folder, int (*keep)(void* context, const char* name),
+                             void* context) {
+  for (const std::string& name : names_in(fd_of(folder))) {
+    if (!is_leftover(name.c_str()) || kind_at(fd_of(folder), name.c_str()) != S_IFREG) continue;
+    if (keep != nullptr && keep(context, name.c_str()) == 1) continue;
+    unlinkat(fd_of(folder), name.c_str(), 0);
+  }
+}
+
+std::int32_t target_move_generation(TargetFolder root, const char* from, const char* to,
+                                    MoveProblem problem, void* context) {
+  const Mover mover{problem, context};
+  std::int32_t error = 0;
+  const int source = open_folder_at(fd_of(root), from, &error);
+  // No generation: nothing to move.
+  if (source < 0) return error == kErrorMissing ? 0 : (mover.report(from, error), -1);
+  const std::vector<std::string> names = names_in(source);
+  bool moved = true;
+  if (!names.empty()) {
+    mkdirat(fd_of(root), to, 0755);
+    const int target = open_folder_at(fd_of(root), to, &error);
+    moved = target >= 0 ? merge(mover, source, target, from, to) : mover.report(to, error);
+    if (target >= 0) close(target);
+  }
+  close(source);
+  return moved ? 0 : -1;
+}

@@ -1,0 +1,220 @@
+#!/usr/bin/env bash
+# The backup switches run as a user would, checking that no file of the tree
+# goes without a copy while the run says it succeeded, and that nothing
+# outside the backup root is ever written.
+#   backup_e2e.sh TESSMIRA_BINARY
+set -u
+work=$(mktemp -d /tmp/tessmira-backup-XXXXXX)
+cleanup() {
+  [ -n "${runner:-}" ] && kill -9 "$runner" 2>/dev/null
+  chmod -R u+rwx "$work" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fails=0
+check() { # check NAME EXPECTED ACTUAL
+  [ "$2" = "$3" ] && return
+  fails=$((fails + 1))
+  printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+}
+mkdir -p "$work/prog" "$work/home" "$work/run" "$work/tree/sub" "$work/elsewhere"
+cp "${1:?binary}" "$work/prog/tessmira"
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
+unset XDG_DATA_HOME XDG_CONFIG_HOME DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+run() { "$work/prog/tessmira" "$@" >"$work/out" 2>"$work/err"; echo $?; }
+out() { cat "$work/out"; }
+err_has() { grep -q -- "$1" "$work/err" && echo yes; }
+backups="$work/home/Backup/Tessmira"
+tree="$work/tree"
+catalog="$work/prog/TesmiCat.lbf"
+settings="$work/prog/dTesmi.dat"
+fresh() { rm -rf "$backups" "$catalog"; }
+# put_u32 FILE OFFSET VALUE: a little-endian word written in place.
+put_u32() {
+  printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($3 & 255)) $(($3 >> 8 & 255)) \
+    $(($3 >> 16 & 255)) $(($3 >> 24 & 255)))" |
+    dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+echo a >"$tree/a.txt"
+echo b >"$tree/sub/b.txt"
+
+# A folder named "low" is the viewer's rule, never the backup's.
+mkdir -p "$tree/Low" "$tree/sub/LOW"
+echo l >"$tree/Low/l.txt"
+echo d >"$tree/sub/LOW/d.txt"
+whole=0
+for attempt in 1 2 3 4 5 6 7 8 9 10; do
+  fresh
+  [ "$(run "/b=$tree")" = 0 ] && [ "$(out)" = "4 files copied" ] &&
+    [ -f "$backups/F0/tree/Low/l.txt" ] && [ -f "$backups/F0/tree/sub/LOW/d.txt" ] &&
+    whole=$((whole + 1))
+done
+check "low folders backed up on every run" 10 "$whole"
+
+# Linear mode takes the folder's own files and says why the rest stayed out.
+run /r >/dev/null # writes the settings file
+put_u32 "$settings" 8 0
+fresh
+check "Linear: own files only" "0 1 yes" \
+  "$(run "/b=$tree") $(out | cut -d' ' -f1) $(err_has "subfolders not entered: the selection mode is Linear")"
+put_u32 "$settings" 8 3
+
+# Changed means changed: an older file put back, or another size at the same time.
+fresh
+run "/b=$tree" >/dev/null
+echo "restored" >"$tree/a.txt"
+touch -d 2001-01-01 "$tree/a.txt"
+check "an older file put back is copied" "0 1 files copied restored" \
+  "$(run "/b=$tree") $(out) $(cat "$backups/F0/tree/a.txt")"
+touch -r "$tree/a.txt" "$work/when"
+echo "longer than before" >"$tree/a.txt"
+touch -r "$work/when" "$tree/a.txt"
+check "another size at the same time is copied" "1 files copied" "$(run "/b=$tree" >/dev/null; out)"
+check "nothing changed, nothing copied" "0 files copied" "$(run "/b=$tree" >/dev/null; out)"
+
+# Leftover temporaries: removed by the next backup of their folder, unless
+# the tree holds a file of that very name; never rotated into F1.
+echo partial >"$backups/F0/tree/a.txt.tessmira-Xy12Ab"
+echo kept >"$tree/sub/b.txt.tessmira-Qw34Er"
+echo kept >"$backups/F0/tree/sub/b.txt.tessmira-Qw34Er"
+run "/b=$tree" >/dev/null
+check "a leftover is removed" no "$([ -e "$backups/F0/tree/a.txt.tessmira-Xy12Ab" ] && echo yes || echo no)"
+check "a real file of that name stays" kept "$(cat "$backups/F0/tree/sub/b.txt.tessmira-Qw34Er")"
+rm "$tree/sub/b.txt.tessmira-Qw34Er"
+echo partial >"$backups/F0/tree/a.txt.tessmira-Zz99Yy"
+run /r >/dev/null
+check "/r leaves leftovers behind" "yes no" \
+  "$([ -e "$backups/F0/tree/a.txt.tessmira-Zz99Yy" ] && echo yes) $([ -e "$backups/F1/tree/a.txt.tessmira-Zz99Yy" ] && echo yes || echo no)"
+
+# A run killed during a large copy leaves no part of it anywhere.
+fresh
+rm -rf "$work/home/Backup"
+mkdir -p "$work/big"
+copying=no
+for size in 512M 2G 6G; do
+  truncate -s "$size" "$work/big/large.bin"
+  "$work/prog/tessmira" "/b=$work/big" >/dev/null 2>&1 &
+  runner=$!
+  while kill -0 "$runner" 2>/dev/null; do
+    if ls -l "/proc/$runner/fd" 2>/dev/null | grep -q "$backups/F0"; then
+      copying=yes
+      kill -9 "$runner"
+      break
+    fi
+  done
+  wait "$runner" 2>/dev/null
+  runner=
+  [ "$copying" = yes ] && break
+  fresh
+done
+check "the run was killed while copying" yes "$copying"
+check "no partial file after the kill" "" "$(find "$backups" -name '*tessmira-*' 2>/dev/null)"
+truncate -s 1M "$work/big/large.bin"
+check "the next run copies it whole" "0 1048576" "$(run "/b=$work/big") $(stat -c %s "$backups/F0/big/large.bin")"
+run /r >/dev/null
+check "nothing partial in F1" "" "$(find "$backups" -name '*tessmira-*')"
+rm -rf "$work/big"
+
+# A catalog with damaged slots: its good records keep their times.
+fresh
+run "/b=$tree" >/dev/null
+# Records fill slots 0 to 3; slot 2's tag becomes one no list holds.
+put_u32 "$catalog" $((1524 + 2 * 1040)) 0x7fffffff
+check "damaged records are dropped and the run goes on" "0 1 files copied yes" \
+  "$(run "/b=$tree") $(out) $(err_has "1 damaged records")"
+check "and the catalog is sound again" "0 0 files copied" "$(run "/b=$tree") $(out)"
+printf 'XXXX' | dd of="$catalog" bs=1 seek=0 conv=notrunc status=none
+check "a catalog beyond repair is set aside" "0 4 files copied yes XXXX" \
+  "$(run "/b=$tree") $(out) $(err_has "TesmiCat.lbf.damaged") $(head -c4 "$work/prog/TesmiCat.lbf.damaged")"
+echo "precious" >"$work/precious.txt"
+rm "$catalog"
+ln -s "$work/precious.txt" "$catalog"
+run "/b=$tree" >/dev/null
+check "a catalog link to another file: that file is untouched" "precious link file" \
+  "$(cat "$work/precious.txt") $([ -L "$catalog.damaged" ] && echo link) $([ -f "$catalog" ] && [ ! -L "$catalog" ] && echo file)"
+
+# Links planted inside the backup root are refused, never written through.
+plant() { # plant LINK: LINK made to point at a folder outside the root
+  rm -rf "$1" "$work/elsewhere"
+  mkdir -p "$(dirname "$1")" "$work/elsewhere"
+  echo "inner" >"$work/elsewhere/inner.txt"
+  ln -s "$work/elsewhere" "$1"
+}
+outside() { echo "$(ls "$work/elsewhere" | tr '\n' ' ')$(cat "$work/elsewhere/inner.txt")"; }
+for link in "$backups/F0" "$backups/F0/tree" "$backups/F0/tree/sub"; do
+  rm -f "$catalog"
+  rm -rf "$backups"
+  plant "$link"
+  check "a link at ${link#"$backups/"}: refused" "1 yes inner.txt inner" \
+    "$(run "/b=$tree") $(err_has "a symbolic link, not followed") $(outside)"
+done
+check "the rest of the tree is still copied" "$(cat "$tree/a.txt")" "$(cat "$backups/F0/tree/a.txt")"
+rm -rf "$backups/F0/tree/sub" "$catalog"
+mkdir -p "$backups/F0/tree/sub"
+ln -s "$work/elsewhere/inner.txt" "$backups/F0/tree/sub/b.txt"
+check "a link in a file's place: refused" "1 inner.txt inner" "$(run "/b=$tree") $(outside)"
+plant "$backups/F1"
+check "/r refuses a generation that is a link" "1 yes inner.txt inner" \
+  "$(run /r) $(err_has "a symbolic link, not followed") $(outside)"
+rm -rf "$backups"
+
+# Every skip is a failure: an unreadable folder (read by a user who may not
+# read it), and a copy whose path would not fit.
+locked="$work/tree/locked"
+mkdir -p "$locked"
+echo secret >"$locked/s.txt"
+chmod 000 "$locked"
+fresh
+if [ "$(id -u)" = 0 ]; then
+  chown -R nobody "$work"
+  chmod 755 "$work"
+  as_user() { setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
+else
+  as_user() { "$@"; }
+fi
+status=$(as_user "$work/prog/tessmira" "/b=$tree" >"$work/out" 2>"$work/err"; echo $?)
+check "an unreadable folder fails the run" "1 yes 4 files copied, 1 failed" \
+  "$status $(err_has "cannot read $locked: Permission denied") $(out)"
+chmod 755 "$locked"
+[ "$(id -u)" = 0 ] && chown -R root "$work"
+fresh
+deep="$tree/long"
+# The source path fits; its copy's, 24 characters longer, does not.
+while [ ${#deep} -lt 577 ]; do deep="$deep/abcdefghijklmnopqrstuvwxyz"; done
+mkdir -p "$deep"
+echo far >"$deep/f.txt"
+check "a copy path that would not fit fails the run" "1 yes" \
+  "$(run "/b=$tree") $(err_has "the path would be too long")"
+rm -rf "$tree/long" "$locked"
+
+# Smaller mends: an absolute folder from a deleted working folder; /r with no
+# backup root; a settings file that is a link; leftovers of a save.
+mkdir "$work/gone"
+check "a deleted working folder does not matter" 0 \
+  "$(cd "$work/gone" && rmdir "$work/gone" && run "/b=$tree")"
+mv "$settings" "$work/real.dat"
+ln -s "$work/real.dat" "$settings"
+echo torn >"$settings.Ab12Cd"
+before=$(od -An -tu4 -j1720 -N4 "$work/real.dat" | tr -d ' ')
+run /r >/dev/null
+check "a linked settings file is written where it points" "link $((before + 1))" \
+  "$([ -L "$settings" ] && echo link) $(od -An -tu4 -j1720 -N4 "$work/real.dat" | tr -d ' ')"
+check "a torn save's temporary is removed" no "$([ -e "$settings.Ab12Cd" ] && echo yes || echo no)"
+dd if=/dev/zero of="$work/real.dat" bs=1 seek=8940 count=600 conv=notrunc status=none
+check "/r with no backup root says so" "1 yes" "$(run /r) $(err_has "the backup root is not set")"
+check "a /b= folder too long to hold" "2 yes" \
+  "$(run "/b=/$(printf 'x%.0s' $(seq 1 700))") $(err_has "too long")"
+rm "$settings"
+
+# Any number of files: 150,000, none left out.
+fresh
+rm -rf "$tree"
+for folder in $(seq 1 150); do
+  mkdir -p "$work/many/$folder"
+  (cd "$work/many/$folder" && touch $(seq -f "f%g" 1 1000))
+done
+check "150,000 files all copied" "0 150000 files copied 150000" \
+  "$(run "/b=$work/many") $(out) $(find "$backups/F0/many" -type f | wc -l)"
+
+[ "$fails" -eq 0 ] && echo "backup: all passed"
+[ "$fails" -eq 0 ]
