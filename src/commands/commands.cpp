@@ -138,6 +138,8 @@ void open_help(AppState& state) {
 }
 
 void delete_current_file(AppState& state) {
+  // Held for the whole question: no step or auto-advance changes the
+  // picture under it.
   if (claim_loader_busy(state) != 1) return;
   char next[kPathBytes];
   char shown[kPathBytes];
@@ -146,20 +148,21 @@ void delete_current_file(AppState& state) {
     copy_text(state.settings.view_folder, next);
     copy_text(state.settings.image_path, shown);
   }
-  if (next[0] != '\0' && state.worker.request_kind.load() == 2) {
-    const std::uint32_t mode = read_shared(state.settings.select_mode);
-    const std::uint32_t deep = mode == 1 || mode == 3 ? 1 : 0;
-    const std::uint32_t index = static_cast<std::uint32_t>(state.worker.current_index.load()) + 1;
-    state.worker.current_index =
-        index >= state.worker.file_count.load() ? 0 : static_cast<std::int32_t>(index);
-    // The file after the deleted one in list order, in every mode.
-    pick_file(state, next, deep, state.worker.current_index.load(), 2);
-  }
   // The path is shorter than a slot, so the question always fits.
   char question[sizeof kTrashQuestion + kPathBytes];
   copy_text(kTrashQuestion, question);
   append_text(question, shown);
+  // No changes nothing: the index moves on only once the answer is Yes.
   if (shown[0] != '\0' && desktop_ask_yes_no(state.window.main_window, kProgramTitle, question)) {
+    if (next[0] != '\0' && state.worker.request_kind.load() == 2) {
+      const std::uint32_t mode = read_shared(state.settings.select_mode);
+      const std::uint32_t deep = mode == 1 || mode == 3 ? 1 : 0;
+      const std::uint32_t index = static_cast<std::uint32_t>(state.worker.current_index.load()) + 1;
+      state.worker.current_index =
+          index >= state.worker.file_count.load() ? 0 : static_cast<std::int32_t>(index);
+      // The file after the deleted one in list order, in every mode.
+      pick_file(state, next, deep, state.worker.current_index.load(), 2);
+    }
     if (desktop_move_to_trash(shown)) {
       if (next[0] != '\0') set_text(state, state.settings.image_path, next);
       request_rebuild(state);

@@ -73,8 +73,9 @@ void paint_window(AppState& state) {
           state.image.image_height, state.image.zoom_level, state.image.pan_x, state.image.pan_y);
       // The scale in the title is the one painted; while a list is in use.
       titled = state.worker.request_kind.load() == 2 && state.worker.file_count.load() != 0;
-      if (state.worker.loader_busy.load(std::memory_order_acquire) == 0 &&
-          state.image.pixel_buffer != nullptr && plan.draw) {
+      // Drawn whatever holds the loader claim (a dialog of ours, say): a
+      // load frees the image before it decodes, under this lock.
+      if (state.image.pixel_buffer != nullptr && plan.draw) {
         back_buffer_stretch(
             state.image.back_buffer, state.image.pixel_buffer, state.image.image_header,
             PixelRect{plan.target_x, plan.target_y, plan.target_width, plan.target_height},

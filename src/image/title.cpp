@@ -43,6 +43,16 @@ void failure_title(AppState& state, char title[kTitleBytes]) {
   std::strncat(title, state.image.title_path, room);
 }
 
+void missing_title(AppState& state, char title[kTitleBytes]) {
+  copy_text("Cannot open ", title);
+  {
+    std::lock_guard<std::mutex> hold(state.shared_text_lock);
+    append_text(title, state.image.title_path);
+  }
+  append_text(title, ": No such file or directory - ");
+  append_text(title, kProgramTitle);
+}
+
 void no_images_title(AppState& state, char title[kTitleBytes]) {
   copy_text(kNoImagesTitle, title);
   append_text(title, " - ");
@@ -107,6 +117,9 @@ void window_title(AppState& state, char title[kTitleBytes]) {
       break;
     case TitleKind::no_images:
       no_images_title(state, title);
+      break;
+    case TitleKind::missing:
+      missing_title(state, title);
       break;
   }
 }

@@ -29,7 +29,8 @@ void request_next_image(AppState& state, std::uint32_t modifiers);
 // Asks for the view list of view_folder to be rebuilt; never lost, even
 // while another request is being served.
 void request_rebuild(AppState& state);
-// Shows the file at path at once and views its folder. A path of 1 character
+// Views the folder of the file at path, showing that file first (decoded by
+// the worker, once). A path of 1 character
 // or fewer, or one that does not fit 599 bytes, is ignored. 1 when taken.
 int open_image_file(AppState& state, const char* path);
 

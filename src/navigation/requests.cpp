@@ -98,8 +98,8 @@ int open_image_file(AppState& state, const char* path) {
     remember_folder(state, state.settings.view_folder);
     copy_text(folder, state.settings.view_folder);
   }
-  load_image(state, path);
-  desktop_request_repaint(state.window.main_window);
+  // The worker decodes it, once, as the rebuild stays on image_path; the
+  // window answers meanwhile.
   request_rebuild(state);
   return 1;
 }

@@ -29,9 +29,9 @@ struct KeyBinding {
 
 // The first row that matches is used.
 constexpr KeyBinding kKeyTable[] = {
-    {kKeyF1, 0, post_help},   {kKeyEscape, 0, close_window}, {kKeyDelete, 0, post_delete},
-    {kKeyLeft, 0, step_back}, {kKeyRight, 0, step_forward},  {kKeySpace, 0, step_forward},
-    {kKeyMenu, 0, open_menu},
+    {kKeyF1, 0, post_help},   {kKeyEscape, 0, close_window},        {kKeyDelete, 0, post_delete},
+    {kKeyLeft, 0, step_back}, {kKeyRight, 0, step_forward},         {kKeySpace, 0, step_forward},
+    {kKeyMenu, 0, open_menu}, {kKeyF10, kModifierShift, open_menu},
 };
 
 }  // namespace

@@ -19,12 +19,13 @@ namespace {
 constexpr char kQuotesInside = static_cast<char>(0xFE);
 constexpr char kVersionText[] = "Tessmira 1.0\n";
 constexpr char kUsageText[] =
-    "Usage: tessmira [IMAGE]\n"
+    "Usage: tessmira [IMAGE | FOLDER]\n"
     "       tessmira /b=FOLDER | --backup=FOLDER\n"
     "       tessmira /r | --rotate\n"
     "\n"
-    "With an image, shows it and steps through its folder; with no argument,\n"
-    "reopens where the last run left off.\n"
+    "With an image, shows it and steps through its folder; with a folder, steps\n"
+    "through it from its first file; with no argument, reopens where the last\n"
+    "run left off.\n"
     "  /b=FOLDER   copy the new and changed files of FOLDER's tree into the\n"
     "              newest backup generation F0 (also /B=)\n"
     "  /r          rotate the backup generations F0 to F9 and FX\n"
@@ -113,14 +114,29 @@ bool is_backup_switch(const std::string& word) {
   return std::strcmp(prefix, "/b=") == 0;
 }
 
-// The image named on the command line: its folder is viewed, the folder
-// viewed before goes into the recent folders.
-void take_image(AppState& state, const char* argument) {
+// The image or folder named on the command line. An image's folder is
+// viewed, starting at it; a folder is viewed from its first file (a random
+// one in the random modes); either way the folder viewed before goes into
+// the recent folders. For a path that names nothing the remembered image is
+// shown, or, with none, the window's first title says the path is missing.
+void take_argument(AppState& state, const char* argument) {
   char current[kPathBytes];
   char absolute[kPathBytes];
-  if (current_folder(current, sizeof current) >= 0 &&
-      normalise_path(argument, current, absolute) == 1 && stat_file_size(absolute) >= 0) {
+  const bool named = current_folder(current, sizeof current) >= 0 &&
+                     normalise_path(argument, current, absolute) == 1;
+  if (named && stat_file_size(absolute) < 0 && is_folder(absolute) == 1) {
+    remember_folder(state, state.settings.view_folder);
+    copy_text(absolute, state.settings.view_folder);
+    // Matches no file, so the first request starts the folder afresh.
+    state.settings.image_path[0] = '\0';
+    return;
+  }
+  if (named && stat_file_size(absolute) >= 0) {
     copy_text(absolute, state.settings.image_path);
+  } else if (state.settings.image_path[0] == '\0') {
+    copy_text(named ? absolute : argument, state.image.title_path);
+    state.image.title_kind = TitleKind::missing;
+    return;
   }
   char folder[kPathBytes];
   copy_text(state.settings.image_path, folder);
@@ -147,7 +163,9 @@ int run_viewer(AppState& state, int argc, char** argv, bool settings_loaded) {
                                                    (screen_height - height) / 2, width, height);
   window_created(state);
   start_viewer_thread(state);
-  request_rebuild(state);
+  // A missing path named with nothing remembered: its title stays until the
+  // user chooses something to view.
+  if (state.image.title_kind.load() != TitleKind::missing) request_rebuild(state);
   desktop_show_window(state.window.main_window,
                       settings_loaded ? &state.settings.window_placement : nullptr,
                       state.settings.full_screen);
@@ -243,7 +261,7 @@ int program_entry(int argc, char** argv) {
     // Exactly "/r": "/run/..." and "/root/..." are image paths.
     if (word == "/r") return run_rotation(state, already_running);
     if (word.size() >= 2) {
-      take_image(state, word.c_str());
+      take_argument(state, word.c_str());
       break;
     }
   }

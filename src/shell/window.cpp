@@ -22,7 +22,12 @@ void initial_window_size(std::int32_t screen_width, std::int32_t screen_height, 
 }
 
 void window_created(AppState& state) {
-  show_title(state, TitleKind::program, nullptr);
+  // A missing path named on the command line keeps its title until a
+  // picture is shown.
+  show_title(
+      state,
+      state.image.title_kind.load() == TitleKind::missing ? TitleKind::missing : TitleKind::program,
+      nullptr);
   if (state.settings.translucent != 0 && state.window.translucency_available != 0) {
     set_translucency(state, state.settings.translucency_alpha);
   }

@@ -20,6 +20,12 @@ struct PlatformWindow;
 
 using PathSlot = char[kPathBytes];
 
+// One entry of the back history: an atomic list index that starts empty (-1).
+struct HistoryEntry : std::atomic<std::int32_t> {
+  HistoryEntry() : std::atomic<std::int32_t>(-1) {}
+  using std::atomic<std::int32_t>::operator=;
+};
+
 // The worker's request words. The window thread sets a request's data first
 // and request_pending last; the worker serves it and clears request_pending.
 // history is written by the window thread only while no request is waiting,
@@ -31,7 +37,9 @@ struct WorkerProtocol {
   std::atomic<std::int32_t> current_index{0};  // compared as unsigned; -1 = choose
   std::atomic<std::uint32_t> file_count{0};
   std::atomic<std::uint32_t> page_step{0};
-  std::atomic<std::int32_t> history[kHistoryCount] = {};
+  // Random modes' back history, newest first; -1 where there is nothing to
+  // go back to, so Left then draws a new pick.
+  HistoryEntry history[kHistoryCount];
   std::atomic<std::uint32_t> advance_ticks{0};
   std::atomic<std::uint32_t> stop_counter{0};  // 666 stop asked, 667 worker stopped
   std::atomic<std::int32_t> loader_busy{0};    // a load (or a delete question) holds the image
@@ -54,6 +62,7 @@ enum class TitleKind : std::int32_t {
   image,      // the picture shown, its size, scale and position
   failed,     // the picture at title_path could not be shown
   no_images,  // the viewed folder has no picture
+  missing,    // nothing at title_path, the path named on the command line
 };
 
 // The image and the view of it. The worker replaces the image under

@@ -25,6 +25,7 @@ constexpr std::uint32_t kKeyInsert = 0x2D;
 constexpr std::uint32_t kKeyDelete = 0x2E;
 constexpr std::uint32_t kKeyMenu = 0x5D;
 constexpr std::uint32_t kKeyF1 = 0x70;
+constexpr std::uint32_t kKeyF10 = 0x79;
 
 // Modifier bits held during a key or mouse event.
 constexpr std::uint32_t kModifierShift = 1;

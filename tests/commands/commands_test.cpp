@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "navigation/tree_support.h"
+#include "platform/qt/qt_bitmap.h"
 #include "shell/shell.h"
 
 using namespace tree;
@@ -11,6 +12,13 @@ using namespace tree;
 namespace {
 
 struct CommandFixture : ViewerFixture {
+  std::uint32_t behind_question = 0;  // the painted pixel, while asking
+  std::int32_t claimed_meanwhile = 0;
+  void TearDown() override {
+    delete state->image.back_buffer;
+    state->image.back_buffer = nullptr;
+    ViewerFixture::TearDown();
+  }
   std::string view() const { return state->settings.view_folder; }
   bool rebuild_asked() {
     const bool asked =
@@ -127,12 +135,30 @@ TEST_F(CommandFixture, DeleteAsksThenTrashesAndShowsTheNextFile) {
   serve();
   ASSERT_EQ(state->worker.current_index.load(), 2);
   const std::string c = (root / "c.bmp").string();
-  headless_script(0, 0, 1, "");  // No: the file stays, the index still moves on
+  // Behind the question the window still shows the picture, while the worker
+  // is held off.
+  state->image.client_width = state->image.client_height = 2;
+  headless_while_asking(
+      [](void* context) {
+        auto* fixture = static_cast<CommandFixture*>(context);
+        // Painted into the back buffer only: the headless window shows nothing.
+        PlatformWindow* window = fixture->state->window.main_window.exchange(nullptr);
+        paint_window(*fixture->state);
+        fixture->state->window.main_window = window;
+        fixture->behind_question = fixture->state->image.back_buffer->image.pixel(0, 0);
+        fixture->claimed_meanwhile = fixture->state->worker.loader_busy.load();
+      },
+      this);
+  headless_script(0, 0, 1, "");  // No: nothing changes
   handle_command(*state, kCommandDelete);
-  EXPECT_EQ(state->worker.current_index.load(), 0);
+  headless_while_asking(nullptr, nullptr);
+  EXPECT_EQ(behind_question & 0xFFFFFFu, 0xC86309u);  // the picture's one pixel, not black
+  EXPECT_EQ(claimed_meanwhile, 1);
+  EXPECT_EQ(state->worker.current_index.load(), 2);
   EXPECT_EQ(state->settings.image_path, c);
+  EXPECT_NE(headless_titles().back().find(" 3 of 3 Files"), std::string::npos);
+  EXPECT_FALSE(rebuild_asked());
   EXPECT_EQ(headless_calls().back(), "ask Tessmira 1.0: Move this file to the trash?\n" + c);
-  state->worker.current_index = 2;
   headless_script(0, 1, 1, "");  // Yes on the last file: the first comes next
   handle_command(*state, kCommandDelete);
   EXPECT_EQ(headless_calls().back(), "trash " + c);
@@ -156,6 +182,7 @@ TEST_F(CommandFixture, SelectFileStartsInDocumentsWhenTheImageIsGoneHelpAndExit)
   EXPECT_EQ(headless_calls().front(),
             "choose file at " + (root / "Documents").string() + " filter 2");
   EXPECT_EQ(view(), root.string());
+  serve();  // the worker shows it
   EXPECT_NE(state->image.pixel_buffer, nullptr);
   std::strcpy(state->window.program_path, "/opt/tessmira/");
   handle_command(*state, kCommandHelp);

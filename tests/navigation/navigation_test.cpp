@@ -186,6 +186,21 @@ TEST_F(WorkerFixture, ServesARebuildThenStepsWithTitlesAndRepaints) {
   EXPECT_EQ(headless_titles().back(), "No valid images in directory - " + root.string());
 }
 
+TEST_F(WorkerFixture, RandomLeftWithNothingToGoBackToDrawsANewPick) {
+  pictures({"a.bmp", "b.bmp", "c.bmp"});
+  state->settings.select_mode = 2;
+  std::strcpy(state->settings.image_path, (root / "c.bmp").c_str());
+  request_rebuild(*state);
+  tick();
+  ASSERT_EQ(shown(), "c.bmp");
+  // Never the list's first file for an empty history: a draw, as for -1.
+  queue_draws(*state, {2}, 3);
+  step_back(*state, 0);
+  tick();
+  EXPECT_EQ(shown(), "b.bmp");
+  EXPECT_EQ(draws().next, 1u);
+}
+
 TEST_F(WorkerFixture, ARebuildRaisedWhileAStepIsServedComesRightAfter) {
   pictures({"a.bmp", "b.bmp"});
   put_picture(root / "other/z.bmp");

@@ -130,6 +130,8 @@ std::vector<MenuItem> last_menu;
 int answer_yes = 1;
 int trash_works = 1;
 std::string chosen_path;
+void (*while_asking)(void*) = nullptr;
+void* while_asking_context = nullptr;
 
 }  // namespace
 
@@ -160,6 +162,7 @@ int desktop_choose_file(PlatformWindow*, char* buffer, std::int32_t* filter_inde
 
 int desktop_ask_yes_no(PlatformWindow*, const char* title, const char* text) {
   note(std::string("ask ") + title + ": " + text);
+  if (while_asking != nullptr) while_asking(while_asking_context);
   return answer_yes;
 }
 
@@ -186,6 +189,11 @@ void desktop_catalog_report(ReportReader read, void* context) {
     if (snapshot.log_changed) log = snapshot.log;
   } while (!snapshot.finished);
   note("report " + std::to_string(snapshot.count) + " files catalogued:" + log);
+}
+
+void headless_while_asking(void (*during)(void* context), void* context) {
+  while_asking = during;
+  while_asking_context = context;
 }
 
 void headless_script(std::int32_t menu, int yes, int trash, const std::string& chosen) {

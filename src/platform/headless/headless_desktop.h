@@ -22,6 +22,9 @@ int headless_repaints();
 // questions (1 Yes), whether the trash works, and the folder or file chosen
 // in the choosers ("" cancels).
 void headless_script(std::int32_t menu, int yes, int trash, const std::string& chosen);
+// Runs during(context) while each later question is on screen, as the
+// window would paint behind it; null stops it.
+void headless_while_asking(void (*during)(void* context), void* context);
 // The menu shown last.
 std::vector<MenuItem> headless_last_menu();
 // Forgets the recorded calls.
