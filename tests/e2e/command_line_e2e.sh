@@ -50,6 +50,10 @@ for word in /run/x.jpg /root/x.jpg /R /rotate; do
   check "$word starts the viewer" "1 yes 2" "$(run "$word") $(err_has "no display") $(generation)"
 done
 
+# A display that cannot be opened gets the same plain message as none at all.
+check "an unreachable display says so" "1 yes no" \
+  "$(DISPLAY=:199 run "$work/tree/a.jpg") $(err_has "no display") $(err_has "Reinstalling" || echo no)"
+
 # Another instance blocks the switches: they fail and say so, opening no window.
 exec 9>"$work/run/Tessmira.exe"
 flock 9

@@ -164,6 +164,19 @@ key Menu
 check "the Menu key opens the menu" "yes" "$(wait_until eval '[ -n "$(popup)" ]' && echo yes)"
 xdotool key --window "$(popup)" Escape 2>/dev/null
 wait_until eval '[ -z "$(popup)" ]' || check "the menu closes" "closed" "open"
+# So does Shift+F10, at the pointer wherever it is: the menu has a corner there.
+xdotool mousemove 640 512
+key shift+F10
+open_popup=""
+wait_until eval 'open_popup=$(popup); [ -n "$open_popup" ]'
+check "Shift+F10 opens the menu" "yes" "$([ -n "$open_popup" ] && echo yes)"
+at_pointer() {
+  eval "$(xdotool getwindowgeometry --shell "$open_popup")"
+  { [ "$X" -eq 640 ] || [ $((X + WIDTH)) -eq 640 ]; } && { [ "$Y" -eq 512 ] || [ $((Y + HEIGHT)) -eq 512 ]; }
+}
+[ -n "$open_popup" ] && check "the menu opens at the pointer" "yes" "$(at_pointer && echo yes)"
+xdotool key --window "$open_popup" Escape 2>/dev/null
+wait_until eval '[ -z "$(popup)" ]' || check "the menu closes" "closed" "open"
 menu 13 Right Down Down Return
 expect_title "Select Mode Random drops the position" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' 6)"
 menu 13 Right Return
@@ -184,6 +197,40 @@ check "Full Screen stays on top" "yes" "$(full_on_top && echo yes)"
 menu 16 Return
 wait_until neither
 check "leaving Full Screen returns to On Top off" "yes" "$(neither && echo yes)"
+# The window's own geometry survives full screen and On Top, whichever way.
+frame() {
+  xwininfo -id "$window" 2>/dev/null |
+    awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+         /Width:/ {w=$NF} /Height:/ {h=$NF} END {print x "," y " " w "x" h}'
+}
+frame_is() { find_window && [ "$(frame)" = "$1" ]; }
+put_at() {  # put_at X Y W H: moves and sizes the window, waiting until it is there
+  xdotool windowsize "$window" "$3" "$4"
+  xdotool windowmove "$window" "$1" "$2"
+  wait_until frame_is "$1,$2 $3x$4"
+}
+put_at 100 80 900 700
+above_only() { find_window && window_state | grep -q ABOVE && ! window_state | grep -q FULLSCREEN; }
+menu 16 Return
+wait_until full_on_top
+menu 16 Return
+wait_until neither
+check "leaving Full Screen brings the geometry back" "100,80 900x700" \
+  "$(wait_until frame_is "100,80 900x700"; frame)"
+for toggle in 1 2 3; do
+  menu 15 Return
+  if [ $((toggle % 2)) = 1 ]; then wait_until above_only; else wait_until neither; fi
+done
+check "On Top toggled three times leaves the window in place" "100,80 900x700 yes" \
+  "$(wait_until frame_is "100,80 900x700"; frame) $(above_only && echo yes)"
+menu 16 Return
+wait_until full_on_top
+menu 16 Return
+wait_until above_only
+check "with On Top, leaving Full Screen brings the geometry back" "100,80 900x700" \
+  "$(wait_until frame_is "100,80 900x700"; frame)"
+menu 15 Return
+wait_until neither
 
 # Delete: our own question; No keeps the file, Yes puts it in the trash.
 key Right
@@ -198,18 +245,20 @@ answer() {  # answer KEY: waits for the question to be up and active, answers it
 }
 key Delete
 answer n
-# The next question can only come once the first answer has been acted on.
-key Delete
-wait_until eval '[ -n "$(question)" ]'
+# No changes nothing: the title stays, and Right goes to the very next file.
+check "No leaves the title as it was" "$pics/02-tall.jpg 2 of 6" "$(position)"
 check "No keeps the file" "yes" "$([ -f "$pics/02-tall.jpg" ] && echo yes)"
+key Right
+shows 03-tiny.jpg
+check "after No, Right shows the next file" "$pics/03-tiny.jpg 3 of 6" "$(position)"
+key Left
+shows 02-tall.jpg
+key Delete
 answer y
 in_trash() { [ -f "$HOME/.local/share/Trash/files/02-tall.jpg" ] && [ ! -f "$pics/02-tall.jpg" ]; }
 check "Yes moves the file to the trash" "yes" "$(wait_until in_trash && echo yes)"
-# The index moved on at the No already, so the file after the next one shows.
-shows 04-dunes.bmp
-check "the next image is shown" "$pics/04-dunes.bmp 3 of 5" "$(position)"
-key Left
 shows 03-tiny.jpg
+check "the next image is shown" "$pics/03-tiny.jpg 2 of 5" "$(position)"
 
 # Catalog (Linear: each drive's root folder only): the report opens while the
 # build runs; its OK is disabled until the build has ended.
@@ -225,14 +274,7 @@ report_closed() {
   "$(wait_until report_closed && echo yes)"
 
 # Move and resize, close, and reopen at the same place on the same image.
-xdotool windowsize "$window" 700 500
-xdotool windowmove "$window" 120 90
-placed() {
-  xwininfo -id "$window" |
-    awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
-         /Width:/ {w=$NF} /Height:/ {h=$NF} END {exit !(x==120 && y==90 && w==700 && h==500)}'
-}
-wait_until placed
+put_at 120 90 700 500
 geometry() { xdotool getwindowgeometry "$window" 2>/dev/null | tail -n2; }
 before=$(geometry)
 close_viewer
@@ -240,6 +282,54 @@ start
 expect_title "reopens on the last image" "$(name 03-tiny.jpg '120 x 90 @ 555%' '2 of 5')"
 check "reopens at the saved placement" "$before" \
   "$(wait_until eval '[ "$(geometry)" = "$before" ]'; geometry)"
+close_viewer
+
+# A folder named on the command line is viewed from its first file.
+start "$pics"
+shows 01-dusk.jpg
+check "a folder argument shows its first file" "$pics/01-dusk.jpg 1 of 5" "$(position)"
+# Closed while full screen, it saves the geometry it will come back to.
+put_at 160 120 640 480
+menu 16 Return
+wait_until full_on_top
+close_viewer
+start
+shows 01-dusk.jpg
+wait_until eval 'find_window && window_state | grep -q FULLSCREEN'
+menu 16 Return
+wait_until neither
+check "full screen saved the window's own geometry" "160,120 640x480" \
+  "$(wait_until frame_is "160,120 640x480"; frame)"
+close_viewer
+
+# A saved placement is used only when it is sane: else the default 800 x 600.
+put_placement() {  # the normal rectangle: left top right bottom (file offsets 44..56)
+  local offset=44 value
+  for value in "$@"; do
+    printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((value & 255)) $((value >> 8 & 255)) \
+      $((value >> 16 & 255)) $((value >> 24 & 255)))" |
+      dd of="$work/prog/dTesmi.dat" bs=1 seek=$offset conv=notrunc status=none
+    offset=$((offset + 4))
+  done
+}
+for rect in "-2147483648 -2147483648 2147483647 2147483647" "500 400 100 100" \
+  "5000 5000 5600 5400" "0 0 2000000000 2000000000"; do
+  put_placement $rect
+  start
+  check "placement $rect gives the default size" "800x600" \
+    "$(wait_until eval '[ "$(frame | cut -d" " -f2)" = 800x600 ]'; frame | cut -d' ' -f2)"
+  close_viewer
+done
+
+# A missing path on a first start says so in the title; nothing is saved from it.
+mkdir -p "$work/first"
+cp "$work/prog/tessmira" "$work/first/tessmira"
+"$work/first/tessmira" "$work/nothing/here.jpg" >"$work/viewer.log" 2>&1 &
+viewer=$!
+started+=("$viewer")
+window=$(visible_window --pid "$viewer")
+expect_title "a missing path's title" \
+  "Cannot open $work/nothing/here.jpg: No such file or directory - Tessmira 1.0"
 close_viewer
 
 # Last, as nothing after it may depend on the timer: Auto Advance, then a

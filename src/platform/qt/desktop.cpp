@@ -19,10 +19,13 @@
 #include <QThread>
 #include <QUrl>
 #include <QWidget>
+#include <QWindow>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/console.h"
 #include "platform/desktop.h"
 #include "platform/qt/qt_window.h"
 #include "shell/shell.h"
@@ -212,12 +215,47 @@ struct KeyFilter : QObject {
   }
 };
 
-bool placement_fits_a_screen(const QRect& rect) {
-  if (rect.width() <= 0 || rect.height() <= 0) return false;
-  for (const QScreen* screen : QGuiApplication::screens()) {
-    if (screen->geometry().intersects(rect)) return true;
+// The saved normal rectangle when it can be used as it is: sizes that
+// compute without overflow, at least partly on a screen, and no larger than
+// the screens it touches together.
+bool sane_placement(const WindowPlacement& placement, QRect* rect) {
+  const std::int64_t left = placement.normal_left;
+  const std::int64_t top = placement.normal_top;
+  const std::int64_t width = std::int64_t{placement.normal_right} - left;
+  const std::int64_t height = std::int64_t{placement.normal_bottom} - top;
+  constexpr std::int64_t kMost = 1 << 24;  // far beyond any screen, far from overflow
+  if (width <= 0 || height <= 0 || width > kMost || height > kMost || left < -kMost ||
+      left > kMost || top < -kMost || top > kMost) {
+    return false;
   }
-  return false;
+  const QRect wanted(static_cast<int>(left), static_cast<int>(top), static_cast<int>(width),
+                     static_cast<int>(height));
+  QRect touched;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    if (screen->geometry().intersects(wanted)) touched = touched.united(screen->geometry());
+  }
+  if (touched.isEmpty() || wanted.width() > touched.width() || wanted.height() > touched.height()) {
+    return false;
+  }
+  *rect = wanted;
+  return true;
+}
+
+// Messages Qt gives while it opens the display; a fatal one (no display to
+// be had) ends the program with our own plain message instead of an abort.
+QtMessageHandler qt_handler = nullptr;
+void opening_display(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type != QtFatalMsg) return;
+  (void)context;
+  (void)text;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): only the window thread exists yet
+  const char* display = std::getenv("DISPLAY");
+  QByteArray message = "tessmira: no display to open the viewer on (";
+  message += display != nullptr ? QByteArray("DISPLAY ") + display + " cannot be opened"
+                                : QByteArray("the platform cannot be started");
+  message += "); without one, run it under a virtual display: xvfb-run -a tessmira IMAGE\n";
+  console_error(message.constData());
+  std::_Exit(1);
 }
 
 }  // namespace
@@ -227,11 +265,16 @@ int desktop_read_placement(const PlatformWindow* window, WindowPlacement* placem
   if (widget == nullptr) return 0;
   // The normal rectangle is the window's geometry in its normal state, also
   // while it is maximised or full screen.
-  const QRect normal =
-      widget->normalGeometry().isValid() ? widget->normalGeometry() : widget->geometry();
+  // While full screen, the geometry it will come back to.
+  const QRect normal = window->full_screen                  ? window->normal_geometry
+                       : widget->normalGeometry().isValid() ? widget->normalGeometry()
+                                                            : widget->geometry();
   *placement = WindowPlacement{};
   placement->length = sizeof(WindowPlacement);
-  placement->show_state = widget->isMinimized() ? 2 : widget->isMaximized() ? 3 : 1;
+  placement->show_state = window->full_screen     ? (window->normal_maximized ? 3 : 1)
+                          : widget->isMinimized() ? 2
+                          : widget->isMaximized() ? 3
+                                                  : 1;
   placement->normal_left = normal.left();
   placement->normal_top = normal.top();
   placement->normal_right = normal.left() + normal.width();
@@ -256,7 +299,9 @@ int desktop_open(int argc, char** argv, char* reason) {
     setenv("QT_QPA_PLATFORM", "xcb", 1);
   }
   static int arguments = argc;
+  qt_handler = qInstallMessageHandler(opening_display);
   new QApplication(arguments, argv);  // lives as long as the process
+  qInstallMessageHandler(qt_handler);
   dispatcher = new Dispatcher;
   qApp->installEventFilter(new KeyFilter);
   // The session manager's quit request is a close request like any other.
@@ -286,16 +331,18 @@ int desktop_show_window(PlatformWindow* window, const WindowPlacement* placement
                         std::uint32_t full_screen) {
   QWidget* widget = window->widget;
   bool used = false;
-  if (placement != nullptr) {
-    const QRect normal(placement->normal_left, placement->normal_top,
-                       placement->normal_right - placement->normal_left,
-                       placement->normal_bottom - placement->normal_top);
-    if (placement_fits_a_screen(normal)) {
-      widget->setGeometry(normal);
-      used = true;
-    }
+  QRect normal;
+  if (placement != nullptr && sane_placement(*placement, &normal)) {
+    widget->setGeometry(normal);
+    used = true;
   }
   if (full_screen == 1) {
+    window->full_screen = true;
+    window->normal_geometry = widget->geometry();
+    window->normal_maximized = used && placement->show_state == 3;
+    // Shown at its own geometry first, so that the window manager has that
+    // to come back to.
+    widget->show();
     widget->showFullScreen();
   } else if (used && placement->show_state == 3) {
     widget->showMaximized();
@@ -344,18 +391,34 @@ void desktop_set_opacity(PlatformWindow* window, std::uint32_t alpha) {
 void desktop_set_topmost(PlatformWindow* window, std::uint32_t on_top) {
   if (window == nullptr) return;
   QWidget* widget = window->widget;
-  const bool visible = widget->isVisible();
-  widget->setWindowFlag(Qt::WindowStaysOnTopHint, on_top == 1);
-  if (visible) widget->show();  // changing flags hides a shown window
+  Qt::WindowFlags flags = widget->windowFlags();
+  if (flags.testFlag(Qt::WindowStaysOnTopHint) == (on_top == 1)) return;
+  flags.setFlag(Qt::WindowStaysOnTopHint, on_top == 1);
+  // Changed on the native window as it is: setting the widget's flags would
+  // recreate the window, which then lands off by its frame.
+  widget->overrideWindowFlags(flags);
+  if (QWindow* native = widget->windowHandle()) native->setFlags(flags);
 }
 
 void desktop_set_full_screen(PlatformWindow* window, std::uint32_t full_screen) {
   if (window == nullptr) return;
+  QWidget* widget = window->widget;
   if (full_screen == 1) {
-    window->widget->showFullScreen();
-  } else {
-    window->widget->showNormal();
+    if (!window->full_screen) {
+      window->full_screen = true;
+      window->normal_maximized = widget->isMaximized();
+      window->normal_geometry =
+          widget->isMaximized() ? widget->normalGeometry() : widget->geometry();
+    }
+    widget->showFullScreen();
+    return;
   }
+  if (!window->full_screen) return;
+  window->full_screen = false;
+  // Exactly the geometry and state it had before.
+  widget->showNormal();
+  widget->setGeometry(window->normal_geometry);
+  if (window->normal_maximized) widget->showMaximized();
 }
 
 // --- menus and dialogs -------------------------------------------------------
