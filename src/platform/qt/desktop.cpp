@@ -264,8 +264,7 @@ int desktop_read_placement(const PlatformWindow* window, WindowPlacement* placem
   const QWidget* widget = window->widget;
   if (widget == nullptr) return 0;
   // The normal rectangle is the window's geometry in its normal state, also
-  // while it is maximised or full screen.
-  // While full screen, the geometry it will come back to.
+  // while it is maximised; while full screen, the one it will come back to.
   const QRect normal = window->full_screen                  ? window->normal_geometry
                        : widget->normalGeometry().isValid() ? widget->normalGeometry()
                                                             : widget->geometry();
