@@ -212,29 +212,6 @@ struct Mover {
   }
 };
 
-bool remove_tree_at(int folder, const char* name) {
-  if (unlinkat(folder, name, 0) == 0) return true;
-  if (errno != EISDIR && errno != EPERM) return errno == ENOENT;
-  const int inner = openat(folder, name, kFolderFlags);
-  if (inner < 0) return false;
-  DIR* listing = fdopendir(inner);
-  if (listing == nullptr) {
-    close(inner);
-    return false;
-  }
-  std::vector<std::string> names;
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): a stream of this call's own, never shared
-  while (const dirent* entry = readdir(listing)) {
-    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-      names.emplace_back(entry->d_name);
-  }
-  bool removed = true;
-  for (const std::string& entry : names)
-    removed = remove_tree_at(dirfd(listing), entry.c_str()) && removed;
-  closedir(listing);
-  return unlinkat(folder, name, AT_REMOVEDIR) == 0 && removed;
-}
-
 std::vector<std::string> names_in(int folder) {
   std::vector<std::string> names;
   const int copy = dup(folder);
@@ -251,6 +228,18 @@ std::vector<std::string> names_in(int folder) {
   }
   closedir(listing);
   return names;
+}
+
+bool remove_tree_at(int folder, const char* name) {
+  if (unlinkat(folder, name, 0) == 0) return true;
+  if (errno != EISDIR && errno != EPERM) return errno == ENOENT;
+  const int inner = openat(folder, name, kFolderFlags);
+  if (inner < 0) return false;
+  bool removed = true;
+  for (const std::string& entry : names_in(inner))
+    removed = remove_tree_at(inner, entry.c_str()) && removed;
+  close(inner);
+  return unlinkat(folder, name, AT_REMOVEDIR) == 0 && removed;
 }
 
 bool merge(const Mover& mover, int from, int to, const std::string& from_path,
