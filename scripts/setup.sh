@@ -10,8 +10,8 @@ build_pkgs=(g++ cmake ninja-build libgtest-dev clang libclang-rt-14-dev clang-fo
 # Qt 6 Widgets; the JPEG and GIF readers come with libqt6gui6.
 qt_pkgs=(qt6-base-dev)
 # End-to-end tests under a real X server, screenshots, a window manager;
-# rsync for a benchmark, xdg-utils for the association tests.
-test_pkgs=(xvfb xauth xdotool x11-utils imagemagick openbox rsync xdg-utils)
+# xdg-utils for the association tests; rsync, feh and python3 for benchmarks only.
+test_pkgs=(xvfb xauth xdotool x11-utils imagemagick openbox xdg-utils rsync feh python3)
 
 missing=()
 for p in "${build_pkgs[@]}" "${qt_pkgs[@]}" "${test_pkgs[@]}"; do

@@ -26,8 +26,33 @@ std::uint64_t image_buffer_size(std::uint32_t width, std::uint32_t height,
 // Claims loader_busy: when it is held, waits six sleeps of 500 ms and tries
 // once more. 1 when the caller now holds it, 0 when it stayed held.
 std::int32_t claim_loader_busy(AppState& state);
-// Replaces the current image by the picture at path; a file that cannot be
-// loaded twice puts the failure title on the main window.
+// The reduction (1, 2, 4 or 8) a width x height picture decodes at for a
+// client area: when it is fitted at 50% or less, the largest whose pixels
+// still cover the fitted size; else 1.
+std::uint32_t fit_reduction(std::int32_t client_width, std::int32_t client_height,
+                            std::int32_t width, std::int32_t height);
+// No picture is decoded for later (prepared ahead) beyond this many pixels,
+// counting the pixels already held.
+constexpr std::uint64_t kPrefetchBudgetPixels = 256ull << 20;
+// A budget that refuses nothing (the decoder's own limit stays).
+constexpr std::uint64_t kUnboundedPixels = ~std::uint64_t{0};
+// decode_picture's answer for a picture over its budget; nothing was decoded.
+constexpr std::uint32_t kPictureOverBudget = 9;
+// Decodes the picture at path into *picture: reduced for a client area of
+// fit_width x fit_height as fit_reduction says (0 x 0: full size), within
+// budget pixels. Returns 0, or a kPicture code with *picture empty.
+std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit_width,
+                             std::int32_t fit_height, std::uint64_t budget, Picture* picture);
+void free_picture(Picture* picture);
+// Shows *picture (taken, left empty) in place of the current image. The
+// caller holds loader_busy or otherwise owns the right to replace it.
+void install_picture(AppState& state, Picture* picture);
+// 1 when the file at path still has the size and write time it had when
+// picture was decoded from it.
+std::int32_t picture_current(const Picture& picture, const char* path);
+// Replaces the current image by the picture at path, reduced for the client
+// size when a decoding thread is there to decode it in full next; a file that
+// cannot be loaded twice puts the failure title on the main window.
 void load_image(AppState& state, const char* path);
 // Frees the current image and its pixels.
 void free_image(AppState& state);

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "image/image.h"
+#include "platform/files.h"
 #include "platform/picture.h"
 #include "text/text.h"
 
@@ -43,34 +44,65 @@ std::int32_t claim_loader_busy(AppState& state) {
   return try_claim(state) ? 1 : 0;
 }
 
+void free_picture(Picture* picture) {
+  delete_bitmap(picture->bitmap);
+  std::free(picture->pixels);
+  *picture = Picture{};
+}
+
 void free_image(AppState& state) {
   std::lock_guard<std::mutex> hold(state.image.image_lock);
   delete_bitmap(state.image.image_bitmap);
   state.image.image_bitmap = nullptr;
   std::free(state.image.pixel_buffer);
   state.image.pixel_buffer = nullptr;
+  ++state.image.shown_serial;
 }
 
-void load_image(AppState& state, const char* path) {
-  while (!claim_loader_busy(state)) {
+std::uint32_t fit_reduction(std::int32_t client_width, std::int32_t client_height,
+                            std::int32_t width, std::int32_t height) {
+  const PaintPlan plan = plan_paint(client_width, client_height, width, height, 0, 0, 0);
+  if (plan.draw == 0 || plan.scale > 50) return 1;
+  for (std::uint32_t reduction = 8; reduction > 1; reduction /= 2) {
+    const std::int64_t w = (static_cast<std::int64_t>(width) + reduction - 1) / reduction;
+    const std::int64_t h = (static_cast<std::int64_t>(height) + reduction - 1) / reduction;
+    if (w >= plan.target_width && h >= plan.target_height) return reduction;
   }
-  free_image(state);
-  // Decoding runs outside image_lock, so painting is never held up by it.
+  return 1;
+}
+
+std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit_width,
+                             std::int32_t fit_height, std::uint64_t budget, Picture* picture) {
+  *picture = Picture{};
+  // Read before the bytes are: a file rewritten meanwhile then shows as changed.
+  picture->file_size = stat_file_size(path);
+  if (file_write_time(path, &picture->file_time) != 0) picture->file_time = 0;
   std::uint32_t error = 0;
-  PlatformBitmap* bitmap = load_picture_bitmap(path, &error);
-  if (bitmap == nullptr) bitmap = load_picture_bitmap(path, &error);
-  if (bitmap == nullptr) {
-    show_title(state, TitleKind::failed, path);
-    state.worker.loader_busy.store(0, std::memory_order_release);
-    return;
+  PictureSource* source = picture_open(path, &error);
+  if (source == nullptr) return error;
+  const PictureFacts facts = picture_facts(source);
+  std::uint32_t reduction = 1;
+  if (facts.reducible != 0 && fit_width > 0 && fit_height > 0) {
+    reduction = fit_reduction(fit_width, fit_height, facts.width, facts.height);
   }
+  const std::uint64_t pixels =
+      ((static_cast<std::uint64_t>(facts.width) + reduction - 1) / reduction) *
+      ((static_cast<std::uint64_t>(facts.height) + reduction - 1) / reduction);
+  if (pixels > budget) {
+    picture_close(source);
+    return kPictureOverBudget;
+  }
+  if (state.seams.decoding != nullptr) state.seams.decoding(path, reduction);
+  PlatformBitmap* bitmap = picture_decode(source, reduction, &error);
+  picture_close(source);
+  if (bitmap == nullptr) return error;
   const PictureInfo info = picture_info(bitmap);
   const std::uint32_t planes_times_bits =
       static_cast<std::uint32_t>(info.planes) * info.bits_per_pixel;
   const std::uint64_t size =
       image_buffer_size(static_cast<std::uint32_t>(info.width),
                         static_cast<std::uint32_t>(info.height), planes_times_bits);
-  BitmapHeader header{};
+  BitmapHeader& header = picture->header;
   header.size = 40;
   header.width = info.width;
   header.height = info.height;
@@ -79,18 +111,58 @@ void load_image(AppState& state, const char* path) {
   header.compression = 0;
   header.size_image = static_cast<std::uint32_t>(size);
   // A failed allocation leaves the bitmap without pixels: nothing is drawn.
-  auto* pixels = static_cast<std::uint8_t*>(std::malloc(size));
-  if (pixels != nullptr) {
-    picture_copy_rows(bitmap, pixels, header);
+  picture->pixels = static_cast<std::uint8_t*>(std::malloc(size));
+  if (picture->pixels != nullptr) {
+    picture_copy_rows(bitmap, picture->pixels, header);
     picture_release_pixels(bitmap);
   }
+  picture->bitmap = bitmap;
+  // The own size, upright; a reduced decode has fewer pixels than that.
+  picture->width = reduction == 1 ? info.width : facts.width;
+  picture->height = reduction == 1 ? info.height : facts.height;
+  return 0;
+}
+
+void install_picture(AppState& state, Picture* picture) {
   {
     std::lock_guard<std::mutex> hold(state.image.image_lock);
-    state.image.image_bitmap = bitmap;
-    state.image.image_header = header;
-    state.image.image_width = info.width;
-    state.image.image_height = info.height;
-    state.image.pixel_buffer = pixels;
+    delete_bitmap(state.image.image_bitmap);
+    std::free(state.image.pixel_buffer);
+    state.image.image_bitmap = picture->bitmap;
+    state.image.image_header = picture->header;
+    state.image.image_width = picture->width;
+    state.image.image_height = picture->height;
+    state.image.pixel_buffer = picture->pixels;
+    ++state.image.shown_serial;
+  }
+  *picture = Picture{};
+}
+
+std::int32_t picture_current(const Picture& picture, const char* path) {
+  std::uint64_t time = 0;
+  if (file_write_time(path, &time) != 0) time = 0;
+  return stat_file_size(path) == picture.file_size && time == picture.file_time ? 1 : 0;
+}
+
+void load_image(AppState& state, const char* path) {
+  while (!claim_loader_busy(state)) {
+  }
+  free_image(state);
+  // Reduced only when the full size follows on the decoding thread.
+  const bool reduce = state.prefetch.running.load() != 0;
+  const std::int32_t fit_width = reduce ? state.image.fit_width.load() : 0;
+  const std::int32_t fit_height = reduce ? state.image.fit_height.load() : 0;
+  // Decoding runs outside image_lock, so painting is never held up by it.
+  Picture picture;
+  std::uint32_t error =
+      decode_picture(state, path, fit_width, fit_height, kUnboundedPixels, &picture);
+  if (error != 0) {
+    error = decode_picture(state, path, fit_width, fit_height, kUnboundedPixels, &picture);
+  }
+  if (error != 0) {
+    show_title(state, TitleKind::failed, path);
+  } else {
+    install_picture(state, &picture);
   }
   state.worker.loader_busy.store(0, std::memory_order_release);
 }

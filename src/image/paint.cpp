@@ -15,6 +15,18 @@ std::int64_t pointer_in_window(std::int32_t pan, std::int32_t client) {
   return pan > client ? client : pan;
 }
 
+// The plan's source in the pixels' own terms: a reduced decode has fewer
+// pixels than the picture it stands for.
+PixelRect pixel_source(const PaintPlan& plan, const BitmapHeader& header, std::int32_t width,
+                       std::int32_t height) {
+  if (header.width == width && header.height == height) {
+    return PixelRect{plan.source_x, plan.source_y, width, height};
+  }
+  return PixelRect{static_cast<std::int32_t>(std::int64_t{plan.source_x} * header.width / width),
+                   static_cast<std::int32_t>(std::int64_t{plan.source_y} * header.height / height),
+                   header.width, header.height};
+}
+
 }  // namespace
 
 std::uint32_t percent_of(std::uint32_t a, std::uint32_t b) {
@@ -79,8 +91,8 @@ void paint_window(AppState& state) {
         back_buffer_stretch(
             state.image.back_buffer, state.image.pixel_buffer, state.image.image_header,
             PixelRect{plan.target_x, plan.target_y, plan.target_width, plan.target_height},
-            PixelRect{plan.source_x, plan.source_y, state.image.image_width,
-                      state.image.image_height});
+            pixel_source(plan, state.image.image_header, state.image.image_width,
+                         state.image.image_height));
       }
     }
   }

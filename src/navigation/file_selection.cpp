@@ -1,7 +1,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "navigation/navigation.h"
@@ -10,8 +12,7 @@
 
 namespace {
 
-constexpr std::uint32_t kRecentPicks = 100;
-constexpr std::uint32_t kMaxDraws = 101;
+constexpr std::uint32_t kRecentPicks = kHistoryCount;
 
 // Name order: ASCII letters without case, ties by bytes; so "Linear" steps
 // through a folder alphabetically and subfolders come where their names fall.
@@ -32,14 +33,30 @@ bool name_before(const FolderEntry& a, const FolderEntry& b) {
 
 }  // namespace
 
-std::uint32_t random_in_range(AppState& state, std::uint32_t n) {
-  if (n <= 1) return 1;
-  std::uint32_t drawn = 0;
-  const bool secure = fill_random(state, &drawn, sizeof drawn) == 1;
-  std::lock_guard<std::mutex> hold(state.shared_text_lock);
-  std::uint32_t& random_state = state.settings.random_state;
+namespace {
+
+// One random word: a word given back by a thrown-away pick first, else the
+// source's own. false when the source failed (the fallback then draws).
+bool take_random_word(AppState& state, std::uint32_t* word) {
+  {
+    std::lock_guard<std::mutex> hold(state.shared_text_lock);
+    PrefetchState& prefetch = state.prefetch;
+    if (prefetch.returned_count > 0) {
+      *word = prefetch.returned[0];
+      --prefetch.returned_count;
+      std::memmove(prefetch.returned, prefetch.returned + 1,
+                   sizeof(std::uint32_t) * prefetch.returned_count);
+      return true;
+    }
+  }
+  return fill_random(state, word, sizeof *word) == 1;
+}
+
+// 1..n on random_state from a word of the source, or 0..n from the fallback.
+std::uint32_t range_of(const AppState& state, std::uint32_t n, bool secure, std::uint32_t word,
+                       std::uint32_t& random_state) {
   if (secure) {
-    random_state = drawn % n + 1;
+    random_state = word % n + 1;
     return random_state;
   }
   // The fallback generator, its constants as they always were.
@@ -55,12 +72,33 @@ std::uint32_t random_in_range(AppState& state, std::uint32_t n) {
   return r;
 }
 
+// check_recent_pick on the picks given.
+std::int32_t check_recent_in(std::uint32_t* picks, std::uint32_t n, std::uint32_t draw) {
+  const std::uint32_t window = n >= kRecentPicks ? kRecentPicks : n - 3;
+  for (std::uint32_t i = 0; i < window; ++i) {
+    if (picks[i] == draw) return -1;
+  }
+  std::memmove(picks + 1, picks, sizeof(std::uint32_t) * (kRecentPicks - 1));
+  picks[0] = draw;
+  return static_cast<std::int32_t>(draw);
+}
+
+}  // namespace
+
+std::uint32_t random_in_range(AppState& state, std::uint32_t n) {
+  if (n <= 1) return 1;
+  std::uint32_t word = 0;
+  const bool secure = take_random_word(state, &word);
+  std::lock_guard<std::mutex> hold(state.shared_text_lock);
+  return range_of(state, n, secure, word, state.settings.random_state);
+}
+
 std::uint32_t file_size(const char* path) {
   const std::int64_t size = stat_file_size(path);
   return size < 0 ? 0 : static_cast<std::uint32_t>(size);
 }
 
-std::uint32_t scan_folder(AppState& state, std::uint32_t count, PathSlot* list,
+std::uint32_t scan_folder(AppState& state, std::uint32_t count, ViewList* list,
                           const char* folder) {
   if (count > kFolderLimit) return count;
   std::vector<FolderEntry> entries;
@@ -77,7 +115,7 @@ std::uint32_t scan_folder(AppState& state, std::uint32_t count, PathSlot* list,
 }
 
 std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, std::uint32_t count,
-                         const char* folder, PathSlot* list) {
+                         const char* folder, ViewList* list) {
   char path[kPathBytes];
   if (kind == kFolderEntryFolder) {
     // Asked first, so a folder named "low" costs a draw in every mode.
@@ -92,7 +130,8 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
   switch (state.scan.scan_mode.load()) {
     case 1: {
       if (image_type_of(state, name) == 0 || join_path(folder, name, path) == 0) return count;
-      copy_text(path, list[count]);
+      list->starts.push_back(static_cast<std::uint32_t>(list->text.size()));
+      list->text.insert(list->text.end(), path, path + length_of_text(path) + 1);
       std::lock_guard<std::mutex> hold(state.shared_text_lock);
       if (std::strcmp(path, state.settings.image_path) == 0) {
         state.worker.current_index = static_cast<std::int32_t>(count);
@@ -106,6 +145,11 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
     default:
       return count;
   }
+}
+
+const char* listed_path(const AppState& state, std::uint32_t index) {
+  const ViewList& list = state.scan.file_list;
+  return index < list.starts.size() ? list.text.data() + list.starts[index] : "";
 }
 
 std::int32_t admit_subfolder(AppState& state, const char* name) {
@@ -130,14 +174,51 @@ std::int32_t image_type_of(const AppState& state, const char* name) {
 
 std::int32_t check_recent_pick(AppState& state, std::uint32_t n, std::uint32_t draw) {
   std::lock_guard<std::mutex> hold(state.shared_text_lock);
-  std::uint32_t* picks = state.settings.recent_picks;
-  const std::uint32_t window = n >= kRecentPicks ? kRecentPicks : n - 3;
-  for (std::uint32_t i = 0; i < window; ++i) {
-    if (picks[i] == draw) return -1;
+  return check_recent_in(state.settings.recent_picks, n, draw);
+}
+
+std::uint32_t draw_pick(AppState& state, std::uint32_t count, PickDraw* draw) {
+  {
+    std::lock_guard<std::mutex> hold(state.shared_text_lock);
+    draw->random_state = state.settings.random_state;
+    std::memcpy(draw->recent_picks, state.settings.recent_picks, sizeof draw->recent_picks);
   }
-  std::memmove(picks + 1, picks, sizeof(std::uint32_t) * (kRecentPicks - 1));
-  picks[0] = draw;
-  return static_cast<std::int32_t>(draw);
+  draw->taken_count = 0;
+  std::uint32_t drawn = 0;
+  std::uint32_t draws = 0;
+  bool accepted = false;
+  while (!accepted && draws < kMaxPickDraws) {
+    drawn = 1;
+    if (count > 1) {
+      std::uint32_t word = 0;
+      const bool secure = take_random_word(state, &word);
+      if (secure) draw->taken[draw->taken_count++] = word;
+      drawn = range_of(state, count, secure, word, draw->random_state);
+    }
+    ++draws;
+    accepted = count <= 4 || check_recent_in(draw->recent_picks, count, drawn) != -1;
+  }
+  if (draws == kMaxPickDraws || drawn > count || drawn == 0) return 0;
+  return drawn - 1;
+}
+
+void commit_pick(AppState& state, const PickDraw& draw) {
+  std::lock_guard<std::mutex> hold(state.shared_text_lock);
+  state.settings.random_state = draw.random_state;
+  std::memcpy(state.settings.recent_picks, draw.recent_picks, sizeof draw.recent_picks);
+}
+
+void give_back_pick(AppState& state, const PickDraw& draw) {
+  std::lock_guard<std::mutex> hold(state.shared_text_lock);
+  PrefetchState& prefetch = state.prefetch;
+  const std::uint32_t room = static_cast<std::uint32_t>(std::size(prefetch.returned));
+  // In front of any words still there: they were taken after these. Words
+  // that find no room are dropped; nobody saw them.
+  const std::uint32_t kept = std::min(prefetch.returned_count, room - draw.taken_count);
+  std::memmove(prefetch.returned + draw.taken_count, prefetch.returned,
+               sizeof(std::uint32_t) * kept);
+  std::memcpy(prefetch.returned, draw.taken, sizeof(std::uint32_t) * draw.taken_count);
+  prefetch.returned_count = kept + draw.taken_count;
 }
 
 namespace {
@@ -146,22 +227,23 @@ namespace {
 // caller holds. Returns the wanted index: the shown image's slot, -1 when it
 // is not listed, -2 when there is no memory for a list.
 std::int32_t build_list(AppState& state, const char* folder) {
-  // The block is kept from one rebuild to the next: a fresh 60,000,000 bytes
-  // costs the kernel far more to hand out than the scan itself takes. Slots
-  // past the new count are cleared, so the list reads as a fresh one.
-  const std::uint32_t old_count =
-      state.scan.file_list != nullptr ? state.worker.file_count.load() : 0;
-  if (state.scan.file_list == nullptr) {
-    state.scan.file_list = static_cast<PathSlot*>(std::calloc(kListSlots, sizeof(PathSlot)));
-    if (state.scan.file_list == nullptr) {
-      state.worker.file_count = 0;
-      return -2;
-    }
-  }
+  // The block keeps its capacity from one rebuild to the next; a first one
+  // starts with room for a large folder's paths, not one doubling at a time.
+  ViewList& list = state.scan.file_list;
+  list.text.clear();
+  list.starts.clear();
   state.worker.current_index = -1;
-  const std::uint32_t count = scan_folder(state, 0, state.scan.file_list, folder);
-  if (old_count > count) {
-    std::memset(state.scan.file_list[count], 0, sizeof(PathSlot) * (old_count - count));
+  std::uint32_t count = 0;
+  try {
+    if (list.text.capacity() == 0) {
+      list.text.reserve(std::size_t{1} << 20);
+      list.starts.reserve(std::size_t{1} << 14);
+    }
+    count = scan_folder(state, 0, &list, folder);
+  } catch (const std::bad_alloc&) {
+    state.scan.file_list = ViewList{};
+    state.worker.file_count = 0;
+    return -2;
   }
   state.worker.file_count = count;
   const std::int32_t wanted = state.worker.current_index.load();
@@ -170,28 +252,15 @@ std::int32_t build_list(AppState& state, const char* folder) {
   return wanted;
 }
 
-std::uint32_t random_slot(AppState& state, std::uint32_t count) {
-  std::uint32_t draw = 0;
-  std::uint32_t draws = 0;
-  bool accepted = false;
-  while (!accepted && draws < kMaxDraws) {
-    draw = random_in_range(state, count);
-    ++draws;
-    accepted = count <= 4 || check_recent_pick(state, count, draw) != -1;
-  }
-  if (draws == kMaxDraws || draw > count || draw == 0) return 0;
-  return draw - 1;
-}
-
 }  // namespace
 
 std::uint32_t pick_file(AppState& state, char path[kPathBytes], std::uint32_t mode,
                         std::int32_t index, std::int32_t list_use) {
   std::int32_t wanted = index;
-  const bool want_build =
-      list_use != 2 || state.scan.file_list == nullptr || state.worker.file_count.load() == 0;
+  const bool want_build = list_use != 2 || state.worker.file_count.load() == 0;
   std::int32_t idle = 0;
   if (want_build && state.scan.scan_mode.compare_exchange_strong(idle, 1)) {
+    ++state.scan.list_generation;
     wanted = build_list(state, path);
     state.scan.scan_mode = 0;
     if (wanted == -2) return 0;  // no memory for the list
@@ -200,15 +269,19 @@ std::uint32_t pick_file(AppState& state, char path[kPathBytes], std::uint32_t mo
   if (count > 0) {
     std::uint32_t slot;
     if (mode >= 2 && wanted == -1) {
-      slot = random_slot(state, count);
+      // The pick drawn ahead is the draw this one would have been.
+      if (take_ahead_pick(state, &slot) == 0) {
+        PickDraw draw;
+        slot = draw_pick(state, count, &draw);
+        commit_pick(state, draw);
+      }
     } else {
       slot = static_cast<std::uint32_t>(wanted) >= count ? 0 : static_cast<std::uint32_t>(wanted);
     }
     state.worker.current_index = static_cast<std::int32_t>(slot);
-    copy_text(state.scan.file_list[slot], path);
+    copy_text(listed_path(state, slot), path);
   } else {
-    std::free(state.scan.file_list);
-    state.scan.file_list = nullptr;
+    state.scan.file_list = ViewList{};  // its memory goes back too
   }
   return count;
 }

@@ -7,9 +7,7 @@
 #include "state/app_state.h"
 #include "state/events.h"
 
-// View list: 100,000 slots of 600 bytes; listing stops at 99,990 entries and
-// skips folders met above 99,980.
-constexpr std::uint32_t kListSlots = 100000;
+// View list: listing stops at 99,990 entries and skips folders met above 99,980.
 constexpr std::uint32_t kListLimit = 99990;
 constexpr std::uint32_t kFolderLimit = 99980;
 // stop_counter: 666 asks the worker to stop, 667 says it did.
@@ -40,21 +38,47 @@ std::uint32_t random_in_range(AppState& state, std::uint32_t n);
 std::uint32_t file_size(const char* path);
 // Lists folder (no trailing '/'; "" is the root) into list by scan_mode,
 // entering subfolders in the deep modes. Returns the new count.
-std::uint32_t scan_folder(AppState& state, std::uint32_t count, PathSlot* list, const char* folder);
+std::uint32_t scan_folder(AppState& state, std::uint32_t count, ViewList* list, const char* folder);
 // One entry (kind from the listing, bare name) of folder. Returns the new count.
 std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, std::uint32_t count,
-                         const char* folder, PathSlot* list);
+                         const char* folder, ViewList* list);
+// Path index of the view list; "" past its end.
+const char* listed_path(const AppState& state, std::uint32_t index);
 // 1 when the scan enters the subfolder name ("low" only now and then).
 std::int32_t admit_subfolder(AppState& state, const char* name);
 // 1 BMP, 2 JPG, 3 GIF when the type is listed; 0 otherwise.
 std::int32_t image_type_of(const AppState& state, const char* name);
 // draw when it is not among the recent picks (and records it), else -1.
 std::int32_t check_recent_pick(AppState& state, std::uint32_t n, std::uint32_t draw);
+// Draws a random pick among count files on copies of random_state and the
+// recent picks (into *draw); the slot, 0 when every draw was refused.
+std::uint32_t draw_pick(AppState& state, std::uint32_t count, PickDraw* draw);
+// Writes a shown pick's copies back to the settings.
+void commit_pick(AppState& state, const PickDraw& draw);
+// Gives a thrown-away pick's random words back, to be drawn again first.
+void give_back_pick(AppState& state, const PickDraw& draw);
 // Chooses the next file of the folder in path (rebuilding the list when
 // list_use is 1, or when none is there) and puts its path into path.
 // Returns file_count.
 std::uint32_t pick_file(AppState& state, char path[kPathBytes], std::uint32_t mode,
                         std::int32_t index, std::int32_t list_use);
+
+// The decoding threads: one prepares the picture the next forward step will
+// show, one decodes a picture shown reduced in full (navigation/prefetch.cpp).
+// Started and stopped by the worker; the worker does all else here.
+void prefetch_start(AppState& state);
+void prefetch_stop(AppState& state);
+// Throws the picture ahead away: the list, the mode or the folder changes.
+void prefetch_discard(AppState& state);
+// In a random mode, takes the pick drawn ahead when it was drawn on the
+// present list: writes its draw back and puts its slot in *slot. 1 when taken.
+std::int32_t take_ahead_pick(AppState& state, std::uint32_t* slot);
+// Shows the file at path (slot index of the list): the prepared picture when
+// it is that file, unchanged on disk, else a decode (load_image).
+void show_file(AppState& state, const char* path, std::int32_t index);
+// After a picture is shown: queues the next forward step's picture and, for
+// a picture shown reduced, its full-size decode.
+void prefetch_next(AppState& state);
 
 // Runs the viewer thread detached; it is never joined.
 void start_viewer_thread(AppState& state);

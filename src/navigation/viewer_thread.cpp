@@ -47,6 +47,9 @@ void serve_request(AppState& state) {
   const std::int32_t kind =
       state.worker.rebuild_wanted.exchange(0) != 0 ? 1 : state.worker.request_kind.load();
   const std::uint32_t mode = read_shared(state.settings.select_mode);
+  // A rebuild may change the list, the mode or the folder: nothing prepared
+  // for the old list is shown, and a pick drawn ahead goes back unseen.
+  if (kind == 1) prefetch_discard(state);
   if (kind == 2) {
     if (mode < 2) {
       const std::uint32_t next = static_cast<std::uint32_t>(state.worker.current_index.load()) + 1;
@@ -73,11 +76,12 @@ void serve_request(AppState& state) {
   state.worker.request_kind = 2;
   if (state.worker.file_count.load() != 0) {
     show_title(state, TitleKind::loading, nullptr);
-    load_image(state, path);
+    show_file(state, path, state.worker.current_index.load());
   } else {
     show_title(state, TitleKind::no_images, nullptr);
   }
   desktop_request_repaint(state.window.main_window);
+  prefetch_next(state);
 }
 
 void viewer_tick(AppState& state, std::uint32_t& ticks) {
@@ -101,6 +105,7 @@ void viewer_tick(AppState& state, std::uint32_t& ticks) {
 
 void viewer_stop(AppState& state) {
   state.worker.stop_counter.fetch_add(1);
+  prefetch_stop(state);
   for (std::uint32_t waits = 0; state.worker.loader_busy.load() != 0;) {
     pause_ms(state, kTickMs);
     if (++waits == kStopWaits) state.worker.loader_busy = 0;
@@ -109,6 +114,7 @@ void viewer_stop(AppState& state) {
 }
 
 void viewer_thread(AppState& state) {
+  prefetch_start(state);
   char shown[kPathBytes];
   {
     std::lock_guard<std::mutex> hold(state.shared_text_lock);
@@ -118,6 +124,7 @@ void viewer_thread(AppState& state) {
   // start there is none, and no failure title should flash.
   if (shown[0] != '\0') load_image(state, shown);
   desktop_request_repaint(state.window.main_window);
+  prefetch_next(state);
   std::uint32_t ticks = 0;
   for (;;) {
     viewer_tick(state, ticks);

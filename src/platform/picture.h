@@ -1,4 +1,5 @@
-// Picture decoding: an image file into a bitmap at its natural pixel size.
+// Picture decoding: an image file into a bitmap at its natural pixel size, or
+// reduced where the decoder can do that cheaply (a JPEG's DCT scaling).
 #pragma once
 
 #include <cstdint>
@@ -6,6 +7,8 @@
 // Core types passed along.
 struct BitmapHeader;
 struct PlatformBitmap;
+// A picture file read into memory with its header parsed, not decoded yet.
+struct PictureSource;
 
 // Failure codes, as the core reports them.
 constexpr std::uint32_t kPictureNotLoaded = 2;  // missing, unreadable or undecodable
@@ -19,6 +22,27 @@ struct PictureInfo {
   std::uint16_t planes;
   std::uint16_t bits_per_pixel;
 };
+
+// What the header says: the upright size (after the EXIF orientation), and 1
+// when picture_decode can reduce the picture by 2, 4 or 8.
+struct PictureFacts {
+  std::int32_t width;
+  std::int32_t height;
+  std::int32_t reducible;
+};
+
+// Reads the file at path (any bytes) and its header. Returns the source, or
+// null with *error set to kPictureNotLoaded or kPictureNoMemory; a picture
+// larger than kMaxPicturePixels is not loaded.
+PictureSource* picture_open(const char* path, std::uint32_t* error);
+PictureFacts picture_facts(const PictureSource* source);
+// Decodes the source once, at 1/reduction of its size each way, rounded up
+// (reduction 1, or 2, 4 or 8 for a reducible picture), turned upright, a
+// GIF's first frame. Returns the bitmap, or null with *error set.
+PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction,
+                               std::uint32_t* error);
+// Frees a source; null is ignored.
+void picture_close(PictureSource* source);
 
 // Decodes the file at path (any bytes; JPEG turned upright by its EXIF
 // orientation, a GIF's first frame). Returns the bitmap, or null with *error

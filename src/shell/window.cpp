@@ -42,6 +42,8 @@ void handle_paint(AppState& state) {
 void handle_resize(AppState& state, std::int32_t width, std::int32_t height) {
   state.image.client_width = width;
   state.image.client_height = height;
+  state.image.fit_width = width;
+  state.image.fit_height = height;
   delete_bitmap(state.image.back_buffer);
   state.image.back_buffer = nullptr;
 }

@@ -9,6 +9,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 #include "state/bitmap_header.h"
 #include "state/list_record.h"
@@ -65,6 +67,19 @@ enum class TitleKind : std::int32_t {
   missing,    // nothing at title_path, the path named on the command line
 };
 
+// A decoded picture: its own (upright) size, and its pixels as the image
+// buffer holds them, at that size or reduced by the decoder; with the size
+// and write time its file had when it was read.
+struct Picture {
+  PlatformBitmap* bitmap = nullptr;  // the mark of a decoded picture
+  std::uint8_t* pixels = nullptr;    // null when there was no memory for them
+  BitmapHeader header = {};          // the pixels' size
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::int64_t file_size = -1;
+  std::uint64_t file_time = 0;
+};
+
 // The image and the view of it. The worker replaces the image under
 // image_lock, which painting holds while it reads the image fields; the view
 // fields (back buffer, client size, zoom, pan) belong to the window thread.
@@ -73,8 +88,15 @@ struct ImageView {
   PlatformBitmap* image_bitmap = nullptr;
   std::uint8_t* pixel_buffer = nullptr;
   BitmapHeader image_header = {};
-  std::int32_t image_width = 0;
+  std::int32_t image_width = 0;  // the picture's own size; the pixels may be reduced
   std::int32_t image_height = 0;
+  // Counts the pictures shown; a full-size decode is put in place only
+  // while the picture it was made for is still shown.
+  std::uint32_t shown_serial = 0;
+  // The client size for the decoding threads (the window thread's own copy
+  // is client_width and client_height).
+  std::atomic<std::int32_t> fit_width{0};
+  std::atomic<std::int32_t> fit_height{0};
   PlatformBitmap* back_buffer = nullptr;
   std::int32_t client_width = 0;
   std::int32_t client_height = 0;
@@ -84,6 +106,57 @@ struct ImageView {
   // Set by whoever changes what the title says (either thread).
   std::atomic<TitleKind> title_kind{TitleKind::program};
   char title_path[kPathBytes] = {};  // under AppState::shared_text_lock
+};
+
+// Random words one pick may take: a first draw and up to 100 refused ones.
+constexpr std::uint32_t kMaxPickDraws = 101;
+
+// The working copies one random pick is drawn on, written back to the
+// settings only when the pick is shown; and the words it took from the
+// random source, given back when the pick is thrown away unseen.
+struct PickDraw {
+  std::uint32_t random_state = 0;
+  std::uint32_t recent_picks[kHistoryCount] = {};
+  std::uint32_t taken[kMaxPickDraws] = {};
+  std::uint32_t taken_count = 0;
+};
+
+enum class AheadStatus : std::int32_t { none, queued, decoding, ready, failed };
+
+// The picture the next forward step will show, prepared while the present
+// one is looked at: the next file in the linear modes, the next random pick
+// (drawn ahead) in the random ones.
+struct AheadPicture {
+  AheadStatus status = AheadStatus::none;
+  std::uint32_t ticket = 0;      // changes whenever the record is thrown away
+  std::uint32_t generation = 0;  // of the view list the file was chosen from
+  std::uint32_t mode = 0;
+  std::int32_t index = -1;
+  std::int32_t drawn = 0;  // random modes: draw holds a pick no step took yet
+  PickDraw draw;
+  char path[kPathBytes] = {};
+  Picture picture;  // once ready
+};
+
+// The decoding threads' work: the picture ahead, and the shown picture's
+// full-size pixels when it was shown reduced, one thread each. All under lock
+// but running, stop and enabled; the worker fills the jobs, the threads do them.
+struct PrefetchState {
+  std::mutex lock;
+  std::condition_variable signal;  // a job queued, a decode done, a stop
+  std::thread ahead_thread;        // both between prefetch_start and prefetch_stop
+  std::thread full_thread;
+  std::atomic<std::int32_t> running{0};
+  bool stop = false;
+  std::int32_t enabled = 1;  // 0: nothing is prepared ahead (set before the start)
+  AheadPicture ahead;
+  std::int32_t full_wanted = 0;
+  std::uint32_t full_serial = 0;  // the shown picture it is for
+  char full_path[kPathBytes] = {};
+  // Words of thrown-away picks, handed out again before the source's own;
+  // under AppState::shared_text_lock.
+  std::uint32_t returned[2 * kMaxPickDraws] = {};
+  std::uint32_t returned_count = 0;
 };
 
 // Record of the "Select File..." dialog, filled just before use.
@@ -110,6 +183,13 @@ struct WindowState {
 
 struct AppState;
 
+// The view list: its paths one after another, each with its terminator, in
+// one block that grows with them, and where each path begins.
+struct ViewList {
+  std::vector<char> text;
+  std::vector<std::uint32_t> starts;
+};
+
 // Scans, the view list and the catalog. One scan runs at a time: the worker's
 // (scan_mode 1), a catalog build's on its own thread (2) or a backup's walk on the
 // only thread of a backup run (3); scan_mode says which, and only that thread
@@ -120,9 +200,10 @@ struct ScanState {
   // build so that the scan need not know the catalog; returns the new count.
   std::uint32_t (*catalog_add_file)(AppState& state, const char* folder, const char* name,
                                     std::uint32_t count) = nullptr;
-  PathSlot* file_list = nullptr;  // the view list, 100,000 slots (worker)
-  ListFile catalog;               // open only while a catalog build or a backup runs
-  char* catalog_log = nullptr;    // the running build's log text
+  ViewList file_list;                 // the view list (worker)
+  std::uint32_t list_generation = 0;  // counts the view list's builds (worker)
+  ListFile catalog;                   // open only while a catalog build or a backup runs
+  char* catalog_log = nullptr;        // the running build's log text
   // Files the running catalog build has added, for its progress display, and
   // a request to wind the build up early (the session is ending).
   std::atomic<std::uint32_t> catalog_added{0};
@@ -138,6 +219,8 @@ struct TestSeams {
   void (*sleep_ms)(std::uint32_t ms) = nullptr;                   // every 500 ms wait
   std::uint32_t (*tick_count)() = nullptr;                        // milliseconds
   int (*random_bytes)(void* data, std::uint32_t size) = nullptr;  // 1 = filled
+  // Called before each decode, on the thread that decodes.
+  void (*decoding)(const char* path, std::uint32_t reduction) = nullptr;
 };
 
 struct AppState {
@@ -150,6 +233,7 @@ struct AppState {
   ImageView image;
   WindowState window;
   ScanState scan;
+  PrefetchState prefetch;
   TestSeams seams;
 };
 

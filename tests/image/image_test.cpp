@@ -6,9 +6,12 @@
 #include <QImage>
 #include <QImageWriter>
 
+#include <chrono>
 #include <random>
+#include <thread>
 
 #include "image/image.h"
+#include "navigation/navigation.h"
 #include "platform/headless/headless_desktop.h"
 #include "platform/picture.h"
 #include "platform/qt/qt_bitmap.h"
@@ -242,6 +245,118 @@ TEST(Paint, BufferSizesFollowTheDepthTable) {
   EXPECT_EQ(image_buffer_size(33, 2, 1), 16u);
   // No 32-bit wrap for the largest accepted picture.
   EXPECT_EQ(image_buffer_size(16384, 16384, 32), 1073741824u);
+}
+
+TEST(Paint, AReductionStillCoversTheFittedSize) {
+  // 6000 x 4000 in 800 x 600: 13%, 780 x 520; a quarter (1500 x 1000) covers it.
+  EXPECT_EQ(fit_reduction(800, 600, 6000, 4000), 4u);
+  EXPECT_EQ(fit_reduction(750, 500, 6000, 4000), 8u);    // 12%: 720 x 480 within 750 x 500
+  EXPECT_EQ(fit_reduction(3000, 2000, 6000, 4000), 2u);  // 50%
+  EXPECT_EQ(fit_reduction(3060, 2040, 6000, 4000), 1u);  // 51%: decoded in full
+  EXPECT_EQ(fit_reduction(0, 600, 6000, 4000), 1u);
+  EXPECT_EQ(fit_reduction(8, 8, 17, 17), 2u);  // 47%: 7 of the rounded-up 9 pixels
+}
+
+// Twelve flat 400 x 400 squares of colour.
+QImage squares() {
+  QImage image(1600, 1200, QImage::Format_RGB32);
+  for (int y = 0; y < 1200; ++y) {
+    for (int x = 0; x < 1600; ++x) {
+      const int n = y / 400 * 4 + x / 400;
+      image.setPixel(x, y, qRgb(n * 20, 255 - n * 20, (n * 97) & 0xFF));
+    }
+  }
+  return image;
+}
+
+TEST_F(PictureFixture, AReducedDecodeTitlesTheOwnSizeAndPaintsAsTheFullOne) {
+  const fs::path path = file("squares.jpg", encode(squares(), "jpg", 95));
+  Picture reduced;
+  ASSERT_EQ(decode_picture(*state, path.c_str(), 400, 300, kUnboundedPixels, &reduced), 0u);
+  EXPECT_EQ(std::make_pair(reduced.width, reduced.height), std::make_pair(1600, 1200));
+  EXPECT_EQ(std::make_pair(reduced.header.width, reduced.header.height), std::make_pair(400, 300));
+  std::strcpy(state->settings.image_path, path.c_str());
+  state->worker.file_count = 1;
+  state->worker.request_kind = 2;  // a list in use: the paint titles
+  install_picture(*state, &reduced);
+  const QImage small = paint(400, 300);
+  ASSERT_FALSE(headless_titles().empty());
+  EXPECT_NE(headless_titles().back().find(" (1600 x 1200 @ 25%) "), std::string::npos);
+  load_image(*state, path.c_str());  // no decoding thread: in full
+  ASSERT_EQ(state->image.image_header.width, 1600);
+  const QImage& full = paint(400, 300);
+  for (int y = 0; y < 300; ++y) {
+    for (int x = 0; x < 400; ++x) {
+      // Flat colour exactly; at the squares' edges the reduced decode averages
+      // where the full one picks a side, so it lies between the sides' colours.
+      const bool inside = (x % 100) > 2 && (x % 100) < 97 && (y % 100) > 2 && (y % 100) < 97;
+      if (inside) {
+        ASSERT_EQ(small.pixel(x, y), full.pixel(x, y)) << x << "," << y;
+        continue;
+      }
+      for (const int shift : {0, 8, 16}) {
+        const auto channel = [shift](QRgb rgb) { return static_cast<int>((rgb >> shift) & 0xFF); };
+        int low = 255;
+        int high = 0;
+        for (int dy = -2; dy <= 2; ++dy) {
+          for (int dx = -2; dx <= 2; ++dx) {
+            const int value =
+                channel(full.pixel(std::clamp(x + dx, 0, 399), std::clamp(y + dy, 0, 299)));
+            low = std::min(low, value);
+            high = std::max(high, value);
+          }
+        }
+        ASSERT_GE(channel(small.pixel(x, y)), low - 6) << x << "," << y;
+        ASSERT_LE(channel(small.pixel(x, y)), high + 6) << x << "," << y;
+      }
+    }
+  }
+  // Over the budget nothing is decoded; a turned photo reduces upright.
+  Picture picture;
+  EXPECT_EQ(decode_picture(*state, path.c_str(), 400, 300, 400 * 300 - 1, &picture),
+            kPictureOverBudget);
+  EXPECT_EQ(picture.bitmap, nullptr);
+  const fs::path turned =
+      file("turned.jpg", with_exif_orientation(encode(pattern(160, 80), "jpg"), 6));
+  ASSERT_EQ(decode_picture(*state, turned.c_str(), 20, 40, kUnboundedPixels, &picture), 0u);
+  EXPECT_EQ(std::make_pair(picture.width, picture.height), std::make_pair(80, 160));
+  EXPECT_EQ(std::make_pair(picture.header.width, picture.header.height), std::make_pair(20, 40));
+  free_picture(&picture);
+}
+
+TEST_F(PictureFixture, TheMagnifierShowsRealPixelsOnceTheFullDecodeFollows) {
+  const fs::path path = file("p.jpg", encode(pattern(160, 120), "jpg", 100));
+  Picture full;
+  ASSERT_EQ(decode_picture(*state, path.c_str(), 0, 0, kUnboundedPixels, &full), 0u);
+  state->image.fit_width = 40;
+  state->image.fit_height = 30;
+  std::strcpy(state->settings.image_path, path.c_str());
+  prefetch_start(*state);
+  load_image(*state, path.c_str());
+  EXPECT_EQ(state->image.image_header.width, 40);  // shown reduced at first
+  prefetch_next(*state);
+  bool in_full = false;
+  for (int i = 0; i < 3000 && !in_full; ++i) {
+    {
+      std::lock_guard<std::mutex> hold(state->image.image_lock);
+      in_full = state->image.image_header.width == 160;
+    }
+    if (!in_full) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  prefetch_stop(*state);
+  ASSERT_TRUE(in_full);
+  EXPECT_EQ(state->image.image_width, 160);
+  // Magnified 4 times from the top-left corner: each client pixel is a picture pixel.
+  state->image.zoom_level = 2;
+  const QImage& magnified = paint(40, 30);
+  const auto* pixels = reinterpret_cast<const std::uint32_t*>(full.pixels);
+  for (int y = 0; y < 30; ++y) {
+    for (int x = 0; x < 40; ++x) {
+      ASSERT_EQ(magnified.pixel(x, y) & 0xFFFFFF, pixels[(119 - y) * 160 + x] & 0xFFFFFF)
+          << x << "," << y;
+    }
+  }
+  free_picture(&full);
 }
 
 constexpr QRgb kBlack = 0xFF000000u;

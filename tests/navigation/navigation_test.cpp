@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "navigation/navigation.h"
@@ -96,14 +99,14 @@ TEST_F(TreeFixture, PathsThatDoNotFitASlotAreSkipped) {
   put_file(deep / (std::string(room - 3, 'g') + ".jpg"));  // 600: skipped
   auto state = viewing(root, 1);
   EXPECT_EQ(build(*state, 1), 1u);
-  EXPECT_EQ(std::strlen(state->scan.file_list[0]), 599u);
+  EXPECT_EQ(std::strlen(listed_path(*state, 0)), 599u);
 }
 
 TEST_F(TreeFixture, PickFileKeepsTheShownImageAndRandomChoices) {
   put_file(root / "readme.txt");
   auto state = viewing(root, 0);
   EXPECT_EQ(build(*state, 0), 0u);  // no images: no list
-  EXPECT_EQ(state->scan.file_list, nullptr);
+  EXPECT_EQ(state->scan.file_list.text.capacity(), 0u);
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) put_file(root / name);
   for (std::uint32_t mode = 0; mode < 4; ++mode) {
     state = viewing(root, mode);
@@ -147,9 +150,10 @@ TEST_F(TreeFixture, ListStopsAt99990Entries) {
   }
   auto state = viewing(root, 1);
   EXPECT_EQ(build(*state, 1), kListLimit);
-  EXPECT_EQ(std::string(state->scan.file_list[kListLimit - 1]),
-            (root / "d1099/10989.jpg").string());
-  EXPECT_EQ(state->scan.file_list[kListLimit][0], '\0');
+  EXPECT_EQ(std::string(listed_path(*state, kListLimit - 1)), (root / "d1099/10989.jpg").string());
+  EXPECT_STREQ(listed_path(*state, kListLimit), "");
+  // The paths take their own lengths: "/dNNNN/NNNNN.jpg" and a terminator after the root.
+  EXPECT_EQ(state->scan.file_list.text.size(), (root.string().size() + 17) * kListLimit);
 }
 
 struct WorkerFixture : ViewerFixture {
@@ -267,6 +271,189 @@ bool eventually(Condition condition) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
+}
+
+// Every decode, by file name; a decode of `blocked` waits until it is cleared.
+struct DecodeLog {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<std::string> names;
+  std::string blocked;
+  bool held = false;  // a decode waits on blocked
+};
+DecodeLog decode_log;
+
+void logged_decode(const char* path, std::uint32_t) {
+  std::unique_lock<std::mutex> hold(decode_log.lock);
+  const std::string name = fs::path(path).filename().string();
+  decode_log.names.push_back(name);
+  if (name != decode_log.blocked) return;
+  decode_log.held = true;
+  decode_log.changed.notify_all();
+  decode_log.changed.wait(hold, [] { return decode_log.blocked.empty(); });
+  decode_log.held = false;
+}
+
+// The worker served by the test, the decoding thread running as in the viewer.
+struct PrefetchFixture : WorkerFixture {
+  void SetUp() override {
+    WorkerFixture::SetUp();
+    decode_log.names.clear();
+    decode_log.blocked.clear();
+    state->seams.decoding = logged_decode;
+    prefetch_start(*state);
+  }
+  void TearDown() override {
+    release();
+    prefetch_stop(*state);
+    WorkerFixture::TearDown();
+  }
+  void block(const std::string& name) {
+    std::lock_guard<std::mutex> hold(decode_log.lock);
+    decode_log.blocked = name;
+    decode_log.changed.notify_all();
+  }
+  void release() { block(""); }
+  static bool held() {
+    std::lock_guard<std::mutex> hold(decode_log.lock);
+    return decode_log.held;
+  }
+  int decodes(const std::string& name) {
+    std::lock_guard<std::mutex> hold(decode_log.lock);
+    return static_cast<int>(std::count(decode_log.names.begin(), decode_log.names.end(), name));
+  }
+  AheadStatus ahead_status() {
+    std::lock_guard<std::mutex> hold(state->prefetch.lock);
+    return state->prefetch.ahead.status;
+  }
+  bool ahead_ready() {
+    return eventually([&] { return ahead_status() == AheadStatus::ready; });
+  }
+};
+
+TEST_F(PrefetchFixture, TheNextFileIsShownWithoutADecodeUnlessItChanged) {
+  pictures({"a.bmp", "b.bmp", "c.bmp", "d.bmp"});
+  std::strcpy(state->settings.image_path, (root / "a.bmp").c_str());
+  request_rebuild(*state);
+  tick();
+  ASSERT_TRUE(ahead_ready());
+  EXPECT_EQ(decodes("b.bmp"), 1);
+  step_forward(*state, 0);
+  tick();
+  EXPECT_EQ(shown(), "b.bmp");
+  EXPECT_EQ(decodes("b.bmp"), 1);  // shown as prepared
+  EXPECT_NE(state->image.pixel_buffer, nullptr);
+  // c is prepared, then rewritten wider: the step shows the new content.
+  ASSERT_TRUE(ahead_ready());
+  put_picture(root / "c.bmp", 3);
+  step_forward(*state, 0);
+  tick();
+  EXPECT_EQ(shown(), "c.bmp");
+  EXPECT_EQ(state->image.image_width, 3);
+  EXPECT_EQ(decodes("c.bmp"), 2);
+  // A rebuild throws d away even though d did not change; a jump leaves the
+  // next file for another.
+  ASSERT_TRUE(ahead_ready());
+  request_rebuild(*state);
+  tick();
+  ASSERT_TRUE(ahead_ready());
+  EXPECT_EQ(decodes("d.bmp"), 2);
+  state->worker.current_index = 0;  // as a page step leaves it
+  step_forward(*state, 0);
+  tick();
+  EXPECT_EQ(shown(), "b.bmp");
+  EXPECT_EQ(decodes("b.bmp"), 2);
+  ASSERT_TRUE(ahead_ready());
+  std::lock_guard<std::mutex> hold(state->prefetch.lock);
+  EXPECT_STREQ(state->prefetch.ahead.path, (root / "c.bmp").c_str());
+}
+
+TEST_F(PrefetchFixture, ARequestIsServedWhileAPrefetchRunsAndWaitsForItsOwnPicture) {
+  pictures({"a.bmp", "b.bmp", "c.bmp"});
+  block("b.bmp");
+  request_rebuild(*state);
+  tick();
+  ASSERT_EQ(shown(), "a.bmp");
+  ASSERT_TRUE(eventually(held));
+  // b is being prepared and stuck; Left (to c) is served meanwhile.
+  step_back(*state, 0);
+  tick();
+  EXPECT_EQ(shown(), "c.bmp");
+  EXPECT_EQ(state->worker.request_pending.load(), 0);
+  EXPECT_EQ(ahead_status(), AheadStatus::queued);  // a, the next after c, waits its turn
+  EXPECT_TRUE(held());
+  // The step to a picture being prepared waits for that decode.
+  release();
+  ASSERT_TRUE(ahead_ready());
+  block("b.bmp");
+  step_forward(*state, 0);
+  tick();
+  ASSERT_EQ(shown(), "a.bmp");
+  ASSERT_TRUE(eventually(held));
+  const int before = decodes("b.bmp");
+  step_forward(*state, 0);
+  std::thread step([&] { tick(); });
+  release();
+  step.join();
+  EXPECT_EQ(shown(), "b.bmp");
+  EXPECT_EQ(decodes("b.bmp"), before);
+}
+
+// A fixed stream of random words, and the picks and settings a run ends with.
+std::uint32_t stream_word;
+int stream_random(void* data, std::uint32_t size) {
+  stream_word = stream_word * 1664525u + 1013904223u;
+  std::memcpy(data, &stream_word, size < 4 ? size : 4);
+  return 1;
+}
+
+// What a run showed, then its random state and recent picks.
+using RandomRun = std::vector<std::int64_t>;
+
+TEST_F(PrefetchFixture, RandomPicksAreTheSameWithAndWithoutPrefetch) {
+  for (int i = 0; i < 12; ++i) put_picture(root / ("p" + std::to_string(10 + i) + ".bmp"));
+  state->settings.select_mode = 2;
+  auto run = [&](std::int32_t enabled) {
+    prefetch_stop(*state);
+    state->prefetch.enabled = enabled;
+    prefetch_start(*state);
+    stream_word = 7;
+    state->seams.random_bytes = stream_random;
+    std::fill(std::begin(state->settings.recent_picks), std::end(state->settings.recent_picks), 0);
+    state->settings.random_state = 0;
+    std::strcpy(state->settings.image_path, (root / "p10.bmp").c_str());
+    for (HistoryEntry& entry : state->worker.history) entry = -1;
+    request_rebuild(*state);
+    tick();
+    RandomRun shown;
+    for (int i = 0; i < 30; ++i) {
+      std::int32_t ahead = -1;
+      {
+        std::lock_guard<std::mutex> hold(state->prefetch.lock);
+        ahead = state->prefetch.ahead.index;
+      }
+      const bool forward = i % 9 != 4 && i % 7 != 6;
+      if (forward) step_forward(*state, 0);
+      if (i % 9 == 4) request_rebuild(*state);  // throws a prepared pick away
+      if (i % 7 == 6) step_back(*state, 0);
+      tick();
+      shown.push_back(state->worker.current_index.load());
+      // The pick drawn ahead is the one the step shows.
+      if (forward && enabled != 0) {
+        EXPECT_EQ(shown.back(), ahead) << i;
+      }
+    }
+    shown.push_back(state->settings.random_state);
+    shown.insert(shown.end(), std::begin(state->settings.recent_picks),
+                 std::end(state->settings.recent_picks));
+    return shown;
+  };
+  const RandomRun without = run(0);
+  const RandomRun with = run(1);
+  EXPECT_EQ(with, without);
+  // Stopping throws the last pick away: the settings never hold it.
+  prefetch_stop(*state);
+  EXPECT_EQ(state->settings.recent_picks[0], static_cast<std::uint32_t>(with[29] + 1));
 }
 
 TEST_F(WorkerFixture, TheRealThreadServesKeysAndStops) {

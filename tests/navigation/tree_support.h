@@ -19,11 +19,26 @@ namespace tree {
 
 using namespace test_support;
 
-// A 1 x 1 24-bit BMP, so that loads succeed without an encoder.
-inline void put_picture(const fs::path& path) {
-  write_bytes(path, {'B', 'M', 58, 0, 0, 0, 0, 0, 0,  0, 54, 0, 0, 0, 40, 0,  0,   0, 1, 0,
-                     0,   0,   1,  0, 0, 0, 1, 0, 24, 0, 0,  0, 0, 0, 4,  0,  0,   0, 0, 0,
-                     0,   0,   0,  0, 0, 0, 0, 0, 0,  0, 0,  0, 0, 0, 9,  99, 200, 0});
+// A width x 1 24-bit BMP of one colour, so that loads succeed without an encoder.
+inline void put_picture(const fs::path& path, std::uint8_t width = 1) {
+  const std::uint8_t row = static_cast<std::uint8_t>((width * 3 + 3) / 4 * 4);
+  Bytes bytes = {'B',   'M', static_cast<std::uint8_t>(54 + row),
+                 0,     0,   0,
+                 0,     0,   0,
+                 0,     54,  0,
+                 0,     0,   40,
+                 0,     0,   0,
+                 width, 0,   0,
+                 0,     1,   0,
+                 0,     0,   1,
+                 0,     24,  0,
+                 0,     0,   0,
+                 0,     row, 0,
+                 0,     0};
+  bytes.resize(54, 0);
+  for (std::uint8_t i = 0; i < width; ++i) bytes.insert(bytes.end(), {9, 99, 200});
+  bytes.resize(54u + row, 0);
+  write_bytes(path, bytes);
 }
 
 inline void put_file(const fs::path& path) {
@@ -55,10 +70,9 @@ inline void queue_draws(AppState& state, const std::vector<std::uint32_t>& answe
   state.seams.random_bytes = queued_random;
 }
 
-// A state that frees its view list and image with it.
+// A state that frees its image with it.
 struct StateRelease {
   void operator()(AppState* state) const {
-    std::free(state->scan.file_list);
     free_image(*state);
     delete state;
   }
@@ -77,7 +91,7 @@ inline StatePtr viewing(const fs::path& folder, std::uint32_t mode) {
 inline std::vector<std::string> listed(const AppState& state, const fs::path& root) {
   std::vector<std::string> names;
   for (std::uint32_t i = 0; i < state.worker.file_count.load(); ++i) {
-    names.push_back(fs::path(state.scan.file_list[i]).lexically_relative(root).string());
+    names.push_back(fs::path(listed_path(state, i)).lexically_relative(root).string());
   }
   return names;
 }

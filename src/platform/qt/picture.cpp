@@ -7,6 +7,7 @@
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QImageIOHandler>
 #include <QImageReader>
 #include <cerrno>
 #include <cstring>
@@ -65,25 +66,76 @@ QImage opaque(QImage image) {
 
 }  // namespace
 
-PlatformBitmap* load_picture_bitmap(const char* path, std::uint32_t* error) {
-  *error = kPictureNotLoaded;
+struct PictureSource {
   QByteArray bytes;
-  const std::uint32_t read_error = read_file(path, &bytes);
-  if (read_error != 0) {
-    *error = read_error;
+  QBuffer buffer;
+  QImageReader reader;
+  QSize stored;  // as stored in the file, before its orientation is applied
+  PictureFacts facts{};
+};
+
+PictureSource* picture_open(const char* path, std::uint32_t* error) {
+  auto* source = new (std::nothrow) PictureSource;
+  if (source == nullptr) {
+    *error = kPictureNoMemory;
     return nullptr;
   }
-  QImageReader::setAllocationLimit(kAllocationLimitMb);
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::ReadOnly);
-  QImageReader reader(&buffer);
+  *error = read_file(path, &source->bytes);
+  if (*error != 0) {
+    delete source;
+    return nullptr;
+  }
+  // A process-wide setting; set once, as pictures decode on several threads.
+  static const bool limited = [] {
+    QImageReader::setAllocationLimit(kAllocationLimitMb);
+    return true;
+  }();
+  (void)limited;
+  source->buffer.setBuffer(&source->bytes);
+  source->buffer.open(QIODevice::ReadOnly);
+  QImageReader& reader = source->reader;
+  reader.setDevice(&source->buffer);
   reader.setDecideFormatFromContent(true);
   reader.setAutoTransform(true);  // EXIF orientation: photos stand upright
-  const QSize claimed = reader.size();
-  if (claimed.isValid() &&
-      static_cast<std::uint64_t>(claimed.width()) * static_cast<std::uint64_t>(claimed.height()) >
+  source->stored = reader.size();
+  const QSize stored = source->stored;
+  if (stored.isValid() &&
+      static_cast<std::uint64_t>(stored.width()) * static_cast<std::uint64_t>(stored.height()) >
           kMaxPicturePixels) {
+    delete source;
+    *error = kPictureNotLoaded;
     return nullptr;
+  }
+  const bool turned = (reader.transformation() & QImageIOHandler::TransformationRotate90) != 0;
+  source->facts.width = turned ? stored.height() : stored.width();
+  source->facts.height = turned ? stored.width() : stored.height();
+  // Only JPEG's decoder reduces while it decodes; others would decode in
+  // full and then resample.
+  source->facts.reducible = stored.isValid() && reader.format() == "jpeg" ? 1 : 0;
+  return source;
+}
+
+PictureFacts picture_facts(const PictureSource* source) {
+  return source->facts;
+}
+
+void picture_close(PictureSource* source) {
+  delete source;
+}
+
+PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction,
+                               std::uint32_t* error) {
+  *error = kPictureNotLoaded;
+  QImageReader& reader = source->reader;
+  if (reduction > 1) {
+    if (source->facts.reducible == 0 || (reduction != 2 && reduction != 4 && reduction != 8)) {
+      return nullptr;
+    }
+    // The decoder's own sizes (rounded up), so that it scales in its DCT
+    // and nothing resamples after it.
+    const int r = static_cast<int>(reduction);
+    reader.setScaledSize(
+        QSize((source->stored.width() + r - 1) / r, (source->stored.height() + r - 1) / r));
   }
   QImage image;
   if (!reader.read(&image) || image.isNull()) return nullptr;
@@ -105,6 +157,14 @@ PlatformBitmap* load_picture_bitmap(const char* path, std::uint32_t* error) {
   bitmap->height = image.height();
   bitmap->image = std::move(image);
   *error = 0;
+  return bitmap;
+}
+
+PlatformBitmap* load_picture_bitmap(const char* path, std::uint32_t* error) {
+  PictureSource* source = picture_open(path, error);
+  if (source == nullptr) return nullptr;
+  PlatformBitmap* bitmap = picture_decode(source, 1, error);
+  picture_close(source);
   return bitmap;
 }
 

@@ -1,0 +1,242 @@
+// The picture ahead and the decoding threads. While a picture is looked at,
+// one decodes the picture the next forward step will show, the other the
+// shown one at full size when it was shown reduced; the worker meanwhile
+// stays free to serve requests.
+#include <cstring>
+#include <mutex>
+
+#include "image/image.h"
+#include "navigation/navigation.h"
+#include "platform/desktop.h"
+#include "text/text.h"
+
+namespace {
+
+// Empties the record ahead; a pick nobody saw gives its random words back.
+// Under prefetch.lock.
+void discard_locked(AppState& state) {
+  AheadPicture& ahead = state.prefetch.ahead;
+  if (ahead.drawn != 0) give_back_pick(state, ahead.draw);
+  ahead.drawn = 0;
+  free_picture(&ahead.picture);
+  ahead.status = AheadStatus::none;
+  ++ahead.ticket;
+}
+
+// Pixels the shown picture holds, and will hold once its full-size decode
+// is done.
+std::uint64_t held_pixels(AppState& state) {
+  std::lock_guard<std::mutex> hold(state.image.image_lock);
+  if (state.image.image_bitmap == nullptr) return 0;
+  const auto area = [](std::int64_t width, std::int64_t height) {
+    return static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+  };
+  const std::uint64_t shown = area(state.image.image_header.width, state.image.image_header.height);
+  const std::uint64_t full = area(state.image.image_width, state.image.image_height);
+  return shown == full ? shown : shown + full;
+}
+
+// Puts the full-size pixels in place of the reduced ones, when the picture
+// they were decoded for is still shown.
+void decode_full_size(AppState& state, const char* path, std::uint32_t serial) {
+  {
+    std::lock_guard<std::mutex> hold(state.image.image_lock);
+    if (state.image.shown_serial != serial) return;
+  }
+  Picture picture;
+  if (decode_picture(state, path, 0, 0, kUnboundedPixels, &picture) != 0) return;
+  bool placed = false;
+  {
+    std::lock_guard<std::mutex> hold(state.image.image_lock);
+    ImageView& image = state.image;
+    if (image.shown_serial == serial && picture.width == image.image_width &&
+        picture.height == image.image_height && picture.pixels != nullptr) {
+      std::swap(image.image_bitmap, picture.bitmap);
+      std::swap(image.pixel_buffer, picture.pixels);
+      std::swap(image.image_header, picture.header);
+      placed = true;
+    }
+  }
+  free_picture(&picture);  // the reduced pixels, or the decode nobody needs now
+  if (placed) desktop_request_repaint(state.window.main_window);
+}
+
+// One of the two decoding threads: the picture ahead (full_size false) or
+// the shown picture at full size, so that neither waits behind the other.
+void decoding_thread(AppState& state, bool full_size) {
+  PrefetchState& prefetch = state.prefetch;
+  AheadPicture& ahead = prefetch.ahead;
+  std::unique_lock<std::mutex> hold(prefetch.lock);
+  while (!prefetch.stop) {
+    char path[kPathBytes];
+    if (!full_size && ahead.status == AheadStatus::queued) {
+      const std::uint32_t ticket = ahead.ticket;
+      copy_text(ahead.path, path);
+      ahead.status = AheadStatus::decoding;
+      hold.unlock();
+      const std::uint64_t held = held_pixels(state);
+      Picture picture;
+      const std::uint32_t error = held >= kPrefetchBudgetPixels
+                                      ? kPictureOverBudget
+                                      : decode_picture(state, path, state.image.fit_width.load(),
+                                                       state.image.fit_height.load(),
+                                                       kPrefetchBudgetPixels - held, &picture);
+      hold.lock();
+      if (ticket == ahead.ticket) {
+        ahead.picture = picture;
+        ahead.status = error == 0 ? AheadStatus::ready : AheadStatus::failed;
+      } else {
+        free_picture(&picture);
+      }
+      prefetch.signal.notify_all();
+    } else if (full_size && prefetch.full_wanted != 0) {
+      prefetch.full_wanted = 0;
+      const std::uint32_t serial = prefetch.full_serial;
+      copy_text(prefetch.full_path, path);
+      hold.unlock();
+      decode_full_size(state, path, serial);
+      hold.lock();
+    } else {
+      prefetch.signal.wait(hold);
+    }
+  }
+}
+
+// The ahead record names this file of the present list.
+bool ahead_is(const AppState& state, const char* path, std::int32_t index) {
+  const AheadPicture& ahead = state.prefetch.ahead;
+  return ahead.status != AheadStatus::none && ahead.generation == state.scan.list_generation &&
+         ahead.index == index && std::strcmp(ahead.path, path) == 0;
+}
+
+// Takes the prepared picture of path when it is there or being decoded (then
+// waited for); a queued one is dropped, as the worker decodes sooner itself.
+bool take_prepared(AppState& state, const char* path, std::int32_t index, Picture* picture) {
+  PrefetchState& prefetch = state.prefetch;
+  AheadPicture& ahead = prefetch.ahead;
+  std::unique_lock<std::mutex> hold(prefetch.lock);
+  if (!ahead_is(state, path, index)) return false;
+  const std::uint32_t ticket = ahead.ticket;
+  prefetch.signal.wait(hold, [&ahead, ticket] {
+    return ahead.ticket != ticket || ahead.status != AheadStatus::decoding;
+  });
+  if (ahead.ticket != ticket) return false;
+  const bool ready = ahead.status == AheadStatus::ready;
+  if (ready) {
+    *picture = ahead.picture;
+    ahead.picture = Picture{};
+  }
+  ahead.status = AheadStatus::none;
+  ++ahead.ticket;
+  return ready;
+}
+
+}  // namespace
+
+void prefetch_start(AppState& state) {
+  PrefetchState& prefetch = state.prefetch;
+  if (prefetch.running.load() != 0) return;
+  {
+    std::lock_guard<std::mutex> hold(prefetch.lock);
+    prefetch.stop = false;
+  }
+  prefetch.ahead_thread = std::thread(decoding_thread, std::ref(state), false);
+  prefetch.full_thread = std::thread(decoding_thread, std::ref(state), true);
+  prefetch.running = 1;
+}
+
+void prefetch_stop(AppState& state) {
+  PrefetchState& prefetch = state.prefetch;
+  if (prefetch.running.load() == 0) return;
+  {
+    std::lock_guard<std::mutex> hold(prefetch.lock);
+    prefetch.stop = true;
+  }
+  prefetch.signal.notify_all();
+  prefetch.ahead_thread.join();
+  prefetch.full_thread.join();
+  prefetch.running = 0;
+  std::lock_guard<std::mutex> hold(prefetch.lock);
+  discard_locked(state);
+  prefetch.full_wanted = 0;
+}
+
+void prefetch_discard(AppState& state) {
+  std::lock_guard<std::mutex> hold(state.prefetch.lock);
+  discard_locked(state);
+}
+
+std::int32_t take_ahead_pick(AppState& state, std::uint32_t* slot) {
+  std::lock_guard<std::mutex> hold(state.prefetch.lock);
+  AheadPicture& ahead = state.prefetch.ahead;
+  if (ahead.drawn == 0 || ahead.generation != state.scan.list_generation ||
+      ahead.mode != read_shared(state.settings.select_mode)) {
+    return 0;
+  }
+  commit_pick(state, ahead.draw);
+  ahead.drawn = 0;
+  *slot = static_cast<std::uint32_t>(ahead.index);
+  return 1;
+}
+
+void show_file(AppState& state, const char* path, std::int32_t index) {
+  Picture picture;
+  if (take_prepared(state, path, index, &picture) && picture_current(picture, path) == 1) {
+    while (!claim_loader_busy(state)) {
+    }
+    install_picture(state, &picture);
+    state.worker.loader_busy.store(0, std::memory_order_release);
+    return;
+  }
+  // Not prepared, or the file changed since: decoded now.
+  free_picture(&picture);
+  load_image(state, path);
+}
+
+void prefetch_next(AppState& state) {
+  PrefetchState& prefetch = state.prefetch;
+  if (prefetch.running.load() == 0) return;
+  const std::uint32_t count = state.worker.file_count.load();
+  const std::uint32_t mode = read_shared(state.settings.select_mode);
+  const std::uint32_t generation = state.scan.list_generation;
+  AheadPicture& ahead = prefetch.ahead;
+  std::unique_lock<std::mutex> hold(prefetch.lock);
+  {
+    std::lock_guard<std::mutex> image_hold(state.image.image_lock);
+    const ImageView& image = state.image;
+    if (image.pixel_buffer != nullptr && (image.image_header.width != image.image_width ||
+                                          image.image_header.height != image.image_height)) {
+      prefetch.full_wanted = 1;
+      prefetch.full_serial = image.shown_serial;
+      std::lock_guard<std::mutex> text_hold(state.shared_text_lock);
+      copy_text(state.settings.image_path, prefetch.full_path);
+    }
+  }
+  if (ahead.generation != generation || ahead.mode != mode) discard_locked(state);
+  if (prefetch.enabled != 0 && count != 0) {
+    if (mode < 2) {
+      const std::uint32_t next = static_cast<std::uint32_t>(state.worker.current_index.load()) + 1;
+      const std::int32_t index = next >= count ? 0 : static_cast<std::int32_t>(next);
+      if (ahead.status == AheadStatus::none || ahead.index != index) {
+        discard_locked(state);
+        ahead.index = index;
+        ahead.status = AheadStatus::queued;
+      }
+    } else if (ahead.drawn == 0) {
+      discard_locked(state);
+      hold.unlock();
+      PickDraw draw;
+      const std::uint32_t slot = draw_pick(state, count, &draw);
+      hold.lock();
+      ahead.draw = draw;
+      ahead.drawn = 1;
+      ahead.index = static_cast<std::int32_t>(slot);
+      ahead.status = AheadStatus::queued;
+    }
+    ahead.generation = generation;
+    ahead.mode = mode;
+    copy_text(listed_path(state, static_cast<std::uint32_t>(ahead.index)), ahead.path);
+  }
+  hold.unlock();
+  prefetch.signal.notify_all();
+}
