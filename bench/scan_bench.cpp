@@ -58,7 +58,8 @@ void time_scans(const fs::path& root, double* first, double* rebuild, std::uint3
     }
   }
   const ViewList& list = state->scan.file_list;
-  *list_bytes = list.text.capacity() + list.starts.capacity() * sizeof(std::uint32_t);
+  *list_bytes = list.starts.capacity() * sizeof(std::uint32_t);
+  for (const auto& block : list.blocks) *list_bytes += block.capacity();
 }
 
 double best_find(const fs::path& root) {

@@ -83,6 +83,23 @@ std::int32_t check_recent_in(std::uint32_t* picks, std::uint32_t n, std::uint32_
   return static_cast<std::int32_t>(draw);
 }
 
+// Adds path at the view list's end; may throw std::bad_alloc.
+void list_append(ViewList* list, const char* path) {
+  const std::uint32_t bytes = length_of_text(path) + 1;
+  if (list->used_blocks == 0 ||
+      list->blocks[list->used_blocks - 1].size() + bytes > kListBlockBytes) {
+    if (list->used_blocks == list->blocks.size()) {
+      list->blocks.emplace_back();
+      list->blocks.back().reserve(kListBlockBytes);
+    }
+    ++list->used_blocks;
+  }
+  std::vector<char>& block = list->blocks[list->used_blocks - 1];
+  list->starts.push_back((list->used_blocks - 1) * kListBlockBytes +
+                         static_cast<std::uint32_t>(block.size()));
+  block.insert(block.end(), path, path + bytes);
+}
+
 }  // namespace
 
 std::uint32_t random_in_range(AppState& state, std::uint32_t n) {
@@ -130,8 +147,7 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
   switch (state.scan.scan_mode.load()) {
     case 1: {
       if (image_type_of(state, name) == 0 || join_path(folder, name, path) == 0) return count;
-      list->starts.push_back(static_cast<std::uint32_t>(list->text.size()));
-      list->text.insert(list->text.end(), path, path + length_of_text(path) + 1);
+      list_append(list, path);
       std::lock_guard<std::mutex> hold(state.shared_text_lock);
       if (std::strcmp(path, state.settings.image_path) == 0) {
         state.worker.current_index = static_cast<std::int32_t>(count);
@@ -149,7 +165,9 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
 
 const char* listed_path(const AppState& state, std::uint32_t index) {
   const ViewList& list = state.scan.file_list;
-  return index < list.starts.size() ? list.text.data() + list.starts[index] : "";
+  if (index >= list.starts.size()) return "";
+  const std::uint32_t start = list.starts[index];
+  return list.blocks[start / kListBlockBytes].data() + start % kListBlockBytes;
 }
 
 std::int32_t admit_subfolder(AppState& state, const char* name) {
@@ -227,18 +245,15 @@ namespace {
 // caller holds. Returns the wanted index: the shown image's slot, -1 when it
 // is not listed, -2 when there is no memory for a list.
 std::int32_t build_list(AppState& state, const char* folder) {
-  // The block keeps its capacity from one rebuild to the next; a first one
-  // starts with room for a large folder's paths, not one doubling at a time.
+  // The blocks are kept from one rebuild to the next.
   ViewList& list = state.scan.file_list;
-  list.text.clear();
+  for (std::vector<char>& block : list.blocks) block.clear();
+  list.used_blocks = 0;
   list.starts.clear();
   state.worker.current_index = -1;
   std::uint32_t count = 0;
   try {
-    if (list.text.capacity() == 0) {
-      list.text.reserve(std::size_t{1} << 20);
-      list.starts.reserve(std::size_t{1} << 14);
-    }
+    if (list.starts.capacity() == 0) list.starts.reserve(std::size_t{1} << 14);
     count = scan_folder(state, 0, &list, folder);
   } catch (const std::bad_alloc&) {
     state.scan.file_list = ViewList{};

@@ -184,9 +184,13 @@ struct WindowState {
 struct AppState;
 
 // The view list: its paths one after another, each with its terminator, in
-// one block that grows with them, and where each path begins.
+// blocks of kListBlockBytes filled to their own lengths (a full block is
+// never moved, so the list grows without copying), and where each path
+// begins: its block's number x kListBlockBytes + its offset in the block.
+constexpr std::uint32_t kListBlockBytes = 1u << 20;
 struct ViewList {
-  std::vector<char> text;
+  std::vector<std::vector<char>> blocks;  // kept from one build to the next
+  std::uint32_t used_blocks = 0;          // those the present list fills
   std::vector<std::uint32_t> starts;
 };
 

@@ -106,7 +106,7 @@ TEST_F(TreeFixture, PickFileKeepsTheShownImageAndRandomChoices) {
   put_file(root / "readme.txt");
   auto state = viewing(root, 0);
   EXPECT_EQ(build(*state, 0), 0u);  // no images: no list
-  EXPECT_EQ(state->scan.file_list.text.capacity(), 0u);
+  EXPECT_TRUE(state->scan.file_list.blocks.empty());
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) put_file(root / name);
   for (std::uint32_t mode = 0; mode < 4; ++mode) {
     state = viewing(root, mode);
@@ -153,7 +153,9 @@ TEST_F(TreeFixture, ListStopsAt99990Entries) {
   EXPECT_EQ(std::string(listed_path(*state, kListLimit - 1)), (root / "d1099/10989.jpg").string());
   EXPECT_STREQ(listed_path(*state, kListLimit), "");
   // The paths take their own lengths: "/dNNNN/NNNNN.jpg" and a terminator after the root.
-  EXPECT_EQ(state->scan.file_list.text.size(), (root.string().size() + 17) * kListLimit);
+  std::size_t bytes = 0;
+  for (const auto& block : state->scan.file_list.blocks) bytes += block.size();
+  EXPECT_EQ(bytes, (root.string().size() + 17) * kListLimit);
 }
 
 struct WorkerFixture : ViewerFixture {
