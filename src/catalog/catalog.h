@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "catalog/list_file.h"
+#include "platform/drives.h"
 #include "state/app_state.h"
 
 inline constexpr char kCatalogFileName[] = "TesmiCat.lbf";
@@ -20,32 +21,6 @@ constexpr std::uint32_t kCatalogBackupLow = 6;
 constexpr std::uint32_t kCatalogLogBytes = 10240000;
 constexpr std::uint32_t kCatalogLogLimit = 10000000;
 constexpr std::uint32_t kCatalogLogTrim = 100000;
-
-// Drive types, as the mount table is classified.
-enum DriveType : std::uint32_t {
-  DRIVE_UNKNOWN = 0,
-  DRIVE_NO_ROOT = 1,
-  DRIVE_REMOVABLE = 2,
-  DRIVE_FIXED = 3,
-  DRIVE_REMOTE = 4,
-  DRIVE_CDROM = 5,
-  DRIVE_RAMDISK = 6,
-};
-
-struct Drive {
-  std::string mount_point;  // as the log shows it: "/" or "/home"
-  std::uint32_t type;
-};
-
-// Every mount of a mountinfo text in mount-point order, classified; mounts
-// hidden under a later mount on the same point are left out. removable tells
-// whether a block device (major, minor) is removable.
-std::vector<Drive> classify_mounts(const std::string& mountinfo,
-                                   int (*removable)(std::uint32_t major, std::uint32_t minor));
-// Of those, the drives a build scans: fixed, network and RAM disks, without
-// bind mounts of what another scanned mount already shows.
-std::vector<Drive> scanned_drives(const std::string& mountinfo,
-                                  int (*removable)(std::uint32_t major, std::uint32_t minor));
 
 // What opening the catalog had to mend.
 struct CatalogMends {
@@ -80,5 +55,5 @@ void catalog_build_drives(AppState& state, const std::vector<Drive>& drives, Cat
 // on a thread of its own while the desktop shows its log and count; returns
 // once the build has ended and the report was closed.
 void catalog_report_drives(AppState& state, const std::vector<Drive>& drives);
-// The same over the machine's mount table.
+// The same over the machine's drives (catalog_drives).
 void catalog_report(AppState& state);

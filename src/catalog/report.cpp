@@ -8,7 +8,6 @@
 
 #include "catalog/catalog.h"
 #include "platform/desktop.h"
-#include "platform/mounts.h"
 
 namespace {
 
@@ -59,7 +58,5 @@ void catalog_report_drives(AppState& state, const std::vector<Drive>& drives) {
 }
 
 void catalog_report(AppState& state) {
-  std::string mountinfo;
-  read_mount_table(&mountinfo);
-  catalog_report_drives(state, scanned_drives(mountinfo, block_device_removable));
+  catalog_report_drives(state, catalog_drives());
 }

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/mounts.h"
 #include "platform/posix/posix_files.h"
+#include "platform/posix/posix_mounts.h"
 
 namespace {
 
