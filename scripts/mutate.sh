@@ -49,13 +49,22 @@ commands/commands.cpp @@ index >= state.worker.file_count.load() ? 0 @@ index > 
 commands/commands.cpp @@ state.settings.always_on_top == 0 ? 1 : 0; @@ state.settings.always_on_top == 0 ? 1 : 1;
 navigation/file_selection.cpp @@ if (x != y) return x < y; @@ if (x != y) return x > y;
 navigation/file_selection.cpp @@ return a.name.size() < b.name.size(); @@ return a.name.size() > b.name.size();
-navigation/file_selection.cpp @@ random_state = drawn % n + 1; @@ random_state = drawn % n;
+navigation/file_selection.cpp @@ random_state = word % n + 1; @@ random_state = word % n;
 navigation/file_selection.cpp @@ n >= kRecentPicks ? kRecentPicks : n - 3 @@ n >= kRecentPicks ? kRecentPicks : n - 2
 navigation/file_selection.cpp @@ random_in_range(state, 50) > 40 @@ random_in_range(state, 50) >= 40
 navigation/file_selection.cpp @@ return state.settings.show_gif ? 3 : 0; @@ return state.settings.show_gif ? 2 : 0;
 navigation/file_selection.cpp @@ count >= 100 ? count / 10 : 10 @@ count >= 100 ? count / 10 : 9
 navigation/file_selection.cpp @@ accepted = count <= 4 || @@ accepted = count <= 3 ||
 navigation/file_selection.cpp @@ if (count >= kListLimit) break; @@ if (count > kListLimit) break;
+navigation/file_selection.cpp @@ if (secure) draw->taken[draw->taken_count++] = word; @@ (void)secure;
+navigation/file_selection.cpp @@ prefetch.returned_count = kept + draw.taken_count; @@ prefetch.returned_count = kept;
+navigation/prefetch.cpp @@ picture_current(picture, path) == 1 @@ picture_current(picture, path) != 2
+navigation/prefetch.cpp @@ const std::int32_t index = next >= count ? 0 @@ const std::int32_t index = next > count ? 0
+navigation/prefetch.cpp @@ if (ahead.drawn != 0) give_back_pick(state, ahead.draw); @@ ahead.drawn = ahead.drawn;
+navigation/prefetch.cpp @@ ahead.status != AheadStatus::decoding; @@ ahead.status != AheadStatus::ready;
+image/image_buffer.cpp @@ if (plan.draw == 0 || plan.scale > 50) return 1; @@ if (plan.draw == 0 || plan.scale > 51) return 1;
+image/image_buffer.cpp @@ if (w >= plan.target_width && h >= plan.target_height) return reduction; @@ if (w > plan.target_width && h >= plan.target_height) return reduction;
+navigation/viewer_thread.cpp @@ if (kind == 1) prefetch_discard(state); @@ (void)kind;
 navigation/viewer_thread.cpp @@ if (mode < 2) { @@ if (mode < 1) {
 navigation/viewer_thread.cpp @@ state.worker.history[0] = index; @@ state.worker.history[0] = index + 1;
 navigation/viewer_thread.cpp @@ if (++ticks >= state.worker.advance_ticks.load()) { @@ if (++ticks > state.worker.advance_ticks.load()) {
