@@ -4,6 +4,7 @@
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan     ThreadSanitizer
 #   fuzz     the libFuzzer targets, with clang, ASan and UBSan
+#   windows  cross-built with MinGW-w64 (cmake/mingw-w64.cmake), static
 set -euo pipefail
 flavour=${1:-release}
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,7 +14,8 @@ case "$flavour" in
   asan) sanitize="address,undefined" ;;
   tsan) sanitize="thread" ;;
   fuzz) sanitize="address,undefined"; extra=(-DCMAKE_CXX_COMPILER=clang++ -DTESSMIRA_FUZZ=ON) ;;
-  *) echo "build.sh: unknown flavour '$flavour' (release, asan, tsan, fuzz)" >&2; exit 2 ;;
+  windows) sanitize=""; extra=(-DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64.cmake") ;;
+  *) echo "build.sh: unknown flavour '$flavour' (release, asan, tsan, fuzz, windows)" >&2; exit 2 ;;
 esac
 cmake -S "$top" -B "$top/build/$flavour" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSMIRA_WERROR=ON -DTESSMIRA_SANITIZE="$sanitize" "${extra[@]}" >/dev/null

@@ -9,12 +9,15 @@ build_pkgs=(g++ cmake ninja-build libgtest-dev clang libclang-rt-14-dev clang-fo
   cppcheck)
 # Qt 6 Widgets; the JPEG and GIF readers come with libqt6gui6.
 qt_pkgs=(qt6-base-dev)
+# The Windows build: MinGW-w64 with POSIX threads, GoogleTest's sources to
+# build it for Windows, Wine to run its tests.
+windows_pkgs=(g++-mingw-w64-x86-64-posix googletest wine64)
 # End-to-end tests under a real X server, screenshots, a window manager;
 # xdg-utils for the association tests; rsync, feh and python3 for benchmarks only.
 test_pkgs=(xvfb xauth xdotool x11-utils imagemagick openbox xdg-utils rsync feh python3)
 
 missing=()
-for p in "${build_pkgs[@]}" "${qt_pkgs[@]}" "${test_pkgs[@]}"; do
+for p in "${build_pkgs[@]}" "${qt_pkgs[@]}" "${windows_pkgs[@]}" "${test_pkgs[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
   [ "$status" = "install ok installed" ] || missing+=("$p")
 done

@@ -3,7 +3,8 @@
 # once under AddressSanitizer + UndefinedBehaviorSanitizer; the unit tests of
 # the plain build once more shuffled and repeated, then clang-tidy and
 # cppcheck on src/; the threaded tests once more under ThreadSanitizer; then
-# the fuzz targets for a bounded time.
+# the fuzz targets for a bounded time; last the Windows build, its tests run
+# under Wine.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
@@ -37,4 +38,12 @@ TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} \
 
 echo "== fuzz"
 "$top/scripts/fuzz.sh" || status=1
+
+echo "== windows build"
+"$top/scripts/build.sh" windows
+echo "== windows tests, under Wine"
+# A Wine prefix of the build's own, made once (about 12 s).
+export WINEPREFIX="$top/build/windows/wine-prefix" WINEDEBUG=-all
+[ -f "$WINEPREFIX/system.reg" ] || /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+ctest --test-dir "$top/build/windows" --output-on-failure || status=1
 exit $status
