@@ -22,10 +22,13 @@ text/text.cpp @@ if (start < 1) return -2; @@ if (start < 0) return -2;
 text/text.cpp @@ count < length ? length - count : 0 @@ count > length ? length - count : 0
 text/text.cpp @@ '0' + magnitude % 10 @@ '1' + magnitude % 10
 text/text.cpp @@ value = value * 10u + @@ value = value * 16u +
-text/text.cpp @@ (root ? 0 : 1) + length_of_text(name) >= kPathBytes @@ (root ? 0 : 1) + length_of_text(name) > kPathBytes
-text/text.cpp @@ if (length > 0) --length;  // never above the root @@ // never above the root
-state/app_state.cpp @@ if (keep < 1) keep += 1; @@ if (keep < 1) keep += 0;
-state/app_state.cpp @@ if (std::strcmp(entry, folder) == 0) return; @@ if (std::strcmp(entry, folder) == 1) return;
+text/text.cpp @@ (joined ? 1 : 0) + length_of_text(name) >= kPathBytes @@ (joined ? 1 : 0) + length_of_text(name) > kPathBytes
+text/text.cpp @@ if (length > base) --length;  // the last component's separator @@ // the last component's separator
+text/text.cpp @@ return is_separator(path[2], rules) == 1 ? 3 : 2; @@ return is_separator(path[2], rules) == 1 ? 3 : 3;
+text/text.cpp @@ for (int names = 0; names < 2; ++names) { @@ for (int names = 0; names < 1; ++names) {
+text/text.cpp @@ for (; *a != '\0' && fold(*a) == fold(*b); ++a, ++b) { @@ for (; *a != '\0' && *a == *b; ++a, ++b) {
+state/app_state.cpp @@ if (keep < shortest_root) keep += 1; @@ if (keep < shortest_root) keep += 0;
+state/app_state.cpp @@ if (same_path(entry, folder, rules) == 1) return; @@ if (same_path(entry, folder, rules) == 0) return;
 state/app_state.cpp @@ if (n == 0 || n >= kRecentFolderCount) return; @@ if (n == 1 || n >= kRecentFolderCount) return;
 navigation/requests.cpp @@ return read_shared(state.settings.select_mode) < 2; @@ return read_shared(state.settings.select_mode) < 1;
 navigation/requests.cpp @@ moved >= count ? count - 2 : moved @@ moved >= count ? count - 1 : moved

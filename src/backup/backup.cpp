@@ -35,14 +35,17 @@ std::string reason_of(std::int32_t error) {
 // The backup root without its trailing separator, for paths in messages.
 std::string root_text(const AppState& state) {
   std::string root = state.settings.backup_root;
-  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  const std::size_t keep = root_length(root.c_str());
+  while (root.size() > keep && is_separator(root.back()) == 1) root.pop_back();
   return root;
 }
 
 // The folder in F0 that holds a backed-up folder's copy: its last component,
-// "root" for the root.
-const char* copy_name(const char* folder) {
-  return std::strcmp(folder, "/") == 0 ? "root" : folder + last_separator(folder) + 1;
+// "root" for a root ("/", "C:\\").
+const char* copy_name(const char* folder, const PathRules& rules) {
+  return length_of_text(folder) == root_length(folder, rules)
+             ? "root"
+             : folder + last_separator(folder, rules) + 1;
 }
 
 // One folder of the copy's side: level 0 is the backup root, 1 is "F0", 2 the
@@ -137,7 +140,7 @@ std::int32_t needs_copy(Run& run, FolderListing* listing, const char* src, const
                         std::int32_t* slot) {
   ListFile& catalog = run.state.scan.catalog;
   list_set_search_key(catalog, src);
-  *slot = list_find_exact(catalog, kCatalogPath);
+  *slot = catalog_find_path(catalog);
   if (*slot < 0) {
     // New: copied whatever its facts, which the copy records.
     *slot = list_add_record(catalog);
@@ -255,12 +258,15 @@ void walk(Run& run, const char* source) {
 
 }  // namespace
 
-std::int32_t backup_target(const AppState& state, const char* folder, char target[kPathBytes]) {
+std::int32_t backup_target(const AppState& state, const char* folder, char target[kPathBytes],
+                           const PathRules& rules) {
   const char* root = state.settings.backup_root;
-  const char* name = copy_name(folder);
-  const bool slash = root[length_of_text(root) - 1] == '/';
-  return std::snprintf(target, kPathBytes, "%s%sF0/%s/", root, slash ? "" : "/", name) <
-                 static_cast<int>(kPathBytes)
+  const char* name = copy_name(folder, rules);
+  const char separator = rules.separator;
+  const bool ended = is_separator(root[length_of_text(root) - 1], rules) == 1;
+  const char between[2] = {ended ? '\0' : separator, '\0'};
+  return std::snprintf(target, kPathBytes, "%s%sF0%c%s%c", root, between, separator, name,
+                       separator) < static_cast<int>(kPathBytes)
              ? 1
              : 0;
 }
@@ -271,7 +277,7 @@ std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* re
   char current[kPathBytes] = "/";
   char source[kPathBytes];
   // An absolute folder needs no current folder (which may have been deleted).
-  if (folder[0] != '/' && current_folder(current, sizeof current) < 0) {
+  if (is_absolute_path(folder) == 0 && current_folder(current, sizeof current) < 0) {
     return give_up(report, "the current folder cannot be read");
   }
   // Any spelling of a folder names the same backup target.
@@ -279,7 +285,9 @@ std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* re
     return give_up(report, "the folder's path is too long");
   }
   if (!is_folder(source)) return give_up(report, "no such folder");
-  if (state.settings.backup_root[0] != '/') return give_up(report, "the backup root is not set");
+  if (is_absolute_path(state.settings.backup_root) == 0) {
+    return give_up(report, "the backup root is not set");
+  }
   char target[kPathBytes];
   if (backup_target(state, source, target) == 0)
     return give_up(report, "the backup path is too long");
@@ -306,7 +314,7 @@ std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* re
           {},    false,  {}};
   run.skip_known = folder_identity(state.settings.backup_root, &run.skip) == 0;
   const std::string root = root_text(state);
-  const std::string name = copy_name(source);
+  const std::string name = copy_name(source, path_rules());
   run.levels.push_back(Level{"", root});
   run.levels.push_back(Level{"F0", root + "/F0"});
   run.levels.push_back(Level{name, root + "/F0/" + name});
@@ -351,7 +359,7 @@ std::int32_t move_generation(AppState& state, const char* from, const char* to,
 
 std::int32_t rotate_backups(AppState& state, char failed_generation[4], BackupMessage message) {
   failed_generation[0] = '\0';
-  if (state.settings.backup_root[0] != '/') return 1;
+  if (is_absolute_path(state.settings.backup_root) == 0) return 1;
   const std::uint32_t n = ++state.settings.backup_generation;
   static const char* const names[] = {"F0", "F1", "F2", "F3", "F4", "F5",
                                       "F6", "F7", "F8", "F9", "FX"};

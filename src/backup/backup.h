@@ -37,8 +37,10 @@ constexpr std::uint32_t kCatalogWrittenLow = 4;
 std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* report,
                            BackupProgress progress, BackupMessage message);
 // Where a backup of folder (absolute, normalised) goes: backup_root + "F0/" +
-// its last component ("root" for "/") + "/". 1, or 0 when it would not fit.
-std::int32_t backup_target(const AppState& state, const char* folder, char target[kPathBytes]);
+// its last component ("root" for a root: "/", "C:\\") + "/", with the rules'
+// separator. 1, or 0 when it would not fit.
+std::int32_t backup_target(const AppState& state, const char* folder, char target[kPathBytes],
+                           const PathRules& rules = path_rules());
 // One "/r" run: F0 into F1, and one older generation on at a halving rate, up
 // to F9 into FX every 256th run. Returns 0, or 1 with the generation whose
 // move failed in failed_generation ("" when the backup root is not set);

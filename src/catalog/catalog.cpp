@@ -65,6 +65,11 @@ CatalogMends catalog_open(AppState& state) {
   return mends;
 }
 
+std::int32_t catalog_find_path(ListFile& catalog, const PathRules& rules) {
+  return rules.fold_case != 0 ? list_find(catalog, kCatalogPath)
+                              : list_find_exact(catalog, kCatalogPath);
+}
+
 std::uint32_t catalog_add_file(AppState& state, const char* folder, const char* name,
                                std::uint32_t count) {
   // Asked to stop: the scan winds up as it does at its limit.
@@ -74,7 +79,7 @@ std::uint32_t catalog_add_file(AppState& state, const char* folder, const char* 
   if (join_path(folder, name, path) == 0) return count;
   // Paths are case-sensitive here: IMG_1.JPG and img_1.jpg are two files.
   list_set_search_key(catalog, path);
-  if (list_find_exact(catalog, kCatalogPath) >= 0) return count;
+  if (catalog_find_path(catalog) >= 0) return count;
   const std::int32_t slot = list_add_record(catalog);
   if (slot < 0) return count;
   list_set_text(catalog, path);

@@ -42,6 +42,9 @@ std::uint8_t* catalog_create(AppState& state);
 // becomes 99,980, so a drive adds at most about 50,000 files a build).
 std::uint32_t catalog_add_file(AppState& state, const char* folder, const char* name,
                                std::uint32_t count);
+// The highest slot whose path is the list's search_key, as the file system
+// compares names (byte for byte on POSIX, ignoring letter case on Windows).
+std::int32_t catalog_find_path(ListFile& catalog, const PathRules& rules = path_rules());
 // Receives the whole log text after every line.
 using CatalogLogSink = void (*)(void* context, const char* log);
 // Appends "\r\n" and line to the log, trimming its head past 10,000,000

@@ -149,7 +149,7 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
       if (image_type_of(state, name) == 0 || join_path(folder, name, path) == 0) return count;
       list_append(list, path);
       std::lock_guard<std::mutex> hold(state.shared_text_lock);
-      if (std::strcmp(path, state.settings.image_path) == 0) {
+      if (same_path(path, state.settings.image_path) == 1) {
         state.worker.current_index = static_cast<std::int32_t>(count);
       }
       return count + 1;

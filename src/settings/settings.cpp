@@ -25,7 +25,7 @@ void mark_unusable(AppState& state) {
   state.window.data_folder_usable = 0;
 }
 
-// Joins folder (with its trailing '/') and name; 0 when the result would not fit.
+// Joins folder (with its trailing separator) and name; 0 when the result would not fit.
 bool data_file_path(const AppState& state, const char* name, char* path) {
   if (!state.window.data_folder_usable) return false;
   if (length_of_text(state.window.data_folder) + length_of_text(name) >= kPathBytes) return false;

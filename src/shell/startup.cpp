@@ -88,7 +88,7 @@ int run_rotation(AppState& state, bool already_running) {
     say("another Tessmira is running; the generations were not rotated");
     return kExitFailed;
   }
-  if (state.settings.backup_root[0] != '/') {
+  if (is_absolute_path(state.settings.backup_root) == 0) {
     say("the backup root is not set; the generations were not rotated");
     return kExitFailed;
   }

@@ -21,21 +21,23 @@ int fill_random(const AppState& state, void* data, std::uint32_t size) {
                                              : random_bytes(data, size);
 }
 
-void strip_to_folder(char* path) {
+void strip_to_folder(char* path, const PathRules& rules) {
+  // "/" on POSIX, "C:\\" on Windows: the shortest root with its separator.
+  const std::uint32_t shortest_root = rules.drive_roots != 0 ? 3 : 1;
   const std::uint32_t length = length_of_text(path);
-  if (length <= 1) return;  // "/" or empty: already a folder
-  const std::int32_t separator = last_separator(path);
+  if (length <= shortest_root) return;  // a root or shorter: already a folder
+  const std::int32_t separator = last_separator(path, rules);
   std::uint32_t keep = separator < 0 ? length : static_cast<std::uint32_t>(separator);
-  if (keep < 1) keep += 1;  // a file in the root keeps the root's "/"
+  if (keep < shortest_root) keep += 1;  // a file in the root keeps the root's separator
   path[keep] = '\0';
 }
 
-void remember_folder(AppState& state, const char* folder) {
+void remember_folder(AppState& state, const char* folder, const PathRules& rules) {
   // A folder that does not fit a slot would be stored cut into another path.
   if (length_of_text(folder) >= kPathBytes) return;
   auto& recent = state.settings.recent_folders;
   for (const auto& entry : recent) {
-    if (std::strcmp(entry, folder) == 0) return;
+    if (same_path(entry, folder, rules) == 1) return;
   }
   std::memmove(recent[1], recent[0], sizeof(PathSlot) * (kRecentFolderCount - 1));
   copy_text(folder, recent[0]);

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/paths.h"
 #include "state/bitmap_header.h"
 #include "state/list_record.h"
 #include "state/settings_block.h"
@@ -257,9 +258,11 @@ std::uint32_t ticks_now(const AppState& state);
 // Fills size random bytes through the random seam; 1 when it could.
 int fill_random(const AppState& state, void* data, std::uint32_t size);
 
-// Cuts a file path to its folder in place; the root keeps its separator.
-void strip_to_folder(char* path);
+// Cuts a file path to its folder in place; the root keeps its separator: a
+// text as long as the shortest root with its separator ("/", "C:\\") or
+// shorter stays, and a file in the root gives the root.
+void strip_to_folder(char* path, const PathRules& rules = path_rules());
 // Puts folder at the front of the recent folders unless an entry holds it already.
-void remember_folder(AppState& state, const char* folder);
+void remember_folder(AppState& state, const char* folder, const PathRules& rules = path_rules());
 // Moves recent-folder entry n (0..9) to the front.
 void promote_recent_folder(AppState& state, std::uint32_t n);

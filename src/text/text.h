@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/paths.h"
+
 // Number of bytes before the terminator.
 std::uint32_t length_of_text(const char* text);
 // Copies source and its terminator into destination.
@@ -31,16 +33,31 @@ std::uint32_t text_to_number(const char* text);
 // Copies count bytes from source to destination.
 void copy_bytes(const void* source, void* destination, std::uint32_t count);
 
-// 0-based index of the last '/' in path, or -1 when it has none. The characters
-// before it name the folder, the ones after it the name.
-std::int32_t last_separator(const char* path);
+// Paths follow rules, the platform's unless a caller (a test) names others.
 
-// Writes folder + "/" + name into path (600 bytes), the root "/" not doubled
-// and "" standing for the root. 1, or 0 when the result would not fit: a path
-// is never cut.
-std::int32_t join_path(const char* folder, const char* name, char* path);
+// 1 when c separates a path's components.
+std::int32_t is_separator(char c, const PathRules& rules = path_rules());
+// Characters of the path's root: "/" (1) on POSIX; "C:\" (3), "C:" (2), or
+// "\\server\share\" with its separator on Windows; 0 for a relative path.
+std::uint32_t root_length(const char* path, const PathRules& rules = path_rules());
+// 1 when the path starts at a root of its own ("/x", "C:\x", "\\server\share").
+std::int32_t is_absolute_path(const char* path, const PathRules& rules = path_rules());
+// 1 when two paths name the same file as the file system compares names.
+std::int32_t same_path(const char* a, const char* b, const PathRules& rules = path_rules());
+
+// 0-based index of the last separator in path, or -1 when it has none. The
+// characters before it name the folder, the ones after it the name.
+std::int32_t last_separator(const char* path, const PathRules& rules = path_rules());
+
+// Writes folder + separator + name into path (600 bytes); a root that ends
+// with its separator gets none more, and "" stands for the root "/". 1, or 0
+// when the result would not fit: a path is never cut.
+std::int32_t join_path(const char* folder, const char* name, char* path,
+                       const PathRules& rules = path_rules());
 // Writes path made absolute (relative to current, itself absolute) and
-// normalised into result (600 bytes): "." and ".." resolved, repeated and
-// trailing separators dropped; links are kept as written. 1, or 0 when path
-// is empty or the result would not fit.
-std::int32_t normalise_path(const char* path, const char* current, char* result);
+// normalised into result (600 bytes): "." and ".." resolved (never above the
+// root), repeated and trailing separators dropped, separators written as the
+// rules write them; links are kept as written. 1, or 0 when path is empty or
+// the result would not fit.
+std::int32_t normalise_path(const char* path, const char* current, char* result,
+                            const PathRules& rules = path_rules());

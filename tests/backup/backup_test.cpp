@@ -81,9 +81,18 @@ TEST_F(BackupFixture, FirstBackupCopiesAllThenOnlyWhatChanged) {
   EXPECT_EQ(report.copied, 1u);
   EXPECT_EQ(report.examined, 4u);
   EXPECT_EQ(copied("a.jpg"), "changed");
-  char target[kPathBytes];  // the root folder's copies go to "root"
-  ASSERT_EQ(backup_target(*state, "/", target), 1);
+  char target[kPathBytes];  // a root's copies go to "root", another folder's to its name
+  ASSERT_EQ(backup_target(*state, "/", target, kSlashRules), 1);
   EXPECT_EQ(std::string(target), backups.string() + "/F0/root/");
+  const std::pair<const char*, const char*> drives[] = {{"C:\\", "E:\\B\\F0\\root\\"},
+                                                        {"D:\\Photos", "E:\\B\\F0\\Photos\\"}};
+  for (const char* root : {"E:\\B", "E:\\B\\"}) {
+    std::strcpy(state->settings.backup_root, root);
+    for (const auto& [folder, expected] : drives) {
+      ASSERT_EQ(backup_target(*state, folder, target, kDriveRules), 1);
+      EXPECT_STREQ(target, expected) << root << " " << folder;
+    }
+  }
 }
 
 TEST_F(BackupFixture, OnlyRegularFilesAndNeverTheBackupRoot) {

@@ -258,6 +258,10 @@ TEST_F(CatalogFixture, BuildAddsEachPathOnceWithItsSize) {
   ASSERT_GE(slot, 0);
   list_get_field(state->scan.catalog, static_cast<std::uint32_t>(slot), kCatalogSize);
   EXPECT_EQ(state->scan.catalog.number_value, 5);
+  // Another spelling of a name is the same file only where names ignore case.
+  list_set_search_key(state->scan.catalog, (drive / "A.jpg").c_str());
+  EXPECT_EQ(catalog_find_path(state->scan.catalog, kSlashRules), -1);
+  EXPECT_GE(catalog_find_path(state->scan.catalog, kDriveRules), 0);
   // Each build sorts the records first, collated as text: a record added at
   // the end comes to the front at the next build.
   list_close(state->scan.catalog);

@@ -4,19 +4,31 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "state/app_state.h"
 
 namespace {
 
 TEST(AppState, StripToFolderKeepsTheRoot) {
-  const std::pair<const char*, const char*> paths[] = {
-      {"/home/me/a.jpg", "/home/me"}, {"/x.jpg", "/"},  {"/", "/"}, {"", ""},
-      {"name.jpg", "name.jpg"},       {"/a/b/", "/a/b"}};
-  for (const auto& [path, folder] : paths) {
+  const std::tuple<const PathRules&, const char*, const char*> paths[] = {
+      {kSlashRules, "/home/me/a.jpg", "/home/me"},
+      {kSlashRules, "/x.jpg", "/"},
+      {kSlashRules, "/", "/"},
+      {kSlashRules, "", ""},
+      {kSlashRules, "name.jpg", "name.jpg"},
+      {kSlashRules, "/a/b/", "/a/b"},
+      {kSlashRules, "/tv", "/"},
+      {kDriveRules, "C:\\a.jpg", "C:\\"},  // three characters or shorter stay
+      {kDriveRules, "C:\\", "C:\\"},
+      {kDriveRules, "C:\\Photos\\a.jpg", "C:\\Photos"},
+      {kDriveRules, "C:/Photos/b/a.jpg", "C:/Photos/b"},
+      {kDriveRules, "\\\\s\\h\\a.jpg", "\\\\s\\h"},
+      {kDriveRules, "abc", "abc"}};
+  for (const auto& [rules, path, folder] : paths) {
     char buffer[kPathBytes];
     std::strcpy(buffer, path);
-    strip_to_folder(buffer);
+    strip_to_folder(buffer, rules);
     EXPECT_STREQ(buffer, folder) << path;
   }
 }
@@ -32,7 +44,8 @@ TEST(AppState, RecentFoldersAreRememberedAndPromoted) {
     std::strcpy(state->settings.recent_folders[i], (std::string("/f") + std::to_string(i)).c_str());
   remember_folder(*state, "/f5");  // listed already: nothing moves
   remember_folder(*state, "/new");
-  remember_folder(*state, "/NEW");  // letter case counts
+  remember_folder(*state, "/NEW", kSlashRules);  // letter case counts on POSIX
+  remember_folder(*state, "/New", kDriveRules);  // not on Windows
   // A folder too long for a slot is not stored cut into another path.
   remember_folder(*state, std::string(kPathBytes, 'a').c_str());
   EXPECT_EQ(entries(), "/NEW /new /f0 /f1 /f2 /f3 /f4 /f5 /f6 /f7 ");

@@ -51,8 +51,6 @@ TEST(Text, CutsCopyExactCountsAndReadOnlyTheSource) {
   std::memcpy(source.get(), "a.j", 4);
   right_text(source.get(), out, 4);
   EXPECT_STREQ(out, "a.j");
-  EXPECT_EQ(last_separator("/home/pictures/cat.jpg"), 14);
-  EXPECT_EQ(last_separator("cat.jpg"), -1);
   char text[] = "IMG_01.JPG@[\x80\xC9Z";
   lower_text(text);
   EXPECT_STREQ(text, "img_01.jpg@[\x80\xC9z");
@@ -67,17 +65,59 @@ TEST(Text, CutsCopyExactCountsAndReadOnlyTheSource) {
   }
 }
 
-TEST(Text, PathsAreJoinedAndNormalised) {
+// The same cases on both platforms' rules, whichever the tests run on.
+TEST(Text, PathsFollowTheirPlatformsRules) {
   char path[600];
-  ASSERT_EQ(join_path("/", "a.jpg", path), 1);  // the root is not doubled
-  EXPECT_STREQ(path, "/a.jpg");
-  const std::pair<const char*, const char*> paths[] = {
-      {"b/./c//", "/a/b/c"}, {"../../../x", "/x"}, {"/p/../q/", "/q"}, {"..", "/"}};
-  for (const auto& [relative, absolute] : paths) {
-    ASSERT_EQ(normalise_path(relative, "/a", path), 1) << relative;
-    EXPECT_STREQ(path, absolute);
+  struct Case {
+    const PathRules& rules;
+    const char* path;
+    std::uint32_t root;
+    std::int32_t absolute;
+    std::int32_t separator;
+  };
+  const Case cases[] = {{kSlashRules, "/home/pictures/cat.jpg", 1, 1, 14},
+                        {kSlashRules, "cat.jpg", 0, 0, -1},
+                        {kSlashRules, "/", 1, 1, 0},
+                        {kSlashRules, "C:\\a", 0, 0, -1},
+                        {kDriveRules, "C:\\Photos\\a.jpg", 3, 1, 9},
+                        {kDriveRules, "C:", 2, 0, -1},
+                        {kDriveRules, "c:/x", 3, 1, 2},
+                        {kDriveRules, "\\\\server\\share\\a", 15, 1, 14},
+                        {kDriveRules, "\\\\server\\share", 14, 1, 8},
+                        {kDriveRules, "a\\b/c", 0, 0, 3}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(root_length(c.path, c.rules), c.root) << c.path;
+    EXPECT_EQ(is_absolute_path(c.path, c.rules), c.absolute) << c.path;
+    EXPECT_EQ(last_separator(c.path, c.rules), c.separator) << c.path;
   }
-  EXPECT_EQ(normalise_path("", "/a", path), 0);
+  struct Joined {
+    const PathRules& rules;
+    const char* folder;
+    const char* path;
+  };
+  // A root is not doubled, "" stands for "/".
+  const Joined joins[] = {
+      {kSlashRules, "/", "/a.jpg"},           {kSlashRules, "", "/a.jpg"},
+      {kSlashRules, "/p", "/p/a.jpg"},        {kDriveRules, "C:\\", "C:\\a.jpg"},
+      {kDriveRules, "D:\\x", "D:\\x\\a.jpg"}, {kDriveRules, "C:", "C:\\a.jpg"}};
+  for (const Joined& j : joins) {
+    ASSERT_EQ(join_path(j.folder, "a.jpg", path, j.rules), 1) << j.folder;
+    EXPECT_STREQ(path, j.path);
+  }
+  const Joined normalised[] = {
+      {kSlashRules, "b/./c//", "/a/b/c"},        {kSlashRules, "../../../x", "/x"},
+      {kSlashRules, "/p/../q/", "/q"},           {kSlashRules, "..", "/"},
+      {kDriveRules, "b\\.\\c//", "D:\\a\\b\\c"}, {kDriveRules, "..\\..", "D:\\"},
+      {kDriveRules, "C:/p/../q", "C:\\q"},       {kDriveRules, "\\\\s\\h\\..\\x", "\\\\s\\h\\x"}};
+  for (const Joined& n : normalised) {
+    const char* current = &n.rules == &kSlashRules ? "/a" : "D:\\a";
+    ASSERT_EQ(normalise_path(n.folder, current, path, n.rules), 1) << n.folder;
+    EXPECT_STREQ(path, n.path);
+  }
+  EXPECT_EQ(normalise_path("", "/a", path, kSlashRules), 0);
+  EXPECT_EQ(same_path("/A/b.JPG", "/a/B.jpg", kDriveRules), 1);
+  EXPECT_EQ(same_path("/A/b.JPG", "/a/B.jpg", kSlashRules), 0);
+  EXPECT_EQ(same_path("/a/b", "/a/bc", kDriveRules), 0);
 }
 
 }  // namespace
