@@ -409,9 +409,6 @@ int stream_random(void* data, std::uint32_t size) {
   return 1;
 }
 
-// What a run showed, then its random state and recent picks.
-using RandomRun = std::vector<std::int64_t>;
-
 TEST_F(PrefetchFixture, RandomPicksAreTheSameWithAndWithoutPrefetch) {
   for (int i = 0; i < 12; ++i) put_picture(root / ("p" + std::to_string(10 + i) + ".bmp"));
   state->settings.select_mode = 2;
@@ -427,13 +424,11 @@ TEST_F(PrefetchFixture, RandomPicksAreTheSameWithAndWithoutPrefetch) {
     for (HistoryEntry& entry : state->worker.history) entry = -1;
     request_rebuild(*state);
     tick();
-    RandomRun shown;
+    std::vector<std::int64_t> shown;  // the picks, then the random state and recent picks
     for (int i = 0; i < 30; ++i) {
-      std::int32_t ahead = -1;
-      {
-        std::lock_guard<std::mutex> hold(state->prefetch.lock);
-        ahead = state->prefetch.ahead.index;
-      }
+      std::unique_lock<std::mutex> hold(state->prefetch.lock);
+      const std::int32_t ahead = state->prefetch.ahead.index;
+      hold.unlock();
       const bool forward = i % 9 != 4 && i % 7 != 6;
       if (forward) step_forward(*state, 0);
       if (i % 9 == 4) request_rebuild(*state);  // throws a prepared pick away
@@ -450,8 +445,8 @@ TEST_F(PrefetchFixture, RandomPicksAreTheSameWithAndWithoutPrefetch) {
                  std::end(state->settings.recent_picks));
     return shown;
   };
-  const RandomRun without = run(0);
-  const RandomRun with = run(1);
+  const auto without = run(0);
+  const auto with = run(1);
   EXPECT_EQ(with, without);
   // Stopping throws the last pick away: the settings never hold it.
   prefetch_stop(*state);
