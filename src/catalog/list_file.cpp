@@ -280,6 +280,9 @@ void shrink(ListFile& list) {
   write32(list.base + kCapacityOffset, capacity);
   list.capacity = capacity;
   list.take_from = std::min(list.take_from, capacity);
+  // Unmapped first: Windows refuses to cut a file while a view of it is mapped.
+  unmap(list.base, list.mapped_length);
+  list.base = nullptr;
   cut_to(list.file_handle,
          list.records_offset + static_cast<std::uint64_t>(capacity) * list.record_size);
   remap(list);
