@@ -148,8 +148,7 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
     case 1: {
       if (image_type_of(state, name) == 0 || join_path(folder, name, path) == 0) return count;
       list_append(list, path);
-      std::lock_guard<std::mutex> hold(state.shared_text_lock);
-      if (same_path(path, state.settings.image_path) == 1) {
+      if (same_path(path, state.scan.shown_path) == 1) {
         state.worker.current_index = static_cast<std::int32_t>(count);
       }
       return count + 1;
@@ -251,6 +250,10 @@ std::int32_t build_list(AppState& state, const char* folder) {
   list.used_blocks = 0;
   list.starts.clear();
   state.worker.current_index = -1;
+  {
+    std::lock_guard<std::mutex> hold(state.shared_text_lock);
+    copy_text(state.settings.image_path, state.scan.shown_path);
+  }
   std::uint32_t count = 0;
   try {
     if (list.starts.capacity() == 0) list.starts.reserve(std::size_t{1} << 14);

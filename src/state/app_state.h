@@ -207,8 +207,10 @@ struct ScanState {
                                     std::uint32_t count) = nullptr;
   ViewList file_list;                 // the view list (worker)
   std::uint32_t list_generation = 0;  // counts the view list's builds (worker)
-  ListFile catalog;                   // open only while a catalog build or a backup runs
-  char* catalog_log = nullptr;        // the running build's log text
+  // The image shown when the view list's build began, whose slot it looks for.
+  char shown_path[kPathBytes] = {};
+  ListFile catalog;             // open only while a catalog build or a backup runs
+  char* catalog_log = nullptr;  // the running build's log text
   // Files the running catalog build has added, for its progress display, and
   // a request to wind the build up early (the session is ending).
   std::atomic<std::uint32_t> catalog_added{0};
