@@ -253,6 +253,7 @@ TEST(Paint, AReductionStillCoversTheFittedSize) {
   EXPECT_EQ(fit_reduction(750, 500, 6000, 4000), 8u);    // 12%: 720 x 480 within 750 x 500
   EXPECT_EQ(fit_reduction(3000, 2000, 6000, 4000), 2u);  // 50%
   EXPECT_EQ(fit_reduction(3060, 2040, 6000, 4000), 1u);  // 51%: decoded in full
+  EXPECT_EQ(fit_reduction(50, 50, 98, 98), 1u);          // 51%, though a half would cover it
   EXPECT_EQ(fit_reduction(0, 600, 6000, 4000), 1u);
   EXPECT_EQ(fit_reduction(8, 8, 17, 17), 2u);  // 47%: 7 of the rounded-up 9 pixels
 }

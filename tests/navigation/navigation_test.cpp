@@ -431,7 +431,10 @@ TEST_F(PrefetchFixture, RandomPicksAreTheSameWithAndWithoutPrefetch) {
       hold.unlock();
       const bool forward = i % 9 != 4 && i % 7 != 6;
       if (forward) step_forward(*state, 0);
-      if (i % 9 == 4) request_rebuild(*state);  // throws a prepared pick away
+      if (i % 9 == 4) {  // throws a prepared pick away, and draws for a file not listed
+        std::strcpy(state->settings.image_path, "/nowhere.bmp");
+        request_rebuild(*state);
+      }
       if (i % 7 == 6) step_back(*state, 0);
       tick();
       shown.push_back(state->worker.current_index.load());
