@@ -1,23 +1,41 @@
-// Win32 console: console_out, console_error, console_error_is_terminal. The
-// texts are UTF-8 bytes, written as they are.
-#include <io.h>
+// Win32 console: console_out, console_error, console_error_is_terminal,
+// through the process's standard handles, which a windowed program also has
+// once it attached to its parent's console. Texts are UTF-8 bytes.
+#include <windows.h>
 
-#include <cstdio>
+#include <cstring>
 
 #include "platform/console.h"
 
-// A console that cannot be written to leaves nowhere to report it: the exit
+namespace {
+
+// A handle that cannot be written to leaves nowhere to report it: the exit
 // status still tells the outcome.
+void write_to(DWORD which, const char* text) {
+  HANDLE handle = GetStdHandle(which);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+  DWORD left = static_cast<DWORD>(std::strlen(text));
+  DWORD written = 0;
+  while (left > 0 && WriteFile(handle, text, left, &written, nullptr) && written > 0) {
+    text += written;
+    left -= written;
+  }
+}
+
+}  // namespace
+
 void console_out(const char* text) {
-  (void)std::fputs(text, stdout);
-  (void)std::fflush(stdout);
+  write_to(STD_OUTPUT_HANDLE, text);
 }
 
 void console_error(const char* text) {
-  (void)std::fputs(text, stderr);
-  (void)std::fflush(stderr);
+  write_to(STD_ERROR_HANDLE, text);
 }
 
 int console_error_is_terminal() {
-  return _isatty(_fileno(stderr)) ? 1 : 0;
+  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+                 GetFileType(handle) == FILE_TYPE_CHAR
+             ? 1
+             : 0;
 }
