@@ -27,7 +27,7 @@ text/text.cpp @@ if (length > base) --length;  // the last component's separator
 text/text.cpp @@ return is_separator(path[2], rules) == 1 ? 3 : 2; @@ return is_separator(path[2], rules) == 1 ? 3 : 3;
 text/text.cpp @@ for (int names = 0; names < 2; ++names) { @@ for (int names = 0; names < 1; ++names) {
 text/text.cpp @@ for (; *a != '\0' && fold(*a) == fold(*b); ++a, ++b) { @@ for (; *a != '\0' && *a == *b; ++a, ++b) {
-state/app_state.cpp @@ if (keep < shortest_root) keep += 1; @@ if (keep < shortest_root) keep += 0;
+state/app_state.cpp @@ if (keep < root) keep += 1; @@ if (keep < root) keep += 0;
 state/app_state.cpp @@ if (same_path(entry, folder, rules) == 1) return; @@ if (same_path(entry, folder, rules) == 0) return;
 state/app_state.cpp @@ if (n == 0 || n >= kRecentFolderCount) return; @@ if (n == 1 || n >= kRecentFolderCount) return;
 navigation/requests.cpp @@ return read_shared(state.settings.select_mode) < 2; @@ return read_shared(state.settings.select_mode) < 1;

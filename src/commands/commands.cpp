@@ -154,7 +154,7 @@ void delete_current_file(AppState& state) {
   append_text(question, shown);
   // No changes nothing: the index moves on only once the answer is Yes.
   if (shown[0] != '\0' && desktop_ask_yes_no(state.window.main_window, kProgramTitle, question)) {
-    if (next[0] != '\0' && state.worker.request_kind.load() == 2) {
+    if (length_of_text(next) >= shortest_root() && state.worker.request_kind.load() == 2) {
       const std::uint32_t mode = read_shared(state.settings.select_mode);
       const std::uint32_t deep = mode == 1 || mode == 3 ? 1 : 0;
       const std::uint32_t index = static_cast<std::uint32_t>(state.worker.current_index.load()) + 1;

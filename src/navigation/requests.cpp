@@ -87,8 +87,9 @@ void request_rebuild(AppState& state) {
 
 int open_image_file(AppState& state, const char* path) {
   const std::uint32_t length = length_of_text(path);
-  // "/" and shorter name no file; a longer path than a slot holds is never cut.
-  if (length <= 1 || length >= kPathBytes) return 0;
+  // A root ("/", "C:\\") and shorter name no file; a longer path than a slot
+  // holds is never cut.
+  if (length <= shortest_root() || length >= kPathBytes) return 0;
   char folder[kPathBytes];
   copy_text(path, folder);
   strip_to_folder(folder);

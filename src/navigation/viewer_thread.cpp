@@ -65,8 +65,9 @@ void serve_request(AppState& state) {
     std::lock_guard<std::mutex> hold(state.shared_text_lock);
     copy_text(state.settings.view_folder, path);
   }
-  // Only an empty folder text is dropped: "/" is a folder like any other.
-  if (path[0] == '\0') return;
+  // Only a folder text shorter than a root is dropped ("" on POSIX, "C:" on
+  // Windows): "/" is a folder like any other.
+  if (length_of_text(path) < shortest_root()) return;
   show_title(state, TitleKind::building, nullptr);
   pick_file(state, path, mode, state.worker.current_index.load(), kind);
   {

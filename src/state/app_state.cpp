@@ -22,13 +22,12 @@ int fill_random(const AppState& state, void* data, std::uint32_t size) {
 }
 
 void strip_to_folder(char* path, const PathRules& rules) {
-  // "/" on POSIX, "C:\\" on Windows: the shortest root with its separator.
-  const std::uint32_t shortest_root = rules.drive_roots != 0 ? 3 : 1;
+  const std::uint32_t root = shortest_root(rules);  // "/" or "C:\\"
   const std::uint32_t length = length_of_text(path);
-  if (length <= shortest_root) return;  // a root or shorter: already a folder
+  if (length <= root) return;  // a root or shorter: already a folder
   const std::int32_t separator = last_separator(path, rules);
   std::uint32_t keep = separator < 0 ? length : static_cast<std::uint32_t>(separator);
-  if (keep < shortest_root) keep += 1;  // a file in the root keeps the root's separator
+  if (keep < root) keep += 1;  // a file in the root keeps the root's separator
   path[keep] = '\0';
 }
 

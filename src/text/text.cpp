@@ -119,6 +119,10 @@ bool letter(char c) {
 
 }  // namespace
 
+std::uint32_t shortest_root(const PathRules& rules) {
+  return rules.drive_roots != 0 ? 3 : 1;
+}
+
 std::int32_t is_separator(char c, const PathRules& rules) {
   return c != '\0' && (c == rules.separator || c == rules.also_separator) ? 1 : 0;
 }

@@ -35,6 +35,10 @@ void copy_bytes(const void* source, void* destination, std::uint32_t count);
 
 // Paths follow rules, the platform's unless a caller (a test) names others.
 
+// Characters of the shortest root with its separator: 1 ("/") on POSIX, 3
+// ("C:\\") on Windows. A folder text shorter than that names no folder to
+// view, and a path of that length or shorter no file to open.
+std::uint32_t shortest_root(const PathRules& rules = path_rules());
 // 1 when c separates a path's components.
 std::int32_t is_separator(char c, const PathRules& rules = path_rules());
 // Characters of the path's root: "/" (1) on POSIX; "C:\" (3), "C:" (2), or
