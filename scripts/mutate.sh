@@ -66,7 +66,7 @@ navigation/prefetch.cpp @@ const std::int32_t index = next >= count ? 0 @@ const
 navigation/prefetch.cpp @@ if (ahead.drawn != 0) give_back_pick(state, ahead.draw); @@ ahead.drawn = ahead.drawn;
 navigation/prefetch.cpp @@ ahead.status != AheadStatus::decoding; @@ ahead.status != AheadStatus::ready;
 image/image_buffer.cpp @@ if (plan.draw == 0 || plan.scale > 50) return 1; @@ if (plan.draw == 0 || plan.scale > 51) return 1;
-image/image_buffer.cpp @@ if (w >= plan.target_width && h >= plan.target_height) return reduction; @@ if (w > plan.target_width && h >= plan.target_height) return reduction;
+image/image_buffer.cpp @@ if (reduced(width, reduction) >= static_cast<std::uint64_t>(plan.target_width) && @@ if (reduced(width, reduction) > static_cast<std::uint64_t>(plan.target_width) &&
 navigation/viewer_thread.cpp @@ if (kind == 1) prefetch_discard(state); @@ (void)kind;
 navigation/viewer_thread.cpp @@ if (mode < 2) { @@ if (mode < 1) {
 navigation/viewer_thread.cpp @@ state.worker.history[0] = index; @@ state.worker.history[0] = index + 1;

@@ -6,12 +6,14 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -19,6 +21,16 @@ namespace test_support {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
+
+// Polls (up to 30 s) for a condition another thread makes true.
+template <typename Condition>
+bool eventually(Condition condition) {
+  for (int i = 0; i < 3000; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
 
 struct TempFolder {
   fs::path path;

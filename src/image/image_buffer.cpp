@@ -17,6 +17,11 @@ bool try_claim(AppState& state) {
   return state.worker.loader_busy.compare_exchange_strong(expected, 1, std::memory_order_acquire);
 }
 
+// Pixels along one side of a picture decoded at 1/reduction: rounded up.
+std::uint64_t reduced(std::int64_t size, std::uint32_t reduction) {
+  return static_cast<std::uint64_t>(size + reduction - 1) / reduction;
+}
+
 }  // namespace
 
 std::uint32_t standard_depth(std::uint32_t planes_times_bits) {
@@ -64,9 +69,10 @@ std::uint32_t fit_reduction(std::int32_t client_width, std::int32_t client_heigh
   const PaintPlan plan = plan_paint(client_width, client_height, width, height, 0, 0, 0);
   if (plan.draw == 0 || plan.scale > 50) return 1;
   for (std::uint32_t reduction = 8; reduction > 1; reduction /= 2) {
-    const std::int64_t w = (static_cast<std::int64_t>(width) + reduction - 1) / reduction;
-    const std::int64_t h = (static_cast<std::int64_t>(height) + reduction - 1) / reduction;
-    if (w >= plan.target_width && h >= plan.target_height) return reduction;
+    if (reduced(width, reduction) >= static_cast<std::uint64_t>(plan.target_width) &&
+        reduced(height, reduction) >= static_cast<std::uint64_t>(plan.target_height)) {
+      return reduction;
+    }
   }
   return 1;
 }
@@ -85,9 +91,7 @@ std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit
   if (facts.reducible != 0 && fit_width > 0 && fit_height > 0) {
     reduction = fit_reduction(fit_width, fit_height, facts.width, facts.height);
   }
-  const std::uint64_t pixels =
-      ((static_cast<std::uint64_t>(facts.width) + reduction - 1) / reduction) *
-      ((static_cast<std::uint64_t>(facts.height) + reduction - 1) / reduction);
+  const std::uint64_t pixels = reduced(facts.width, reduction) * reduced(facts.height, reduction);
   if (pixels > budget) {
     picture_close(source);
     return kPictureOverBudget;

@@ -6,7 +6,6 @@
 #include <QImage>
 #include <QImageWriter>
 
-#include <chrono>
 #include <random>
 #include <thread>
 
@@ -332,14 +331,10 @@ TEST_F(PictureFixture, TheMagnifierShowsRealPixelsOnceTheFullDecodeFollows) {
   load_image(*state, path.c_str());
   EXPECT_EQ(state->image.image_header.width, 40);  // shown reduced at first
   prefetch_next(*state);
-  bool in_full = false;
-  for (int i = 0; i < 3000 && !in_full; ++i) {
-    {
-      std::lock_guard<std::mutex> hold(state->image.image_lock);
-      in_full = state->image.image_header.width == 160;
-    }
-    if (!in_full) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  const bool in_full = eventually([&] {
+    std::lock_guard<std::mutex> hold(state->image.image_lock);
+    return state->image.image_header.width == 160;
+  });
   prefetch_stop(*state);
   ASSERT_TRUE(in_full);
   EXPECT_EQ(state->image.image_width, 160);

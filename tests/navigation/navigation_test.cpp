@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -263,16 +262,6 @@ TEST_F(WorkerFixture, StopClearsALoadThatNeverEndsAfterTenSleeps) {
   EXPECT_EQ(stop_sleeps, 10);
   EXPECT_EQ(state->worker.loader_busy.load(), 0);
   EXPECT_EQ(state->worker.stop_counter.load(), 667u);
-}
-
-// Waits (up to 30 s) for a condition the worker thread makes true.
-template <typename Condition>
-bool eventually(Condition condition) {
-  for (int i = 0; i < 3000; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
 }
 
 // Every decode, by file name; a decode of `blocked` waits until it is cleared.
