@@ -4,7 +4,6 @@
 #include <mutex>
 
 #include "platform/clock.h"
-#include "platform/desktop.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "text/text.h"
@@ -156,14 +155,9 @@ void apply_default_settings(AppState& state) {
   block.backup_generation = 0;
 }
 
-std::int32_t save_settings(AppState& state) {
+std::int32_t write_settings_file(AppState& state) {
   char path[kPathBytes];
   if (!data_file_path(state, kSettingsFileName, path)) return -1;
-  WindowPlacement placement;
-  if (state.window.main_window != nullptr &&
-      desktop_read_placement(state.window.main_window, &placement) == 1) {
-    state.settings.window_placement = placement;
-  }
   std::uint8_t bytes[kSettingsFileBytes];
   std::memcpy(bytes, kSettingsHeader, 8);
   {

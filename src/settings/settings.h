@@ -31,8 +31,11 @@ std::int32_t load_settings(AppState& state);
 std::int32_t check_settings_header(const std::uint8_t header[8]);
 // Writes the defaults into the settings block; other fields stay as they are.
 void apply_default_settings(AppState& state);
-// Captures the window placement (when a window exists) and writes the file
-// through a temporary file. Returns 0 when written, -1 when nothing changed.
+// Writes the settings file through a temporary file. Returns 0 when written,
+// -1 when nothing changed.
+std::int32_t write_settings_file(AppState& state);
+// The same after capturing the window placement, when a window exists
+// (settings/placement.cpp).
 std::int32_t save_settings(AppState& state);
 // Removes the temporary files a save cut short left in the data folder.
 void discard_interrupted_saves(AppState& state);

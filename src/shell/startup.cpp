@@ -6,7 +6,6 @@
 #include "backup/backup.h"
 #include "navigation/navigation.h"
 #include "platform/console.h"
-#include "platform/desktop.h"
 #include "platform/files.h"
 #include "platform/instance.h"
 #include "settings/settings.h"
@@ -31,11 +30,6 @@ constexpr char kUsageText[] =
     "  /r          rotate the backup generations F0 to F9 and FX\n"
     "  --help      show this text\n"
     "  --version   show the version\n";
-
-// Exit statuses: a switch's work done, failed, or a usage error.
-constexpr int kExitDone = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 void say(const char* text) {
   console_error("tessmira: ");
@@ -95,7 +89,7 @@ int run_rotation(AppState& state, bool already_running) {
   char generation[4];
   const std::int32_t status = rotate_backups(state, generation, say);
   // The counter moved on either way; keep it.
-  const bool saved = save_settings(state) == 0;
+  const bool saved = write_settings_file(state) == 0;
   if (status != 0) {
     say((std::string("the backup generation ") + generation + " could not be moved").c_str());
     return kExitFailed;
@@ -145,43 +139,10 @@ void take_argument(AppState& state, const char* argument) {
   copy_text(folder, state.settings.view_folder);
 }
 
-int run_viewer(AppState& state, int argc, char** argv, bool settings_loaded) {
-  char reason[256];
-  if (!desktop_open(argc, argv, reason)) {
-    say(reason);
-    return kExitFailed;
-  }
-  // Window opacity is always available here.
-  state.window.translucency_available = 1;
-  std::int32_t screen_width = 0;
-  std::int32_t screen_height = 0;
-  desktop_screen_size(&screen_width, &screen_height);
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-  initial_window_size(screen_width, screen_height, &width, &height);
-  state.window.main_window = desktop_create_window(state, (screen_width - width) / 2,
-                                                   (screen_height - height) / 2, width, height);
-  window_created(state);
-  start_viewer_thread(state);
-  // A missing path named with nothing remembered: its title stays until the
-  // user chooses something to view.
-  if (state.image.title_kind.load() != TitleKind::missing) request_rebuild(state);
-  desktop_show_window(state.window.main_window,
-                      settings_loaded ? &state.settings.window_placement : nullptr,
-                      state.settings.full_screen);
-  desktop_run();
-  // The worker is never joined: it may still be waiting for a load when a
-  // forced close ends the loop. End here, without running the destructors of
-  // what it may still be using.
-  // Nothing is left to report a failed flush to.
-  (void)std::fflush(nullptr);
-  std::_Exit(kExitDone);
-}
-
 }  // namespace
 
-std::int32_t get_command_argument(const char* command_line, std::uint32_t index,
-                                  char* destination) {
+std::int32_t extract_argument(const char* command_line, std::uint32_t index,
+                              std::string* argument) {
   std::string line = command_line;
   std::size_t quotes = 0;
   for (const char c : line) quotes += c == '"';
@@ -197,37 +158,54 @@ std::int32_t get_command_argument(const char* command_line, std::uint32_t index,
   }
   std::size_t at = line.find_first_not_of(' ');
   if (at == std::string::npos) at = line.size();
+  argument->clear();
   for (std::uint32_t skipped = 0; skipped < index; ++skipped) {
     const std::size_t end = line.find(' ', at);
     // Ended inside this argument: there is no next one. A run of blanks at
     // the very end starts one more, empty argument.
-    if (end == std::string::npos) {
-      destination[0] = '\0';
-      return kArgumentMissing;
-    }
+    if (end == std::string::npos) return kArgumentMissing;
     at = line.find_first_not_of(' ', end);
     if (at == std::string::npos) at = line.size();
   }
   std::size_t end = line.find(' ', at);
   if (end == std::string::npos) end = line.size();
-  std::string argument;
   for (std::size_t i = at; i < end; ++i) {
     if (line[i] == '"') continue;
-    argument.push_back(line[i] == kQuotesInside ? ' ' : line[i]);
+    argument->push_back(line[i] == kQuotesInside ? ' ' : line[i]);
   }
-  if (argument.size() >= kPathBytes) return kArgumentOddQuotes;
-  copy_text(argument.c_str(), destination);
-  return argument.empty() ? kArgumentEmpty : kArgumentCopied;
+  return argument->empty() ? kArgumentEmpty : kArgumentCopied;
 }
 
-int program_entry(int argc, char** argv) {
-  // The state lives as long as the process; the worker thread is never joined.
-  static AppState state;
+std::int32_t get_command_argument(const char* command_line, std::uint32_t index,
+                                  char* destination) {
+  std::string argument;
+  const std::int32_t code = extract_argument(command_line, index, &argument);
+  if (code == kArgumentOddQuotes) return code;
+  if (argument.size() >= kPathBytes) return kArgumentOddQuotes;
+  copy_text(argument.c_str(), destination);
+  return code;
+}
+
+std::vector<std::string> split_command_line(const char* command_line) {
+  std::vector<std::string> arguments;
+  std::string argument;
+  for (std::uint32_t index = 0;; ++index) {
+    const std::int32_t code = extract_argument(command_line, index, &argument);
+    // Started as with no arguments.
+    if (code == kArgumentOddQuotes) return {std::string()};
+    // An empty argument ends the line for the caller too.
+    if (code == kArgumentCopied || code == kArgumentEmpty) arguments.push_back(argument);
+    if (code != kArgumentCopied) break;
+  }
+  return arguments;
+}
+
+int start_program(AppState& state, int argc, char** argv, bool* settings_loaded) {
   const bool already_running = claim_instance_lock("Tessmira.exe") == 0;
   choose_data_folder(state);
   // What a save cut short left behind; another instance may be saving now.
   if (!already_running) discard_interrupted_saves(state);
-  const bool settings_loaded = load_settings(state) == 0;
+  *settings_loaded = load_settings(state) == 0;
 
   for (int number = 1;; ++number) {
     if (number >= argc) break;
@@ -265,5 +243,11 @@ int program_entry(int argc, char** argv) {
       break;
     }
   }
-  return run_viewer(state, argc, argv, settings_loaded);
+  return kViewerWanted;
+}
+
+int console_entry(int argc, char** argv) {
+  static AppState state;
+  bool settings_loaded = false;
+  return start_program(state, argc, argv, &settings_loaded);
 }

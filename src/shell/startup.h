@@ -1,8 +1,19 @@
-// The shell's own pieces behind its entry points: the command-line tokenizer
-// and the first window size.
+// The shell's own pieces behind its entry points: the start before the
+// window, the command-line tokenizer and the first window size.
 #pragma once
 
 #include <cstdint>
+
+struct AppState;
+
+// Exit statuses: a switch's work done, failed, or a usage error.
+constexpr int kExitDone = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// The instance lock, the data folder, the settings and the command line (the
+// switches run here). Their exit status, or kViewerWanted.
+int start_program(AppState& state, int argc, char** argv, bool* settings_loaded);
 
 // Result codes of get_command_argument.
 constexpr std::int32_t kArgumentCopied = 1;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "shell/shell.h"
 #include "shell/startup.h"
 #include "state/settings_block.h"
 
@@ -36,6 +37,16 @@ TEST(CommandLine, TokenizerGroupsQuotedBlanks) {
   char out[kPathBytes];
   EXPECT_EQ(get_command_argument((std::string("prog ") + std::string(700, 'x')).c_str(), 1, out),
             3);
+}
+
+TEST(CommandLine, SplitLineStopsAtTheFirstEmptyArgumentAndKeepsLongOnes) {
+  using Words = std::vector<std::string>;
+  EXPECT_EQ(split_command_line("\"C:\\T m\\t.exe\" /b=\"D:\\My Pics\" x"),
+            (Words{"C:\\T m\\t.exe", "/b=D:\\My Pics", "x"}));
+  EXPECT_EQ(split_command_line("t.exe a \"\" b"), (Words{"t.exe", "a", ""}));
+  EXPECT_EQ(split_command_line("t.exe a \"b"), Words{""});
+  // Too long for the 600-byte buffer, yet whole: start-up says so.
+  EXPECT_EQ(split_command_line(("t.exe /b=" + std::string(700, 'x')).c_str())[1].size(), 703u);
 }
 
 }  // namespace

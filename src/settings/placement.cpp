@@ -1,0 +1,13 @@
+// Saving with the window's placement: apart from the settings file itself, so
+// that a program without a window (the backup switches) links no desktop.
+#include "platform/desktop.h"
+#include "settings/settings.h"
+
+std::int32_t save_settings(AppState& state) {
+  WindowPlacement placement;
+  if (state.window.main_window != nullptr &&
+      desktop_read_placement(state.window.main_window, &placement) == 1) {
+    state.settings.window_placement = placement;
+  }
+  return write_settings_file(state);
+}

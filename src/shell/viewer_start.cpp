@@ -1,0 +1,59 @@
+// The viewer's start: the window, the worker and the message loop after the
+// command line.
+#include <cstdio>
+#include <cstdlib>
+
+#include "navigation/navigation.h"
+#include "platform/console.h"
+#include "platform/desktop.h"
+#include "shell/shell.h"
+#include "shell/startup.h"
+#include "state/app_state.h"
+
+namespace {
+
+int run_viewer(AppState& state, int argc, char** argv, bool settings_loaded) {
+  char reason[256];
+  if (!desktop_open(argc, argv, reason)) {
+    console_error("tessmira: ");
+    console_error(reason);
+    console_error("\n");
+    return kExitFailed;
+  }
+  // Window opacity is always available here.
+  state.window.translucency_available = 1;
+  std::int32_t screen_width = 0;
+  std::int32_t screen_height = 0;
+  desktop_screen_size(&screen_width, &screen_height);
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  initial_window_size(screen_width, screen_height, &width, &height);
+  state.window.main_window = desktop_create_window(state, (screen_width - width) / 2,
+                                                   (screen_height - height) / 2, width, height);
+  window_created(state);
+  start_viewer_thread(state);
+  // A missing path named with nothing remembered: its title stays until the
+  // user chooses something to view.
+  if (state.image.title_kind.load() != TitleKind::missing) request_rebuild(state);
+  desktop_show_window(state.window.main_window,
+                      settings_loaded ? &state.settings.window_placement : nullptr,
+                      state.settings.full_screen);
+  desktop_run();
+  // The worker is never joined: it may still be waiting for a load when a
+  // forced close ends the loop. End here, without running the destructors of
+  // what it may still be using.
+  // Nothing is left to report a failed flush to.
+  (void)std::fflush(nullptr);
+  std::_Exit(kExitDone);
+}
+
+}  // namespace
+
+int program_entry(int argc, char** argv) {
+  // The state lives as long as the process; the worker thread is never joined.
+  static AppState state;
+  bool settings_loaded = false;
+  const int status = start_program(state, argc, argv, &settings_loaded);
+  if (status != kViewerWanted) return status;
+  return run_viewer(state, argc, argv, settings_loaded);
+}
