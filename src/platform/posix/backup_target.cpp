@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,12 +18,9 @@
 
 #include "platform/backup_target.h"
 #include "platform/posix/posix_files.h"
+#include "platform/temporary_names.h"
 
 namespace {
-
-constexpr char kTemporaryMark[] = ".tessmira-";
-constexpr std::size_t kTemporaryMarkLength = sizeof kTemporaryMark - 1;
-constexpr std::size_t kTemporaryRandom = 6;
 
 const int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
@@ -54,20 +50,7 @@ int open_folder_at(int parent, const char* name, std::int32_t* error) {
   return -1;
 }
 
-// "name.tessmira-XXXXXX": the temporary names of copies not yet whole.
-bool is_leftover(const char* name) {
-  const char* mark = std::strstr(name, kTemporaryMark);
-  if (mark == nullptr || mark == name) return false;
-  const char* random = mark + kTemporaryMarkLength;
-  if (std::strlen(random) != kTemporaryRandom) return false;
-  for (const char* c = random; *c != '\0'; ++c) {
-    if (std::isalnum(static_cast<unsigned char>(*c)) == 0) return false;
-  }
-  return true;
-}
-
 std::string temporary_name(const char* name) {
-  static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   // One draw per process, then a simple walk: a taken name is just drawn again.
   static std::uint64_t next = [] {
     std::uint64_t seed = 0;
@@ -77,11 +60,7 @@ std::string temporary_name(const char* name) {
     return seed;
   }();
   next = next * 6364136223846793005ull + 1442695040888963407ull;
-  std::string result = std::string(name) + kTemporaryMark;
-  std::uint64_t bits = next >> 16;
-  for (std::size_t i = 0; i < kTemporaryRandom; ++i, bits /= sizeof letters - 1)
-    result += letters[bits % (sizeof letters - 1)];
-  return result;
+  return ::temporary_name(name, kCopyMark, next >> 16);
 }
 
 // Copies size bytes of in to out from the start; the file system may share
@@ -261,7 +240,8 @@ bool holds_leftovers(int parent, const char* name) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
     const bool is_folder = entry->d_type == DT_DIR || (entry->d_type == DT_UNKNOWN &&
                                                        kind_at(folder, entry->d_name) == S_IFDIR);
-    found = is_leftover(entry->d_name) || (is_folder && holds_leftovers(folder, entry->d_name));
+    found =
+        is_copy_leftover(entry->d_name) || (is_folder && holds_leftovers(folder, entry->d_name));
   }
   closedir(listing);
   return found;
@@ -338,7 +318,7 @@ bool merge(const Mover& mover, int from, int to, const std::string& from_path,
            const std::string& to_path) {
   bool moved = true;
   for (const std::string& name : names_in(from)) {
-    if (is_leftover(name.c_str())) continue;
+    if (is_copy_leftover(name.c_str())) continue;
     std::string inner_from = from_path;
     std::string inner_to = to_path;
     inner_from += '/';
@@ -398,7 +378,8 @@ std::int32_t target_copy_file(const char* source, TargetFolder folder, const cha
 void target_remove_leftovers(TargetFolder folder, int (*keep)(void* context, const char* name),
                              void* context) {
   for (const std::string& name : names_in(fd_of(folder))) {
-    if (!is_leftover(name.c_str()) || kind_at(fd_of(folder), name.c_str()) != S_IFREG) continue;
+    if (!is_copy_leftover(name.c_str()) || kind_at(fd_of(folder), name.c_str()) != S_IFREG)
+      continue;
     if (keep != nullptr && keep(context, name.c_str()) == 1) continue;
     unlinkat(fd_of(folder), name.c_str(), 0);
   }

@@ -10,7 +10,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +20,7 @@
 #include "platform/files.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_mounts.h"
+#include "platform/temporary_names.h"
 
 namespace {
 
@@ -87,24 +87,6 @@ std::string resolved_for_writing(const char* path) {
   return folder == "/" ? "/" + std::string(target) : folder + "/" + target;
 }
 
-// "name.XXXXXX", the names mkstemp gives path's temporaries.
-bool is_temporary_of(const char* name, const std::string& base) {
-  const std::size_t length = std::strlen(name);
-  if (length != base.size() + 7 || std::strncmp(name, base.c_str(), base.size()) != 0 ||
-      name[base.size()] != '.') {
-    return false;
-  }
-  // A user's "name.backup" is no temporary: mkstemp's six characters are
-  // letters and digits, nearly always with a capital or a digit among them.
-  bool mixed = false;
-  for (std::size_t i = base.size() + 1; i < length; ++i) {
-    const auto c = static_cast<unsigned char>(name[i]);
-    if (std::isalnum(c) == 0) return false;
-    mixed = mixed || std::isupper(c) != 0 || std::isdigit(c) != 0;
-  }
-  return mixed;
-}
-
 }  // namespace
 
 int file_replace(const char* path, const void* data, std::uint64_t size) {
@@ -137,7 +119,7 @@ void remove_temporaries_of(const std::string& path) {
   std::vector<std::string> leftovers;
   // NOLINTNEXTLINE(concurrency-mt-unsafe): a stream of this call's own, never shared
   while (const dirent* entry = readdir(listing)) {
-    if (is_temporary_of(entry->d_name, base)) leftovers.emplace_back(entry->d_name);
+    if (is_save_temporary(entry->d_name, base)) leftovers.emplace_back(entry->d_name);
   }
   for (const std::string& name : leftovers) unlinkat(dirfd(listing), name.c_str(), 0);
   closedir(listing);
