@@ -2,10 +2,12 @@
 
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/paths.h"
 #include "text/text.h"
 
 namespace {
@@ -33,12 +35,14 @@ bool data_file_path(const AppState& state, const char* name, char* path) {
   return true;
 }
 
-// Writes folder + tail into destination when it fits, else leaves it empty.
-void put_folder(char* destination, const char* folder, const char* tail) {
-  destination[0] = '\0';
-  if (length_of_text(folder) + length_of_text(tail) >= kPathBytes) return;
-  copy_text(folder, destination);
-  append_text(destination, tail);
+// folder + "\\first\\second\\" in the platform's separators ("/" on Linux),
+// without doubling a root's separator; "" when it would not fit.
+std::string folder_below(const char* folder, const char* first, const char* second) {
+  const char separator = path_rules().separator;
+  std::string path = folder;
+  while (!path.empty() && is_separator(path.back())) path.pop_back();
+  path = path + separator + first + separator + second + separator;
+  return path.size() < kPathBytes ? path : std::string();
 }
 
 }  // namespace
@@ -72,15 +76,15 @@ void choose_data_folder_at(AppState& state, const char* program) {
   if (!file_readable(marker)) return;
 
   char data_home[kPathBytes];
-  const char tail[] = "/Brindlex/Tessmira/";
-  if (user_folder(UserFolder::data_home, data_home, sizeof data_home) < 0 ||
-      length_of_text(data_home) + sizeof tail - 1 + kLongestDataName >= kPathBytes) {
+  const std::string data = user_folder(UserFolder::data_home, data_home, sizeof data_home) < 0
+                               ? std::string()
+                               : folder_below(data_home, "Brindlex", "Tessmira");
+  if (data.empty() || !fits_data_names(data.c_str())) {
     state.window.data_folder[0] = '\0';
     state.window.data_folder_usable = 0;
     return;
   }
-  copy_text(data_home, state.window.data_folder);
-  append_text(state.window.data_folder, tail);
+  copy_text(data.c_str(), state.window.data_folder);
   // Failures show later, when the files in it cannot be written.
   make_folders(state.window.data_folder);
 }
@@ -146,12 +150,11 @@ void apply_default_settings(AppState& state) {
   const std::uint32_t reserved[5] = {1, 0, 1, 99, 0};
   std::memcpy(block.reserved_88, reserved, sizeof reserved);
   char home[kPathBytes];
-  if (user_folder(UserFolder::home, home, sizeof home) >= 0) {
-    // A home of "/" gives "/Backup/Tessmira/".
-    put_folder(block.backup_root, std::strcmp(home, "/") == 0 ? "" : home, "/Backup/Tessmira/");
-  } else {
-    block.backup_root[0] = '\0';
-  }
+  // A home of "/" gives "/Backup/Tessmira/", one of "C:\\" "C:\\Backup\\Tessmira\\".
+  const std::string root = user_folder(UserFolder::home, home, sizeof home) < 0
+                               ? std::string()
+                               : folder_below(home, "Backup", "Tessmira");
+  copy_text(root.c_str(), block.backup_root);
   block.backup_generation = 0;
 }
 
