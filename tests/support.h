@@ -4,7 +4,6 @@
 #pragma once
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -12,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <utility>
@@ -35,8 +35,16 @@ bool eventually(Condition condition) {
 struct TempFolder {
   fs::path path;
   TempFolder() {
-    char pattern[] = "/tmp/tessmira-test-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) path = pattern;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const fs::path tried =
+          fs::temp_directory_path() / ("tessmira-test-" + std::to_string(random()));
+      std::error_code taken;
+      if (fs::create_directory(tried, taken)) {
+        path = tried;
+        return;
+      }
+    }
   }
   ~TempFolder() {
     std::error_code ignored;
@@ -74,14 +82,22 @@ struct ProcessGuard {
     set(name, value);
   }
   // Changes into folder; 0 on success, as chdir.
-  int enter(const fs::path& where) { return chdir(where.c_str()); }
+  int enter(const fs::path& where) {
+    std::error_code failed;
+    fs::current_path(where, failed);
+    return failed ? -1 : 0;
+  }
   ~ProcessGuard() {
     for (auto it = saved.rbegin(); it != saved.rend(); ++it) set(it->first, it->second);
-    if (chdir(folder.c_str()) != 0) abort();
+    if (enter(folder) != 0) abort();
   }
   static void set(const std::string& name, const std::optional<std::string>& value) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), value ? value->c_str() : "");
+#else
     if (value) setenv(name.c_str(), value->c_str(), 1);
     if (!value) unsetenv(name.c_str());
+#endif
   }
 };
 
