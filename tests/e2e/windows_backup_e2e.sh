@@ -26,6 +26,7 @@ cp "${1:?exe}" "$work/win/tessmira.exe"
 cp "$2" "$work/lin/tessmira"
 echo a >"$tree/a.jpg"
 echo b >"$tree/sub/b.txt"
+echo u >"$tree/sub/über ☺.txt"  # UTF-8 names pass through unharmed
 # Paths past Windows' 260 characters, in the tree and in the backup.
 long="$tree/$(printf 'l%.0s' {1..120})/$(printf 'm%.0s' {1..120})"
 mkdir -p "$long"
@@ -52,8 +53,9 @@ check "the default folder viewed is the pictures folder" yes \
 check "a /b= folder too long says so" "2 yes" "$(wrun "/b=$(z "$work")\\$(printf 'x%.0s' {1..600})") $(err_has "too long")"
 put_root "$work/win" "$(z "$wb")\\"
 check "a backup succeeds" 0 "$(wrun "/b=$(z "$tree")")"
-check "and says what it copied" "3 files copied" "$(out)"
-check "the copies are under F0" "b deep" "$(cat "$wb/F0/my tree/sub/b.txt" "$wb/F0/${long#$work/}/deep.txt" | tr '\n' ' ' | sed 's/ $//')"
+check "and says what it copied" "4 files copied" "$(out)"
+check "the copies are under F0" "b u deep" "$(cat "$wb/F0/my tree/sub/b.txt" "$wb/F0/my tree/sub/über ☺.txt" \
+  "$wb/F0/${long#$work/}/deep.txt" | tr '\n' ' ' | sed 's/ $//')"
 check "the catalog has the Linux size" $((17124 + 10 * 1040)) "$(stat -c %s "$work/win/TesmiCat.lbf")"
 check "the same folder in other letter case is the same backup" 0 "$(wrun "/B=$(z "$work")\\MY TREE\\")"
 check "nothing changed" "0 files copied" "$(out)"
@@ -85,7 +87,7 @@ check "the generation counted on" 2 "$(generation "$work/win")"
 cp "$work/win/dTesmi.dat" "$work/win/TesmiCat.lbf" "$work/lin/"
 put_root "$work/lin" "$work/lbackup/"
 check "Linux backs up with the Windows catalog" 0 "$(lrun "/b=$tree")"
-check "its own paths are new to it" "4 files copied" "$(out)"
+check "its own paths are new to it" "5 files copied" "$(out)"
 check "the catalog was read, not set aside" no \
   "$([ -e "$work/lin/TesmiCat.lbf.damaged" ] && echo yes || echo no)"
 check "Linux rotates with the Windows settings" 0 "$(lrun /r)"

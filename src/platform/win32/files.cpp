@@ -184,8 +184,12 @@ int file_replace(const char* path, const void* data, std::uint64_t size) {
   for (int attempt = 0; attempt < 20; ++attempt) {
     std::uint64_t bits = 0;
     if (random_bytes(&bits, sizeof bits) == 0) bits = GetTickCount64() + attempt;
-    const std::wstring temporary =
-        wide_path(temporary_name(utf8_of(real.c_str()).c_str(), ".", bits).c_str());
+    const std::string name = utf8_of(real.c_str());
+    const std::string drawn = temporary_name(name.c_str(), ".", bits);
+    // Only a name the clean-up recognises (a capital or a digit among the six).
+    const std::size_t base = name.find_last_of("\\/") + 1;
+    if (!is_save_temporary(drawn.c_str() + base, name.substr(base))) continue;
+    const std::wstring temporary = wide_path(drawn.c_str());
     HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
