@@ -69,8 +69,18 @@ int listing_file_facts(FolderListing* listing, const char* name, std::uint64_t* 
 // Lists the folder's folders and regular files (no ".", "..", devices, FIFOs,
 // sockets or dangling links), in the order the file system gives them.
 // Returns 0, or -1 when it cannot be listed or lies on a pseudo file system
-// (proc, sysfs, devtmpfs and the like).
-int read_folder(const char* folder, std::vector<FolderEntry>* entries, FolderIdentity* identity);
+// (proc, sysfs, devtmpfs and the like). The listing above, taken whole.
+inline int read_folder(const char* folder, std::vector<FolderEntry>* entries,
+                       FolderIdentity* identity) {
+  entries->clear();
+  std::int32_t error = 0;
+  FolderListing* listing = listing_open(folder, identity, &error);
+  if (listing == nullptr) return -1;
+  FolderEntry entry;
+  while (listing_next(listing, &entry, &error) == 1) entries->push_back(entry);
+  listing_close(listing);
+  return 0;
+}
 // The identity of an existing folder; 0, or -1 when it is no folder.
 int folder_identity(const char* folder, FolderIdentity* identity);
 // Creates one folder; errors (it exists, no parent) are ignored.

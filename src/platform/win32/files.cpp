@@ -368,17 +368,6 @@ int listing_file_facts(FolderListing* listing, const char* name, std::uint64_t* 
   return -1;
 }
 
-int read_folder(const char* folder, std::vector<FolderEntry>* entries, FolderIdentity* identity) {
-  entries->clear();
-  std::int32_t error = 0;
-  FolderListing* listing = listing_open(folder, identity, &error);
-  if (listing == nullptr) return -1;
-  FolderEntry entry;
-  while (listing_next(listing, &entry, &error) == 1) entries->push_back(entry);
-  listing_close(listing);
-  return 0;
-}
-
 void describe_error(std::int32_t error, char* text, std::uint32_t size) {
   const char* ours = error == kErrorLink          ? "a symbolic link or junction, not followed"
                      : error == kErrorNotFolder   ? "not a folder"
