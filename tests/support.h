@@ -72,6 +72,18 @@ inline void write_bytes(const fs::path& path, const Bytes& bytes) {
   write_text(path, std::string(bytes.begin(), bytes.end()));
 }
 
+// A JPEG with an EXIF orientation tag inserted after its start marker.
+inline Bytes with_exif_orientation(const Bytes& jpeg, std::uint8_t orientation) {
+  // Little-endian TIFF: header, one IFD entry (orientation, SHORT, 1 value), no next IFD.
+  const char tiff[] = "II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0?\0\0\0\0\0\0\0";
+  Bytes app1 = {0xFF, 0xE1, 0, 8 + sizeof tiff - 1, 'E', 'x', 'i', 'f', 0, 0};
+  app1.insert(app1.end(), tiff, tiff + sizeof tiff - 1);
+  app1[10 + 18] = orientation;
+  Bytes out = jpeg;
+  out.insert(out.begin() + 2, app1.begin(), app1.end());
+  return out;
+}
+
 struct ProcessGuard {
   std::string folder = fs::current_path().string();
   std::vector<std::pair<std::string, std::optional<std::string>>> saved;

@@ -15,10 +15,6 @@ struct AppState;
 // The program: start-up, the command line (the backup switches run and end
 // here), then the viewer. Returns the process's exit status.
 int program_entry(int argc, char** argv);
-// The same start for a build without a window: where the viewer would start,
-// returns kViewerWanted instead.
-constexpr int kViewerWanted = -1;
-int console_entry(int argc, char** argv);
 // The arguments of a command line given as one text (argument 0 the
 // program), split by the rules of get_command_argument (shell/startup.h), up
 // to the first that is missing or empty; an empty one is kept, as it ends the

@@ -245,9 +245,3 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
   }
   return kViewerWanted;
 }
-
-int console_entry(int argc, char** argv) {
-  static AppState state;
-  bool settings_loaded = false;
-  return start_program(state, argc, argv, &settings_loaded);
-}

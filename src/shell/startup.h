@@ -13,6 +13,7 @@ constexpr int kExitUsage = 2;
 
 // The instance lock, the data folder, the settings and the command line (the
 // switches run here). Their exit status, or kViewerWanted.
+constexpr int kViewerWanted = -1;
 int start_program(AppState& state, int argc, char** argv, bool* settings_loaded);
 
 // Result codes of get_command_argument.

@@ -42,7 +42,6 @@ put_root() {  # put_root FOLDER TEXT: the settings' backup root, as a user's edi
 }
 wb="$work/wbackup"
 
-check "no switch: no window yet" "2 yes" "$(wrun) $(err_has "window is not there yet")"
 check "a first rotation saves the settings" 0 "$(wrun /r)"
 check "with the generation counted" 1 "$(generation "$work/win")"
 text_at() { dd if="$1/dTesmi.dat" bs=1 skip="$2" count=600 status=none | tr '\0' '\n' | head -1; }

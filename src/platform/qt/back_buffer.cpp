@@ -4,12 +4,12 @@
 #include <QPainter>
 #include <cstring>
 #include <new>
-#include <vector>
 
 #include "platform/back_buffer.h"
 #include "platform/picture.h"
 #include "platform/qt/qt_bitmap.h"
 #include "platform/qt/qt_window.h"
+#include "platform/stretch.h"
 #include "state/bitmap_header.h"
 
 PlatformBitmap* back_buffer_create(std::int32_t width, std::int32_t height) {
@@ -30,46 +30,13 @@ void back_buffer_fill_black(PlatformBitmap* buffer) {
   buffer->image.fill(0xFF000000u);
 }
 
-namespace {
-
-// Division rounding toward minus infinity: target pixels left of or above the
-// target rectangle map to source pixels before its origin.
-std::int64_t floor_div(std::int64_t a, std::int64_t b) {
-  const std::int64_t q = a / b;
-  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
-}  // namespace
-
 void back_buffer_stretch(PlatformBitmap* buffer, const std::uint8_t* pixels,
                          const BitmapHeader& header, PixelRect target, PixelRect source) {
-  if (header.bit_count != 32 || header.width <= 0 || header.height <= 0 || target.width <= 0 ||
-      target.height <= 0 || source.width <= 0 || source.height <= 0) {
-    return;
-  }
+  if (header.bit_count != 32) return;
   QImage& image = buffer->image;
-  // The source-to-target mapping is applied to the whole buffer, not only to
-  // the target rectangle: a magnified image narrower than the window has its
-  // source origin before the image, and must then appear shifted into view.
-  std::vector<std::int32_t> columns(static_cast<std::size_t>(image.width()));
-  for (std::int64_t x = 0; x < image.width(); ++x) {
-    const std::int64_t column = source.x + floor_div((x - target.x) * source.width, target.width);
-    columns[static_cast<std::size_t>(x)] =
-        column >= 0 && column < header.width ? static_cast<std::int32_t>(column) : -1;
-  }
-  const auto* rows = reinterpret_cast<const std::uint32_t*>(pixels);
-  for (std::int64_t y = 0; y < image.height(); ++y) {
-    // Target rows run down, source rows up from the image's bottom edge.
-    const std::int64_t from_bottom =
-        source.y + floor_div((target.height - 1 - (y - target.y)) * source.height, target.height);
-    if (from_bottom < 0 || from_bottom >= header.height) continue;
-    const std::uint32_t* row = rows + from_bottom * header.width;
-    auto* out = reinterpret_cast<std::uint32_t*>(image.scanLine(static_cast<int>(y)));
-    for (std::int64_t x = 0; x < image.width(); ++x) {
-      const std::int32_t column = columns[static_cast<std::size_t>(x)];
-      if (column >= 0) out[x] = row[column] | 0xFF000000u;
-    }
-  }
+  stretch_nearest(reinterpret_cast<std::uint32_t*>(image.bits()), image.width(), image.height(),
+                  static_cast<std::size_t>(image.bytesPerLine()) / 4, pixels, header.width,
+                  header.height, target, source);
 }
 
 void back_buffer_present(PlatformWindow* window, const PlatformBitmap* buffer) {

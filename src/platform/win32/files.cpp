@@ -88,11 +88,16 @@ void remove_temporaries_of(const std::wstring& path) {
 
 }  // namespace
 
-std::wstring wide_path(const char* path) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
+std::wstring wide_text(const char* text) {
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
   std::wstring wide(length > 0 ? static_cast<std::size_t>(length) : 1, L'\0');
-  if (length > 0) MultiByteToWideChar(CP_UTF8, 0, path, -1, wide.data(), length);
+  if (length > 0) MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), length);
   wide.resize(wide.size() - 1);
+  return wide;
+}
+
+std::wstring wide_path(const char* path) {
+  std::wstring wide = wide_text(path);
   for (wchar_t& c : wide) {
     if (c == L'/') c = L'\\';
   }

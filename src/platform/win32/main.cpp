@@ -1,27 +1,31 @@
 // The Windows process entry: the command line as the system gives it (one
-// text, split by the program's own rules), then the switches. The window
-// comes with the Win32 desktop layer; until then a start without a switch
-// says so.
+// text, split by the program's own rules), then the program. It is a windowed
+// program, so no console opens with the viewer; the switches write to the
+// console it was started from, when there is one.
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/console.h"
 #include "platform/win32/win32_files.h"
 #include "shell/shell.h"
 
 int main() {
-  // Messages are UTF-8, as every text of the core.
-  SetConsoleOutputCP(CP_UTF8);
+  // Standard handles a parent gave (pipes, files) are kept; without them,
+  // the starting console's.
+  if (GetStdHandle(STD_ERROR_HANDLE) == nullptr && AttachConsole(ATTACH_PARENT_PROCESS)) {
+    SetConsoleOutputCP(CP_UTF8);  // messages are UTF-8, as every text of the core
+    HANDLE console =
+        CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (console != INVALID_HANDLE_VALUE) {
+      SetStdHandle(STD_OUTPUT_HANDLE, console);
+      SetStdHandle(STD_ERROR_HANDLE, console);
+    }
+  }
   std::vector<std::string> words = split_command_line(utf8_of(GetCommandLineW()).c_str());
   std::vector<char*> arguments;
   for (std::string& word : words) arguments.push_back(word.data());
   arguments.push_back(nullptr);
-  const int status = console_entry(static_cast<int>(words.size()), arguments.data());
-  if (status != kViewerWanted) return status;
-  console_error(
-      "tessmira: the viewer's window is not there yet in the Windows build; "
-      "use /b=FOLDER or /r\n");
-  return 2;
+  return program_entry(static_cast<int>(words.size()), arguments.data());
 }

@@ -14,6 +14,8 @@ constexpr std::int32_t kErrorIsFolder = 336;
 // The wide form of a UTF-8 path, with '/' turned into '\'. A long absolute
 // path gets the "\\?\" prefix that lifts the 260-character limit.
 std::wstring wide_path(const char* path);
+// A UTF-8 text (a title, a menu item) in its wide form, unchanged otherwise.
+std::wstring wide_text(const char* text);
 // A wide text as UTF-8.
 std::string utf8_of(const wchar_t* text);
 // path + '\' + name (no doubled separator).

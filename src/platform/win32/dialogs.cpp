@@ -1,0 +1,223 @@
+// Win32 menus and dialogs: the context menu from the core's items, the file
+// and folder choosers, questions, the recycle bin, the About box and the
+// "Results Report" dialog (a dialog resource of the program, 100).
+#include <windows.h>
+// After windows.h, which they need.
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/desktop.h"
+#include "platform/win32/win32_files.h"
+#include "platform/win32/win32_window.h"
+#include "state/settings_block.h"
+
+namespace {
+
+constexpr int kReportDialog = 100;
+constexpr int kReportLog = 101;
+constexpr int kReportCount = 102;
+constexpr UINT_PTR kReportTimer = 1;
+
+HWND owner_of(PlatformWindow* window) {
+  return window != nullptr ? window->hwnd : nullptr;
+}
+
+// Copies a chosen path into destination (600 bytes); 0 when it would not fit.
+int put_path(const wchar_t* path, char* destination) {
+  const std::string chosen = utf8_of(path);
+  if (chosen.empty() || chosen.size() >= kPathBytes) return 0;
+  std::memcpy(destination, chosen.c_str(), chosen.size() + 1);
+  return 1;
+}
+
+HMENU make_menu(const std::vector<MenuItem>& items) {
+  HMENU menu = CreatePopupMenu();
+  for (const MenuItem& item : items) {
+    const std::wstring text = wide_text(item.text.c_str());
+    if (!item.items.empty()) {
+      AppendMenuW(menu, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(make_menu(item.items)),
+                  text.c_str());
+    } else if (item.id == 0) {
+      AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    } else {
+      AppendMenuW(menu, MF_STRING | (item.checked ? MF_CHECKED : MF_UNCHECKED),
+                  static_cast<UINT_PTR>(item.id), text.c_str());
+    }
+  }
+  return menu;
+}
+
+// What the report dialog reads from, while it is open.
+struct Report {
+  ReportReader read;
+  void* context;
+  bool finished;
+};
+
+INT_PTR CALLBACK report_procedure(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* report = reinterpret_cast<Report*>(GetWindowLongPtrW(dialog, DWLP_USER));
+  switch (message) {
+    case WM_INITDIALOG:
+      SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+      SetTimer(dialog, kReportTimer, 200, nullptr);
+      return TRUE;
+    case WM_TIMER: {
+      ReportSnapshot snapshot;
+      report->read(report->context, &snapshot);
+      if (snapshot.log_changed) {
+        HWND log = GetDlgItem(dialog, kReportLog);
+        SetWindowTextW(log, wide_text(snapshot.log.c_str()).c_str());
+        const LRESULT end = SendMessageW(log, WM_GETTEXTLENGTH, 0, 0);
+        SendMessageW(log, EM_SETSEL, static_cast<WPARAM>(end), end);
+        SendMessageW(log, EM_SCROLLCARET, 0, 0);
+      }
+      SetDlgItemTextW(dialog, kReportCount,
+                      (std::to_wstring(snapshot.count) + L" files catalogued").c_str());
+      if (snapshot.finished) {
+        report->finished = true;
+        KillTimer(dialog, kReportTimer);
+        EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
+      }
+      return TRUE;
+    }
+    case WM_COMMAND:
+      // Closes only once the build it reports has ended.
+      if ((LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) && report->finished) {
+        EndDialog(dialog, IDOK);
+      }
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+std::int32_t desktop_track_menu(PlatformWindow* window, const std::vector<MenuItem>& items) {
+  HMENU menu = make_menu(items);
+  POINT pointer{};
+  GetCursorPos(&pointer);
+  HWND owner = owner_of(window);
+  // Without this the menu stays open when the user clicks elsewhere.
+  SetForegroundWindow(owner);
+  const BOOL chosen =
+      TrackPopupMenuEx(menu, TPM_RIGHTALIGN | TPM_TOPALIGN | TPM_RETURNCMD | TPM_RIGHTBUTTON,
+                       pointer.x, pointer.y, owner, nullptr);
+  DestroyMenu(menu);
+  return static_cast<std::int32_t>(chosen);
+}
+
+int desktop_open_with_default(const char* path) {
+  const auto result = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(nullptr, L"open", wide_path(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  return result > 32 ? 1 : 0;
+}
+
+int desktop_choose_folder(PlatformWindow* window, char* destination) {
+  BROWSEINFOW browse{};
+  browse.hwndOwner = owner_of(window);
+  browse.lpszTitle = L"Choose Folder";
+  browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  LPITEMIDLIST chosen = SHBrowseForFolderW(&browse);
+  if (chosen == nullptr) return 0;
+  std::vector<wchar_t> path(32768);
+  const bool named = SHGetPathFromIDListEx(chosen, path.data(), 32768, GPFIDL_DEFAULT) != 0;
+  CoTaskMemFree(chosen);
+  return named ? put_path(path.data(), destination) : 0;
+}
+
+int desktop_choose_file(PlatformWindow* window, char* buffer, std::int32_t* filter_index) {
+  static const wchar_t filters[] =
+      L"Image Files (*.jpg;*.gif;*.bmp)\0*.jpg;*.gif;*.bmp\0"
+      L"Audio Files (*.mid;*.wav;*.mp3;*.rmi;*.aif;*.au;*.snd)\0"
+      L"*.mid;*.wav;*.mp3;*.rmi;*.aif;*.au;*.snd\0"
+      L"Executable Files (*.exe)\0*.exe\0"
+      L"All Files (*.*)\0*.*\0";
+  std::vector<wchar_t> file(32768, L'\0');
+  const std::wstring start = wide_path(buffer);
+  const DWORD attributes = GetFileAttributesW(start.c_str());
+  const bool folder =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (!folder && start.size() < file.size()) std::wmemcpy(file.data(), start.c_str(), start.size());
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = owner_of(window);
+  dialog.lpstrFilter = filters;
+  dialog.nFilterIndex = static_cast<DWORD>(*filter_index + 1);
+  dialog.lpstrFile = file.data();
+  dialog.nMaxFile = static_cast<DWORD>(file.size());
+  dialog.lpstrInitialDir = folder ? start.c_str() : nullptr;
+  dialog.lpstrTitle = L"Tessmira 1.0";
+  dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+  if (!GetOpenFileNameW(&dialog)) return 0;
+  // The filter chosen last is kept for the run.
+  *filter_index = dialog.nFilterIndex > 0 ? static_cast<std::int32_t>(dialog.nFilterIndex) - 1 : 0;
+  return put_path(file.data(), buffer);
+}
+
+int desktop_ask_yes_no(PlatformWindow* window, const char* title, const char* text) {
+  return MessageBoxW(owner_of(window), wide_text(text).c_str(), wide_text(title).c_str(),
+                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES
+             ? 1
+             : 0;
+}
+
+void desktop_show_error(PlatformWindow* window, const char* title, const char* text) {
+  MessageBoxW(owner_of(window), wide_text(text).c_str(), wide_text(title).c_str(),
+              MB_OK | MB_ICONWARNING);
+}
+
+int desktop_move_to_trash(const char* path) {
+  // The operation takes a list of names, each ended, the list ended again.
+  std::wstring names = wide_path(path);
+  names.push_back(L'\0');
+  SHFILEOPSTRUCTW operation{};
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = names.c_str();
+  operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+  if (SHFileOperationW(&operation) != 0 || operation.fAnyOperationsAborted) return 0;
+  return GetFileAttributesW(names.c_str()) == INVALID_FILE_ATTRIBUTES ? 1 : 0;
+}
+
+void desktop_about_box(PlatformWindow* window, const char* program_folder,
+                       const char* data_folder) {
+  const std::string program = program_folder[0] != '\0' ? program_folder : "(the current folder)";
+  const std::string data = data_folder[0] != '\0' ? data_folder : "(the current folder)";
+  const std::wstring text =
+      wide_text(("Program folder: " + program + "\nData folder: " + data).c_str());
+  const TASKDIALOG_BUTTON buttons[] = {{1001, L"Open the program folder"},
+                                       {1002, L"Open the data folder"}};
+  TASKDIALOGCONFIG config{};
+  config.cbSize = sizeof config;
+  config.hwndParent = owner_of(window);
+  config.dwFlags = TDF_USE_COMMAND_LINKS | TDF_ALLOW_DIALOG_CANCELLATION;
+  config.dwCommonButtons = TDCBF_OK_BUTTON;
+  config.pszWindowTitle = L"About Tessmira";
+  config.pszMainInstruction = L"Tessmira 1.0";
+  config.pszContent = text.c_str();
+  config.pButtons = buttons;
+  config.cButtons = 2;
+  config.nDefaultButton = IDOK;
+  // A folder button opens it and shows the box again, as a dialog's button would.
+  for (;;) {
+    int pressed = IDOK;
+    if (FAILED(TaskDialogIndirect(&config, &pressed, nullptr, nullptr)) || pressed == IDOK ||
+        pressed == IDCANCEL) {
+      return;
+    }
+    const char* folder = pressed == 1001 ? program_folder : data_folder;
+    desktop_open_with_default(folder[0] != '\0' ? folder : ".");
+  }
+}
+
+void desktop_catalog_report(ReportReader read, void* context) {
+  Report report{read, context, false};
+  DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kReportDialog), GetActiveWindow(),
+                  report_procedure, reinterpret_cast<LPARAM>(&report));
+}

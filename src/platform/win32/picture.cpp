@@ -1,0 +1,311 @@
+// Win32 picture decoding through the Windows Imaging Component: the file is
+// read whole (wide API, so any name opens), decoded from memory into 32-bit
+// pixels composed over black, and turned upright by its EXIF orientation
+// here (Wine's WIC has no working flip-rotator). Pictures are decoded at
+// their full size: reducible is 0.
+#include "platform/picture.h"
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <wincodec.h>
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "platform/win32/win32_bitmap.h"
+#include "platform/win32/win32_files.h"
+#include "state/bitmap_header.h"
+
+namespace {
+
+// No image file worth showing is larger; a bigger one is refused unread.
+constexpr std::uint64_t kMaxFileBytes = 1536ull << 20;
+
+// COM on the calling thread (the worker and the decoding threads each), for
+// as long as the thread lives.
+struct ComOnThread {
+  HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  ~ComOnThread() {
+    if (SUCCEEDED(result)) CoUninitialize();
+  }
+};
+
+bool com_ready() {
+  thread_local ComOnThread com;
+  return SUCCEEDED(com.result) || com.result == RPC_E_CHANGED_MODE;
+}
+
+template <typename T>
+struct Held {
+  T* p = nullptr;
+  ~Held() {
+    if (p != nullptr) p->Release();
+  }
+  T** out() { return &p; }
+  T* operator->() const { return p; }
+};
+
+// Reads the whole regular file; 0, kPictureNotLoaded or kPictureNoMemory.
+std::uint32_t read_file(const char* path, std::vector<std::uint8_t>* bytes) {
+  const std::wstring wide = wide_path(path);
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return kPictureNotLoaded;
+  LARGE_INTEGER size;
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size) || size.QuadPart < 0 ||
+      static_cast<std::uint64_t>(size.QuadPart) > kMaxFileBytes) {
+    CloseHandle(file);
+    return kPictureNotLoaded;
+  }
+  try {
+    bytes->resize(static_cast<std::size_t>(size.QuadPart));
+  } catch (const std::bad_alloc&) {
+    CloseHandle(file);
+    return kPictureNoMemory;
+  }
+  std::size_t done = 0;
+  DWORD got = 0;
+  while (done < bytes->size() &&
+         ReadFile(file, bytes->data() + done,
+                  static_cast<DWORD>(std::min<std::size_t>(bytes->size() - done, 1u << 30)), &got,
+                  nullptr) &&
+         got > 0) {
+    done += got;
+  }
+  CloseHandle(file);
+  bytes->resize(done);  // a file that shrank while read decodes what there is
+  return 0;
+}
+
+std::uint32_t read16(const std::uint8_t* at, bool big) {
+  return big ? (at[0] << 8 | at[1]) : (at[1] << 8 | at[0]);
+}
+
+std::uint32_t read32(const std::uint8_t* at, bool big) {
+  return big ? (read16(at, true) << 16 | read16(at + 2, true))
+             : (read16(at + 2, false) << 16 | read16(at, false));
+}
+
+// The EXIF orientation (1..8) of a JPEG's first APP1 segment, 1 when none.
+std::uint32_t exif_orientation(const std::vector<std::uint8_t>& bytes) {
+  const std::size_t size = bytes.size();
+  if (size < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8) return 1;
+  std::size_t at = 2;
+  while (at + 4 <= size && bytes[at] == 0xFF) {
+    const std::uint8_t marker = bytes[at + 1];
+    const std::size_t length = read16(&bytes[at + 2], true);
+    if (marker == 0xDA || length < 2 || at + 2 + length > size) return 1;
+    const std::uint8_t* segment = &bytes[at + 4];
+    const std::size_t segment_size = length - 2;
+    if (marker == 0xE1 && segment_size >= 14 && std::memcmp(segment, "Exif\0\0", 6) == 0) {
+      const std::uint8_t* tiff = segment + 6;
+      const std::size_t tiff_size = segment_size - 6;
+      const bool big = tiff[0] == 'M';
+      const std::size_t ifd = read32(tiff + 4, big);
+      if (ifd + 2 > tiff_size) return 1;
+      const std::size_t count = read16(tiff + ifd, big);
+      for (std::size_t n = 0; n < count && ifd + 2 + n * 12 + 12 <= tiff_size; ++n) {
+        const std::uint8_t* entry = tiff + ifd + 2 + n * 12;
+        if (read16(entry, big) != 0x0112) continue;
+        const std::uint32_t value = read16(entry + 8, big);
+        return value >= 1 && value <= 8 ? value : 1;
+      }
+      return 1;
+    }
+    at += 2 + length;
+  }
+  return 1;
+}
+
+// The pixels of source (width x height, top-down) turned by an EXIF
+// orientation into turned, whose size is swapped for orientations 5 to 8.
+void turn(const std::vector<std::uint32_t>& source, std::int32_t width, std::int32_t height,
+          std::uint32_t orientation, std::vector<std::uint32_t>* turned) {
+  const bool swap = orientation >= 5;
+  const std::int32_t out_width = swap ? height : width;
+  const std::int32_t out_height = swap ? width : height;
+  turned->resize(source.size());
+  for (std::int32_t y = 0; y < out_height; ++y) {
+    for (std::int32_t x = 0; x < out_width; ++x) {
+      std::int32_t sx = x;
+      std::int32_t sy = y;
+      switch (orientation) {
+        case 2:
+          sx = width - 1 - x;
+          break;
+        case 3:
+          sx = width - 1 - x;
+          sy = height - 1 - y;
+          break;
+        case 4:
+          sy = height - 1 - y;
+          break;
+        case 5:
+          sx = y;
+          sy = x;
+          break;
+        case 6:
+          sx = y;
+          sy = height - 1 - x;
+          break;
+        case 7:
+          sx = width - 1 - y;
+          sy = height - 1 - x;
+          break;
+        case 8:
+          sx = width - 1 - y;
+          sy = x;
+          break;
+        default:
+          break;
+      }
+      (*turned)[static_cast<std::size_t>(y) * out_width + x] =
+          source[static_cast<std::size_t>(sy) * width + sx];
+    }
+  }
+}
+
+}  // namespace
+
+struct PictureSource {
+  std::vector<std::uint8_t> bytes;
+  IWICImagingFactory* factory = nullptr;
+  IWICStream* stream = nullptr;
+  IWICBitmapFrameDecode* frame = nullptr;
+  std::uint32_t orientation = 1;
+  UINT stored_width = 0;
+  UINT stored_height = 0;
+  PictureFacts facts{};
+  ~PictureSource() {
+    if (frame != nullptr) frame->Release();
+    if (stream != nullptr) stream->Release();
+    if (factory != nullptr) factory->Release();
+  }
+};
+
+PictureSource* picture_open(const char* path, std::uint32_t* error) {
+  auto* source = new (std::nothrow) PictureSource;
+  if (source == nullptr || !com_ready()) {
+    delete source;
+    *error = source == nullptr ? kPictureNoMemory : kPictureNotLoaded;
+    return nullptr;
+  }
+  *error = read_file(path, &source->bytes);
+  if (*error != 0) {
+    delete source;
+    return nullptr;
+  }
+  *error = kPictureNotLoaded;
+  Held<IWICBitmapDecoder> decoder;
+  if (source->bytes.empty() ||
+      FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_PPV_ARGS(&source->factory))) ||
+      FAILED(source->factory->CreateStream(&source->stream)) ||
+      FAILED(source->stream->InitializeFromMemory(source->bytes.data(),
+                                                  static_cast<DWORD>(source->bytes.size()))) ||
+      FAILED(source->factory->CreateDecoderFromStream(
+          source->stream, nullptr, WICDecodeMetadataCacheOnDemand, decoder.out())) ||
+      FAILED(decoder->GetFrame(0, &source->frame)) ||
+      FAILED(source->frame->GetSize(&source->stored_width, &source->stored_height)) ||
+      source->stored_width == 0 || source->stored_height == 0 ||
+      std::uint64_t{source->stored_width} * source->stored_height > kMaxPicturePixels) {
+    delete source;
+    return nullptr;
+  }
+  source->orientation = exif_orientation(source->bytes);
+  const bool turned = source->orientation >= 5;
+  const auto width = static_cast<std::int32_t>(source->stored_width);
+  const auto height = static_cast<std::int32_t>(source->stored_height);
+  source->facts = PictureFacts{turned ? height : width, turned ? width : height, 0};
+  *error = 0;
+  return source;
+}
+
+PictureFacts picture_facts(const PictureSource* source) {
+  return source->facts;
+}
+
+void picture_close(PictureSource* source) {
+  delete source;
+}
+
+PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction,
+                               std::uint32_t* error) {
+  *error = kPictureNotLoaded;
+  if (reduction != 1) return nullptr;
+  Held<IWICFormatConverter> converter;
+  if (FAILED(source->factory->CreateFormatConverter(converter.out())) ||
+      FAILED(converter->Initialize(source->frame, GUID_WICPixelFormat32bppPBGRA,
+                                   WICBitmapDitherTypeNone, nullptr, 0,
+                                   WICBitmapPaletteTypeCustom))) {
+    return nullptr;
+  }
+  const auto width = static_cast<std::int32_t>(source->stored_width);
+  const auto height = static_cast<std::int32_t>(source->stored_height);
+  std::vector<std::uint32_t> pixels;
+  auto* bitmap = new (std::nothrow) PlatformBitmap;
+  try {
+    pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  } catch (const std::bad_alloc&) {
+    delete bitmap;
+    *error = kPictureNoMemory;
+    return nullptr;
+  }
+  if (bitmap == nullptr) {
+    *error = kPictureNoMemory;
+    return nullptr;
+  }
+  const UINT stride = static_cast<UINT>(width) * 4;
+  if (FAILED(converter->CopyPixels(nullptr, stride, stride * static_cast<UINT>(height),
+                                   reinterpret_cast<BYTE*>(pixels.data())))) {
+    delete bitmap;
+    return nullptr;
+  }
+  // Premultiplied colour is the colour composed over black.
+  for (std::uint32_t& pixel : pixels) pixel |= 0xFF000000u;
+  if (source->orientation == 1) {
+    bitmap->pixels = std::move(pixels);
+  } else {
+    turn(pixels, width, height, source->orientation, &bitmap->pixels);
+  }
+  bitmap->width = source->facts.width;
+  bitmap->height = source->facts.height;
+  *error = 0;
+  return bitmap;
+}
+
+PlatformBitmap* load_picture_bitmap(const char* path, std::uint32_t* error) {
+  PictureSource* source = picture_open(path, error);
+  if (source == nullptr) return nullptr;
+  PlatformBitmap* bitmap = picture_decode(source, 1, error);
+  picture_close(source);
+  return bitmap;
+}
+
+PictureInfo picture_info(const PlatformBitmap* bitmap) {
+  return PictureInfo{bitmap->width, bitmap->height, 1, 32};
+}
+
+std::int32_t picture_copy_rows(const PlatformBitmap* bitmap, std::uint8_t* buffer,
+                               const BitmapHeader& header) {
+  if (bitmap->pixels.empty() || header.width != bitmap->width || header.height != bitmap->height ||
+      header.bit_count != 32) {
+    return 0;
+  }
+  const std::size_t row_bytes = static_cast<std::size_t>(bitmap->width) * 4;
+  for (std::int32_t y = 0; y < bitmap->height; ++y) {
+    // The buffer's first row is the picture's bottom row.
+    std::memcpy(buffer + row_bytes * static_cast<std::size_t>(bitmap->height - 1 - y),
+                bitmap->pixels.data() + static_cast<std::size_t>(y) * bitmap->width, row_bytes);
+  }
+  return 1;
+}
+
+void picture_release_pixels(PlatformBitmap* bitmap) {
+  if (bitmap != nullptr) std::vector<std::uint32_t>().swap(bitmap->pixels);
+}
+
+void delete_bitmap(PlatformBitmap* bitmap) {
+  delete bitmap;
+}

@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# The Windows viewer under Wine, on Xvfb with openbox: the first picture, the
+# keys, the menu, the settings on closing and the reopening.
+#   windows_viewer_e2e.sh TESSMIRA_EXE SAMPLES_FOLDER
+# WINEPREFIX names a prepared prefix; every step waits for what it can see.
+set -u
+wine=${WINE:-/usr/lib/wine/wine64}
+work=$(mktemp -d /tmp/tessmira-wine-e2e-XXXXXX)
+source "$(dirname "$0")/x_session.sh"
+export WINEDEBUG=-all
+# Wine's desktop process belongs to the prefix's server and keeps the display
+# it was started on: start both anew on ours.
+"${wine%/*}/wineserver" -k 2>/dev/null
+"${wine%/*}/wineserver" -w 2>/dev/null
+
+mkdir -p "$work/prog" "$work/pictures"
+cp "${1:?exe}" "$work/prog/tessmira.exe"
+cp "${2:?samples folder}"/* "$work/pictures/"
+z() { printf 'Z:%s' "${1//\//\\}"; }
+pics=$(z "$work/pictures")
+name() { echo "$pics\\$1 ($2) $pics $3 Files - Tessmira 1.0"; }
+
+start() {  # start [ARGUMENT]: runs the viewer and waits for its window
+  (cd "$work/prog" && exec "$wine" "$work/prog/tessmira.exe" "$@") >"$work/viewer.log" 2>&1 &
+  viewer=$!
+  started+=("$viewer")
+  window=$(visible_window --name ' - Tessmira 1.0$')
+  [ -n "$window" ] || { echo "FAIL no window"; cat "$work/viewer.log"; exit 1; }
+}
+running() { kill -0 "$viewer" 2>/dev/null; }
+close_viewer() {
+  key Escape
+  if wait_until eval '! running'; then
+    wait "$viewer" 2>/dev/null
+  else
+    check "Esc ends the viewer" "ended" "running"
+  fi
+}
+press() { key "$1"; expect_title "$2" "$(name "$3" "$4" "$5")"; }  # press KEY CHECK FILE SCALE POSITION
+
+start "$pics\\01-dusk.jpg"
+expect_title "the first title" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' 6)"
+
+# Fitted on black: the bands above and below are black, and the middle is
+# the picture's own pixel there (the JPEG decoders may differ by a little).
+pixel() { convert "$1" -format "%[fx:int(255*r)] %[fx:int(255*g)] %[fx:int(255*b)]" \
+  -crop "1x1+$2+$3" info: 2>/dev/null; }
+near() {  # near "R G B" "R G B": each channel within 8
+  local a b
+  read -ra a <<<"$1"
+  read -ra b <<<"$2"
+  for i in 0 1 2; do [ $((a[i] - b[i])) -le 8 ] && [ $((b[i] - a[i])) -le 8 ] || return 1; done
+}
+painted() {
+  import -window "$window" "$work/shot.png" 2>/dev/null || return 1
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  # 1600 x 1000 fitted into the client: half size, centred.
+  local top=$(((HEIGHT - 500) / 2))
+  [ "$(pixel "$work/shot.png" 2 2)" = "0 0 0" ] &&
+    [ "$(pixel "$work/shot.png" 2 $((HEIGHT - 3)))" = "0 0 0" ] &&
+    near "$(pixel "$work/shot.png" 600 $((top + 100)))" "$(pixel "$work/pictures/01-dusk.jpg" 1200 200)"
+}
+check "the picture is fitted and centred on black" yes "$(wait_until painted && echo yes)"
+
+# Shift+F10 opens the menu at the pointer; its keys choose Select Mode, Linear
+# (items counted without separators: 13 is Select Mode).
+overrides() {  # the visible windows no window manager frames (Wine has some always)
+  local w
+  for w in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
+    xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' && echo "$w"
+  done
+}
+resident=$(overrides)
+popup() { comm -13 <(sort <<<"$resident") <(overrides | sort) | head -n1; }
+key shift+F10
+open=""
+check "Shift+F10 opens the menu" yes "$(wait_until eval 'open=$(popup); [ -n "$open" ]' && echo yes)"
+downs=()
+for _ in $(seq 13); do downs+=(Down); done
+xdotool key --delay 20 "${downs[@]}" Right Return 2>/dev/null
+wait_until eval '[ -z "$(popup)" ]' || check "the menu closes" closed open
+expect_title "Linear numbers the position" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6')"
+press Right "Right" 02-tall.jpg '600 x 1200 @ 50%' '2 of 6'
+press Left "Left" 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6'
+# A page is ten files here: past the end, it stops at the last.
+press shift+Right "Shift+Right" 06-wide.gif '900 x 200 @ 88%' '6 of 6'
+press Right "Right wraps to the first" 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6'
+press Right "Right again" 02-tall.jpg '600 x 1200 @ 50%' '2 of 6'
+close_viewer
+mode=$(od -An -tu4 -j8 -N4 "$work/prog/dTesmi.dat" 2>/dev/null | tr -d ' ')
+check "Esc writes the settings, Linear in them" 0 "$mode"
+
+# A second start reopens where the first ended.
+start
+expect_title "reopened at the same picture" "$(name 02-tall.jpg '600 x 1200 @ 50%' '2 of 6')"
+close_viewer
+
+[ "$fails" -eq 0 ] && echo "windows viewer end-to-end: $passes passed"
+exit $((fails > 0))

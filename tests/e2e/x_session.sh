@@ -1,0 +1,60 @@
+# What the end-to-end runs of a viewer window share: checks, waits on what
+# can be seen, a display of their own with openbox, and the window's title
+# and keys. Sourced after work (a scratch folder) is set.
+#   TESSMIRA_E2E_TIMEOUT: seconds any one step may take (60)
+limit=${TESSMIRA_E2E_TIMEOUT:-60}
+fails=0
+passes=0
+started=()
+cleanup() {  # keys pressed through XTEST stay down if their release got lost
+  [ -n "${DISPLAY:-}" ] && xdotool keyup Escape Delete Right Left space shift y n 2>/dev/null
+  for pid in "${started[@]}"; do kill -9 "$pid" 2>/dev/null; done
+  for pid in "${started[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+check() {  # check NAME EXPECTED ACTUAL
+  [ "$2" = "$3" ] && { passes=$((passes + 1)); return; }
+  fails=$((fails + 1))
+  printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+}
+wait_until() {  # wait_until COMMAND...: polls until it succeeds; 1 after the limit
+  local deadline=$((SECONDS + limit))
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.05
+  done
+}
+
+# A display of our own, its number chosen by the server.
+exec 3<>"$work/display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+started+=($!)
+wait_until test -s "$work/display" || { echo "FAIL Xvfb did not start"; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+openbox >/dev/null 2>&1 &
+started+=($!)
+wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+wait_until wm_ready || { echo "FAIL openbox did not start"; exit 1; }
+
+first_visible() { xdotool search --onlyvisible "$@" 2>/dev/null | head -n1; }
+found=""
+window_found() { found=$(first_visible "$@") && [ -n "$found" ]; }
+visible_window() {  # visible_window SEARCH...: the first visible match, waiting for it
+  wait_until window_found "$@"
+  echo "$found"
+}
+title() { xdotool getwindowname "$window" 2>/dev/null; }
+title_is() { [ "$(title)" = "$1" ]; }
+expect_title() {  # expect_title NAME EXPECTED: waits for the title, then checks it
+  wait_until title_is "$2"
+  check "$1" "$2" "$(title)"
+}
+# Keys go where a user's would: to the active window, once it is ours.
+active() {
+  [ "$(xdotool getactivewindow 2>/dev/null)" = "$window" ] && return 0
+  xdotool windowactivate "$window" 2>/dev/null
+  return 1
+}
+key() { wait_until active; xdotool key "$@"; }
