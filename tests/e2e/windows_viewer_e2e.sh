@@ -7,7 +7,7 @@ set -u
 wine=${WINE:-/usr/lib/wine/wine64}
 work=$(mktemp -d /tmp/tessmira-wine-e2e-XXXXXX)
 source "$(dirname "$0")/x_session.sh"
-export WINEDEBUG=-all
+export WINEDEBUG=-all XDG_DATA_HOME="$work/data"
 # Wine's desktop process belongs to the prefix's server and keeps the display
 # it was started on: start both anew on ours.
 "${wine%/*}/wineserver" -k 2>/dev/null
@@ -72,13 +72,16 @@ overrides() {  # the visible windows no window manager frames (Wine has some alw
 }
 resident=$(overrides)
 popup() { comm -13 <(sort <<<"$resident") <(overrides | sort) | head -n1; }
-key shift+F10
-open=""
-check "Shift+F10 opens the menu" yes "$(wait_until eval 'open=$(popup); [ -n "$open" ]' && echo yes)"
-downs=()
-for _ in $(seq 13); do downs+=(Down); done
-xdotool key --delay 20 "${downs[@]}" Right Return 2>/dev/null
-wait_until eval '[ -z "$(popup)" ]' || check "the menu closes" closed open
+menu() {  # menu N [KEYS...]: opens the menu by Shift+F10, goes down to item N, then KEYS
+  local open="" downs=()
+  key shift+F10
+  wait_until eval 'open=$(popup); [ -n "$open" ]' || { check "the menu opens" open closed; return; }
+  for _ in $(seq "$1"); do downs+=(Down); done
+  shift
+  xdotool key --delay 20 "${downs[@]}" "$@" 2>/dev/null
+  wait_until eval '[ -z "$(popup)" ]' || check "the menu closes" closed open
+}
+menu 13 Right Return
 expect_title "Linear numbers the position" "$(name 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6')"
 press Right "Right" 02-tall.jpg '600 x 1200 @ 50%' '2 of 6'
 press Left "Left" 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6'
@@ -93,6 +96,44 @@ check "Esc writes the settings, Linear in them" 0 "$mode"
 # A second start reopens where the first ended.
 start
 expect_title "reopened at the same picture" "$(name 02-tall.jpg '600 x 1200 @ 50%' '2 of 6')"
+
+# A drag magnifies without stepping; the wheel zooms while it lasts.
+xdotool mousemove --window "$window" 300 200 mousedown 1
+xdotool mousemove --window "$window" 320 220
+expect_title "a drag doubles the scale" "$(name 02-tall.jpg '600 x 1200 @ 100%' '2 of 6')"
+xdotool click 4 click 4
+expect_title "the wheel zooms in" "$(name 02-tall.jpg '600 x 1200 @ 400%' '2 of 6')"
+xdotool mouseup 1
+expect_title "release ends the drag, no step" "$(name 02-tall.jpg '600 x 1200 @ 50%' '2 of 6')"
+
+# Catalog (Linear: each drive's root folder only): the report's OK closes it
+# only once the build has ended.
+menu 18 Return
+report=$(visible_window --name '^Results Report$')
+check "the catalog report opens" yes "$([ -n "$report" ] && echo yes)"
+closed_by_ok() { xdotool key --window "$report" Return 2>/dev/null; [ -z "$(first_visible --name '^Results Report$')" ]; }
+check "and closes after the build" yes "$(wait_until closed_by_ok && echo yes)"
+check "the catalog is written" yes "$([ -s "$work/prog/TesmiCat.lbf" ] && echo yes)"
+
+# Delete asks first: No keeps the file; Yes puts it in the recycle bin (Wine's
+# is the freedesktop trash under XDG_DATA_HOME) and shows the next picture.
+question() { first_visible --name '^Tessmira 1.0$'; }
+answer() {  # answer KEY: waits for the question to be up and active, answers it
+  local box=""
+  wait_until eval 'box=$(question); [ -n "$box" ] && [ "$(xdotool getactivewindow 2>/dev/null)" = "$box" ]' ||
+    { check "the question is asked" asked "not asked"; return; }
+  xdotool key "$1"
+  wait_until eval '[ -z "$(question)" ]' || check "the answer closes the question" closed open
+}
+key Delete
+answer n
+check "No keeps the file" yes "$([ -f "$work/pictures/02-tall.jpg" ] && echo yes)"
+check "and the picture" "$(name 02-tall.jpg '600 x 1200 @ 50%' '2 of 6')" "$(title)"
+key Delete
+answer y
+in_trash() { [ -f "$XDG_DATA_HOME/Trash/files/02-tall.jpg" ] && [ ! -f "$work/pictures/02-tall.jpg" ]; }
+check "Yes moves the file to the recycle bin" yes "$(wait_until in_trash && echo yes)"
+expect_title "the next picture is shown" "$(name 03-tiny.jpg '120 x 90 @ 666%' '2 of 5')"
 close_viewer
 
 [ "$fails" -eq 0 ] && echo "windows viewer end-to-end: $passes passed"
