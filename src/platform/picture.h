@@ -47,7 +47,13 @@ void picture_close(PictureSource* source);
 // Decodes the file at path (any bytes; JPEG turned upright by its EXIF
 // orientation, a GIF's first frame). Returns the bitmap, or null with *error
 // set to kPictureNotLoaded or kPictureNoMemory.
-PlatformBitmap* load_picture_bitmap(const char* path, std::uint32_t* error);
+inline PlatformBitmap* load_picture_bitmap(const char* path, std::uint32_t* error) {
+  PictureSource* source = picture_open(path, error);
+  if (source == nullptr) return nullptr;
+  PlatformBitmap* bitmap = picture_decode(source, 1, error);
+  picture_close(source);
+  return bitmap;
+}
 // Size and depth of a decoded bitmap.
 PictureInfo picture_info(const PlatformBitmap* bitmap);
 // Copies the pixels into buffer as header describes them: bottom-up rows of

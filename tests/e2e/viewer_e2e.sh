@@ -27,16 +27,6 @@ set_mode() {  # set_mode N: select_mode in the settings file (block offset 0)
   printf "\\x$(printf %02x "$1")\\x00\\x00\\x00" |
     dd of="$work/prog/dTesmi.dat" bs=1 seek=8 conv=notrunc status=none
 }
-running() { kill -0 "$viewer" 2>/dev/null; }
-close_viewer() {
-  key Escape
-  if wait_until eval '! running'; then
-    wait "$viewer" 2>/dev/null
-  else
-    check "Esc ends the viewer" "ended" "running"
-  fi
-  viewer=""
-}
 name() { echo "$pics/$1 ($2) $pics $3 Files - Tessmira 1.0"; }
 # The title's path and position, without the scale (the window's size varies).
 position() { title | sed 's/ (.*) .* \([0-9]* of [0-9]*\) Files.*/ \1/'; }

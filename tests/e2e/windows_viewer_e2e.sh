@@ -27,15 +27,6 @@ start() {  # start [ARGUMENT]: runs the viewer and waits for its window
   window=$(visible_window --name ' - Tessmira 1.0$')
   [ -n "$window" ] || { echo "FAIL no window"; cat "$work/viewer.log"; exit 1; }
 }
-running() { kill -0 "$viewer" 2>/dev/null; }
-close_viewer() {
-  key Escape
-  if wait_until eval '! running'; then
-    wait "$viewer" 2>/dev/null
-  else
-    check "Esc ends the viewer" "ended" "running"
-  fi
-}
 press() { key "$1"; expect_title "$2" "$(name "$3" "$4" "$5")"; }  # press KEY CHECK FILE SCALE POSITION
 
 start "$pics\\01-dusk.jpg"

@@ -58,3 +58,14 @@ active() {
   return 1
 }
 key() { wait_until active; xdotool key "$@"; }
+# The viewer started last ($viewer) ends on Esc.
+running() { kill -0 "$viewer" 2>/dev/null; }
+close_viewer() {
+  key Escape
+  if wait_until eval '! running'; then
+    wait "$viewer" 2>/dev/null
+  else
+    check "Esc ends the viewer" "ended" "running"
+  fi
+  viewer=""
+}

@@ -160,14 +160,6 @@ PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction,
   return bitmap;
 }
 
-PlatformBitmap* load_picture_bitmap(const char* path, std::uint32_t* error) {
-  PictureSource* source = picture_open(path, error);
-  if (source == nullptr) return nullptr;
-  PlatformBitmap* bitmap = picture_decode(source, 1, error);
-  picture_close(source);
-  return bitmap;
-}
-
 PictureInfo picture_info(const PlatformBitmap* bitmap) {
   return PictureInfo{bitmap->width, bitmap->height, 1, 32};
 }
