@@ -80,6 +80,17 @@ press Left "Left" 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6'
 press shift+Right "Shift+Right" 06-wide.gif '900 x 200 @ 88%' '6 of 6'
 press Right "Right wraps to the first" 01-dusk.jpg '1600 x 1000 @ 50%' '1 of 6'
 press Right "Right again" 02-tall.jpg '600 x 1200 @ 50%' '2 of 6'
+# Moved away from where it opened; Full Screen covers the screen and comes
+# back to the same frame.
+geometry() { xdotool getwindowgeometry "$window" 2>/dev/null | tail -n 2 | tr -s ' \n' ' '; }
+opened=$(geometry)
+xdotool windowmove "$window" 100 80
+wait_until eval '[ "$(geometry)" != "$opened" ]' || check "the window moves" moved "$opened"
+before=$(geometry)
+menu 16 Return
+check "Full Screen covers the screen" yes "$(wait_until eval 'geometry | grep -q "Geometry: 1280x1024"' && echo yes)"
+menu 16 Return
+check "and leaves it as it was" "$before" "$(wait_until eval '[ "$(geometry)" = "$before" ]'; geometry)"
 close_viewer
 mode=$(od -An -tu4 -j8 -N4 "$work/prog/dTesmi.dat" 2>/dev/null | tr -d ' ')
 check "Esc writes the settings, Linear in them" 0 "$mode"
@@ -87,6 +98,7 @@ check "Esc writes the settings, Linear in them" 0 "$mode"
 # A second start reopens where the first ended.
 start
 expect_title "reopened at the same picture" "$(name 02-tall.jpg '600 x 1200 @ 50%' '2 of 6')"
+check "and where the window was" "$before" "$(wait_until eval '[ "$(geometry)" = "$before" ]'; geometry)"
 
 # A drag magnifies without stepping; the wheel zooms while it lasts.
 xdotool mousemove --window "$window" 300 200 mousedown 1
