@@ -97,6 +97,12 @@ INT_PTR CALLBACK report_procedure(HWND dialog, UINT message, WPARAM wparam, LPAR
   }
 }
 
+// Names the folder browser's own window too, not only the text above its tree.
+int CALLBACK name_browser(HWND browser, UINT message, LPARAM, LPARAM) {
+  if (message == BFFM_INITIALIZED) SetWindowTextW(browser, L"Choose Folder");
+  return 0;
+}
+
 }  // namespace
 
 std::int32_t desktop_track_menu(PlatformWindow* window, const std::vector<MenuItem>& items) {
@@ -124,6 +130,7 @@ int desktop_choose_folder(PlatformWindow* window, char* destination) {
   browse.hwndOwner = owner_of(window);
   browse.lpszTitle = L"Choose Folder";
   browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  browse.lpfn = name_browser;
   LPITEMIDLIST chosen = SHBrowseForFolderW(&browse);
   if (chosen == nullptr) return 0;
   std::vector<wchar_t> path(32768);
