@@ -18,6 +18,15 @@ check() {  # check NAME EXPECTED ACTUAL
   [ "$2" = "$3" ] && { passes=$((passes + 1)); return; }
   fails=$((fails + 1))
   printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+  stacks
+}
+stacks() {  # where the running viewer's threads are, for a failure that is rare
+  [ -n "${viewer:-}" ] && kill -0 "$viewer" 2>/dev/null && command -v gdb >/dev/null || return 0
+  [ "${stacks_shown:-0}" = 1 ] && return 0
+  stacks_shown=1
+  echo "  the viewer's threads:"
+  timeout 60 gdb -p "$viewer" -batch -ex "thread apply all bt 12" 2>/dev/null |
+    grep -E '^(Thread|#)' | sed 's/^/    /'
 }
 wait_until() {  # wait_until COMMAND...: polls until it succeeds; 1 after the limit
   local deadline=$((SECONDS + limit))
