@@ -4,6 +4,7 @@
 // posted to a dispatcher object that lives as long as the process and are
 // carried out on the window thread, or dropped once the window is gone.
 #include <QApplication>
+#include <QBuffer>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDropEvent>
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
@@ -258,6 +260,20 @@ void opening_display(QtMsgType type, const QMessageLogContext& context, const QS
   std::_Exit(1);
 }
 
+// The image decoders (the JPEG and GIF plugins) are loaded here, once, on
+// the window thread, and the window's icon is decoded: never for the first
+// time on two threads at once, as the worker's first picture and the icon
+// shown with the window would otherwise be.
+void load_decoders() {
+  for (const char* format : {"jpeg", "gif", "bmp", "png"}) {
+    QBuffer nothing;
+    nothing.open(QIODevice::ReadOnly);
+    QImageReader reader(&nothing, format);
+    (void)reader.canRead();
+  }
+  (void)QIcon(":/tessmira.png").pixmap(32, 32);
+}
+
 }  // namespace
 
 int desktop_read_placement(const PlatformWindow* window, WindowPlacement* placement) {
@@ -302,6 +318,7 @@ int desktop_open(int argc, char** argv, char* reason) {
   new QApplication(arguments, argv);  // lives as long as the process
   qInstallMessageHandler(qt_handler);
   dispatcher = new Dispatcher;
+  load_decoders();
   qApp->installEventFilter(new KeyFilter);
   // The session manager's quit request is a close request like any other.
   QObject::connect(qApp, &QGuiApplication::commitDataRequest, [](QSessionManager&) {
