@@ -78,3 +78,24 @@ close_viewer() {
   fi
   viewer=""
 }
+# The magnifier on FILE (SIZE, POSITION, fitted at 50%): a drag doubles the
+# scale, two wheel notches zoom in, the release ends the drag without a step.
+# name FILE SCALE POSITION is the script's own title.
+magnify() {
+  xdotool mousemove --window "$window" 300 200 mousedown 1
+  xdotool mousemove --window "$window" 320 220
+  expect_title "drag doubles the scale" "$(name "$1" "$2 @ 100%" "$3")"
+  xdotool click 4 click 4
+  expect_title "wheel zooms in" "$(name "$1" "$2 @ 400%" "$3")"
+  xdotool mouseup 1
+  expect_title "release ends the drag, no step" "$(name "$1" "$2 @ 50%" "$3")"
+}
+# Our own Yes/No question, titled as the program.
+question() { first_visible --name '^Tessmira 1.0$'; }
+answer() {  # answer KEY: waits for the question to be up and active, answers it
+  local box=""
+  wait_until eval 'box=$(question); [ -n "$box" ] && [ "$(xdotool getactivewindow 2>/dev/null)" = "$box" ]' ||
+    { check "the question is asked" "asked" "not asked"; return; }
+  xdotool key "$1"
+  wait_until eval '[ -z "$(question)" ]' || check "the answer closes the question" "closed" "open"
+}
