@@ -1,5 +1,6 @@
 #include "backup/backup.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -8,11 +9,16 @@
 #include "catalog/catalog.h"
 #include "platform/backup_target.h"
 #include "platform/files.h"
+#include "settings/settings.h"
 #include "text/text.h"
 
 namespace {
 
 constexpr std::uint32_t kProgressEvery = 256;
+
+const char* const kGenerationNames[] = {"F0", "F1", "F2", "F3", "F4", "F5",
+                                        "F6", "F7", "F8", "F9", "FX"};
+constexpr std::uint32_t kGenerationCount = 11;
 
 // Every reason is a literal that fits the report, checked where it is given.
 template <std::size_t N>
@@ -67,10 +73,22 @@ struct Run {
   BackupMessage message;
   std::uint64_t now;
   bool deep;
-  FolderIdentity skip;  // the backup root, never backed up into itself
+  // The backup root, never backed up into itself: its path, and its
+  // identity once it exists (taken again when the run creates it).
+  std::string root_path;
+  FolderIdentity skip;
   bool skip_known;
   std::vector<Level> levels;
 };
+
+void know_root(Run& run) {
+  run.skip_known = folder_identity(run.state.settings.backup_root, &run.skip) == 0;
+}
+
+bool is_backup_root(const Run& run, const char* folder, const FolderIdentity& identity) {
+  return same_path(folder[0] == '\0' ? "/" : folder, run.root_path.c_str()) == 1 ||
+         (run.skip_known && identity.device == run.skip.device && identity.inode == run.skip.inode);
+}
 
 void fail(Run& run, const char* doing, const std::string& path, std::int32_t error) {
   ++run.report->failed;
@@ -84,6 +102,8 @@ TargetFolder reach(Run& run, std::size_t k, bool create) {
   std::int32_t error = 0;
   if (k == 0) {
     level.folder = target_open_root(run.state.settings.backup_root, create ? 1 : 0, &error);
+    // Made just now, perhaps inside the folder being walked.
+    if (level.folder >= 0 && !run.skip_known) know_root(run);
   } else {
     const TargetFolder parent = reach(run, k - 1, create);
     if (parent < 0) {
@@ -211,6 +231,15 @@ void back_up_file(Run& run, FolderListing* listing, const char* src, const char*
   }
 }
 
+// What the walk meets but does not copy: named, and counted against the run.
+void skip(Run& run, const char* path, std::uint32_t kind) {
+  ++run.report->skipped;
+  tell(run.message, std::string("skipped ") + path + ": " +
+                        (kind == kFolderEntryFolderLink     ? "a link to a folder, not followed"
+                         : kind == kFolderEntryDanglingLink ? "a link that leads nowhere"
+                                                            : "neither a file nor a folder"));
+}
+
 // Whether the source folder holds a file called name: its copy's temporary
 // look-alike is then a real backup, not a leftover.
 int source_has(void* folder, const char* name) {
@@ -228,7 +257,7 @@ void walk(Run& run, const char* source) {
     if (error != kErrorNoFiles) fail(run, "read", source[0] == '\0' ? "/" : source, error);
     return;
   }
-  if (run.skip_known && identity.device == run.skip.device && identity.inode == run.skip.inode) {
+  if (is_backup_root(run, source, identity)) {
     listing_close(listing);
     return;
   }
@@ -242,6 +271,10 @@ void walk(Run& run, const char* source) {
       fail(run, "read", std::string(source) + "/" + entry.name, kErrorPathTooLong);
     } else if (entry.kind == kFolderEntryFile) {
       back_up_file(run, listing, path, entry.name.c_str());
+    } else if (entry.kind == kFolderEntryFolderLink && !run.deep) {
+      ++run.report->folders_not_entered;  // a folder would not be entered either
+    } else if (entry.kind != kFolderEntryFolder) {
+      skip(run, path, entry.kind);
     } else if (!run.deep) {
       ++run.report->folders_not_entered;
     } else {
@@ -258,10 +291,92 @@ void walk(Run& run, const char* source) {
 
 }  // namespace
 
+namespace {
+
+// The recorded copy names: one line "name<TAB>folder" each.
+struct NameRecord {
+  std::string name;
+  std::string folder;
+};
+
+std::vector<NameRecord> read_names(const std::string& text) {
+  std::vector<NameRecord> records;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    const std::size_t tab = line.find('\t');
+    if (tab != std::string::npos && tab > 0 && tab + 1 < line.size()) {
+      records.push_back(NameRecord{line.substr(0, tab), line.substr(tab + 1)});
+    }
+    at = end + 1;
+  }
+  return records;
+}
+
+// Whether any generation holds an entry called name.
+bool in_generations(const AppState& state, const std::string& name) {
+  const std::string root = root_text(state);
+  for (const char* generation : kGenerationNames) {
+    char path[kPathBytes];
+    const std::string folder = root + path_rules().separator + generation;
+    if (join_path(folder.c_str(), name.c_str(), path) == 1 && path_taken(path) == 1) return true;
+  }
+  return false;
+}
+
+// The name of source's copy in the generations: the one recorded for it;
+// else its last component ("root" for a root) unless another folder's copy
+// has that name, then "name (2)", "name (3)"... that nothing holds yet,
+// recorded before any copy is made. Empty when the record cannot be written.
+std::string claim_copy_name(const AppState& state, const char* source, BackupMessage message) {
+  const std::string own = copy_name(source, path_rules());
+  char path[kPathBytes];
+  if (!data_file_path(state, kBackupNames, path)) return {};
+  std::vector<char> bytes(1u << 20);
+  const std::int64_t count = file_read_start(path, bytes.data(), bytes.size());
+  const std::string text(bytes.data(), count > 0 ? static_cast<std::size_t>(count) : 0);
+  const std::vector<NameRecord> records = read_names(text);
+  // Said at every run, so that whoever looks for the copies finds them.
+  const auto say_name = [&](const std::string& name) {
+    if (name != own) {
+      tell(message, std::string(source) + " is backed up as " + name + ": " + own +
+                        " holds another folder's copies");
+    }
+    return name;
+  };
+  for (const NameRecord& record : records) {
+    if (same_path(record.folder.c_str(), source) == 1) return say_name(record.name);
+  }
+  std::string name = own;
+  for (std::uint32_t number = 2;; ++number) {
+    const auto same_name = [&name](const NameRecord& record) {
+      return same_path(record.name.c_str(), name.c_str()) == 1;
+    };
+    const auto taken = std::find_if(records.begin(), records.end(), same_name);
+    // A copy of the folder's own name that no record claims is taken to be
+    // its own, from before names were recorded.
+    if (taken == records.end() && (number == 2 || !in_generations(state, name))) break;
+    name = own + " (" + std::to_string(number) + ")";
+  }
+  std::string updated = text;
+  if (!updated.empty() && updated.back() != '\n') updated += '\n';
+  updated += name + '\t' + source + '\n';
+  if (file_replace(path, updated.data(), updated.size()) != 0) return {};
+  return say_name(name);
+}
+
+}  // namespace
+
 std::int32_t backup_target(const AppState& state, const char* folder, char target[kPathBytes],
                            const PathRules& rules) {
+  return backup_target_named(state, copy_name(folder, rules), target, rules);
+}
+
+std::int32_t backup_target_named(const AppState& state, const char* name, char target[kPathBytes],
+                                 const PathRules& rules) {
   const char* root = state.settings.backup_root;
-  const char* name = copy_name(folder, rules);
   const char separator = rules.separator;
   const bool ended = is_separator(root[length_of_text(root) - 1], rules) == 1;
   const char between[2] = {ended ? '\0' : separator, '\0'};
@@ -288,9 +403,15 @@ std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* re
   if (is_absolute_path(state.settings.backup_root) == 0) {
     return give_up(report, "the backup root is not set");
   }
+  const std::string name = claim_copy_name(state, source, message);
+  if (name.empty()) return give_up(report, "the names of the backed-up folders cannot be kept");
   char target[kPathBytes];
-  if (backup_target(state, source, target) == 0)
+  if (backup_target_named(state, name.c_str(), target) == 0) {
     return give_up(report, "the backup path is too long");
+  }
+  if (rotation_pending(state)) {
+    tell(message, "a rotation was stopped before its end; /r finishes it");
+  }
 
   const CatalogMends mends = catalog_open(state);
   if (mends.set_aside) {
@@ -311,10 +432,12 @@ std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* re
   }
   const std::uint32_t mode = state.settings.select_mode;
   Run run{state, report, progress, message, system_time_now(), mode == 1 || mode == 3,
-          {},    false,  {}};
-  run.skip_known = folder_identity(state.settings.backup_root, &run.skip) == 0;
+          {},    {},     false,    {}};
+  know_root(run);
   const std::string root = root_text(state);
-  const std::string name = copy_name(source, path_rules());
+  char root_path[kPathBytes];
+  run.root_path =
+      normalise_path(state.settings.backup_root, "/", root_path) == 1 ? root_path : root;
   run.levels.push_back(Level{"", root});
   run.levels.push_back(Level{"F0", root + "/F0"});
   run.levels.push_back(Level{name, root + "/F0/" + name});
@@ -328,7 +451,7 @@ std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* re
                       (mode == 2 ? "Random" : "Linear"));
   }
   if (progress != nullptr) progress(*report);
-  return report->failed == 0 ? 0 : 1;
+  return report->failed == 0 && report->skipped == 0 ? 0 : 1;
 }
 
 namespace {
@@ -357,20 +480,124 @@ std::int32_t move_generation(AppState& state, const char* from, const char* to,
   return moved;
 }
 
+namespace {
+
+constexpr std::uint32_t kLastCounter = 255;
+
+// A rotation, as its journal records it before each step: the counter to
+// save at its end, the older generation it moves on (the index of "from";
+// "to" is the next), and the step it is at.
+enum class RotationStep : std::uint32_t { older = 1, newest = 2, counter = 3 };
+struct Rotation {
+  std::uint32_t counter;
+  std::uint32_t older;
+  RotationStep step;
+};
+
+bool journal_path(const AppState& state, char path[kPathBytes]) {
+  return data_file_path(state, kRotationJournal, path);
+}
+
+bool write_journal(const AppState& state, const Rotation& rotation) {
+  char path[kPathBytes];
+  const std::string text = "counter=" + std::to_string(rotation.counter) +
+                           "\nolder=" + kGenerationNames[rotation.older] +
+                           "\nstep=" + std::to_string(static_cast<std::uint32_t>(rotation.step)) +
+                           "\n";
+  return journal_path(state, path) && file_replace(path, text.data(), text.size()) == 0;
+}
+
+// The number after "key=" on its own line of text, or -1.
+std::int64_t journal_number(const std::string& text, const std::string& key) {
+  const std::size_t at = text.find(key + "=");
+  if (at == std::string::npos || (at > 0 && text[at - 1] != '\n')) return -1;
+  std::int64_t value = 0;
+  std::size_t digit = at + key.size() + 1;
+  for (; digit < text.size() && text[digit] >= '0' && text[digit] <= '9' && value < 1000; ++digit) {
+    value = value * 10 + (text[digit] - '0');
+  }
+  return digit < text.size() && text[digit] == '\n' && digit > at + key.size() + 1 ? value : -1;
+}
+
+// A stopped rotation's journal: 1 read into *rotation, 0 none, -1 one that
+// cannot be read (and was said).
+std::int32_t read_journal(const AppState& state, Rotation* rotation, BackupMessage message) {
+  char path[kPathBytes];
+  if (!journal_path(state, path) || path_taken(path) == 0) return 0;
+  char bytes[256] = {};
+  const std::int64_t count = file_read_start(path, bytes, sizeof bytes - 1);
+  const std::string text(bytes, count > 0 ? static_cast<std::size_t>(count) : 0);
+  const std::int64_t counter = journal_number(text, "counter");
+  const std::int64_t step = journal_number(text, "step");
+  const std::size_t named = text.find("\nolder=F");
+  std::uint32_t older = kGenerationCount;
+  for (std::uint32_t k = 1; k + 1 < kGenerationCount && named != std::string::npos; ++k) {
+    if (text.compare(named + 7, 3, std::string(kGenerationNames[k]) + "\n") == 0) older = k;
+  }
+  if (counter < 0 || counter > kLastCounter || step < 1 || step > 3 || older >= kGenerationCount) {
+    tell(message, std::string("the journal of a stopped rotation, ") + path +
+                      ", cannot be read; no rotation was made (look at the generations, then "
+                      "remove it)");
+    return -1;
+  }
+  *rotation = Rotation{static_cast<std::uint32_t>(counter), older,
+                       static_cast<RotationStep>(static_cast<std::uint32_t>(step))};
+  return 1;
+}
+
+}  // namespace
+
+bool rotation_pending(const AppState& state) {
+  char path[kPathBytes];
+  return journal_path(state, path) && path_taken(path) == 1;
+}
+
 std::int32_t rotate_backups(AppState& state, char failed_generation[4], BackupMessage message) {
   failed_generation[0] = '\0';
   if (is_absolute_path(state.settings.backup_root) == 0) return 1;
-  const std::uint32_t n = ++state.settings.backup_generation;
-  static const char* const names[] = {"F0", "F1", "F2", "F3", "F4", "F5",
-                                      "F6", "F7", "F8", "F9", "FX"};
-  // The lowest set bit k of n moves F(k+1) on; none of bits 0..7 moves F9 into FX.
-  std::uint32_t k = 0;
-  while (k < 8 && (n & (1u << k)) == 0) ++k;
-  if (k == 8) state.settings.backup_generation = 0;
-  const std::int32_t first = move_generation(state, names[k + 1], names[k + 2], message);
-  if (first != 0) copy_text(names[k + 1], failed_generation);
-  if (move_generation(state, "F0", "F1", message) != 0 && first == 0) {
-    copy_text("F0", failed_generation);
+  Rotation rotation{};
+  const std::int32_t stopped = read_journal(state, &rotation, message);
+  if (stopped < 0) return 1;
+  if (stopped == 1) {
+    tell(message, "finishing the rotation a stopped run began; no other was made");
+  } else {
+    const std::uint32_t n = state.settings.backup_generation + 1;
+    // The lowest set bit k of n moves F(k+1) on; none of bits 0..7 moves F9
+    // into FX and starts the count again.
+    std::uint32_t k = 0;
+    while (k < 8 && (n & (1u << k)) == 0) ++k;
+    rotation = Rotation{k == 8 ? 0 : n, k + 1, RotationStep::older};
+    // Recorded before anything moves, so that a run stopped at any point is
+    // finished by the next one, never repeated over what already moved.
+    if (!write_journal(state, rotation)) {
+      tell(message, "the rotation could not be recorded in the data folder; none was made");
+      return 1;
+    }
   }
-  return failed_generation[0] == '\0' ? 0 : 1;
+  bool moved = true;
+  if (rotation.step == RotationStep::older) {
+    if (move_generation(state, kGenerationNames[rotation.older],
+                        kGenerationNames[rotation.older + 1], message) != 0) {
+      copy_text(kGenerationNames[rotation.older], failed_generation);
+      moved = false;
+    }
+    rotation.step = RotationStep::newest;
+    if (!write_journal(state, rotation)) return 1;
+  }
+  if (rotation.step == RotationStep::newest) {
+    if (move_generation(state, "F0", "F1", message) != 0 && moved) {
+      copy_text("F0", failed_generation);
+      moved = false;
+    }
+    rotation.step = RotationStep::counter;
+    if (!write_journal(state, rotation)) return 1;
+  }
+  state.settings.backup_generation = rotation.counter;
+  if (write_settings_file(state) != 0) {
+    tell(message, "the settings could not be saved");
+    return 1;
+  }
+  char path[kPathBytes];
+  if (journal_path(state, path)) remove_file(path);
+  return moved ? 0 : 1;
 }

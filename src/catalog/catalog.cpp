@@ -11,6 +11,17 @@ namespace {
 
 constexpr std::uint32_t kCatalogFields = 10;
 
+// A list file laid out as catalog_create lays one out: a path, then numbers.
+bool has_catalog_fields(const ListFile& catalog) {
+  if (catalog.field_count != kCatalogFields || list_field_type(catalog, kCatalogPath) != TEXT1000) {
+    return false;
+  }
+  for (std::uint32_t field = 2; field <= kCatalogFields; ++field) {
+    if (list_field_type(catalog, field) != NUM4) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::uint8_t* catalog_create(AppState& state) {
@@ -43,8 +54,13 @@ CatalogMends catalog_open(AppState& state) {
   append_text(catalog.path, kCatalogFileName);
   catalog.writable = 1;
   if (list_map(catalog) != nullptr) {
-    mends.dropped = list_drop_damaged(catalog, kCatalogPath);
-    return mends;
+    if (has_catalog_fields(catalog)) {
+      mends.dropped = list_drop_damaged(catalog, kCatalogPath);
+      return mends;
+    }
+    // A sound list file, but none whose fields a catalog could use.
+    list_close(catalog);
+    catalog.failure = OpenFailure::not_list;
   }
   // A catalog held by another process, or one we may not open, is left alone.
   if (catalog.failure != OpenFailure::missing && catalog.failure != OpenFailure::not_list) {

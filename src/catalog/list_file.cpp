@@ -212,6 +212,9 @@ bool read_layout(const std::uint8_t* bytes, std::uint64_t available, std::uint64
     if (record_size > length) return false;
   }
   const std::uint32_t capacity = read32(bytes + kCapacityOffset);
+  // Every list holds slot 0 at least: one of no slots could never take a
+  // record, since growing goes by what it holds.
+  if (capacity == 0) return false;
   // record_size <= length < 2^63 and capacity < 2^32: checked arithmetic.
   std::uint64_t slot_area = 0;
   if (__builtin_mul_overflow(static_cast<std::uint64_t>(capacity), record_size, &slot_area) ||
@@ -309,6 +312,10 @@ std::uint32_t list_type_width(std::uint32_t type) {
   static const std::uint32_t widths[16] = {1,  2,  4, 8,  16, 64,  64,   64,
                                            64, 64, 4, 16, 64, 300, 1000, 5000};
   return type < 16 ? widths[type] : 64;
+}
+
+std::uint32_t list_field_type(const ListFile& list, std::uint32_t field) {
+  return is_mapped(list) && valid_field(list, field) ? type_of(list, field) : UINT32_MAX;
 }
 
 std::uint8_t* list_map(ListFile& list) {

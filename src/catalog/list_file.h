@@ -35,6 +35,8 @@ std::uint32_t list_type_width(std::uint32_t type);
 // Maps path (read-only unless writable), checking that it is a sound list
 // file. Returns the view, or null with the list closed and failure set.
 std::uint8_t* list_map(ListFile& list);
+// The type code of a field (from 1) of a mapped list, or UINT32_MAX.
+std::uint32_t list_field_type(const ListFile& list, std::uint32_t field);
 // Opens path for positioned reads and writes, checked like list_map.
 // Returns 1, or 0 with the list closed and failure set.
 std::int32_t list_open_stream(ListFile& list);

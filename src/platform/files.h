@@ -5,6 +5,13 @@
 #include <string>
 #include <vector>
 
+// Tests stop a process part way through its changes to the disk: when set,
+// seam is called before each rename, removal, folder creation and whole-file
+// write that file_replace, rename_replacing and the backup target's moves
+// make. Null by default.
+using DiskChangeSeam = void (*)();
+void set_disk_change_seam(DiskChangeSeam seam);
+
 // Reads up to size bytes from the start of a regular file. Returns the count
 // read (short for a short file), or -1 when the file cannot be opened or read.
 std::int64_t file_read_start(const char* path, void* buffer, std::uint64_t size);
@@ -19,6 +26,8 @@ int path_taken(const char* path);
 // Renames from to to, replacing a file at to; a link is renamed, never
 // followed. 0, or -1.
 int rename_replacing(const char* from, const char* to);
+// Removes the file (or link) at path, never a folder. 0, or -1.
+int remove_file(const char* path);
 // 1 when path is a regular file (or a link to one) that opens for reading, else 0.
 int file_readable(const char* path);
 // Creates every missing folder of path. Returns 0 when the folder exists afterwards.
@@ -30,11 +39,18 @@ int volume_is_removable(const char* path);
 // An entry of a folder listing.
 struct FolderEntry {
   std::string name;
-  std::uint32_t kind;  // kFolderEntryFolder or kFolderEntryFile
+  std::uint32_t kind;  // one of the kFolderEntry kinds
 };
 // A real folder (never a link to one), and a regular file or a link to one.
 constexpr std::uint32_t kFolderEntryFolder = 1;
 constexpr std::uint32_t kFolderEntryFile = 2;
+// Entries a listing names but nobody enters or reads: a link to a folder
+// (never followed, so no link can make a walk loop), a link that leads
+// nowhere, and whatever is neither file nor folder (a FIFO, a socket, a
+// device). read_folder leaves them out; a backup names them.
+constexpr std::uint32_t kFolderEntryFolderLink = 3;
+constexpr std::uint32_t kFolderEntryDanglingLink = 4;
+constexpr std::uint32_t kFolderEntrySpecial = 5;
 
 // Which folder a listing read: its device and inode numbers.
 struct FolderIdentity {
@@ -57,7 +73,7 @@ struct FolderListing;
 // Opens folder for listing; null with *error set (kErrorNoFiles for a pseudo
 // file system).
 FolderListing* listing_open(const char* folder, FolderIdentity* identity, std::int32_t* error);
-// The next entry, with the kinds and exclusions of read_folder: 1, 0 at the
+// The next entry, the kinds read_folder leaves out among them: 1, 0 at the
 // end, -1 with *error set.
 int listing_next(FolderListing* listing, FolderEntry* entry, std::int32_t* error);
 void listing_close(FolderListing* listing);
@@ -77,7 +93,11 @@ inline int read_folder(const char* folder, std::vector<FolderEntry>* entries,
   FolderListing* listing = listing_open(folder, identity, &error);
   if (listing == nullptr) return -1;
   FolderEntry entry;
-  while (listing_next(listing, &entry, &error) == 1) entries->push_back(entry);
+  while (listing_next(listing, &entry, &error) == 1) {
+    if (entry.kind == kFolderEntryFolder || entry.kind == kFolderEntryFile) {
+      entries->push_back(entry);
+    }
+  }
   listing_close(listing);
   return 0;
 }

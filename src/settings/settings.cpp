@@ -26,15 +26,6 @@ void mark_unusable(AppState& state) {
   state.window.data_folder_usable = 0;
 }
 
-// Joins folder (with its trailing separator) and name; 0 when the result would not fit.
-bool data_file_path(const AppState& state, const char* name, char* path) {
-  if (!state.window.data_folder_usable) return false;
-  if (length_of_text(state.window.data_folder) + length_of_text(name) >= kPathBytes) return false;
-  copy_text(state.window.data_folder, path);
-  append_text(path, name);
-  return true;
-}
-
 // folder + "\\first\\second\\" in the platform's separators ("/" on Linux),
 // without doubling a root's separator; "" when it would not fit.
 std::string folder_below(const char* folder, const char* first, const char* second) {
@@ -89,6 +80,14 @@ void choose_data_folder_at(AppState& state, const char* program) {
   make_folders(state.window.data_folder);
 }
 
+bool data_file_path(const AppState& state, const char* name, char* path) {
+  if (!state.window.data_folder_usable) return false;
+  if (length_of_text(state.window.data_folder) + length_of_text(name) >= kPathBytes) return false;
+  copy_text(state.window.data_folder, path);
+  append_text(path, name);
+  return true;
+}
+
 std::int32_t check_settings_header(const std::uint8_t header[8]) {
   char name[6];
   char version[4];
@@ -109,10 +108,31 @@ void end_settings_texts(SettingsBlock& block) {
   end_slot(block.backup_root);
 }
 
+namespace {
+
+// The default backup root: a home of "/" gives "/Backup/Tessmira/", one of
+// "C:\\" "C:\\Backup\\Tessmira\\"; "" without a home.
+std::string default_backup_root() {
+  char home[kPathBytes];
+  return user_folder(UserFolder::home, home, sizeof home) < 0
+             ? std::string()
+             : folder_below(home, "Backup", "Tessmira");
+}
+
+constexpr std::uint32_t kDefaultMode = 3;
+constexpr std::uint32_t kDefaultAlpha = 125;
+// Below this the window is all but invisible, and no command sets it.
+constexpr std::uint32_t kLeastAlpha = 26;
+constexpr std::uint32_t kLastAdvanceChoice = 6;
+constexpr std::uint32_t kLastGeneration = 255;
+
+}  // namespace
+
 std::int32_t load_settings(AppState& state) {
   char path[kPathBytes];
   static_assert(sizeof(SettingsBlock) + 8 == kSettingsFileBytes);
-  std::uint8_t bytes[kSettingsFileBytes] = {};
+  // One byte more than the file: a longer file shows as one.
+  std::uint8_t bytes[kSettingsFileBytes + 1] = {};
   const std::int64_t count = data_file_path(state, kSettingsFileName, path)
                                  ? file_read_start(path, bytes, sizeof bytes)
                                  : -1;
@@ -120,22 +140,54 @@ std::int32_t load_settings(AppState& state) {
     apply_default_settings(state);
     return 1;
   }
+  if (count != kSettingsFileBytes) {
+    // Read as far as it goes, the rest would be zeros that mean "list no
+    // image" and "back up nowhere", saved back for good at the next close.
+    char aside[kPathBytes];
+    state.window.settings_set_aside =
+        data_file_path(state, kSettingsAside, aside) && rename_replacing(path, aside) == 0;
+    apply_default_settings(state);
+    return 1;
+  }
   // Informative only: every header loads, so a later version could act on it.
   check_settings_header(bytes);
-  // A short file fills only the start of the block; the rest keeps its value.
-  if (count > 8) {
-    std::memcpy(&state.settings, bytes + 8, static_cast<std::size_t>(count - 8));
-  }
+  std::memcpy(&state.settings, bytes + 8, sizeof(SettingsBlock));
   end_settings_texts(state.settings);
+  mend_settings(state.settings);
   return 0;
+}
+
+std::uint32_t mend_settings(SettingsBlock& block) {
+  std::uint32_t mended = 0;
+  auto mend = [&mended](std::uint32_t& field, bool sound, std::uint32_t value) {
+    if (sound) return;
+    field = value;
+    ++mended;
+  };
+  mend(block.select_mode, block.select_mode <= 3, kDefaultMode);
+  mend(block.advance_setting, block.advance_setting <= kLastAdvanceChoice, 0);
+  mend(block.translucency_alpha,
+       block.translucency_alpha >= kLeastAlpha && block.translucency_alpha <= 255, kDefaultAlpha);
+  for (std::uint32_t* flag : {&block.translucent, &block.always_on_top, &block.full_screen}) {
+    mend(*flag, *flag <= 1, 0);
+  }
+  for (std::uint32_t* flag : {&block.show_bmp, &block.show_jpg, &block.show_gif}) {
+    mend(*flag, *flag <= 1, 1);
+  }
+  mend(block.backup_generation, block.backup_generation <= kLastGeneration, 0);
+  if (is_absolute_path(block.backup_root) == 0) {
+    copy_text(default_backup_root().c_str(), block.backup_root);
+    ++mended;
+  }
+  return mended;
 }
 
 void apply_default_settings(AppState& state) {
   SettingsBlock& block = state.settings;
-  block.select_mode = 3;
+  block.select_mode = kDefaultMode;
   block.advance_setting = 0;
   block.random_state = tick_count();
-  block.translucency_alpha = 125;
+  block.translucency_alpha = kDefaultAlpha;
   block.translucent = 0;
   block.always_on_top = 0;
   char pictures[kPathBytes];
@@ -149,12 +201,7 @@ void apply_default_settings(AppState& state) {
   block.show_gif = 1;
   const std::uint32_t reserved[5] = {1, 0, 1, 99, 0};
   std::memcpy(block.reserved_88, reserved, sizeof reserved);
-  char home[kPathBytes];
-  // A home of "/" gives "/Backup/Tessmira/", one of "C:\\" "C:\\Backup\\Tessmira\\".
-  const std::string root = user_folder(UserFolder::home, home, sizeof home) < 0
-                               ? std::string()
-                               : folder_below(home, "Backup", "Tessmira");
-  copy_text(root.c_str(), block.backup_root);
+  copy_text(default_backup_root().c_str(), block.backup_root);
   block.backup_generation = 0;
 }
 

@@ -8,6 +8,8 @@
 
 // Name of the settings file in the data folder.
 inline constexpr char kSettingsFileName[] = "dTesmi.dat";
+// Where a damaged settings file is set aside.
+inline constexpr char kSettingsAside[] = "dTesmi.dat.damaged";
 // Its header: "VIEW100" and a NUL.
 inline constexpr char kSettingsHeader[8] = {'V', 'I', 'E', 'W', '1', '0', '0', '\0'};
 // Size of the whole file.
@@ -23,12 +25,23 @@ void choose_data_folder(AppState& state);
 // folder to $XDG_DATA_HOME/Brindlex/Tessmira/. A folder that does not fit its
 // buffer marks the data folder unusable.
 void choose_data_folder_at(AppState& state, const char* program_file);
+// The data folder's file name in path (600 bytes); false when the data
+// folder is unusable or the path would not fit.
+bool data_file_path(const AppState& state, const char* name, char* path);
 // Loads the settings block from the data folder. Returns 0 when the file was
-// read, 1 when it could not be and the defaults were applied.
+// read, 1 when it could not be and the defaults were applied. A file of
+// another length than the block's is damaged (cut short, or not ours): it is
+// renamed kSettingsAside (settings_set_aside is set) and the defaults are
+// used. Fields out of their range in a file read are given their defaults.
 std::int32_t load_settings(AppState& state);
 // 1000 for the header this program writes, 1001 when the first five bytes are
 // not "VIEW1", else the number the last three bytes spell.
 std::int32_t check_settings_header(const std::uint8_t header[8]);
+// Gives each field outside its range its default: a mode above 3, an
+// auto-advance choice above 6, an opacity below 10%, a yes/no word above 1,
+// a rotation counter past 255, a backup root that is no absolute path.
+// Returns how many were mended.
+std::uint32_t mend_settings(SettingsBlock& block);
 // Writes the defaults into the settings block; other fields stay as they are.
 void apply_default_settings(AppState& state);
 // Writes the settings file through a temporary file. Returns 0 when written,

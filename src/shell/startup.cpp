@@ -18,7 +18,7 @@ namespace {
 constexpr char kQuotesInside = static_cast<char>(0xFE);
 constexpr char kVersionText[] = "Tessmira 1.0\n";
 constexpr char kUsageText[] =
-    "Usage: tessmira [IMAGE | FOLDER]\n"
+    "Usage: tessmira [--] [IMAGE | FOLDER]\n"
     "       tessmira /b=FOLDER | --backup=FOLDER\n"
     "       tessmira /r | --rotate\n"
     "\n"
@@ -28,6 +28,7 @@ constexpr char kUsageText[] =
     "  /b=FOLDER   copy the new and changed files of FOLDER's tree into the\n"
     "              newest backup generation F0 (also /B=)\n"
     "  /r          rotate the backup generations F0 to F9 and FX\n"
+    "  --          ends the switches: what follows is an image or folder\n"
     "  --help      show this text\n"
     "  --version   show the version\n";
 
@@ -68,12 +69,10 @@ int run_backup(AppState& state, const char* folder, bool already_running) {
     say((message + report.problem).c_str());
     return kExitFailed;
   }
-  char line[96];  // two numbers of at most 10 digits: never cut
-  const int length = report.failed == 0
-                         ? std::snprintf(line, sizeof line, "%u files copied\n", report.copied)
-                         : std::snprintf(line, sizeof line, "%u files copied, %u failed\n",
-                                         report.copied, report.failed);
-  if (length > 0 && length < static_cast<int>(sizeof line)) console_out(line);
+  std::string line = std::to_string(report.copied) + " files copied";
+  if (report.failed > 0) line += ", " + std::to_string(report.failed) + " failed";
+  if (report.skipped > 0) line += ", " + std::to_string(report.skipped) + " skipped";
+  console_out((line + "\n").c_str());
   return status == 0 ? kExitDone : kExitFailed;
 }
 
@@ -87,15 +86,10 @@ int run_rotation(AppState& state, bool already_running) {
     return kExitFailed;
   }
   char generation[4];
-  const std::int32_t status = rotate_backups(state, generation, say);
-  // The counter moved on either way; keep it.
-  const bool saved = write_settings_file(state) == 0;
-  if (status != 0) {
-    say((std::string("the backup generation ") + generation + " could not be moved").c_str());
-    return kExitFailed;
-  }
-  if (!saved) {
-    say("the settings could not be saved");
+  if (rotate_backups(state, generation, say) != 0) {
+    if (generation[0] != '\0') {
+      say((std::string("the backup generation ") + generation + " could not be moved").c_str());
+    }
     return kExitFailed;
   }
   return kExitDone;
@@ -200,19 +194,48 @@ std::vector<std::string> split_command_line(const char* command_line) {
   return arguments;
 }
 
+namespace {
+
+bool is_switch(const std::string& word) {
+  return word.size() >= 1 && word[0] == '-';
+}
+
+// A backup switch does the whole run: anything after it is a mistake the
+// user should hear of rather than an argument quietly dropped.
+bool nothing_after(int argc, char** argv, int number, const char* which) {
+  for (int later = number + 1; later < argc; ++later) {
+    if (argv[later][0] == '\0') break;  // an empty argument ends the command line
+    say((std::string("unexpected argument after ") + which + ": " + argv[later]).c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int start_program(AppState& state, int argc, char** argv, bool* settings_loaded) {
-  const bool already_running = claim_instance_lock("Tessmira.exe") == 0;
   choose_data_folder(state);
+  // Kept with the data files it guards, so that another login of the same
+  // user sees it too.
+  const bool already_running = claim_instance_lock(state.window.data_folder, "Tessmira.exe") == 0;
   // What a save cut short left behind; another instance may be saving now.
   if (!already_running) discard_interrupted_saves(state);
   *settings_loaded = load_settings(state) == 0;
+  // Told once: the damaged file is set aside, so the next start reads the new one.
+  if (state.window.settings_set_aside) {
+    say((std::string("the settings file was damaged; it was renamed ") + kSettingsAside +
+         " and the defaults are used")
+            .c_str());
+  }
 
+  bool switches_ended = false;
   for (int number = 1;; ++number) {
     if (number >= argc) break;
     std::string word = argv[number];
-    if (word.rfind("--backup=", 0) == 0) word = "/b=" + word.substr(9);
-    if (word == "--rotate") word = "/r";
-    if (word.size() >= kPathBytes && is_backup_switch(word)) {
+    if (!switches_ended && word.rfind("--backup=", 0) == 0) word = "/b=" + word.substr(9);
+    if (!switches_ended && word == "--rotate") word = "/r";
+    const bool backup_switch = !switches_ended && is_backup_switch(word);
+    if (word.size() >= kPathBytes && backup_switch) {
       say("the folder of /b= is too long: at most 596 bytes");
       return kExitUsage;
     }
@@ -221,24 +244,36 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
       continue;
     }
     if (word.empty()) break;  // an empty argument ends the command line
-    if (word == "--help") {
+    if (!switches_ended && word == "--") {
+      switches_ended = true;
+      continue;
+    }
+    if (!switches_ended && word == "--help") {
       console_out(kUsageText);
       return kExitDone;
     }
-    if (word == "--version") {
+    if (!switches_ended && word == "--version") {
       console_out(kVersionText);
       return kExitDone;
     }
-    if (is_backup_switch(word)) {
+    if (backup_switch) {
       if (word.size() == 3) {
         say("/b= needs a folder: /b=FOLDER");
         return kExitUsage;
       }
+      if (!nothing_after(argc, argv, number, "/b=FOLDER")) return kExitUsage;
       return run_backup(state, word.c_str() + 3, already_running);
     }
     // Exactly "/r": "/run/..." and "/root/..." are image paths.
-    if (word == "/r") return run_rotation(state, already_running);
-    if (word.size() >= 2) {
+    if (!switches_ended && word == "/r") {
+      if (!nothing_after(argc, argv, number, "/r")) return kExitUsage;
+      return run_rotation(state, already_running);
+    }
+    if (!switches_ended && is_switch(word)) {
+      say(("unknown switch " + word + " (--help lists them; -- ends the switches)").c_str());
+      return kExitUsage;
+    }
+    if (word.size() >= 2 || switches_ended) {
       take_argument(state, word.c_str());
       break;
     }

@@ -180,6 +180,8 @@ struct WindowState {
   // 0 when the data folder could not be named within its buffer: settings are
   // then defaulted and never saved, rather than written to a wrong place.
   std::int32_t data_folder_usable = 0;
+  // The settings file read at start was damaged and set aside (told once).
+  bool settings_set_aside = false;
 };
 
 struct AppState;

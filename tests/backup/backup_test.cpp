@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -95,17 +96,82 @@ TEST_F(BackupFixture, FirstBackupCopiesAllThenOnlyWhatChanged) {
   }
 }
 
-TEST_F(BackupFixture, OnlyRegularFilesAndNeverTheBackupRoot) {
+TEST_F(BackupFixture, TheBackupRootIsNeverEnteredWhetherItExistsOrNot) {
+  // A first backup of a home that holds the default root, not made yet: the
+  // root appears with the first copy, most likely before its folder is
+  // listed (whenever a file of the 40 comes before "Backup").
+  for (int i = 0; i < 40; ++i) put("f" + std::to_string(i) + ".jpg");
+  fs::create_directory(tree / "Backup");
+  std::strcpy(state->settings.backup_root, (tree.string() + "/Backup/Tessmira/").c_str());
+  EXPECT_EQ(backup(tree), 0);
+  EXPECT_EQ(report.examined, 40u);
+  EXPECT_FALSE(fs::exists(tree / "Backup/Tessmira/F0/Photos/Backup"));
+  EXPECT_EQ(backup(tree), 0);
+  EXPECT_EQ(report.examined, 40u);
+  // Spelled another way, with an older generation inside.
+  fs::remove_all(tree / "Backup");
+  write_text(tree / "Backup/Tessmira/F1/Photos/old.jpg", "old");
+  std::strcpy(state->settings.backup_root, (tree.string() + "//Backup/./Tessmira").c_str());
+  EXPECT_EQ(backup(tree), 0);
+  EXPECT_EQ(report.examined, 40u);
+  EXPECT_FALSE(fs::exists(tree / "Backup/Tessmira/F0/Photos/Backup"));
+}
+
+TEST_F(BackupFixture, LinksToFoldersDanglingLinksAndFifosAreNamedAndFailTheRun) {
   put("a.jpg");
+  put("sub/b.jpg");
   ASSERT_EQ(mkfifo((tree / "pipe").c_str(), 0600), 0);
-  // The backup root inside the backed-up tree: earlier generations stay out.
-  std::strcpy(state->settings.backup_root, (tree.string() + "/Backup/").c_str());
-  write_text(tree / "Backup/F1/Photos/old.jpg", "old");
-  for (int run = 0; run < 2; ++run) {
-    EXPECT_EQ(backup(tree), 0);
-    EXPECT_EQ(report.examined, 1u);
-  }
-  EXPECT_TRUE(fs::exists(tree / "Backup/F0/Photos/a.jpg"));
+  fs::create_directory_symlink(tree / "sub", tree / "folder-link");
+  fs::create_symlink(tree / "nowhere", tree / "dangling");
+  fs::create_symlink(tree / "a.jpg", tree / "file-link");
+  EXPECT_EQ(backup(tree), 1);
+  EXPECT_EQ(report.copied, 3u);  // a link to a file is its file
+  EXPECT_EQ(report.failed + report.folders_not_entered, 0u);
+  EXPECT_EQ(report.skipped, 3u);
+  std::sort(said.begin(), said.end());
+  const std::string at = "skipped " + tree.string();
+  EXPECT_EQ(said, (std::vector<std::string>{at + "/dangling: a link that leads nowhere",
+                                            at + "/folder-link: a link to a folder, not followed",
+                                            at + "/pipe: neither a file nor a folder"}));
+  // Linear: a link to a folder is one more folder not entered.
+  state->settings.select_mode = 0;
+  EXPECT_EQ(backup(tree), 1);
+  EXPECT_EQ(report.skipped, 2u);
+  EXPECT_EQ(report.folders_not_entered, 2u);
+}
+
+TEST_F(BackupFixture, FoldersOfTheSameNameNeverShareTheirCopies) {
+  const fs::path alice = root / "alice/Documents";
+  const fs::path bob = root / "bob/Documents";
+  write_text(alice / "note.txt", "alice");
+  write_text(bob / "note.txt", "bob");
+  EXPECT_EQ(backup(alice), 0);
+  EXPECT_EQ(backup(bob), 0);
+  EXPECT_EQ(report.copied, 1u);
+  EXPECT_EQ(said, std::vector<std::string>{bob.string() + " is backed up as Documents (2): " +
+                                           "Documents holds another folder's copies"});
+  EXPECT_EQ(backup(alice), 0);
+  EXPECT_EQ(report.copied, 0u);
+  EXPECT_EQ(read_text(backups / "F0/Documents/note.txt"), "alice");
+  EXPECT_EQ(read_text(backups / "F0/Documents (2)/note.txt"), "bob");
+  // Every later run and rotation finds the same place; a name that some
+  // generation holds already is passed over for a new folder.
+  char failed[4];
+  ASSERT_EQ(rotate_backups(*state, failed, collect), 0);
+  write_text(bob / "note.txt", "bob, later");
+  fs::last_write_time(bob / "note.txt", fs::file_time_type::clock::now() + std::chrono::seconds(5));
+  EXPECT_EQ(backup(bob), 0);
+  EXPECT_EQ(report.copied, 1u);
+  EXPECT_EQ(read_text(backups / "F0/Documents (2)/note.txt"), "bob, later");
+  EXPECT_EQ(read_text(backups / "F1/Documents (2)/note.txt"), "bob");
+  write_text(backups / "F4/Documents (3)/x", "");
+  const fs::path carol = root / "carol/Documents";
+  write_text(carol / "note.txt", "carol");
+  EXPECT_EQ(backup(carol), 0);
+  EXPECT_EQ(read_text(backups / "F0/Documents (4)/note.txt"), "carol");
+  EXPECT_EQ(read_text(program_dir / kBackupNames), "Documents\t" + alice.string() +
+                                                       "\nDocuments (2)\t" + bob.string() +
+                                                       "\nDocuments (4)\t" + carol.string() + "\n");
 }
 
 TEST_F(BackupFixture, FailedCopiesAreTriedAgainAndAHeldCatalogMeansNoBackup) {

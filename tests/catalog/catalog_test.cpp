@@ -44,6 +44,27 @@ struct CatalogFixture : ::testing::Test {
 };
 std::string CatalogFixture::last_log;
 
+TEST_F(CatalogFixture, ACatalogThatCouldTakeNoRecordIsSetAsideAndStartedAnew) {
+  const fs::path file = data / kCatalogFileName;
+  catalog_open(*state);
+  list_close(state->scan.catalog);
+  const Bytes good = read_bytes(file);
+  // No slot at all; a sound list file whose second field is a text of a
+  // number's width, which no catalog has.
+  for (const auto& [offset, value] : {std::pair{1360u, 0u}, std::pair{1452u, 10u}}) {
+    Bytes bad = good;
+    std::memcpy(bad.data() + offset, &value, 4);
+    write_bytes(file, bad);
+    const CatalogMends mends = catalog_open(*state);
+    EXPECT_TRUE(mends.set_aside) << offset;
+    EXPECT_GE(list_add_record(state->scan.catalog), 0) << offset;
+    list_close(state->scan.catalog);
+    EXPECT_EQ(read_bytes(data / kCatalogAside), bad) << offset;
+    EXPECT_FALSE(catalog_open(*state).set_aside) << offset;
+    list_close(state->scan.catalog);
+  }
+}
+
 TEST_F(CatalogFixture, BuildAddsEachPathOnceWithItsSize) {
   // A file of the catalog's name that is no list file is replaced.
   write_bytes(data / kCatalogFileName, {'n', 'o', 't', ' ', 'a', ' ', 'l', 'i', 's', 't'});

@@ -157,10 +157,11 @@ TEST_F(ListFixture, GrowthShrinkAndCompaction) {
 TEST_F(ListFixture, DamagedFilesAreRefusedAndLeaveNothingOpen) {
   ASSERT_TRUE(create_list(path, {TEXT16, NUM4}));
   const auto good = read_bytes(path);
-  // Header words that no longer agree with the file or with each other; a
-  // changed magic; a file shorter than the header.
+  // Header words that no longer agree with the file or with each other; no
+  // slot at all (such a list could never take a record); a changed magic; a
+  // file shorter than the header.
   const std::uint32_t damages[][2] = {
-      {1360, 400},      {1360, 0xFFFFFFFF}, {1356, 0}, {1448, u32_at(good, 1448) + 1},
+      {1360, 400},      {1360, 0xFFFFFFFF}, {1360, 0}, {1356, 0}, {1448, u32_at(good, 1448) + 1},
       {1452, TEXT5000}, {0, 0x61746164},    {1000, 0}};
   for (const auto& [offset, value] : damages) {
     auto bytes = good;

@@ -59,6 +59,27 @@ check "Linear: own files only" "0 1 yes" \
   "$(run "/b=$tree") $(out | cut -d' ' -f1) $(err_has "subfolders not entered: the selection mode is Linear")"
 put_u32 "$settings" 8 3
 
+# The first backup of a home holding the default root, not made yet: the
+# backup never goes into itself, and the catalog names only the home's files.
+fresh
+rm -rf "$work/home/Backup"
+mkdir -p "$work/home/Backup" "$work/home/Documents"
+for n in $(seq 1 30); do echo "$n" >"$work/home/Documents/d$n.txt"; done
+check "a home with the root inside is backed up once" "0 30 files copied 0" \
+  "$(run "/b=$work/home") $(out) $(find "$backups/F0/home/Backup" 2>/dev/null | wc -l)"
+check "and again copies nothing" "0 files copied" "$(run "/b=$work/home" >/dev/null; out)"
+
+# A catalog whose header says it holds no slot is no catalog: set aside and
+# started anew, so the next backups work again.
+fresh
+run "/b=$tree" >/dev/null
+put_u32 "$catalog" 1360 0
+echo new >"$tree/new.txt"
+check "a catalog of no slots is set aside" "0 5 files copied yes" \
+  "$(run "/b=$tree") $(out) $(err_has "the catalog was no catalog")"
+check "and the new one takes records" "0 files copied" "$(run "/b=$tree" >/dev/null; out)"
+rm "$tree/new.txt" "$catalog.damaged"
+
 # Changed means changed: an older file put back, or another size at the same time.
 fresh
 run "/b=$tree" >/dev/null
@@ -187,8 +208,8 @@ check "a copy path that would not fit fails the run" "1 yes" \
   "$(run "/b=$tree") $(err_has "the path would be too long")"
 rm -rf "$tree/long" "$locked"
 
-# Smaller mends: an absolute folder from a deleted working folder; /r with no
-# backup root; a settings file that is a link; leftovers of a save.
+# Smaller mends: an absolute folder from a deleted working folder; /r with an
+# emptied backup root; a settings file that is a link; leftovers of a save.
 mkdir "$work/gone"
 check "a deleted working folder does not matter" 0 \
   "$(cd "$work/gone" && rmdir "$work/gone" && run "/b=$tree")"
@@ -201,7 +222,9 @@ check "a linked settings file is written where it points" "link $((before + 1))"
   "$([ -L "$settings" ] && echo link) $(od -An -tu4 -j1720 -N4 "$work/real.dat" | tr -d ' ')"
 check "a torn save's temporary is removed" no "$([ -e "$settings.Ab12Cd" ] && echo yes || echo no)"
 dd if=/dev/zero of="$work/real.dat" bs=1 seek=8940 count=600 conv=notrunc status=none
-check "/r with no backup root says so" "1 yes" "$(run /r) $(err_has "the backup root is not set")"
+before=$(od -An -tu4 -j1720 -N4 "$work/real.dat" | tr -d ' ')
+check "/r with an emptied backup root rotates the default one" "0 $((before + 1))" \
+  "$(run /r) $(od -An -tu4 -j1720 -N4 "$work/real.dat" | tr -d ' ')"
 check "a /b= folder too long to hold" "2 yes" \
   "$(run "/b=/$(printf 'x%.0s' $(seq 1 700))") $(err_has "too long")"
 rm "$settings"

@@ -54,12 +54,33 @@ done
 check "an unreachable display says so" "1 yes no" \
   "$(DISPLAY=:199 run "$work/tree/a.jpg") $(err_has "no display") $(err_has "Reinstalling" || echo no)"
 
-# Another instance blocks the switches: they fail and say so, opening no window.
-exec 9>"$work/run/Tessmira.exe"
+# Another instance blocks the switches: they fail and say so, opening no
+# window. The lock lies beside the data files, so that another login of the
+# same user (another runtime folder) sees it too.
+exec 9>"$work/prog/Tessmira.exe.lock"
 flock 9
-check "/r waits for no one" "1 yes 2" "$(run /r --version) $(err_has "the generations were not rotated") $(generation)"
-check "a backup waits for no one" "1 yes" "$(run "/b=$work/tree") $(err_has "another Tessmira is running")"
+check "/r waits for no one" "1 yes 2" "$(run /r) $(err_has "the generations were not rotated") $(generation)"
+check "a backup waits for no one" "1 yes" \
+  "$(XDG_RUNTIME_DIR="$work/home" run "/b=$work/tree") $(err_has "another Tessmira is running")"
 exec 9>&-
+
+# Switches it does not know, and words after a backup switch, are mistakes.
+for word in --bogus -x -; do
+  check "$word is an unknown switch" "2 yes" "$(run "$word") $(err_has "unknown switch $word")"
+done
+check "-- ends the switches" "1 yes no" \
+  "$(run -- --help) $(err_has "no display") $(grep -q Usage "$work/out" && echo yes || echo no)"
+echo d >"$work/tree/d.jpg"
+check "nothing may follow /b=FOLDER" "2 yes 0" \
+  "$(run "/b=$work/tree" extra) $(err_has "unexpected argument after /b=FOLDER: extra") \
+$(find "$backups" -name d.jpg | wc -l)"
+check "nothing may follow /r" "2 yes 2" "$(run /r -x) $(err_has "unexpected argument after /r: -x") $(generation)"
+
+# A settings file cut short is set aside and the defaults used, told once.
+head -c 84 "$work/prog/dTesmi.dat" >"$work/short" && mv "$work/short" "$work/prog/dTesmi.dat"
+check "a cut settings file is set aside, told once" "0 yes 84 1" \
+  "$(run /r) $(err_has "the settings file was damaged") $(stat -c %s "$work/prog/dTesmi.dat.damaged") $(generation)"
+check "and not told again" "0 " "$(run /r) $(cat "$work/err")"
 check "--help lists the switches" yes "$(run --help >/dev/null; grep -q '/b=FOLDER' "$work/out" && echo yes)"
 [ "$fails" -eq 0 ] && echo "command line: all passed"
 [ "$fails" -eq 0 ]

@@ -52,13 +52,22 @@ TEST_F(SettingsFixture, SavedFileLoadsBackBitForBit) {
   state->settings.image_path[17] = '\0';
   state->settings.view_folder[599] = '\0';
   for (auto& entry : state->settings.recent_folders) entry[random() % kPathBytes] = '\0';
-  state->settings.backup_root[0] = '\0';
+  // The fields with a range hold values inside it, or the load would mend them.
+  SettingsBlock& set = state->settings;
+  set.select_mode %= 4;
+  set.advance_setting %= 7;
+  set.translucency_alpha = 26 + set.translucency_alpha % 230;
+  for (std::uint32_t* flag : {&set.translucent, &set.always_on_top, &set.full_screen, &set.show_bmp,
+                              &set.show_jpg, &set.show_gif})
+    *flag &= 1;
+  set.backup_generation %= 256;
+  std::memcpy(set.backup_root, "/b/", 4);
   ASSERT_EQ(save_settings(*state), 0);
   const auto bytes = read_bytes(settings_file());
   ASSERT_EQ(bytes.size(), 10008u);
   EXPECT_EQ(std::memcmp(bytes.data(), "VIEW100\0", 8), 0);
   EXPECT_EQ(std::memcmp(bytes.data() + 8, block, sizeof(SettingsBlock)), 0);
-  EXPECT_EQ(bytes[8940], 0);  // backup_root's terminator, where the layout puts it
+  EXPECT_EQ(bytes[8943], 0);  // backup_root's terminator, where the layout puts it
   auto loaded = fresh_state();
   ASSERT_EQ(load_settings(*loaded), 0);
   EXPECT_EQ(std::memcmp(&loaded->settings, block, sizeof(SettingsBlock)), 0);
@@ -66,36 +75,110 @@ TEST_F(SettingsFixture, SavedFileLoadsBackBitForBit) {
   EXPECT_EQ(std::distance(fs::directory_iterator(program_dir), fs::directory_iterator()), 1);
 }
 
-TEST_F(SettingsFixture, AnyHeaderAndLengthLoadsWhatTheFileHoldsWithTextsEnded) {
+TEST_F(SettingsFixture, AnyHeaderLoadsWhatTheFileHoldsWithTextsEndedAndRangesMended) {
   const std::pair<const char*, std::int32_t> headers[] = {{"VIEW100\0", 1000}, {"VIEW200\0", 1001},
                                                           {"view100\0", 1001}, {"VIEW101\0", 1},
                                                           {"VIEW1123", 123},   {"VIEW1\0\0\0", 0}};
   for (const auto& [text, kind] : headers) {
     EXPECT_EQ(check_settings_header(reinterpret_cast<const std::uint8_t*>(text)), kind) << text;
   }
-  // A short file fills the start of the block only; no default fills the rest.
-  write_bytes(settings_file(), {'O', 'T', 'H', 'E', 'R', '9', '9', 0, 2, 0, 0, 0, 5});
-  auto loaded = fresh_state();
-  ASSERT_EQ(load_settings(*loaded), 0);
-  EXPECT_EQ(loaded->settings.select_mode, 2u);
-  EXPECT_EQ(loaded->settings.advance_setting, 5u);  // one byte of four
-  EXPECT_EQ(loaded->settings.show_jpg, 0u);
-  // Texts without a terminator are ended in their slot's last byte; a slot
-  // that holds one is left as it lay.
+  // Read as stored: a later version's header too, texts ended in their
+  // slot's last byte, a slot that holds a terminator left as it lay.
   Bytes bytes(10008, 'A');
+  std::memcpy(bytes.data(), "VIEW101", 8);
   bytes[8 + 1732 + 5] = 0;
+  std::memcpy(bytes.data() + 8 + 8932, "/x/", 4);
   write_bytes(settings_file(), bytes);
-  loaded = fresh_state();
+  auto loaded = fresh_state();
   ASSERT_EQ(load_settings(*loaded), 0);
   const SettingsBlock& s = loaded->settings;
   EXPECT_EQ(s.image_path[599], 'A');
   EXPECT_EQ(std::string(s.view_folder), std::string(599, 'A'));
+  // Every number with a range held 0x41414141 and has its default now.
+  EXPECT_EQ(s.select_mode, 3u);
+  EXPECT_EQ(s.advance_setting + s.translucent + s.always_on_top + s.full_screen, 0u);
+  EXPECT_EQ(s.translucency_alpha, 125u);
+  EXPECT_EQ(s.show_bmp + s.show_jpg + s.show_gif, 3u);
+  EXPECT_EQ(s.backup_generation, 0u);
+  EXPECT_EQ(s.random_state, 0x41414141u);  // any value is a state
   const auto* block = reinterpret_cast<const std::uint8_t*>(&s);
   std::string changed;
-  for (std::size_t i = 0; i < sizeof(SettingsBlock); ++i) {
-    if (block[i] != 'A') changed += std::to_string(i) + " ";
+  for (std::size_t i = 1732; i < sizeof(SettingsBlock); ++i) {
+    if (block[i] != 'A' && (i < 8932 || i > 8935)) changed += std::to_string(i) + " ";
   }
-  EXPECT_EQ(changed, "1737 2931 3531 4131 4731 5331 5931 6531 7131 7731 8331 8931 9531 ");
+  EXPECT_EQ(changed, "1737 2931 3531 4131 4731 5331 5931 6531 7131 7731 8331 8931 ");
+}
+
+TEST_F(SettingsFixture, AFileOfAnyOtherLengthIsSetAsideAndTheDefaultsUsed) {
+  choose_data_folder_at(*state, program().c_str());
+  load_settings(*state);
+  state->settings.select_mode = 0;
+  state->settings.show_gif = 0;
+  ASSERT_EQ(save_settings(*state), 0);
+  const Bytes whole = read_bytes(settings_file());
+  const fs::path aside = program_dir / kSettingsAside;
+  // Every cut, one byte too many, and a file of twice the size.
+  for (std::size_t length = 0; length <= whole.size() + 1; ++length) {
+    if (length == whole.size()) continue;
+    Bytes cut(whole.begin(), whole.begin() + std::min(length, whole.size()));
+    if (length > whole.size()) cut.push_back(0);
+    write_bytes(settings_file(), cut);
+    auto loaded = fresh_state();
+    ASSERT_EQ(load_settings(*loaded), 1) << length;
+    ASSERT_TRUE(loaded->window.settings_set_aside) << length;
+    ASSERT_EQ(loaded->settings.select_mode, 3u) << length;
+    ASSERT_EQ(loaded->settings.show_gif, 1u) << length;
+    ASSERT_STREQ(loaded->settings.backup_root, (root / "Backup/Tessmira/").c_str()) << length;
+    ASSERT_EQ(read_bytes(aside), cut) << length;
+    ASSERT_FALSE(fs::exists(settings_file())) << length;
+  }
+  // The next start finds no file, and so nothing to tell.
+  auto next = fresh_state();
+  EXPECT_EQ(load_settings(*next), 1);
+  EXPECT_FALSE(next->window.settings_set_aside);
+}
+
+TEST_F(SettingsFixture, FieldsOutOfRangeGetTheirDefaultsAndTheEdgesStay) {
+  struct Case {
+    std::uint32_t SettingsBlock::*field;
+    std::uint32_t last_sound;  // kept
+    std::uint32_t first_wrong;
+    std::uint32_t fallback;
+  };
+  const Case cases[] = {
+      {&SettingsBlock::select_mode, 3, 4, 3},
+      {&SettingsBlock::advance_setting, 6, 7, 0},
+      {&SettingsBlock::translucency_alpha, 255, 256, 125},
+      {&SettingsBlock::translucent, 1, 2, 0},
+      {&SettingsBlock::always_on_top, 1, 2, 0},
+      {&SettingsBlock::full_screen, 1, 2, 0},
+      {&SettingsBlock::show_bmp, 1, 2, 1},
+      {&SettingsBlock::show_jpg, 0, 7, 1},
+      {&SettingsBlock::show_gif, 1, 2, 1},
+      {&SettingsBlock::backup_generation, 255, 256, 0},
+  };
+  SettingsBlock block{};
+  std::strcpy(block.backup_root, "/b/");
+  block.translucency_alpha = 26;
+  EXPECT_EQ(mend_settings(block), 0u);  // an opacity of 10% is the least
+  block.translucency_alpha = 25;
+  EXPECT_EQ(mend_settings(block), 1u);
+  EXPECT_EQ(block.translucency_alpha, 125u);
+  for (const Case& c : cases) {
+    block.*c.field = c.last_sound;
+    EXPECT_EQ(mend_settings(block), 0u);
+    EXPECT_EQ(block.*c.field, c.last_sound);
+    block.*c.field = c.first_wrong;
+    EXPECT_EQ(mend_settings(block), 1u);
+    EXPECT_EQ(block.*c.field, c.fallback);
+  }
+  // A backup root must be an absolute folder: an empty or relative one is
+  // where a backup could land anywhere.
+  for (const char* wrong : {"", "Backup/", "~/Backup/"}) {
+    std::strcpy(block.backup_root, wrong);
+    EXPECT_EQ(mend_settings(block), 1u) << wrong;
+    EXPECT_STREQ(block.backup_root, (root / "Backup/Tessmira/").c_str()) << wrong;
+  }
 }
 
 TEST_F(SettingsFixture, DefSetMovesDataToTheUserDataFolder) {

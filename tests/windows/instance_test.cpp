@@ -7,9 +7,9 @@
 #include "platform/instance.h"
 
 TEST(Win32Instance, ANameIsHeldOnce) {
-  EXPECT_EQ(claim_instance_lock("Tessmira.exe test"), 1);
-  EXPECT_EQ(claim_instance_lock("Tessmira.exe test"), 0);
-  EXPECT_EQ(claim_instance_lock("Tessmira.exe other"), 1);
+  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), 1);
+  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), 0);
+  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe other"), 1);
   char command[MAX_PATH + 80] = "\"";
   ASSERT_GT(GetModuleFileNameA(nullptr, command + 1, MAX_PATH), 0u);
   std::strcat(command, "\" --gtest_also_run_disabled_tests --gtest_filter=*DISABLED_Held*");
@@ -26,5 +26,5 @@ TEST(Win32Instance, ANameIsHeldOnce) {
 
 // Run by the test above as a second process.
 TEST(Win32Instance, DISABLED_HeldByAnother) {
-  EXPECT_EQ(claim_instance_lock("Tessmira.exe test"), 0);
+  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), 0);
 }

@@ -252,6 +252,7 @@ bool holds_leftovers(int parent, const char* name) {
 bool move_across(const Mover& mover, int from, int to, const std::string& name,
                  const std::string& from_path, const std::string& to_path, int kind) {
   if (kind == S_IFDIR) {
+    disk_change();
     mkdirat(to, name.c_str(), 0755);
     std::int32_t error = 0;
     const int inner_from = open_folder_at(from, name.c_str(), &error);
@@ -260,6 +261,7 @@ bool move_across(const Mover& mover, int from, int to, const std::string& name,
     if (inner_to < 0) mover.report(inner_from < 0 ? from_path : to_path, error);
     if (inner_from >= 0) close(inner_from);
     if (inner_to >= 0) close(inner_to);
+    if (moved) disk_change();
     moved = moved && unlinkat(from, name.c_str(), AT_REMOVEDIR) == 0;
     return moved;
   }
@@ -270,9 +272,11 @@ bool move_across(const Mover& mover, int from, int to, const std::string& name,
     if (in >= 0) close(in);
     return mover.report(from_path, error);
   }
+  disk_change();
   const bool copied = copy_open_file(in, info, to, name.c_str(), &error) == kCopyDone;
   close(in);
   if (!copied) return mover.report(to_path, error);
+  disk_change();
   return unlinkat(from, name.c_str(), 0) == 0 || mover.report(from_path, errno);
 }
 
@@ -285,6 +289,7 @@ bool move_entry(const Mover& mover, int from, int to, const std::string& name,
   if (source == S_IFLNK) return mover.report(from_path, kErrorLink);
   if (target == S_IFLNK) return mover.report(to_path, kErrorLink);
   if (source == S_IFDIR && target == 0 && holds_leftovers(from, name.c_str())) {
+    disk_change();
     mkdirat(to, name.c_str(), 0755);
     return move_entry(mover, from, to, name, from_path, to_path);
   }
@@ -301,14 +306,16 @@ bool move_entry(const Mover& mover, int from, int to, const std::string& name,
     close(inner_from);
     close(inner_to);
     // Leftover temporaries keep a merged folder from going: no failure.
+    disk_change();
     unlinkat(from, name.c_str(), AT_REMOVEDIR);
     return merged;
   }
   // A folder replaces a file and a file a folder, as a move over it would.
-  if (target != 0 && (source == S_IFDIR) != (target == S_IFDIR) &&
-      !remove_tree_at(to, name.c_str())) {
-    return mover.report(to_path, errno);
+  if (target != 0 && (source == S_IFDIR) != (target == S_IFDIR)) {
+    disk_change();
+    if (!remove_tree_at(to, name.c_str())) return mover.report(to_path, errno);
   }
+  disk_change();
   if (renameat(from, name.c_str(), to, name.c_str()) == 0) return true;
   if (errno != EXDEV) return mover.report(from_path, errno);
   return move_across(mover, from, to, name, from_path, to_path, source);
@@ -395,6 +402,7 @@ std::int32_t target_move_generation(TargetFolder root, const char* from, const c
   const std::vector<std::string> names = names_in(source);
   bool moved = true;
   if (!names.empty()) {
+    disk_change();
     mkdirat(fd_of(root), to, 0755);
     const int target = open_folder_at(fd_of(root), to, &error);
     moved = target >= 0 ? merge(mover, source, target, from, to) : mover.report(to, error);

@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -89,13 +90,27 @@ std::string resolved_for_writing(const char* path) {
 
 }  // namespace
 
+namespace {
+std::atomic<DiskChangeSeam> disk_change_seam{nullptr};
+}  // namespace
+
+void set_disk_change_seam(DiskChangeSeam seam) {
+  disk_change_seam = seam;
+}
+
+void disk_change() {
+  if (const DiskChangeSeam seam = disk_change_seam.load(); seam != nullptr) seam();
+}
+
 int file_replace(const char* path, const void* data, std::uint64_t size) {
   const std::string real = resolved_for_writing(path);
   std::string temporary = real + ".XXXXXX";
+  disk_change();
   const int fd = mkstemp(temporary.data());
   if (fd < 0) return -1;
   const bool written = write_all(fd, static_cast<const char*>(data), size) && fsync(fd) == 0;
   const bool closed = close(fd) == 0;
+  if (written && closed) disk_change();
   if (!written || !closed || rename(temporary.c_str(), real.c_str()) != 0) {
     unlink(temporary.c_str());
     return -1;
@@ -141,7 +156,13 @@ int path_taken(const char* path) {
 }
 
 int rename_replacing(const char* from, const char* to) {
+  disk_change();
   return rename(from, to) == 0 ? 0 : -1;
+}
+
+int remove_file(const char* path) {
+  disk_change();
+  return unlink(path) == 0 ? 0 : -1;
 }
 
 int file_readable(const char* path) {
@@ -222,6 +243,7 @@ std::uint32_t kind_of(int folder_fd, const dirent* entry) {
   unsigned char type = entry->d_type;
   if (type == DT_UNKNOWN) {
     struct stat info {};
+    // Gone since it was listed: nothing to name.
     if (fstatat(folder_fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) return 0;
     if (S_ISDIR(info.st_mode)) return kFolderEntryFolder;
     if (S_ISREG(info.st_mode)) return kFolderEntryFile;
@@ -229,15 +251,13 @@ std::uint32_t kind_of(int folder_fd, const dirent* entry) {
   }
   if (type == DT_DIR) return kFolderEntryFolder;
   if (type == DT_REG) return kFolderEntryFile;
-  if (type == DT_LNK) {
-    // Links count only as the regular files they lead to; folders behind
-    // links are not entered, so no link can make a scan loop.
-    struct stat target {};
-    return fstatat(folder_fd, entry->d_name, &target, 0) == 0 && S_ISREG(target.st_mode)
-               ? kFolderEntryFile
-               : 0;
-  }
-  return 0;
+  if (type != DT_LNK) return kFolderEntrySpecial;
+  // Links count only as the regular files they lead to; folders behind
+  // links are not entered, so no link can make a scan loop.
+  struct stat target {};
+  if (fstatat(folder_fd, entry->d_name, &target, 0) != 0) return kFolderEntryDanglingLink;
+  if (S_ISREG(target.st_mode)) return kFolderEntryFile;
+  return S_ISDIR(target.st_mode) ? kFolderEntryFolderLink : kFolderEntrySpecial;
 }
 
 }  // namespace

@@ -10,22 +10,32 @@
 
 #include "platform/instance.h"
 
-int claim_instance_lock(const char* name) {
-  // Per user: the runtime folder is the user's own; /tmp needs the uid.
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): the environment is only set before threads start
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  struct stat info {};
-  std::string path;
-  if (runtime != nullptr && runtime[0] == '/' && stat(runtime, &info) == 0 &&
-      S_ISDIR(info.st_mode)) {
-    path = std::string(runtime) + "/" + name;
-  } else {
-    path = std::string("/tmp/") + name + "-" + std::to_string(getuid());
-  }
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+namespace {
+
+// 1 held, 0 held by another, -1 no lock file could be opened there.
+int lock_file(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return -1;
   if (flock(fd, LOCK_EX | LOCK_NB) == 0) return 1;  // kept open: held for life
   const int error = errno;
   close(fd);
   return error == EWOULDBLOCK ? 0 : -1;
+}
+
+}  // namespace
+
+int claim_instance_lock(const char* data_folder, const char* name) {
+  if (data_folder[0] != '\0') {
+    const int held = lock_file(std::string(data_folder) + name + ".lock");
+    if (held >= 0) return held;
+  }
+  // Per user: the runtime folder is the user's own; /tmp needs the uid.
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the environment is only set before threads start
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  struct stat info {};
+  if (runtime != nullptr && runtime[0] == '/' && stat(runtime, &info) == 0 &&
+      S_ISDIR(info.st_mode)) {
+    return lock_file(std::string(runtime) + "/" + name);
+  }
+  return lock_file(std::string("/tmp/") + name + "-" + std::to_string(getuid()));
 }

@@ -209,7 +209,10 @@ bool move_entry(const Mover& mover, const std::wstring& from, const std::wstring
   if (target == Kind::link) return mover.report(to_path, kErrorLink);
   if (source == Kind::folder && (target == Kind::folder || holds_leftovers(from))) {
     std::int32_t error = 0;
-    if (target == Kind::nothing) CreateDirectoryW(to.c_str(), nullptr);
+    if (target == Kind::nothing) {
+      disk_change();
+      CreateDirectoryW(to.c_str(), nullptr);
+    }
     HANDLE from_pin = pin_folder(from, &error);
     if (from_pin == INVALID_HANDLE_VALUE) return mover.report(from_path, error);
     HANDLE to_pin = pin_folder(to, &error);
@@ -221,14 +224,16 @@ bool move_entry(const Mover& mover, const std::wstring& from, const std::wstring
     CloseHandle(from_pin);
     CloseHandle(to_pin);
     // Leftover temporaries keep a merged folder from going: no failure.
+    disk_change();
     RemoveDirectoryW(from.c_str());
     return merged;
   }
   // A folder replaces a file and a file a folder, as a move over it would.
-  if (target != Kind::nothing && (source == Kind::folder) != (target == Kind::folder) &&
-      !remove_tree(to)) {
-    return mover.report(to_path, last_error());
+  if (target != Kind::nothing && (source == Kind::folder) != (target == Kind::folder)) {
+    disk_change();
+    if (!remove_tree(to)) return mover.report(to_path, last_error());
   }
+  disk_change();
   // A file may cross volumes (copied, then removed); a folder cannot here,
   // as no mount point inside the root is ever entered.
   if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
@@ -339,6 +344,7 @@ std::int32_t target_move_generation(TargetFolder root, const char* from, const c
     return error == kErrorMissing ? 0 : (mover.report(from, error), -1);
   bool moved = true;
   if (!names_in(source).empty()) {
+    disk_change();
     CreateDirectoryW(target.c_str(), nullptr);
     HANDLE target_pin = pin_folder(target, &error);
     moved = target_pin != INVALID_HANDLE_VALUE ? merge(mover, source, target, from, to)

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -184,6 +185,18 @@ std::int64_t file_read_start(const char* path, void* buffer, std::uint64_t size)
   return static_cast<std::int64_t>(total);
 }
 
+namespace {
+std::atomic<DiskChangeSeam> disk_change_seam{nullptr};
+}  // namespace
+
+void set_disk_change_seam(DiskChangeSeam seam) {
+  disk_change_seam = seam;
+}
+
+void disk_change() {
+  if (const DiskChangeSeam seam = disk_change_seam.load(); seam != nullptr) seam();
+}
+
 int file_replace(const char* path, const void* data, std::uint64_t size) {
   const std::wstring real = resolved_for_writing(wide_path(path));
   for (int attempt = 0; attempt < 20; ++attempt) {
@@ -195,6 +208,7 @@ int file_replace(const char* path, const void* data, std::uint64_t size) {
     const std::size_t base = name.find_last_of("\\/") + 1;
     if (!is_save_temporary(drawn.c_str() + base, name.substr(base))) continue;
     const std::wstring temporary = wide_path(drawn.c_str());
+    disk_change();
     HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
@@ -202,6 +216,7 @@ int file_replace(const char* path, const void* data, std::uint64_t size) {
     const bool written =
         write_whole(file, static_cast<const char*>(data), size) && FlushFileBuffers(file);
     const bool closed = CloseHandle(file) != 0;
+    if (written && closed) disk_change();
     // Whole on disk before it takes the name; the move is written through.
     if (written && closed &&
         MoveFileExW(temporary.c_str(), real.c_str(),
@@ -226,9 +241,15 @@ int path_taken(const char* path) {
 }
 
 int rename_replacing(const char* from, const char* to) {
+  disk_change();
   return MoveFileExW(wide_path(from).c_str(), wide_path(to).c_str(), MOVEFILE_REPLACE_EXISTING)
              ? 0
              : -1;
+}
+
+int remove_file(const char* path) {
+  disk_change();
+  return DeleteFileW(wide_path(path).c_str()) ? 0 : -1;
 }
 
 int file_readable(const char* path) {
@@ -304,15 +325,18 @@ int identity_of(const std::wstring& folder, FolderIdentity* identity) {
 
 // A folder (never a reparse point: folders behind links and junctions are
 // not entered, so no link can make a scan loop), a file (a link to one
-// too), else 0.
+// too), a link to a folder, or a link that leads nowhere.
 std::uint32_t kind_of(const std::wstring& folder, const WIN32_FIND_DATAW& found) {
   const DWORD attributes = found.dwFileAttributes;
   const bool reparse = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return reparse ? 0 : kFolderEntryFolder;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return reparse ? kFolderEntryFolderLink : kFolderEntryFolder;
+  }
   if (!reparse) return kFolderEntryFile;
   std::uint64_t size = 0;
   std::uint64_t time = 0;
-  return file_facts(wide_join(folder, found.cFileName), &size, &time) ? kFolderEntryFile : 0;
+  return file_facts(wide_join(folder, found.cFileName), &size, &time) ? kFolderEntryFile
+                                                                      : kFolderEntryDanglingLink;
 }
 
 }  // namespace
@@ -352,10 +376,8 @@ int listing_next(FolderListing* listing, FolderEntry* entry, std::int32_t* error
     listing->pending = false;
     const wchar_t* name = listing->found.cFileName;
     if (std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0) continue;
-    const std::uint32_t kind = kind_of(listing->folder, listing->found);
-    if (kind == 0) continue;
     entry->name = utf8_of(name);
-    entry->kind = kind;
+    entry->kind = kind_of(listing->folder, listing->found);
     return 1;
   }
 }

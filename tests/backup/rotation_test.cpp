@@ -1,0 +1,183 @@
+// A rotation stopped at any change it makes to the disk (as a kill or a
+// power cut would stop it), then run again, ends exactly as a rotation that
+// was never stopped. Built for Linux and for Windows (run under Wine).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "backup/backup.h"
+#include "platform/files.h"
+#include "settings/settings.h"
+#include "support.h"
+
+using namespace test_support;
+
+namespace {
+
+constexpr int kStopped = 70;
+constexpr char kPlaceVariable[] = "TESSMIRA_TEST_PLACE";
+constexpr char kStopVariable[] = "TESSMIRA_TEST_STOP_AT";
+
+std::vector<std::string> said;
+void collect(const char* line) {
+  said.emplace_back(line);
+}
+
+// The program's folder (the data folder) and the backup root inside folder.
+fs::path program_of(const fs::path& folder) {
+  return folder / "prog" / "tessmira.exe";
+}
+fs::path backups_of(const fs::path& folder) {
+  return folder / "Backup";
+}
+
+std::unique_ptr<AppState> load(const fs::path& folder) {
+  auto state = std::make_unique<AppState>();
+  choose_data_folder_at(*state, program_of(folder).string().c_str());
+  load_settings(*state);
+  const std::string root = (backups_of(folder) / "").string();
+  std::snprintf(state->settings.backup_root, kPathBytes, "%s", root.c_str());
+  return state;
+}
+
+// Generations that overlap: same names, a folder where an older generation
+// has a file, a merged subfolder; the counter before the run.
+void lay_out(const fs::path& folder, std::uint32_t counter) {
+  const fs::path b = backups_of(folder);
+  for (const char* name : {"F0/A", "F0/B", "F0/sub/C", "F0/sub/D", "F1/A", "F1/B", "F1/sub/C",
+                           "F1/E", "F1/G/H", "F2/B", "F2/sub/F", "F2/G", "F9/Z", "FX/Z"}) {
+    write_text(b / name, name);
+  }
+  fs::create_directories(folder / "prog");
+  auto state = load(folder);
+  state->settings.backup_generation = counter;
+  ASSERT_EQ(write_settings_file(*state), 0);
+}
+
+// Every entry below the root: folders by name, files with their contents.
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string name = fs::relative(entry.path(), root).generic_string();
+    entries[name] = entry.is_directory() ? "<folder>" : read_text(entry.path());
+  }
+  return entries;
+}
+
+int changes_seen = 0;
+int stop_at = 0;
+void count_change() {
+  if (++changes_seen == stop_at) std::_Exit(kStopped);
+}
+
+// One rotation in a process of its own that ends itself at its stop-th
+// change; its exit status.
+int rotate_stopping(const fs::path& folder, int stop) {
+#ifdef _WIN32
+  ProcessGuard process;
+  process.change(kPlaceVariable, folder.string());
+  process.change(kStopVariable, std::to_string(stop));
+  char command[MAX_PATH + 100] = "\"";
+  if (GetModuleFileNameA(nullptr, command + 1, MAX_PATH) == 0) return -1;
+  std::strcat(command, "\" --gtest_also_run_disabled_tests --gtest_filter=*DISABLED_Child");
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &child)) {
+    return -1;
+  }
+  WaitForSingleObject(child.hProcess, INFINITE);
+  DWORD status = 99;
+  GetExitCodeProcess(child.hProcess, &status);
+  CloseHandle(child.hProcess);
+  CloseHandle(child.hThread);
+  return static_cast<int>(status);
+#else
+  const pid_t child = fork();
+  if (child == 0) {
+    stop_at = stop;
+    set_disk_change_seam(count_change);
+    char failed[4];
+    std::_Exit(rotate_backups(*load(folder), failed, nullptr));
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+}
+
+TEST(RotationStopped, AtAnyChangeIsFinishedByTheNextRunAsIfNeverStopped) {
+  // An odd run (F1 into F2, then F0 into F1) and the 256th (F9 into FX, the
+  // counter back to 0).
+  for (const std::uint32_t counter : {0u, 255u}) {
+    TempFolder whole;
+    lay_out(whole.path, counter);
+    char failed[4];
+    ASSERT_EQ(rotate_backups(*load(whole.path), failed, nullptr), 0);
+    const auto expected = snapshot(backups_of(whole.path));
+    const std::uint32_t next = load(whole.path)->settings.backup_generation;
+    ASSERT_EQ(next, (counter + 1) % 256);
+    int stop = 1;
+    for (;; ++stop) {
+      TempFolder place;
+      lay_out(place.path, counter);
+      const int status = rotate_stopping(place.path, stop);
+      ASSERT_TRUE(status == kStopped || status == 0) << stop << ": " << status;
+      if (status == 0) break;  // it ended before its stop-th change
+      said.clear();
+      ASSERT_EQ(rotate_backups(*load(place.path), failed, collect), 0) << stop;
+      ASSERT_EQ(snapshot(backups_of(place.path)), expected) << counter << " stopped at " << stop;
+      EXPECT_EQ(load(place.path)->settings.backup_generation, next) << stop;
+      EXPECT_FALSE(fs::exists(place.path / "prog" / kRotationJournal)) << stop;
+      // Once the journal is written (its temporary, then the rename: two
+      // changes), the next run only finishes the rotation.
+      EXPECT_EQ(said.size(), stop > 2 ? 1u : 0u) << stop;
+    }
+    // The journal, three steps, the moves and the settings: many places to stop.
+    EXPECT_GT(stop, 15) << counter;
+  }
+}
+
+TEST(RotationStopped, AJournalThatCannotBeReadStopsTheRotation) {
+  TempFolder place;
+  lay_out(place.path, 4);
+  const auto before = snapshot(backups_of(place.path));
+  write_text(place.path / "prog" / kRotationJournal, "counter=9\nolder=F1\nstep=7\n");
+  char failed[4];
+  said.clear();
+  EXPECT_EQ(rotate_backups(*load(place.path), failed, collect), 1);
+  EXPECT_EQ(snapshot(backups_of(place.path)), before);
+  EXPECT_EQ(load(place.path)->settings.backup_generation, 4u);
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_NE(said[0].find("cannot be read; no rotation was made"), std::string::npos);
+}
+
+#ifdef _WIN32
+// Run by rotate_stopping as a process of its own.
+TEST(RotationStopped, DISABLED_Child) {
+  const char* folder = std::getenv(kPlaceVariable);
+  const char* stop = std::getenv(kStopVariable);
+  ASSERT_TRUE(folder != nullptr && stop != nullptr);
+  stop_at = std::atoi(stop);
+  auto state = load(folder);
+  set_disk_change_seam(count_change);
+  char failed[4];
+  std::_Exit(rotate_backups(*state, failed, nullptr));
+}
+#endif
+
+}  // namespace
