@@ -47,13 +47,17 @@ void free_picture(Picture* picture);
 // Shows *picture (taken, left empty) in place of the current image. The
 // caller holds loader_busy or otherwise owns the right to replace it.
 void install_picture(AppState& state, Picture* picture);
-// 1 when the file at path still has the size and write time it had when
-// picture was decoded from it.
+// 1 when the file at path is still the one picture was decoded (or failed
+// to decode) from: the same stamp.
 std::int32_t picture_current(const Picture& picture, const char* path);
 // Replaces the current image by the picture at path, reduced for the client
 // size when a decoding thread is there to decode it in full next; a file that
-// cannot be loaded twice puts the failure title on the main window.
+// cannot be loaded (tried again only when it changed meanwhile) puts the
+// failure title on the main window.
 void load_image(AppState& state, const char* path);
+// What load_image shows for a file that cannot be loaded, without trying it:
+// no image, the failure title.
+void show_load_failure(AppState& state, const char* path);
 // Frees the current image and its pixels.
 void free_image(AppState& state);
 

@@ -81,8 +81,7 @@ std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit
                              std::int32_t fit_height, std::uint64_t budget, Picture* picture) {
   *picture = Picture{};
   // Read before the bytes are: a file rewritten meanwhile then shows as changed.
-  picture->file_size = stat_file_size(path);
-  if (file_write_time(path, &picture->file_time) != 0) picture->file_time = 0;
+  file_stamp(path, &picture->stamp);
   std::uint32_t error = 0;
   PictureSource* source = picture_open(path, &error);
   if (source == nullptr) return error;
@@ -143,9 +142,8 @@ void install_picture(AppState& state, Picture* picture) {
 }
 
 std::int32_t picture_current(const Picture& picture, const char* path) {
-  std::uint64_t time = 0;
-  if (file_write_time(path, &time) != 0) time = 0;
-  return stat_file_size(path) == picture.file_size && time == picture.file_time ? 1 : 0;
+  FileStamp now;
+  return file_stamp(path, &now) == 0 && now == picture.stamp ? 1 : 0;
 }
 
 void load_image(AppState& state, const char* path) {
@@ -160,7 +158,11 @@ void load_image(AppState& state, const char* path) {
   Picture picture;
   std::uint32_t error =
       decode_picture(state, path, fit_width, fit_height, kUnboundedPixels, &picture);
-  if (error != 0) {
+  // Tried again only when the file changed meanwhile (still being written):
+  // the same bytes fail the same way.
+  FileStamp now;
+  const bool seen = file_stamp(path, &now) == 0;
+  if (error != 0 && (seen ? !(now == picture.stamp) : picture.stamp.size >= 0)) {
     error = decode_picture(state, path, fit_width, fit_height, kUnboundedPixels, &picture);
   }
   if (error != 0) {
@@ -168,5 +170,13 @@ void load_image(AppState& state, const char* path) {
   } else {
     install_picture(state, &picture);
   }
+  state.worker.loader_busy.store(0, std::memory_order_release);
+}
+
+void show_load_failure(AppState& state, const char* path) {
+  while (!claim_loader_busy(state)) {
+  }
+  free_image(state);
+  show_title(state, TitleKind::failed, path);
   state.worker.loader_busy.store(0, std::memory_order_release);
 }

@@ -8,6 +8,7 @@
 #include "image/image.h"
 #include "navigation/navigation.h"
 #include "platform/desktop.h"
+#include "platform/picture.h"
 #include "text/text.h"
 
 namespace {
@@ -84,7 +85,11 @@ void decoding_thread(AppState& state, bool full_size) {
       hold.lock();
       if (ticket == ahead.ticket) {
         ahead.picture = picture;
-        ahead.status = error == 0 ? AheadStatus::ready : AheadStatus::failed;
+        // Over the budget or out of memory is no verdict on the file: the
+        // step decodes it.
+        ahead.status = error == 0                   ? AheadStatus::ready
+                       : error == kPictureNotLoaded ? AheadStatus::failed
+                                                    : AheadStatus::over_budget;
       } else {
         free_picture(&picture);
       }
@@ -110,25 +115,27 @@ bool ahead_is(const AppState& state, const char* path, std::int32_t index) {
 }
 
 // Takes the prepared picture of path when it is there or being decoded (then
-// waited for); a queued one is dropped, as the worker decodes sooner itself.
-bool take_prepared(AppState& state, const char* path, std::int32_t index, Picture* picture) {
+// waited for): ready, or failed (with the stamp of the file that failed);
+// none for anything else. A queued one is dropped, as the worker decodes
+// sooner itself.
+AheadStatus take_prepared(AppState& state, const char* path, std::int32_t index, Picture* picture) {
   PrefetchState& prefetch = state.prefetch;
   AheadPicture& ahead = prefetch.ahead;
   std::unique_lock<std::mutex> hold(prefetch.lock);
-  if (!ahead_is(state, path, index)) return false;
+  if (!ahead_is(state, path, index)) return AheadStatus::none;
   const std::uint32_t ticket = ahead.ticket;
   prefetch.signal.wait(hold, [&ahead, ticket] {
     return ahead.ticket != ticket || ahead.status != AheadStatus::decoding;
   });
-  if (ahead.ticket != ticket) return false;
-  const bool ready = ahead.status == AheadStatus::ready;
-  if (ready) {
+  if (ahead.ticket != ticket) return AheadStatus::none;
+  const AheadStatus status = ahead.status;
+  if (status == AheadStatus::ready || status == AheadStatus::failed) {
     *picture = ahead.picture;
     ahead.picture = Picture{};
   }
   ahead.status = AheadStatus::none;
   ++ahead.ticket;
-  return ready;
+  return status == AheadStatus::ready || status == AheadStatus::failed ? status : AheadStatus::none;
 }
 
 }  // namespace
@@ -181,15 +188,22 @@ std::int32_t take_ahead_pick(AppState& state, std::uint32_t* slot) {
 
 void show_file(AppState& state, const char* path, std::int32_t index) {
   Picture picture;
-  if (take_prepared(state, path, index, &picture) && picture_current(picture, path) == 1) {
+  const AheadStatus prepared = take_prepared(state, path, index, &picture);
+  const bool current = prepared != AheadStatus::none && picture_current(picture, path) == 1;
+  if (current && prepared == AheadStatus::ready) {
     while (!claim_loader_busy(state)) {
     }
     install_picture(state, &picture);
     state.worker.loader_busy.store(0, std::memory_order_release);
     return;
   }
-  // Not prepared, or the file changed since: decoded now.
   free_picture(&picture);
+  // The same file failed ahead: not decoded a second time.
+  if (current) {
+    show_load_failure(state, path);
+    return;
+  }
+  // Not prepared, or the file changed since: decoded now.
   load_image(state, path);
 }
 

@@ -108,6 +108,20 @@ void make_folder(const char* path);
 // Last-write time of a regular file, in 100-ns units since 1601-01-01 UTC;
 // 0, or -1 when it cannot be read.
 int file_write_time(const char* path, std::uint64_t* time);
+// What tells one version of a file from another: its size, write and
+// change times, and which file it is. A file replaced by another of the same
+// size and write time (a copy that kept the time) differs in the rest.
+struct FileStamp {
+  std::int64_t size = -1;
+  std::uint64_t write_time = 0;
+  std::uint64_t change_time = 0;  // of the contents or the file's own facts
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;  // inode, or the file index
+  bool operator==(const FileStamp&) const = default;
+};
+// The stamp of the regular file (or the file a link leads to) at path; 0,
+// or -1 with *stamp left as it was.
+int file_stamp(const char* path, FileStamp* stamp);
 // The current time in the same units.
 std::uint64_t system_time_now();
 // 1 when path names an existing folder (links to folders count).

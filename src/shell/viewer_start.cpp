@@ -38,6 +38,12 @@ int run_viewer(AppState& state, int argc, char** argv, bool settings_loaded) {
   desktop_show_window(state.window.main_window,
                       settings_loaded ? &state.settings.window_placement : nullptr,
                       state.settings.full_screen);
+  // Start-up said it on the terminal too, which a desktop start never shows.
+  if (state.window.settings_set_aside) {
+    desktop_show_error(state.window.main_window, "Tessmira",
+                       "The settings file was damaged. It was renamed dTesmi.dat.damaged in the "
+                       "data folder, and the default settings are used.");
+  }
   desktop_run();
   // The worker is never joined: it may still be waiting for a load when a
   // forced close ends the loop. End here, without running the destructors of

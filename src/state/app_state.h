@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "state/bitmap_header.h"
 #include "state/list_record.h"
@@ -69,16 +70,15 @@ enum class TitleKind : std::int32_t {
 };
 
 // A decoded picture: its own (upright) size, and its pixels as the image
-// buffer holds them, at that size or reduced by the decoder; with the size
-// and write time its file had when it was read.
+// buffer holds them, at that size or reduced by the decoder; with the stamp
+// its file had when it was read.
 struct Picture {
   PlatformBitmap* bitmap = nullptr;  // the mark of a decoded picture
   std::uint8_t* pixels = nullptr;    // null when there was no memory for them
   BitmapHeader header = {};          // the pixels' size
   std::int32_t width = 0;
   std::int32_t height = 0;
-  std::int64_t file_size = -1;
-  std::uint64_t file_time = 0;
+  FileStamp stamp;
 };
 
 // The image and the view of it. The worker replaces the image under
@@ -122,7 +122,7 @@ struct PickDraw {
   std::uint32_t taken_count = 0;
 };
 
-enum class AheadStatus : std::int32_t { none, queued, decoding, ready, failed };
+enum class AheadStatus : std::int32_t { none, queued, decoding, ready, failed, over_budget };
 
 // The picture the next forward step will show, prepared while the present
 // one is looked at: the next file in the linear modes, the next random pick

@@ -254,6 +254,22 @@ expect_title "a missing path's title" \
   "Cannot open $work/nothing/here.jpg: No such file or directory - Tessmira 1.0"
 close_viewer
 
+# A settings file cut short is set aside and the user told once, in a box
+# over the window; the defaults are used.
+head -c 84 /dev/zero >"$work/first/dTesmi.dat"
+"$work/first/tessmira" >"$work/viewer.log" 2>&1 &
+viewer=$!
+started+=("$viewer")
+box=$(visible_window --all --pid "$viewer" --name '^Tessmira$')
+check "a damaged settings file is told in a box" "yes yes" \
+  "$([ -n "$box" ] && echo yes) $([ -f "$work/first/dTesmi.dat.damaged" ] && echo yes)"
+box_active() { xdotool windowactivate "$box" 2>/dev/null; [ "$(xdotool getactivewindow 2>/dev/null)" = "$box" ]; }
+[ -n "$box" ] && wait_until box_active && xdotool key Return
+wait_until eval '[ -z "$(first_visible --all --pid "$viewer" --name "^Tessmira\$")" ]' ||
+  check "the box closes" "closed" "open"
+window=$(visible_window --pid "$viewer")
+close_viewer
+
 # Last, as nothing after it may depend on the timer: Auto Advance, then a
 # burst of close requests (the last may force the end) that ends cleanly.
 start "$pics/01-dusk.jpg"

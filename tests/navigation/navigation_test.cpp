@@ -359,6 +359,39 @@ TEST_F(PrefetchFixture, TheNextFileIsShownWithoutADecodeUnlessItChanged) {
   EXPECT_STREQ(state->prefetch.ahead.path, (root / "c.bmp").c_str());
 }
 
+TEST_F(PrefetchFixture, AReplacedFileIsDecodedAgainAndABrokenOneOnlyOnce) {
+  pictures({"a.bmp", "b.bmp", "c.bmp", "d.bmp"});
+  write_text(root / "b.bmp", "no picture");
+  std::strcpy(state->settings.image_path, (root / "a.bmp").c_str());
+  request_rebuild(*state);
+  tick();
+  ASSERT_TRUE(eventually([&] { return ahead_status() == AheadStatus::failed; }));
+  headless_reset();
+  step_forward(*state, 0);
+  tick();
+  EXPECT_EQ(decodes("b.bmp"), 1);
+  EXPECT_EQ(state->image.pixel_buffer, nullptr);
+  EXPECT_EQ(state->image.title_kind, TitleKind::failed);
+  // c, prepared, is replaced by a file of the same size and write time (a
+  // copy that kept the time): its new content is shown.
+  ASSERT_TRUE(ahead_ready());
+  const fs::path c = root / "c.bmp";
+  Bytes other = read_bytes(c);
+  other[54] = 77;
+  write_bytes(root / "c.new", other);
+  fs::last_write_time(root / "c.new", fs::last_write_time(c));
+  fs::rename(root / "c.new", c);
+  step_forward(*state, 0);
+  tick();
+  EXPECT_EQ(shown(), "c.bmp");
+  EXPECT_EQ(decodes("c.bmp"), 2);
+  // Stepped back to, not prepared: b fails in one decode more.
+  step_back(*state, 0);
+  tick();
+  EXPECT_EQ(shown(), "b.bmp");
+  EXPECT_EQ(decodes("b.bmp"), 2);
+}
+
 TEST_F(PrefetchFixture, ARequestIsServedWhileAPrefetchRunsAndWaitsForItsOwnPicture) {
   pictures({"a.bmp", "b.bmp", "c.bmp"});
   block("b.bmp");

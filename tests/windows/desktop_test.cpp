@@ -2,6 +2,8 @@
 // pictures through WIC, and the file associations read back.
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
 
 #include <string>
 
@@ -20,6 +22,43 @@ std::vector<std::uint32_t> rows_of(PlatformBitmap* bitmap) {
   std::vector<std::uint32_t> rows(static_cast<std::size_t>(info.width) * info.height);
   EXPECT_EQ(picture_copy_rows(bitmap, reinterpret_cast<std::uint8_t*>(rows.data()), header), 1);
   return rows;
+}
+
+// A picture whose header claims more pixels than may be held is refused
+// from its header, before a decoder (Wine's WIC decodes the whole frame when
+// asked for it) takes gigabytes for minutes.
+TEST(Win32Pictures, AHeaderClaimingTooManyPixelsIsRefusedBeforeAnyDecode) {
+  TempFolder temp;
+  Bytes jpeg = read_bytes(TESSMIRA_SAMPLES "/01-dusk.jpg");
+  std::size_t frame = 2;
+  while (frame + 9 < jpeg.size() &&
+         !(jpeg[frame] == 0xFF && (jpeg[frame + 1] & 0xF0) == 0xC0 && jpeg[frame + 1] != 0xC4)) {
+    frame += 2 + (jpeg[frame + 2] << 8 | jpeg[frame + 3]);
+  }
+  ASSERT_LT(frame + 9, jpeg.size());
+  for (const std::size_t at : {frame + 5, frame + 7}) {
+    jpeg[at] = 0xFF;  // 65,500 = 0xFFDC
+    jpeg[at + 1] = 0xDC;
+  }
+  write_bytes(temp.path / "huge.jpg", jpeg);
+  // A BMP of 70,000 x 70,000 and a GIF whose first image is 65,535 x 65,535.
+  Bytes bmp = {'B', 'M', 0, 0,    0,    0,    0, 0,    0,    0,    54, 0, 0, 0,  40,
+               0,   0,   0, 0x70, 0x11, 0x01, 0, 0x70, 0x11, 0x01, 0,  1, 0, 24, 0};
+  bmp.resize(80, 0);
+  write_bytes(temp.path / "huge.bmp", bmp);
+  Bytes gif = {'G', 'I', 'F', '8',  '9',  'a',  1,    0, 1, 0, 0,    0,    0, 0x2C, 0,
+               0,   0,   0,   0xFF, 0xFF, 0xFF, 0xFF, 0, 2, 2, 0x44, 0x01, 0, 0x3B};
+  write_bytes(temp.path / "huge.gif", gif);
+  PROCESS_MEMORY_COUNTERS before{};
+  ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before));
+  for (const char* name : {"huge.jpg", "huge.bmp", "huge.gif"}) {
+    std::uint32_t error = 0;
+    EXPECT_EQ(picture_open((temp.path / name).string().c_str(), &error), nullptr) << name;
+    EXPECT_EQ(error, kPictureNotLoaded) << name;
+  }
+  PROCESS_MEMORY_COUNTERS after{};
+  ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after));
+  EXPECT_LT(after.PeakWorkingSetSize - before.PeakWorkingSetSize, 64u << 20);
 }
 
 TEST(Win32Pictures, DecodedBottomUpTurnedUprightOrRefused) {

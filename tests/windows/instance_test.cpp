@@ -1,30 +1,63 @@
-// The single-instance lock under Wine: a name is held once, in any process.
+// The single-instance lock under Wine: a name is held once, in any process,
+// and a data folder's lock file once, whatever name another login uses.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 #include "platform/instance.h"
+#include "support.h"
+
+using namespace test_support;
+
+namespace {
+
+// Runs the disabled tests matching filter in a second process; its exit status.
+DWORD run_child(const char* filter) {
+  char command[MAX_PATH + 120] = "\"";
+  if (GetModuleFileNameA(nullptr, command + 1, MAX_PATH) == 0) return 98;
+  std::strcat(command, "\" --gtest_also_run_disabled_tests --gtest_filter=");
+  std::strcat(command, filter);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &child)) {
+    return 97;
+  }
+  WaitForSingleObject(child.hProcess, INFINITE);
+  DWORD status = 99;
+  GetExitCodeProcess(child.hProcess, &status);
+  CloseHandle(child.hProcess);
+  CloseHandle(child.hThread);
+  return status;
+}
 
 TEST(Win32Instance, ANameIsHeldOnce) {
   EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), 1);
   EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), 0);
   EXPECT_EQ(claim_instance_lock("", "Tessmira.exe other"), 1);
-  char command[MAX_PATH + 80] = "\"";
-  ASSERT_GT(GetModuleFileNameA(nullptr, command + 1, MAX_PATH), 0u);
-  std::strcat(command, "\" --gtest_also_run_disabled_tests --gtest_filter=*DISABLED_Held*");
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION child{};
-  ASSERT_TRUE(CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &child));
-  WaitForSingleObject(child.hProcess, INFINITE);
-  DWORD status = 99;
-  GetExitCodeProcess(child.hProcess, &status);
-  EXPECT_EQ(status, 0u);
+  EXPECT_EQ(run_child("*DISABLED_Held*"), 0u);
+}
+
+TEST(Win32Instance, TheDataFolderIsHeldAcrossLogins) {
+  TempFolder temp;
+  const std::string folder = temp.path.string() + "\\";
+  // Another login's instance: its mutex lives in its own session, so here
+  // only its lock file is seen.
+  const std::string file = folder + "Tessmira.exe folder.lock";
+  HANDLE held = CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(claim_instance_lock(folder.c_str(), "Tessmira.exe folder"), 0);
+  CloseHandle(held);
+  EXPECT_EQ(claim_instance_lock(folder.c_str(), "Tessmira.exe folder 2"), 1);
 }
 
 // Run by the test above as a second process.
 TEST(Win32Instance, DISABLED_HeldByAnother) {
   EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), 0);
 }
+
+}  // namespace

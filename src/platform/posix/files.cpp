@@ -352,6 +352,15 @@ std::uint64_t file_time_of(const timespec& time) {
          static_cast<std::uint64_t>(time.tv_nsec) / 100;
 }
 
+int file_stamp(const char* path, FileStamp* stamp) {
+  struct stat info {};
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  *stamp = FileStamp{static_cast<std::int64_t>(info.st_size), file_time_of(info.st_mtim),
+                     file_time_of(info.st_ctim), static_cast<std::uint64_t>(info.st_dev),
+                     static_cast<std::uint64_t>(info.st_ino)};
+  return 0;
+}
+
 int file_write_time(const char* path, std::uint64_t* time) {
   struct stat info {};
   if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;

@@ -431,6 +431,27 @@ void make_folder(const char* path) {
   CreateDirectoryW(wide_path(path).c_str(), nullptr);
 }
 
+int file_stamp(const char* path, FileStamp* stamp) {
+  HANDLE file = CreateFileW(wide_path(path).c_str(), 0,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -1;
+  BY_HANDLE_FILE_INFORMATION info;
+  FILE_BASIC_INFO basic;
+  const bool known = GetFileInformationByHandle(file, &info) &&
+                     (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+                     GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic);
+  CloseHandle(file);
+  if (!known) return -1;
+  *stamp =
+      FileStamp{static_cast<std::int64_t>(static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 |
+                                          info.nFileSizeLow),
+                time_of(info.ftLastWriteTime),
+                static_cast<std::uint64_t>(basic.ChangeTime.QuadPart), info.dwVolumeSerialNumber,
+                static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+  return 0;
+}
+
 int file_write_time(const char* path, std::uint64_t* time) {
   std::uint64_t size = 0;
   return file_facts(wide_path(path), &size, time) ? 0 : -1;

@@ -9,6 +9,8 @@
 // After windows.h, which it needs.
 #include <wincodec.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -118,6 +120,77 @@ std::uint32_t exif_orientation(const std::vector<std::uint8_t>& bytes) {
   return 1;
 }
 
+// The size a picture's container claims, read from its header before any
+// decoder sees it (some decode the whole frame when asked for it, however
+// large): a JPEG's first frame header, a PNG's IHDR, a GIF's screen or first
+// image, a BMP's info header. False when the bytes are none of these or end
+// before the size.
+bool claimed_size(const std::vector<std::uint8_t>& bytes, std::uint64_t* width,
+                  std::uint64_t* height) {
+  const std::size_t size = bytes.size();
+  const std::uint8_t* b = bytes.data();
+  if (size >= 4 && b[0] == 0xFF && b[1] == 0xD8) {
+    std::size_t at = 2;
+    while (at + 4 <= size) {
+      if (b[at] != 0xFF) return false;
+      const std::uint8_t marker = b[at + 1];
+      if (marker == 0xFF) {  // fill bytes before a marker
+        ++at;
+        continue;
+      }
+      const std::size_t length = read16(b + at + 2, true);
+      // Frame headers: SOF0..SOF15 but DHT (C4), JPG (C8) and DAC (CC).
+      if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+        if (length < 7 || at + 9 > size) return false;
+        *height = read16(b + at + 5, true);
+        *width = read16(b + at + 7, true);
+        return true;
+      }
+      if (marker == 0xDA || length < 2) return false;
+      at += 2 + length;
+    }
+    return false;
+  }
+  if (size >= 24 && std::memcmp(b, "\x89PNG\r\n\x1a\n", 8) == 0 &&
+      std::memcmp(b + 12, "IHDR", 4) == 0) {
+    *width = read32(b + 16, true);
+    *height = read32(b + 20, true);
+    return true;
+  }
+  if (size >= 10 && std::memcmp(b, "GIF8", 4) == 0) {
+    *width = read16(b + 6, false);
+    *height = read16(b + 8, false);
+    // The first image may be larger than the screen it is placed on.
+    std::size_t at = 13;
+    if ((b[10] & 0x80) != 0) at += 3u << ((b[10] & 7) + 1);
+    while (at < size && b[at] == 0x21) {  // extensions, skipped block by block
+      at += 2;
+      while (at < size && b[at] != 0) at += 1u + b[at];
+      ++at;
+    }
+    if (at + 9 <= size && b[at] == 0x2C) {
+      *width =
+          std::max<std::uint64_t>(*width, read16(b + at + 1, false) + read16(b + at + 5, false));
+      *height =
+          std::max<std::uint64_t>(*height, read16(b + at + 3, false) + read16(b + at + 7, false));
+    }
+    return true;
+  }
+  if (size >= 26 && b[0] == 'B' && b[1] == 'M') {
+    const std::uint32_t header = read32(b + 14, false);
+    if (header == 12) {
+      *width = read16(b + 18, false);
+      *height = read16(b + 20, false);
+      return true;
+    }
+    const auto signed_height = static_cast<std::int32_t>(read32(b + 22, false));
+    *width = static_cast<std::uint32_t>(std::abs(static_cast<std::int32_t>(read32(b + 18, false))));
+    *height = static_cast<std::uint32_t>(std::abs(signed_height));
+    return true;
+  }
+  return false;
+}
+
 // The pixels of source (width x height, top-down) turned by an EXIF
 // orientation into turned, whose size is swapped for orientations 5 to 8.
 void turn(const std::vector<std::uint32_t>& source, std::int32_t width, std::int32_t height,
@@ -197,6 +270,14 @@ PictureSource* picture_open(const char* path, std::uint32_t* error) {
     return nullptr;
   }
   *error = kPictureNotLoaded;
+  std::uint64_t claimed_width = 0;
+  std::uint64_t claimed_height = 0;
+  // Refused at once, before WIC would decode pixels nobody may hold.
+  if (claimed_size(source->bytes, &claimed_width, &claimed_height) &&
+      claimed_width * claimed_height > kMaxPicturePixels) {
+    delete source;
+    return nullptr;
+  }
   Held<IWICBitmapDecoder> decoder;
   if (source->bytes.empty() ||
       FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
