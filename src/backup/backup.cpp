@@ -271,12 +271,12 @@ void walk(Run& run, const char* source) {
       fail(run, "read", std::string(source) + "/" + entry.name, kErrorPathTooLong);
     } else if (entry.kind == kFolderEntryFile) {
       back_up_file(run, listing, path, entry.name.c_str());
-    } else if (entry.kind == kFolderEntryFolderLink && !run.deep) {
-      ++run.report->folders_not_entered;  // a folder would not be entered either
+    } else if (!run.deep &&
+               (entry.kind == kFolderEntryFolder || entry.kind == kFolderEntryFolderLink)) {
+      // A link to a folder would not be entered either.
+      ++run.report->folders_not_entered;
     } else if (entry.kind != kFolderEntryFolder) {
       skip(run, path, entry.kind);
-    } else if (!run.deep) {
-      ++run.report->folders_not_entered;
     } else {
       const Level& parent = run.levels.back();
       run.levels.push_back(
@@ -293,11 +293,37 @@ void walk(Run& run, const char* source) {
 
 namespace {
 
-// The recorded copy names: one line "name<TAB>folder" each.
+// The recorded copy names: one line "name<TAB>folder" each, a tab, a line
+// end or a percent sign inside either written as %09, %0A or %25 (a POSIX
+// name may hold any of them).
 struct NameRecord {
   std::string name;
   std::string folder;
 };
+constexpr std::size_t kNamesBytes = 16u << 20;
+
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    out += c == '\t' ? "%09" : c == '\n' ? "%0A" : c == '%' ? "%25" : std::string(1, c);
+  }
+  return out;
+}
+
+std::string unescaped(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::string code = text.substr(i, 3);
+    const char c = code == "%09" ? '\t' : code == "%0A" ? '\n' : code == "%25" ? '%' : '\0';
+    if (c == '\0') {
+      out += text[i];
+    } else {
+      out += c;
+      i += 2;
+    }
+  }
+  return out;
+}
 
 std::vector<NameRecord> read_names(const std::string& text) {
   std::vector<NameRecord> records;
@@ -308,7 +334,8 @@ std::vector<NameRecord> read_names(const std::string& text) {
     const std::string line = text.substr(at, end - at);
     const std::size_t tab = line.find('\t');
     if (tab != std::string::npos && tab > 0 && tab + 1 < line.size()) {
-      records.push_back(NameRecord{line.substr(0, tab), line.substr(tab + 1)});
+      records.push_back(
+          NameRecord{unescaped(line.substr(0, tab)), unescaped(line.substr(tab + 1))});
     }
     at = end + 1;
   }
@@ -334,8 +361,10 @@ std::string claim_copy_name(const AppState& state, const char* source, BackupMes
   const std::string own = copy_name(source, path_rules());
   char path[kPathBytes];
   if (!data_file_path(state, kBackupNames, path)) return {};
-  std::vector<char> bytes(1u << 20);
+  std::vector<char> bytes(kNamesBytes);
   const std::int64_t count = file_read_start(path, bytes.data(), bytes.size());
+  // Never rewritten from a part: the lines past it would be lost.
+  if (count >= static_cast<std::int64_t>(kNamesBytes)) return {};
   const std::string text(bytes.data(), count > 0 ? static_cast<std::size_t>(count) : 0);
   const std::vector<NameRecord> records = read_names(text);
   // Said at every run, so that whoever looks for the copies finds them.
@@ -362,7 +391,7 @@ std::string claim_copy_name(const AppState& state, const char* source, BackupMes
   }
   std::string updated = text;
   if (!updated.empty() && updated.back() != '\n') updated += '\n';
-  updated += name + '\t' + source + '\n';
+  updated += escaped(name) + '\t' + escaped(source) + '\n';
   if (file_replace(path, updated.data(), updated.size()) != 0) return {};
   return say_name(name);
 }

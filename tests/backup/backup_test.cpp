@@ -165,13 +165,16 @@ TEST_F(BackupFixture, FoldersOfTheSameNameNeverShareTheirCopies) {
   EXPECT_EQ(read_text(backups / "F0/Documents (2)/note.txt"), "bob, later");
   EXPECT_EQ(read_text(backups / "F1/Documents (2)/note.txt"), "bob");
   write_text(backups / "F4/Documents (3)/x", "");
-  const fs::path carol = root / "carol/Documents";
+  // A tab or a line end in a path stays inside its line of the record.
+  const fs::path carol = root / "carol\t%\n/Documents";
   write_text(carol / "note.txt", "carol");
   EXPECT_EQ(backup(carol), 0);
+  EXPECT_EQ(backup(carol), 0);
+  EXPECT_EQ(report.copied, 0u);
   EXPECT_EQ(read_text(backups / "F0/Documents (4)/note.txt"), "carol");
-  EXPECT_EQ(read_text(program_dir / kBackupNames), "Documents\t" + alice.string() +
-                                                       "\nDocuments (2)\t" + bob.string() +
-                                                       "\nDocuments (4)\t" + carol.string() + "\n");
+  EXPECT_EQ(read_text(program_dir / kBackupNames),
+            "Documents\t" + alice.string() + "\nDocuments (2)\t" + bob.string() +
+                "\nDocuments (4)\t" + root.string() + "/carol%09%25%0A/Documents\n");
 }
 
 TEST_F(BackupFixture, FailedCopiesAreTriedAgainAndAHeldCatalogMeansNoBackup) {
