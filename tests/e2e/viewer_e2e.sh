@@ -263,10 +263,21 @@ started+=("$viewer")
 box=$(visible_window --all --pid "$viewer" --name '^Tessmira$')
 check "a damaged settings file is told in a box" "yes yes" \
   "$([ -n "$box" ] && echo yes) $([ -f "$work/first/dTesmi.dat.damaged" ] && echo yes)"
-box_active() { xdotool windowactivate "$box" 2>/dev/null; [ "$(xdotool getactivewindow 2>/dev/null)" = "$box" ]; }
-[ -n "$box" ] && wait_until box_active && xdotool key Return
-wait_until eval '[ -z "$(first_visible --all --pid "$viewer" --name "^Tessmira\$")" ]' ||
-  check "the box closes" "closed" "open"
+# Return on the box, again until it goes: the box may take keys only a while
+# after it is shown and active.
+box_up() { [ -n "$(first_visible --all --pid "$viewer" --name '^Tessmira$')" ]; }
+box_answered() {
+  box_up || return 0
+  xdotool windowactivate "$box" 2>/dev/null
+  if [ "$(xdotool getactivewindow 2>/dev/null)" = "$box" ]; then
+    xdotool key Return
+  else
+    xdotool key --window "$box" Return
+  fi
+  ! box_up
+}
+[ -n "$box" ] && { wait_until box_answered ||
+  check "the box closes" "closed" "open (active: $(xdotool getactivewindow getwindowname 2>&1))"; }
 window=$(visible_window --pid "$viewer")
 close_viewer
 
