@@ -44,9 +44,10 @@ constexpr std::uint32_t kPictureOverBudget = 9;
 std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit_width,
                              std::int32_t fit_height, std::uint64_t budget, Picture* picture);
 void free_picture(Picture* picture);
-// Shows *picture (taken, left empty) in place of the current image. The
-// caller holds loader_busy or otherwise owns the right to replace it.
-void install_picture(AppState& state, Picture* picture);
+// Shows *picture (taken, left empty), decoded from path, in place of the
+// current image. The caller holds loader_busy or otherwise owns the right to
+// replace it.
+void install_picture(AppState& state, Picture* picture, const char* path);
 // 1 when the file at path is still the one picture was decoded (or failed
 // to decode) from: the same stamp.
 std::int32_t picture_current(const Picture& picture, const char* path);

@@ -56,6 +56,7 @@ void free_picture(Picture* picture) {
 }
 
 void free_image(AppState& state) {
+  state.image.shown_file[0] = '\0';
   std::lock_guard<std::mutex> hold(state.image.image_lock);
   delete_bitmap(state.image.image_bitmap);
   state.image.image_bitmap = nullptr;
@@ -126,7 +127,9 @@ std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit
   return 0;
 }
 
-void install_picture(AppState& state, Picture* picture) {
+void install_picture(AppState& state, Picture* picture, const char* path) {
+  copy_text(path, state.image.shown_file);
+  state.image.shown_stamp = picture->stamp;
   {
     std::lock_guard<std::mutex> hold(state.image.image_lock);
     delete_bitmap(state.image.image_bitmap);
@@ -168,7 +171,7 @@ void load_image(AppState& state, const char* path) {
   if (error != 0) {
     show_title(state, TitleKind::failed, path);
   } else {
-    install_picture(state, &picture);
+    install_picture(state, &picture, path);
   }
   state.worker.loader_busy.store(0, std::memory_order_release);
 }

@@ -193,7 +193,7 @@ void show_file(AppState& state, const char* path, std::int32_t index) {
   if (current && prepared == AheadStatus::ready) {
     while (!claim_loader_busy(state)) {
     }
-    install_picture(state, &picture);
+    install_picture(state, &picture, path);
     state.worker.loader_busy.store(0, std::memory_order_release);
     return;
   }

@@ -11,78 +11,70 @@ bool linear_mode(const AppState& state) {
   return read_shared(state.settings.select_mode) < 2;
 }
 
-// current_index moved a page ahead, or to the second-to-last slot's successor
-// (the last file) when that would pass the end.
-void page_forward(AppState& state) {
-  const std::uint32_t count = state.worker.file_count.load();
-  const std::uint32_t moved =
-      static_cast<std::uint32_t>(state.worker.current_index.load()) + state.worker.page_step.load();
-  state.worker.current_index = static_cast<std::int32_t>(moved >= count ? count - 2 : moved);
-}
-
 void raise_request(AppState& state) {
   state.worker.request_pending.store(1, std::memory_order_release);
   wake_worker(state);
-}
-
-bool request_waiting(const AppState& state) {
-  return state.worker.request_pending.load(std::memory_order_acquire) != 0;
 }
 
 bool shift(std::uint32_t modifiers) {
   return (modifiers & kModifierShift) != 0;
 }
 
-}  // namespace
-
-void step_forward(AppState& state, std::uint32_t modifiers) {
-  if (request_waiting(state)) return;
-  if (linear_mode(state) && shift(modifiers)) page_forward(state);
-  raise_request(state);
+// Whether a step of kind undoes the waiting run's last one: Left after Right
+// always, Right after Left only in the linear modes (in the random ones it
+// draws a new pick rather than returning).
+bool cancels(StepKind waiting, StepKind kind, bool linear) {
+  return (waiting == StepKind::forward && kind == StepKind::back) ||
+         (linear && waiting == StepKind::back && kind == StepKind::forward);
 }
 
-void step_back(AppState& state, std::uint32_t modifiers) {
-  if (request_waiting(state)) return;
-  if (!linear_mode(state)) {
-    state.worker.back_pending = 1;
-    state.worker.current_index = state.worker.history[0].load();
-    for (std::uint32_t i = 0; i + 1 < kHistoryCount; ++i) {
-      state.worker.history[i].store(state.worker.history[i + 1].load());
+// Queues a step behind those waiting: one of the kind of the last run joins
+// it, one that undoes it takes one away. A held key's repeat is queued only
+// while nothing waits, so that letting go of the key ends the stepping.
+void queue_step(AppState& state, StepKind kind, std::uint32_t modifiers) {
+  {
+    std::lock_guard<std::mutex> hold(state.worker.step_lock);
+    std::deque<StepRun>& steps = state.worker.steps;
+    if ((modifiers & kModifierRepeat) != 0 && !steps.empty()) return;
+    if (!steps.empty() && steps.back().kind == kind) {
+      ++steps.back().count;
+    } else if (!steps.empty() && cancels(steps.back().kind, kind, linear_mode(state))) {
+      if (--steps.back().count == 0) steps.pop_back();
+      return;  // the request raised for the step undone serves what is left
+    } else if (steps.size() < kStepRunLimit) {
+      steps.push_back(StepRun{kind, 1});
     }
-    state.worker.history[kHistoryCount - 1] = -1;
-  } else {
-    const std::uint32_t count = state.worker.file_count.load();
-    std::uint32_t index = static_cast<std::uint32_t>(state.worker.current_index.load());
-    if (shift(modifiers)) {
-      const std::uint32_t page = state.worker.page_step.load();
-      index = index > page ? index - page : 1;
-    }
-    // The worker adds one: land one before the wanted file.
-    if (index >= 2) {
-      index -= 2;
-    } else if (index == 1) {
-      index = count;
-    } else {
-      index = count - 2;
-    }
-    state.worker.current_index = static_cast<std::int32_t>(index);
   }
   raise_request(state);
 }
 
+}  // namespace
+
+void step_forward(AppState& state, std::uint32_t modifiers) {
+  queue_step(state,
+             linear_mode(state) && shift(modifiers) ? StepKind::page_forward : StepKind::forward,
+             modifiers);
+}
+
+void step_back(AppState& state, std::uint32_t modifiers) {
+  queue_step(state, linear_mode(state) && shift(modifiers) ? StepKind::page_back : StepKind::back,
+             modifiers);
+}
+
 void request_next_image(AppState& state, std::uint32_t modifiers) {
-  if (request_waiting(state)) return;
-  if (shift(modifiers)) page_forward(state);
-  raise_request(state);
+  queue_step(state, shift(modifiers) ? StepKind::next_page : StepKind::forward, modifiers);
 }
 
 void request_rebuild(AppState& state) {
+  {
+    // The steps waiting were meant for the list it replaces.
+    std::lock_guard<std::mutex> hold(state.worker.step_lock);
+    state.worker.steps.clear();
+  }
   state.worker.rebuild_wanted = 1;
   state.worker.request_kind = 1;
-  // A rebuild starts where current_index is; no modifier pages it on.
-  request_next_image(state, 0);
   // Served with the request that is waiting, or right after it.
-  wake_worker(state);
+  raise_request(state);
 }
 
 int open_image_file(AppState& state, const char* path) {

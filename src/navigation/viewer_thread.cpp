@@ -1,10 +1,12 @@
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "image/image.h"
 #include "navigation/navigation.h"
 #include "platform/desktop.h"
+#include "platform/files.h"
 #include "text/text.h"
 
 namespace {
@@ -42,24 +44,120 @@ void wake_worker(AppState& state) {
   state.worker.wake_signal.notify_one();
 }
 
+namespace {
+
+// Takes the first run of steps waiting; false when none waits (a step and
+// its undoing cancelled out, say).
+bool take_steps(AppState& state, StepRun* run) {
+  std::lock_guard<std::mutex> hold(state.worker.step_lock);
+  if (state.worker.steps.empty()) return false;
+  *run = state.worker.steps.front();
+  state.worker.steps.pop_front();
+  return true;
+}
+
+bool steps_waiting(AppState& state) {
+  std::lock_guard<std::mutex> hold(state.worker.step_lock);
+  return !state.worker.steps.empty();
+}
+
+// index moved a page ahead, or to the second-to-last slot when that would
+// pass the end; the step's own one more then lands on the last file.
+std::uint32_t paged_forward(const AppState& state, std::uint32_t index, std::uint32_t count) {
+  const std::uint32_t moved = index + state.worker.page_step.load();
+  return moved >= count ? count - 2 : moved;
+}
+
+// Where one linear step of kind leads from index among count files: a file
+// (or a page) on or back, wrapping at either end.
+std::uint32_t linear_step(const AppState& state, StepKind kind, std::uint32_t index,
+                          std::uint32_t count) {
+  if (kind == StepKind::back || kind == StepKind::page_back) {
+    if (kind == StepKind::page_back) {
+      const std::uint32_t page = state.worker.page_step.load();
+      index = index > page ? index - page : 1;
+    }
+    // One before the wanted file, as a forward step adds one.
+    if (index >= 2) {
+      index -= 2;
+    } else if (index == 1) {
+      index = count;
+    } else {
+      index = count - 2;
+    }
+  } else if (kind != StepKind::forward) {
+    index = paged_forward(state, index, count);
+  }
+  const std::uint32_t next = index + 1;
+  return next >= count ? 0 : next;
+}
+
+// One random-mode step that is not the run's last: it moves the history and
+// draws as a step served alone would, but nothing is decoded.
+void random_step(AppState& state, StepKind kind) {
+  if (kind == StepKind::back || kind == StepKind::page_back) {
+    state.worker.current_index = state.worker.history[0].load();
+    for (std::uint32_t i = 0; i + 1 < kHistoryCount; ++i) {
+      state.worker.history[i].store(state.worker.history[i + 1].load());
+    }
+    state.worker.history[kHistoryCount - 1] = -1;
+    return;  // an empty history (-1) draws when the pick is made
+  }
+  if (kind == StepKind::next_page) {
+    const std::uint32_t count = state.worker.file_count.load();
+    state.worker.current_index = static_cast<std::int32_t>(
+        paged_forward(state, static_cast<std::uint32_t>(state.worker.current_index.load()), count));
+  }
+  push_history(state, state.worker.current_index.load());
+  state.worker.current_index = -1;  // pick_file draws
+}
+
+// Applies a run of count steps: each but the last picks its file without
+// showing it, so that the history and the recent picks are those of the
+// steps served one by one; the last is left for the caller to show.
+void apply_steps(AppState& state, const StepRun& run, std::uint32_t mode, char path[kPathBytes]) {
+  const std::uint32_t count = state.worker.file_count.load();
+  for (std::uint32_t step = 0; step < run.count; ++step) {
+    if (mode < 2) {
+      if (count == 0) return;
+      state.worker.current_index = static_cast<std::int32_t>(linear_step(
+          state, run.kind, static_cast<std::uint32_t>(state.worker.current_index.load()), count));
+      continue;
+    }
+    random_step(state, run.kind);
+    if (step + 1 < run.count) {
+      {
+        std::lock_guard<std::mutex> hold(state.shared_text_lock);
+        copy_text(state.settings.view_folder, path);
+      }
+      pick_file(state, path, mode, state.worker.current_index.load(), 2);
+    }
+  }
+}
+
+// Whether path is the picture shown, its file unchanged since it was read.
+bool showing(AppState& state, const char* path) {
+  FileStamp now;
+  if (std::strcmp(state.image.shown_file, path) != 0 || file_stamp(path, &now) != 0 ||
+      !(now == state.image.shown_stamp)) {
+    return false;
+  }
+  std::lock_guard<std::mutex> hold(state.image.image_lock);
+  return state.image.pixel_buffer != nullptr;
+}
+
+}  // namespace
+
 void serve_request(AppState& state) {
-  // A rebuild raised meanwhile wins over the plain step that was waiting.
-  const std::int32_t kind =
-      state.worker.rebuild_wanted.exchange(0) != 0 ? 1 : state.worker.request_kind.load();
+  // A rebuild raised meanwhile wins over the steps that were waiting.
+  const bool rebuild =
+      state.worker.rebuild_wanted.exchange(0) != 0 || state.worker.request_kind.load() == 1;
+  StepRun run{StepKind::forward, 0};
+  if (!rebuild && !take_steps(state, &run)) return;
   const std::uint32_t mode = read_shared(state.settings.select_mode);
   // A rebuild may change the list, the mode or the folder: nothing prepared
   // for the old list is shown, and a pick drawn ahead goes back unseen.
-  if (kind == 1) prefetch_discard(state);
-  if (kind == 2) {
-    if (mode < 2) {
-      const std::uint32_t next = static_cast<std::uint32_t>(state.worker.current_index.load()) + 1;
-      state.worker.current_index =
-          next >= state.worker.file_count.load() ? 0 : static_cast<std::int32_t>(next);
-    } else if (state.worker.back_pending.exchange(0) == 0) {
-      push_history(state, state.worker.current_index.load());
-      state.worker.current_index = -1;  // pick_file draws
-    }
-  }
+  if (rebuild) prefetch_discard(state);
   char path[kPathBytes];
   {
     std::lock_guard<std::mutex> hold(state.shared_text_lock);
@@ -69,15 +167,23 @@ void serve_request(AppState& state) {
   // Windows): "/" is a folder like any other.
   if (length_of_text(path) < shortest_root()) return;
   show_title(state, TitleKind::building, nullptr);
-  pick_file(state, path, mode, state.worker.current_index.load(), kind);
+  if (!rebuild) apply_steps(state, run, mode, path);
+  {
+    std::lock_guard<std::mutex> hold(state.shared_text_lock);
+    copy_text(state.settings.view_folder, path);
+  }
+  pick_file(state, path, mode, state.worker.current_index.load(), rebuild ? 1 : 2);
   {
     std::lock_guard<std::mutex> hold(state.shared_text_lock);
     copy_text(path, state.settings.image_path);
   }
   state.worker.request_kind = 2;
   if (state.worker.file_count.load() != 0) {
-    show_title(state, TitleKind::loading, nullptr);
-    show_file(state, path, state.worker.current_index.load());
+    // The picture the start showed is not decoded again by the first rebuild.
+    if (!rebuild || !showing(state, path)) {
+      show_title(state, TitleKind::loading, nullptr);
+      show_file(state, path, state.worker.current_index.load());
+    }
   } else {
     show_title(state, TitleKind::no_images, nullptr);
   }
@@ -90,15 +196,19 @@ void viewer_tick(AppState& state, std::uint32_t& ticks) {
   const std::int32_t pending = state.worker.request_pending.load(std::memory_order_acquire);
   if (pending == 1) {
     serve_request(state);
+    // The interval counts from the picture shown, never from before it.
+    ticks = 0;
     state.worker.request_pending.store(0, std::memory_order_release);
-    // A rebuild that arrived while this request was served comes next.
-    if (state.worker.rebuild_wanted.load() != 0)
+    // What arrived while this request was served comes next, at once.
+    if (state.worker.rebuild_wanted.load() != 0 || steps_waiting(state)) {
       state.worker.request_pending.store(1, std::memory_order_release);
+      wake_worker(state);
+    }
   } else if (pending != 0) {
     state.worker.request_pending.store(0, std::memory_order_release);
   } else if (read_shared(state.settings.advance_setting) != 0) {
     if (++ticks >= state.worker.advance_ticks.load()) {
-      state.worker.request_pending.store(1, std::memory_order_release);
+      request_next_image(state, 0);
       ticks = 0;
     }
   }

@@ -31,3 +31,9 @@ std::int32_t get_command_argument(const char* command_line, std::uint32_t index,
 // larger than that, else 640 x 480.
 void initial_window_size(std::int32_t screen_width, std::int32_t screen_height, std::int32_t* width,
                          std::int32_t* height);
+// The client size the window will have once shown, for the first decode
+// before the window has its size: the screen when full screen or maximised,
+// the saved normal rectangle when one was loaded and fits twice the screen,
+// else width x height.
+void planned_client_size(const AppState& state, bool settings_loaded, std::int32_t screen_width,
+                         std::int32_t screen_height, std::int32_t* width, std::int32_t* height);

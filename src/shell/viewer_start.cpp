@@ -31,6 +31,11 @@ int run_viewer(AppState& state, int argc, char** argv, bool settings_loaded) {
   state.window.main_window = desktop_create_window(state, (screen_width - width) / 2,
                                                    (screen_height - height) / 2, width, height);
   window_created(state);
+  // The first picture is decoded before the window has its size: at the
+  // size it will be shown, not in full.
+  planned_client_size(state, settings_loaded, screen_width, screen_height, &width, &height);
+  state.image.fit_width = width;
+  state.image.fit_height = height;
   start_viewer_thread(state);
   // A missing path named with nothing remembered: its title stays until the
   // user chooses something to view.

@@ -21,6 +21,26 @@ void initial_window_size(std::int32_t screen_width, std::int32_t screen_height, 
   *height = screen_height > 600 ? 600 : 480;
 }
 
+void planned_client_size(const AppState& state, bool settings_loaded, std::int32_t screen_width,
+                         std::int32_t screen_height, std::int32_t* width, std::int32_t* height) {
+  const WindowPlacement& placement = state.settings.window_placement;
+  if (state.settings.full_screen != 0 || (settings_loaded && placement.show_state == 3)) {
+    *width = screen_width;
+    *height = screen_height;
+    return;
+  }
+  if (!settings_loaded) return;
+  const std::int64_t normal_width =
+      std::int64_t{placement.normal_right} - std::int64_t{placement.normal_left};
+  const std::int64_t normal_height =
+      std::int64_t{placement.normal_bottom} - std::int64_t{placement.normal_top};
+  if (normal_width > 0 && normal_height > 0 && normal_width <= 2 * std::int64_t{screen_width} &&
+      normal_height <= 2 * std::int64_t{screen_height}) {
+    *width = static_cast<std::int32_t>(normal_width);
+    *height = static_cast<std::int32_t>(normal_height);
+  }
+}
+
 void window_created(AppState& state) {
   // A missing path named on the command line keeps its title until a
   // picture is shown.

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -30,14 +31,34 @@ struct HistoryEntry : std::atomic<std::int32_t> {
   using std::atomic<std::int32_t>::operator=;
 };
 
-// The worker's request words. The window thread sets a request's data first
-// and request_pending last; the worker serves it and clears request_pending.
-// history is written by the window thread only while no request is waiting,
-// and by the worker only while it serves one.
+// A step the window asked for. The window thread records what was pressed;
+// the worker works out where it leads when it serves it.
+enum class StepKind : std::int32_t {
+  forward,       // Right, Space, a click
+  back,          // Left
+  page_forward,  // Shift+Right or Shift+Space in the linear modes
+  page_back,     // Shift+Left in the linear modes
+  next_page,     // Shift+click: a page on in every mode
+};
+// Steps of one kind pressed one after another, served as one request.
+struct StepRun {
+  StepKind kind;
+  std::uint32_t count;
+};
+// Runs kept waiting at most; more alternating pages than that are dropped.
+constexpr std::uint32_t kStepRunLimit = 64;
+
+// The worker's request words. The window thread queues steps (or asks for a
+// rebuild) first and sets request_pending last; the worker serves them and
+// clears request_pending. history and current_index are the worker's while
+// it runs.
 struct WorkerProtocol {
   std::atomic<std::int32_t> request_pending{0};
   std::atomic<std::int32_t> request_kind{0};  // 1 rebuild, 2 step
-  std::atomic<std::int32_t> back_pending{0};
+  // The steps pressed and not yet served, in the order pressed (under
+  // step_lock): never dropped while a request is served.
+  std::mutex step_lock;
+  std::deque<StepRun> steps;
   std::atomic<std::int32_t> current_index{0};  // compared as unsigned; -1 = choose
   std::atomic<std::uint32_t> file_count{0};
   std::atomic<std::uint32_t> page_step{0};
@@ -94,6 +115,10 @@ struct ImageView {
   // Counts the pictures shown; a full-size decode is put in place only
   // while the picture it was made for is still shown.
   std::uint32_t shown_serial = 0;
+  // The file shown and its stamp when it was read: a rebuild that stays on
+  // it, unchanged, shows it without decoding it again. Worker only.
+  char shown_file[kPathBytes] = {};
+  FileStamp shown_stamp;
   // The client size for the decoding threads (the window thread's own copy
   // is client_width and client_height).
   std::atomic<std::int32_t> fit_width{0};

@@ -31,6 +31,8 @@ constexpr std::uint32_t kKeyF10 = 0x79;
 constexpr std::uint32_t kModifierShift = 1;
 constexpr std::uint32_t kModifierControl = 2;
 constexpr std::uint32_t kModifierAlt = 4;
+// Not a modifier: the key event is a repeat of a key held down.
+constexpr std::uint32_t kModifierRepeat = 8;
 
 // Command ids.
 

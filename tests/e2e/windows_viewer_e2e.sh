@@ -125,5 +125,8 @@ check "Yes moves the file to the recycle bin" yes "$(wait_until in_trash && echo
 expect_title "the next picture is shown" "$(name 03-tiny.jpg '120 x 90 @ 666%' '2 of 5')"
 close_viewer
 
+# No press is lost and no held key runs on (Linear, as chosen above).
+step_checks
+
 [ "$fails" -eq 0 ] && echo "windows viewer end-to-end: $passes passed"
 exit $((fails > 0))

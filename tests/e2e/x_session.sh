@@ -99,3 +99,61 @@ answer() {  # answer KEY: waits for the question to be up and active, answers it
   xdotool key "$1"
   wait_until eval '[ -z "$(question)" ]' || check "the answer closes the question" "closed" "open"
 }
+# Steps as a user presses them, in Linear mode: the viewer's own start
+# (start) with its remembered picture, titles ending "N of M Files - ...".
+position_of() { title | sed -n 's/.* \([0-9]*\) of \([0-9]*\) Files - Tessmira 1.0$/\1 \2/p'; }
+numbered() { [ -n "$(position_of)" ]; }
+on_from() {  # on_from "N M" K: the position K files on from N of M
+  local n=${1% *} m=${1#* }
+  echo "$(((n - 1 + $2) % m + 1)) $m"
+}
+at_position() { [ "$(position_of)" = "$1" ]; }
+settled() {  # the title unchanged over 20 looks in a row: nothing more is served
+  local seen="" same=0 now
+  until [ "$same" -ge 20 ]; do
+    now=$(title)
+    if [ "$now" = "$seen" ]; then same=$((same + 1)); else seen=$now same=0; fi
+    sleep 0.05
+  done
+}
+step_checks() {
+  local acted=0 from
+  # Right at once after the first title: acted on in every start.
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    start
+    wait_until numbered
+    from=$(position_of)
+    key Right
+    wait_until at_position "$(on_from "$from" 1)" && acted=$((acted + 1))
+    close_viewer
+  done
+  check "Right at once after the first title acts in every start" "10" "$acted"
+  start
+  wait_until numbered
+  wait_until active
+  from=$(position_of)
+  xdotool key --delay 15 Right Right Right
+  expect_position "three quick Rights land three files on" "$(on_from "$from" 3)"
+  # A held Right: its repeats never run on after the key is let go.
+  from=$(position_of)
+  wait_until active
+  xdotool keydown Right
+  limit=5 wait_until eval '[ "$(position_of)" = "$(on_from "$from" 3)" ]'
+  xdotool keyup Right
+  local released stepped
+  released=$(position_of)
+  stepped=$(((${released% *} - ${from% *} + ${from#* }) % ${from#* }))
+  [ "$stepped" -le 1 ] && echo "note: no key repeats seen while Right was held; the single step is checked"
+  check "a held Right steps" yes "$([ "$stepped" -ge 1 ] && echo yes)"
+  settled
+  local after
+  after=$(position_of)
+  echo "held Right: $stepped steps while held, $(((${after% *} - ${released% *} + ${from#* }) % ${from#* })) after release"
+  check "a held Right stops within one picture of its release" yes \
+    "$([ "$after" = "$released" ] || [ "$after" = "$(on_from "$released" 1)" ] && echo yes)"
+  close_viewer
+}
+expect_position() {  # expect_position NAME "N M"
+  wait_until at_position "$2"
+  check "$1" "$2" "$(position_of)"
+}

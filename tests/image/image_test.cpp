@@ -266,7 +266,7 @@ TEST_F(PictureFixture, AReducedDecodeTitlesTheOwnSizeAndPaintsAsTheFullOne) {
   std::strcpy(state->settings.image_path, path.c_str());
   state->worker.file_count = 1;
   state->worker.request_kind = 2;  // a list in use: the paint titles
-  install_picture(*state, &reduced);
+  install_picture(*state, &reduced, path.c_str());
   const QImage small = paint(400, 300);
   ASSERT_FALSE(headless_titles().empty());
   EXPECT_NE(headless_titles().back().find(" (1600 x 1200 @ 25%) "), std::string::npos);

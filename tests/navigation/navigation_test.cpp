@@ -249,6 +249,16 @@ TEST_F(WorkerFixture, AutoAdvanceCountsTicksWithoutRequests) {
   tick();
   EXPECT_EQ(state->worker.request_pending.load(), 1);
   EXPECT_EQ(ticks, 0u);
+  // The interval counts from the picture shown: a step served (a slow one,
+  // or the user's) starts it again.
+  tick();
+  for (int i = 0; i < 5; ++i) tick();
+  step_forward(*state, 0);
+  tick();
+  for (int i = 0; i < 7; ++i) tick();
+  EXPECT_EQ(state->worker.request_pending.load(), 0);
+  tick();
+  EXPECT_EQ(state->worker.request_pending.load(), 1);
 }
 
 int stop_sleeps = 0;
@@ -457,8 +467,8 @@ TEST_F(PrefetchFixture, RandomPicksAreTheSameWithAndWithoutPrefetch) {
         std::strcpy(state->settings.image_path, "/nowhere.bmp");
         request_rebuild(*state);
       }
-      if (i % 7 == 6) step_back(*state, 0);
-      tick();
+      if (i % 7 == 6) step_back(*state, 0);  // after a rebuild: served after it
+      while (state->worker.request_pending.load() == 1) tick();
       shown.push_back(state->worker.current_index.load());
       // The pick drawn ahead is the one the step shows.
       if (forward && enabled != 0) {
@@ -476,6 +486,152 @@ TEST_F(PrefetchFixture, RandomPicksAreTheSameWithAndWithoutPrefetch) {
   // Stopping throws the last pick away: the settings never hold it.
   prefetch_stop(*state);
   EXPECT_EQ(state->settings.recent_picks[0], static_cast<std::uint32_t>(with[29] + 1));
+}
+
+// Steps pressed while a request is served: queued, coalesced, served after
+// it. The worker is served by the test; every decode is logged.
+struct StepFixture : WorkerFixture {
+  void SetUp() override {
+    WorkerFixture::SetUp();
+    for (int i = 0; i < 8; ++i)
+      put_picture(root / (std::string(1, static_cast<char>('a' + i)) + ".bmp"));
+    state->worker.page_step = 3;
+    state->seams.decoding = logged_decode;
+  }
+  void start(std::uint32_t mode) {
+    state->settings.select_mode = mode;
+    std::strcpy(state->settings.image_path, (root / "a.bmp").c_str());
+    request_rebuild(*state);
+    tick();
+    decode_log.names.clear();
+  }
+  // What each served request shows, until nothing waits.
+  std::vector<std::string> served() {
+    std::vector<std::string> names;
+    while (state->worker.request_pending.load() == 1) {
+      tick();
+      names.push_back(shown());
+    }
+    return names;
+  }
+  std::vector<std::string> decoded() {
+    std::lock_guard<std::mutex> hold(decode_log.lock);
+    return decode_log.names;
+  }
+};
+
+TEST_F(StepFixture, LinearPressesCoalesceCancelAndKeepTheirOrder) {
+  for (const std::uint32_t mode : {0u, 1u}) {
+    start(mode);
+    // Pressed while the worker is busy: three Rights, a page, a Right.
+    for (int i = 0; i < 3; ++i) step_forward(*state, 0);
+    step_forward(*state, kModifierShift);
+    request_next_image(*state, 0);
+    EXPECT_EQ(served(), (std::vector<std::string>{"d.bmp", "h.bmp", "a.bmp"})) << mode;
+    EXPECT_EQ(decoded(), (std::vector<std::string>{"d.bmp", "h.bmp", "a.bmp"})) << mode;
+    // A Right and a Left cancel out, either way round; three Lefts wrap.
+    step_forward(*state, 0);
+    step_back(*state, 0);
+    step_back(*state, 0);
+    step_forward(*state, 0);
+    EXPECT_EQ(served(), std::vector<std::string>{"a.bmp"}) << mode;  // nothing left to do
+    for (int i = 0; i < 3; ++i) step_back(*state, 0);
+    EXPECT_EQ(served(), std::vector<std::string>{"f.bmp"}) << mode;
+  }
+}
+
+TEST_F(StepFixture, ARebuildWinsOverWaitingStepsAndRepeatsQueueAtMostOne) {
+  start(0);
+  step_forward(*state, 0);
+  step_forward(*state, 0);
+  request_rebuild(*state);
+  EXPECT_EQ(served(), std::vector<std::string>{"a.bmp"});
+  // The shown picture, unchanged, is not decoded again by the rebuild.
+  EXPECT_TRUE(decoded().empty());
+  // A held key: its repeats queue a step only while none waits.
+  step_forward(*state, 0);
+  for (int i = 0; i < 5; ++i) step_forward(*state, kModifierRepeat);
+  EXPECT_EQ(served(), std::vector<std::string>{"b.bmp"});
+  step_forward(*state, kModifierRepeat);
+  step_forward(*state, kModifierRepeat);
+  EXPECT_EQ(served(), std::vector<std::string>{"c.bmp"});
+  // The picture rewritten since it was shown is decoded by the rebuild.
+  put_picture(root / "c.bmp", 2);
+  request_rebuild(*state);
+  EXPECT_EQ(served(), std::vector<std::string>{"c.bmp"});
+  EXPECT_EQ(decoded(), (std::vector<std::string>{"b.bmp", "c.bmp", "c.bmp"}));
+}
+
+TEST_F(StepFixture, RandomPressesCoalescedDrawAsStepsServedOneByOne) {
+  for (const std::uint32_t mode : {2u, 3u}) {
+    // The same draws and presses: each served alone, then queued together.
+    const auto run = [&](bool together) {
+      start(mode);
+      stream_word = 11;
+      state->seams.random_bytes = stream_random;
+      state->settings.random_state = 0;
+      std::fill(std::begin(state->settings.recent_picks), std::end(state->settings.recent_picks),
+                0);
+      for (HistoryEntry& entry : state->worker.history) entry = -1;
+      std::vector<std::int64_t> seen;
+      using Key = void (*)(AppState&, std::uint32_t);
+      for (const auto& [key, times] :
+           {std::pair<Key, int>{step_forward, 4}, std::pair<Key, int>{step_back, 3}}) {
+        for (int i = 0; i < times; ++i) {
+          key(*state, 0);
+          if (!together) served();
+        }
+        served();
+        seen.push_back(state->worker.current_index.load());
+      }
+      for (const HistoryEntry& entry : state->worker.history) seen.push_back(entry.load());
+      seen.push_back(state->settings.random_state);
+      seen.insert(seen.end(), std::begin(state->settings.recent_picks),
+                  std::end(state->settings.recent_picks));
+      return seen;
+    };
+    const auto alone = run(false);
+    const auto together = run(true);
+    EXPECT_EQ(together, alone) << mode;
+    // Four picks, three of them retraced: only the last of each run decoded.
+    EXPECT_EQ(decoded().size(), 2u) << mode;
+  }
+}
+
+TEST_F(StepFixture, OnTheRealThreadPressesDuringTheFirstDecodeActRightAfterIt) {
+  std::strcpy(state->settings.image_path, (root / "a.bmp").c_str());
+  {
+    std::lock_guard<std::mutex> hold(decode_log.lock);
+    decode_log.names.clear();
+    decode_log.blocked = "a.bmp";
+  }
+  // As the viewer starts: the thread shows the last run's picture, a rebuild
+  // follows, and the user presses Right three times meanwhile.
+  std::thread worker(viewer_thread, std::ref(*state));
+  request_rebuild(*state);
+  const auto held = [] {
+    std::lock_guard<std::mutex> hold(decode_log.lock);
+    return decode_log.held;
+  };
+  ASSERT_TRUE(eventually(held));
+  for (int i = 0; i < 3; ++i) step_forward(*state, 0);
+  {
+    std::lock_guard<std::mutex> hold(decode_log.lock);
+    decode_log.blocked.clear();
+    decode_log.changed.notify_all();
+  }
+  EXPECT_TRUE(eventually([&] {
+    std::lock_guard<std::mutex> hold(state->shared_text_lock);
+    return shown() == "d.bmp" && state->worker.request_pending.load() == 0;
+  }));
+  const auto names = decoded();
+  // Decoded once at the start, not again by the rebuild; b and c only passed.
+  EXPECT_EQ(std::count(names.begin(), names.end(), "a.bmp"), 1);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "c.bmp"), 0);
+  state->worker.stop_counter = kStopRequested;
+  wake_worker(*state);
+  EXPECT_TRUE(eventually([] { return !headless_commands().empty(); }));
+  worker.join();
 }
 
 TEST_F(WorkerFixture, TheRealThreadServesKeysAndStops) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "commands/commands.h"
 #include "navigation/tree_support.h"
@@ -21,6 +22,26 @@ TEST(Window, InitialSizeFollowsTheScreen) {
   initial_window_size(801, 601, &size[2], &size[3]);
   EXPECT_EQ(std::vector<std::int32_t>(size, size + 4),
             (std::vector<std::int32_t>{640, 480, 800, 600}));
+}
+
+TEST(Window, TheFirstDecodeKnowsTheSizeTheWindowWillHave) {
+  auto state = std::make_unique<AppState>();
+  WindowPlacement& placement = state->settings.window_placement;
+  const auto planned = [&](bool loaded) {
+    std::int32_t size[2] = {800, 600};
+    planned_client_size(*state, loaded, 1920, 1080, &size[0], &size[1]);
+    return std::vector<std::int32_t>(size, size + 2);
+  };
+  placement = WindowPlacement{44, 0, 1, 0, 0, 0, 0, 100, 50, 1300, 850};
+  EXPECT_EQ(planned(true), (std::vector<std::int32_t>{1200, 800}));
+  EXPECT_EQ(planned(false), (std::vector<std::int32_t>{800, 600}));  // no placement read
+  placement.normal_right = 100 + 3841;  // wider than twice the screen: not used
+  EXPECT_EQ(planned(true), (std::vector<std::int32_t>{800, 600}));
+  placement.show_state = 3;  // maximised
+  EXPECT_EQ(planned(true), (std::vector<std::int32_t>{1920, 1080}));
+  placement.show_state = 1;
+  state->settings.full_screen = 1;
+  EXPECT_EQ(planned(false), (std::vector<std::int32_t>{1920, 1080}));
 }
 
 TEST_F(WindowFixture, CloseRequestsAreCountedUntilOneForcesTheEnd) {
@@ -161,20 +182,23 @@ TEST_F(KeysFixture, KeysGoThroughTheTableWithTheirModifiers) {
   EXPECT_EQ(state->worker.request_pending.load(), 0);
 }
 
-TEST_F(KeysFixture, AKeyWhileARequestIsServedIsDropped) {
-  // The worker is busy with a request: no key may move the index or the
-  // history under it, in any mode, with or without Shift.
+TEST_F(KeysFixture, AKeyWhileARequestIsServedWaitsAndMovesNothingYet) {
+  // The worker is busy with a request: a key moves neither the index nor
+  // the history under it, in any mode, with or without Shift; it waits.
   for (const std::uint32_t mode : {0u, 2u}) {
     folder(50, mode);
     state->worker.history[0] = 7;
+    state->worker.current_index = 20;
+    state->worker.request_pending = 1;
     for (void (*key)(AppState&, std::uint32_t) : {step_forward, step_back, request_next_image}) {
-      state->worker.current_index = 20;
-      state->worker.request_pending = 1;
       key(*state, kModifierShift);
       EXPECT_EQ(state->worker.current_index.load(), 20) << mode;
       EXPECT_EQ(state->worker.history[0].load(), 7) << mode;
-      EXPECT_EQ(state->worker.back_pending.load(), 0) << mode;
     }
+    std::lock_guard<std::mutex> hold(state->worker.step_lock);
+    // Linear: a page on, a page back, a page on; random: Left undoes Right.
+    EXPECT_EQ(state->worker.steps.size(), mode == 0 ? 3u : 1u) << mode;
+    state->worker.steps.clear();
     state->worker.request_pending = 0;
     fs::remove_all(root);
   }

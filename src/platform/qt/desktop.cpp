@@ -212,7 +212,9 @@ struct KeyFilter : QObject {
     if (widget == nullptr || watched != widget) return false;
     const auto* key = static_cast<QKeyEvent*>(event);
     const std::uint32_t code = key_code(key->key());
-    if (code != 0) handle_key(*viewer_state, code, modifier_bits(key->modifiers()));
+    // A held key's repeats are marked, so that they never queue up steps.
+    const std::uint32_t repeat = key->isAutoRepeat() ? kModifierRepeat : 0;
+    if (code != 0) handle_key(*viewer_state, code, modifier_bits(key->modifiers()) | repeat);
     return false;
   }
 };

@@ -26,6 +26,9 @@ constexpr wchar_t kClassName[] = L"Kestrelo";
 constexpr int kIconGroup = 500;
 constexpr UINT kPostedTitle = WM_APP + 1;    // lParam: a std::string* to take
 constexpr UINT kPostedCommand = WM_APP + 2;  // wParam: the command id
+// A worker's repaint, posted so that it comes after the titles it posted
+// before: a paint then titles the picture last, never a stale "Building".
+constexpr UINT kPostedRepaint = WM_APP + 3;
 
 // The state handed back to the core's entry points, and the main window
 // while it lives (read by the worker's posts).
@@ -60,8 +63,10 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
     }
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
-      // Virtual-key numbers are the core's key codes.
-      handle_key(*state, static_cast<std::uint32_t>(wparam), modifier_bits());
+      // Virtual-key numbers are the core's key codes; bit 30 marks a held
+      // key's repeat, which must never queue up steps.
+      handle_key(*state, static_cast<std::uint32_t>(wparam),
+                 modifier_bits() | ((lparam & (1 << 30)) != 0 ? kModifierRepeat : 0));
       // F10 would enter the (absent) menu bar; Alt+F4 and the like go on.
       if (message == WM_SYSKEYDOWN && wparam != VK_F10) break;
       return 0;
@@ -118,6 +123,9 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
     }
     case kPostedCommand:
       handle_posted_command(*state, static_cast<std::int32_t>(wparam));
+      return 0;
+    case kPostedRepaint:
+      InvalidateRect(hwnd, nullptr, FALSE);
       return 0;
     case WM_DESTROY:
       PostQuitMessage(0);
@@ -255,7 +263,12 @@ void desktop_set_title(PlatformWindow*, const char* title) {
 
 void desktop_request_repaint(PlatformWindow*) {
   HWND hwnd = live_window;
-  if (hwnd != nullptr) InvalidateRect(hwnd, nullptr, FALSE);
+  if (hwnd == nullptr) return;
+  if (GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId()) {
+    InvalidateRect(hwnd, nullptr, FALSE);
+  } else {
+    PostMessageW(hwnd, kPostedRepaint, 0, 0);
+  }
 }
 
 void desktop_post_command(PlatformWindow*, std::int32_t command) {
