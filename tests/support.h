@@ -4,9 +4,13 @@
 #pragma once
 
 #include <stdlib.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -112,6 +116,30 @@ struct ProcessGuard {
 #endif
   }
 };
+
+#ifdef _WIN32
+// Runs this test program again, only its disabled tests matching filter, in
+// a process of its own: its exit status (97, 98 when it could not start).
+inline unsigned long run_own_disabled_tests(const char* filter) {
+  char command[MAX_PATH + 120] = "\"";
+  if (GetModuleFileNameA(nullptr, command + 1, MAX_PATH) == 0) return 98;
+  std::strcat(command, "\" --gtest_also_run_disabled_tests --gtest_filter=");
+  std::strcat(command, filter);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &child)) {
+    return 97;
+  }
+  WaitForSingleObject(child.hProcess, INFINITE);
+  DWORD status = 99;
+  GetExitCodeProcess(child.hProcess, &status);
+  CloseHandle(child.hProcess);
+  CloseHandle(child.hThread);
+  return status;
+}
+#endif
 
 // A private home with the program in <home>/prog and the XDG variables
 // pointing into it, so nothing touches the real user's files.

@@ -11,9 +11,7 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -90,22 +88,7 @@ int rotate_stopping(const fs::path& folder, int stop) {
   ProcessGuard process;
   process.change(kPlaceVariable, folder.string());
   process.change(kStopVariable, std::to_string(stop));
-  char command[MAX_PATH + 100] = "\"";
-  if (GetModuleFileNameA(nullptr, command + 1, MAX_PATH) == 0) return -1;
-  std::strcat(command, "\" --gtest_also_run_disabled_tests --gtest_filter=*DISABLED_Child");
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION child{};
-  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &child)) {
-    return -1;
-  }
-  WaitForSingleObject(child.hProcess, INFINITE);
-  DWORD status = 99;
-  GetExitCodeProcess(child.hProcess, &status);
-  CloseHandle(child.hProcess);
-  CloseHandle(child.hThread);
-  return static_cast<int>(status);
+  return static_cast<int>(run_own_disabled_tests("*DISABLED_Child"));
 #else
   const pid_t child = fork();
   if (child == 0) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <tuple>
 
 #include "settings/settings.h"
 #include "support.h"
@@ -139,41 +140,33 @@ TEST_F(SettingsFixture, AFileOfAnyOtherLengthIsSetAsideAndTheDefaultsUsed) {
 }
 
 TEST_F(SettingsFixture, FieldsOutOfRangeGetTheirDefaultsAndTheEdgesStay) {
-  struct Case {
-    std::uint32_t SettingsBlock::*field;
-    std::uint32_t last_sound;  // kept
-    std::uint32_t first_wrong;
-    std::uint32_t fallback;
-  };
-  const Case cases[] = {
-      {&SettingsBlock::select_mode, 3, 4, 3},
-      {&SettingsBlock::advance_setting, 6, 7, 0},
-      {&SettingsBlock::translucency_alpha, 255, 256, 125},
-      {&SettingsBlock::translucent, 1, 2, 0},
-      {&SettingsBlock::always_on_top, 1, 2, 0},
-      {&SettingsBlock::full_screen, 1, 2, 0},
-      {&SettingsBlock::show_bmp, 1, 2, 1},
-      {&SettingsBlock::show_jpg, 0, 7, 1},
-      {&SettingsBlock::show_gif, 1, 2, 1},
-      {&SettingsBlock::backup_generation, 255, 256, 0},
-  };
+  using S = SettingsBlock;
+  // Field, the last value kept, the first one mended, its default. An
+  // opacity of 10% (26) is the least.
+  const std::tuple<std::uint32_t S::*, std::uint32_t, std::uint32_t, std::uint32_t> cases[] = {
+      {&S::select_mode, 3, 4, 3},
+      {&S::advance_setting, 6, 7, 0},
+      {&S::translucency_alpha, 26, 25, 125},
+      {&S::translucency_alpha, 255, 256, 125},
+      {&S::translucent, 1, 2, 0},
+      {&S::always_on_top, 1, 2, 0},
+      {&S::full_screen, 1, 2, 0},
+      {&S::show_bmp, 1, 2, 1},
+      {&S::show_jpg, 0, 7, 1},
+      {&S::show_gif, 1, 2, 1},
+      {&S::backup_generation, 255, 256, 0}};
   SettingsBlock block{};
   std::strcpy(block.backup_root, "/b/");
-  block.translucency_alpha = 26;
-  EXPECT_EQ(mend_settings(block), 0u);  // an opacity of 10% is the least
-  block.translucency_alpha = 25;
-  EXPECT_EQ(mend_settings(block), 1u);
-  EXPECT_EQ(block.translucency_alpha, 125u);
-  for (const Case& c : cases) {
-    block.*c.field = c.last_sound;
+  block.translucency_alpha = 125;
+  for (const auto& [field, kept, mended, fallback] : cases) {
+    block.*field = kept;
     EXPECT_EQ(mend_settings(block), 0u);
-    EXPECT_EQ(block.*c.field, c.last_sound);
-    block.*c.field = c.first_wrong;
+    EXPECT_EQ(block.*field, kept);
+    block.*field = mended;
     EXPECT_EQ(mend_settings(block), 1u);
-    EXPECT_EQ(block.*c.field, c.fallback);
+    EXPECT_EQ(block.*field, fallback);
   }
-  // A backup root must be an absolute folder: an empty or relative one is
-  // where a backup could land anywhere.
+  // A backup root that is no absolute folder could put a backup anywhere.
   for (const char* wrong : {"", "Backup/", "~/Backup/"}) {
     std::strcpy(block.backup_root, wrong);
     EXPECT_EQ(mend_settings(block), 1u) << wrong;

@@ -182,28 +182,6 @@ TEST_F(KeysFixture, KeysGoThroughTheTableWithTheirModifiers) {
   EXPECT_EQ(state->worker.request_pending.load(), 0);
 }
 
-TEST_F(KeysFixture, AKeyWhileARequestIsServedWaitsAndMovesNothingYet) {
-  // The worker is busy with a request: a key moves neither the index nor
-  // the history under it, in any mode, with or without Shift; it waits.
-  for (const std::uint32_t mode : {0u, 2u}) {
-    folder(50, mode);
-    state->worker.history[0] = 7;
-    state->worker.current_index = 20;
-    state->worker.request_pending = 1;
-    for (void (*key)(AppState&, std::uint32_t) : {step_forward, step_back, request_next_image}) {
-      key(*state, kModifierShift);
-      EXPECT_EQ(state->worker.current_index.load(), 20) << mode;
-      EXPECT_EQ(state->worker.history[0].load(), 7) << mode;
-    }
-    std::lock_guard<std::mutex> hold(state->worker.step_lock);
-    // Linear: a page on, a page back, a page on; random: Left undoes Right.
-    EXPECT_EQ(state->worker.steps.size(), mode == 0 ? 3u : 1u) << mode;
-    state->worker.steps.clear();
-    state->worker.request_pending = 0;
-    fs::remove_all(root);
-  }
-}
-
 TEST_F(KeysFixture, RandomHistoryBackAndForth) {
   folder(10, 2);
   // Three forward steps with known draws: slots 3, 6, 8.

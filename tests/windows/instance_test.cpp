@@ -13,32 +13,11 @@ using namespace test_support;
 
 namespace {
 
-// Runs the disabled tests matching filter in a second process; its exit status.
-DWORD run_child(const char* filter) {
-  char command[MAX_PATH + 120] = "\"";
-  if (GetModuleFileNameA(nullptr, command + 1, MAX_PATH) == 0) return 98;
-  std::strcat(command, "\" --gtest_also_run_disabled_tests --gtest_filter=");
-  std::strcat(command, filter);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION child{};
-  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &child)) {
-    return 97;
-  }
-  WaitForSingleObject(child.hProcess, INFINITE);
-  DWORD status = 99;
-  GetExitCodeProcess(child.hProcess, &status);
-  CloseHandle(child.hProcess);
-  CloseHandle(child.hThread);
-  return status;
-}
-
 TEST(Win32Instance, ANameIsHeldOnce) {
   EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), 1);
   EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), 0);
   EXPECT_EQ(claim_instance_lock("", "Tessmira.exe other"), 1);
-  EXPECT_EQ(run_child("*DISABLED_Held*"), 0u);
+  EXPECT_EQ(run_own_disabled_tests("*DISABLED_Held*"), 0u);
 }
 
 TEST(Win32Instance, TheDataFolderIsHeldAcrossLogins) {

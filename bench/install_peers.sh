@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The other viewers bench/press_bench.py and bench/step_bench.py time
+# Tessmira against (benchmarks only; no test needs them).
+set -euo pipefail
+missing=()
+for package in feh nsxiv qimgv eog; do
+  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+$sudo apt-get update
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
