@@ -467,10 +467,6 @@ std::uint32_t list_count_records(ListFile& list) {
   return is_mapped(list) ? list.live_count : 0;
 }
 
-std::uint32_t list_count_occupied(ListFile& list) {
-  return is_mapped(list) ? list.occupied_count : 0;
-}
-
 std::int32_t list_add_record(ListFile& list) {
   if (!can_write(list)) return -1;
   list_rebalance(list);
@@ -699,19 +695,6 @@ std::uint32_t list_drop_damaged(ListFile& list, std::uint32_t text_field) {
     write_tag(list, slot, SLOT_FREED);
   }
   return dropped;
-}
-
-std::int32_t list_copy_slot(ListFile& list, std::uint32_t from, std::uint32_t to) {
-  if (!can_write(list) || from >= list.capacity || to >= list.capacity) return 0;
-  if (from == to) return 1;
-  const std::uint32_t tag = tag_of(list, from);
-  index_forget(list, to);
-  count_tag(list, tag_of(list, to), -1);
-  std::memcpy(slot_at(list, to), slot_at(list, from), list.record_size);
-  count_tag(list, tag, +1);
-  if (takeable(tag)) list.take_from = std::min(list.take_from, to);
-  index_note(list, to);
-  return 1;
 }
 
 void list_set_text(ListFile& list, const char* text) {

@@ -55,8 +55,6 @@ std::int32_t list_append_blank_slots(ListFile& list, std::uint32_t count);
 std::int32_t list_set_tag(ListFile& list, std::uint32_t slot, std::uint32_t tag);
 // Number of slots tagged SLOT_RECORD (live_count).
 std::uint32_t list_count_records(ListFile& list);
-// Number of slots tagged above 9.
-std::uint32_t list_count_occupied(ListFile& list);
 // Takes the first slot tagged 0 or 5 after rebalancing. Slot index, or -1.
 std::int32_t list_add_record(ListFile& list);
 // Grows or shrinks the slot area as the fill level asks. 1 when the list is
@@ -80,8 +78,6 @@ std::int32_t list_put_field(ListFile& list, std::uint32_t slot, std::uint32_t fi
 // every record whose text field is no terminated, non-empty text. Returns how
 // many of them claimed to hold a record (tag above 9).
 std::uint32_t list_drop_damaged(ListFile& list, std::uint32_t text_field);
-// Copies slot from over slot to, tag included. 1, or 0 when not mapped for writing.
-std::int32_t list_copy_slot(ListFile& list, std::uint32_t from, std::uint32_t to);
 
 // Puts text into text_value / search_key, cut to kListTextBytes - 1 characters.
 void list_set_text(ListFile& list, const char* text);

@@ -194,9 +194,7 @@ struct OpenFileRequest {
 // the worker starts, then read by both; main_window is cleared when the
 // window goes.
 struct WindowState {
-  std::intptr_t instance_handle = 0;  // module handle where the platform has one
   std::atomic<PlatformWindow*> main_window{nullptr};
-  PlatformWindow* tooltip_window = nullptr;
   std::int32_t translucency_available = 0;
   std::int32_t about_open = 0;  // window thread
   OpenFileRequest open_file_request = {};

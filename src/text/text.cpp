@@ -41,34 +41,6 @@ void lower_text(char* text) {
   }
 }
 
-void reverse_text(const char* source, char* destination) {
-  copy_text(source, destination);
-  const std::uint32_t length = length_of_text(destination);
-  for (std::uint32_t i = 0; i < length / 2; ++i) {
-    const char kept = destination[i];
-    destination[i] = destination[length - 1 - i];
-    destination[length - 1 - i] = kept;
-  }
-}
-
-std::int32_t find_text(std::int32_t start, const char* text, const char* pattern) {
-  const std::int64_t text_length = length_of_text(text);
-  const std::int64_t pattern_length = length_of_text(pattern);
-  if (start < 1) return -2;
-  if (pattern_length >= text_length) return -1;
-  const std::int64_t last = text_length - pattern_length + 1;
-  if (start > last) return -2;
-  for (std::int64_t position = start; position <= last; ++position) {
-    const char* at = text + position - 1;
-    if (*at != pattern[0]) continue;
-    // Compared from the pattern's last byte back to its first.
-    std::int64_t i = pattern_length - 1;
-    while (i >= 0 && at[i] == pattern[i]) --i;
-    if (i < 0) return static_cast<std::int32_t>(position);
-  }
-  return 0;
-}
-
 void number_to_text(std::int32_t value, char* destination) {
   if (value == 0) {
     copy_text("0", destination);
@@ -99,10 +71,6 @@ std::uint32_t text_to_number(const char* text) {
     value = value * 10u + static_cast<std::uint8_t>(*at - 48);
   }
   return value;
-}
-
-void copy_bytes(const void* source, void* destination, std::uint32_t count) {
-  std::memmove(destination, source, count);
 }
 
 namespace {

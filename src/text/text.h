@@ -21,17 +21,10 @@ void mid_text(const char* source, char* destination, std::uint32_t start, std::u
 void right_text(const char* source, char* destination, std::uint32_t count);
 // Turns ASCII 'A'..'Z' into 'a'..'z' in place; every other byte stays.
 void lower_text(char* text);
-// Destination receives source's characters in reverse order, terminated.
-void reverse_text(const char* source, char* destination);
-// Position (from 1) of the first occurrence of pattern at or after start; 0 none,
-// -1 pattern not shorter than text, -2 start out of range.
-std::int32_t find_text(std::int32_t start, const char* text, const char* pattern);
 // Writes value in decimal (at most 11 characters plus terminator).
 void number_to_text(std::int32_t value, char* destination);
 // Reads a decimal number; no byte is validated and the arithmetic wraps modulo 2^32.
 std::uint32_t text_to_number(const char* text);
-// Copies count bytes from source to destination.
-void copy_bytes(const void* source, void* destination, std::uint32_t count);
 
 // Paths follow rules, the platform's unless a caller (a test) names others.
 

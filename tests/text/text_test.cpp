@@ -23,20 +23,6 @@ TEST(Text, NumbersBothWays) {
   for (const auto& [text, value] : texts) EXPECT_EQ(text_to_number(text), value) << text;
 }
 
-TEST(Text, FindTextCodesAndPositions) {
-  // Start, text, pattern, answer: 1-based position, -1 when the pattern is not
-  // shorter than the text, -2 for a start outside it, 0 when not found.
-  const struct {
-    std::int32_t start;
-    const char *text, *pattern;
-    std::int32_t answer;
-  } finds[] = {{1, "abc", "abc", -1},  {1, "xabc", "abc", 2}, {3, "xabc", "abc", -2},
-               {0, "xabc", "abc", -2}, {1, "abcd", "x", 0},   {1, "aaab", "ab", 3},
-               {2, "abab", "ab", 3},   {1, "ABC", "b", 0},    {4, "abcd", "d", 4},
-               {5, "abcd", "d", -2}};
-  for (const auto& f : finds) EXPECT_EQ(find_text(f.start, f.text, f.pattern), f.answer) << f.text;
-}
-
 TEST(Text, CutsCopyExactCountsAndReadOnlyTheSource) {
   char out[32];
   // left_text copies count bytes even across a terminator.
@@ -54,15 +40,6 @@ TEST(Text, CutsCopyExactCountsAndReadOnlyTheSource) {
   char text[] = "IMG_01.JPG@[\x80\xC9Z";
   lower_text(text);
   EXPECT_STREQ(text, "img_01.jpg@[\x80\xC9z");
-  reverse_text("abcde", out);
-  EXPECT_STREQ(out, "edcba");
-  for (std::uint32_t count = 0; count < 8; ++count) {
-    char area[16] = "0123456789abcde";
-    copy_bytes(area + 3, area, count);  // destination below source overlaps
-    std::string expected = "0123456789abcde";
-    expected.replace(0, count, std::string("3456789abc").substr(0, count));
-    EXPECT_EQ(std::string(area), expected) << "count " << count;
-  }
 }
 
 // The same cases on both platforms' rules, whichever the tests run on.
