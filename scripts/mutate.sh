@@ -17,8 +17,6 @@ build=${2:-$top/build/mutation}
 places=$(
   cat <<'EOF'
 text/text.cpp @@ *text >= 'A' && *text <= 'Z' @@ *text >= 'A' && *text < 'Z'
-text/text.cpp @@ if (pattern_length >= text_length) return -1; @@ if (pattern_length > text_length) return -1;
-text/text.cpp @@ if (start < 1) return -2; @@ if (start < 0) return -2;
 text/text.cpp @@ count < length ? length - count : 0 @@ count > length ? length - count : 0
 text/text.cpp @@ '0' + magnitude % 10 @@ '1' + magnitude % 10
 text/text.cpp @@ value = value * 10u + @@ value = value * 16u +
@@ -30,18 +28,20 @@ text/text.cpp @@ for (; *a != '\0' && fold(*a) == fold(*b); ++a, ++b) { @@ for (
 state/app_state.cpp @@ if (keep < root) keep += 1; @@ if (keep < root) keep += 0;
 state/app_state.cpp @@ if (same_path(entry, folder, rules) == 1) return; @@ if (same_path(entry, folder, rules) == 0) return;
 state/app_state.cpp @@ if (n == 0 || n >= kRecentFolderCount) return; @@ if (n == 1 || n >= kRecentFolderCount) return;
-navigation/requests.cpp @@ return read_shared(state.settings.select_mode) < 2; @@ return read_shared(state.settings.select_mode) < 1;
-navigation/requests.cpp @@ moved >= count ? count - 2 : moved @@ moved >= count ? count - 1 : moved
-navigation/requests.cpp @@ index = index > page ? index - page : 1; @@ index = index >= page ? index - page : 1;
-navigation/requests.cpp @@ } else {\n      index = count - 2; @@ } else {\n      index = count - 3;
-navigation/requests.cpp @@ void step_forward(AppState& state, std::uint32_t modifiers) {\n  if (request_waiting(state)) return; @@ void step_forward(AppState& state, std::uint32_t modifiers) {
+navigation/requests.cpp @@ return !is_random(select_mode_of(state.settings)); @@ return is_random(select_mode_of(state.settings));
+navigation/viewer_thread.cpp @@ moved >= count ? count - 2 : moved @@ moved >= count ? count - 1 : moved
+navigation/viewer_thread.cpp @@ index = index > page ? index - page : 1; @@ index = index >= page ? index - page : 1;
+navigation/viewer_thread.cpp @@ } else {\n      index = count - 2; @@ } else {\n      index = count - 3;
+navigation/requests.cpp @@ if ((modifiers & kModifierRepeat) != 0 && !steps.empty()) return; @@ if ((modifiers & kModifierRepeat) != 0 && steps.empty()) return;
+navigation/requests.cpp @@ ++steps.back().count; @@ steps.push_back(StepRun{kind, 1});
+navigation/viewer_thread.cpp @@ if (step + 1 < run.count) { @@ if (step + 1 < 0) {
 shell/keys.cpp @@ {kKeySpace, 0, step_forward} @@ {kKeySpace, 0, step_back}
 shell/keys.cpp @@ (modifiers & binding.modifiers) == binding.modifiers @@ modifiers == binding.modifiers
 shell/window.cpp @@ constexpr std::int32_t kMaxZoom = 5; @@ constexpr std::int32_t kMaxZoom = 4;
 shell/window.cpp @@ *width = screen_width > 800 ? 800 : 640; @@ *width = screen_width >= 800 ? 800 : 640;
 shell/window.cpp @@ } else if (counter < kLastCountedClose) { @@ } else if (counter <= kLastCountedClose) {
 shell/window.cpp @@ if (level < 1) level = 1; @@ if (level < 1) level = 0;
-navigation/requests.cpp @@ if (length <= 1 || length >= kPathBytes) return 0; @@ if (length <= 1 || length > kPathBytes) return 0;
+navigation/requests.cpp @@ if (length <= shortest_root() || length >= kPathBytes) return 0; @@ if (length <= shortest_root() || length > kPathBytes) return 0;
 shell/startup.cpp @@ return status == 0 ? kExitDone : kExitFailed; @@ return status == 1 ? kExitDone : kExitFailed;
 state/events.h @@ kCommandModeFirst = 2040; @@ kCommandModeFirst = 2041;
 commands/commands.cpp @@ {0, 8, 18, 38, 58, 88, 118} @@ {0, 10, 18, 38, 58, 88, 118}
@@ -67,11 +67,11 @@ navigation/prefetch.cpp @@ if (ahead.drawn != 0) give_back_pick(state, ahead.dra
 navigation/prefetch.cpp @@ ahead.status != AheadStatus::decoding; @@ ahead.status != AheadStatus::ready;
 image/image_buffer.cpp @@ if (plan.draw == 0 || plan.scale > 50) return 1; @@ if (plan.draw == 0 || plan.scale > 51) return 1;
 image/image_buffer.cpp @@ if (reduced(width, reduction) >= static_cast<std::uint64_t>(plan.target_width) && @@ if (reduced(width, reduction) > static_cast<std::uint64_t>(plan.target_width) &&
-navigation/viewer_thread.cpp @@ if (kind == 1) prefetch_discard(state); @@ (void)kind;
-navigation/viewer_thread.cpp @@ if (mode < 2) { @@ if (mode < 1) {
+navigation/viewer_thread.cpp @@ if (rebuild) prefetch_discard(state); @@ (void)rebuild;
+navigation/viewer_thread.cpp @@ if (!is_random(mode)) { @@ if (is_random(mode)) {
 navigation/viewer_thread.cpp @@ state.worker.history[0] = index; @@ state.worker.history[0] = index + 1;
 navigation/viewer_thread.cpp @@ if (++ticks >= state.worker.advance_ticks.load()) { @@ if (++ticks > state.worker.advance_ticks.load()) {
-navigation/viewer_thread.cpp @@ if (state.worker.rebuild_wanted.load() != 0) @@ if (state.worker.rebuild_wanted.load() > 1)
+navigation/viewer_thread.cpp @@ if (state.worker.rebuild_wanted.load() != 0 || steps_waiting(state)) { @@ if (state.worker.rebuild_wanted.load() != 0) {
 image/title.cpp @@ kShortPathCharacters = 75; @@ kShortPathCharacters = 74;
 image/paint.cpp @@ static_cast<std::int32_t>((cw - dw) / 2); @@ static_cast<std::int32_t>((cw - dw) / 3);
 image/paint.cpp @@ (fit_x < fit_y ? fit_x : fit_y) << zoom_level @@ (fit_x > fit_y ? fit_x : fit_y) << zoom_level
@@ -81,13 +81,13 @@ image/image_buffer.cpp @@ if (product <= 8) return 8; @@ if (product < 8) return
 settings/settings.cpp @@ if (std::strcmp(version, "00") == 0) return kHeaderCurrent; @@ if (std::strcmp(version, "01") == 0) return kHeaderCurrent;
 backup/backup.cpp @@ put_time(catalog, slot, kCatalogBackupHigh, run.now);\n @@ \n
 backup/backup.cpp @@ while (k < 8 && (n & (1u << k)) == 0) ++k; @@ while (k < 7 && (n & (1u << k)) == 0) ++k;
-backup/backup.cpp @@ if (k == 8) state.settings.backup_generation = 0; @@ if (k == 9) state.settings.backup_generation = 0;
-backup/backup.cpp @@ } else if (!run.deep) { @@ } else if (run.deep) {
+backup/backup.cpp @@ rotation = Rotation{k == 8 ? 0 : n, k + 1, RotationStep::older}; @@ rotation = Rotation{k == 7 ? 0 : n, k + 1, RotationStep::older};
+backup/backup.cpp @@ } else if (!run.deep &&\n @@ } else if (run.deep &&\n
 backup/backup.cpp @@ return written > last || written != recorded || @@ return written > last ||
 backup/backup.cpp @@ if ((last >> 32) > (run.now >> 32)) last = 0; @@ if ((last >> 32) > (run.now >> 32)) last = 1;
 catalog/report.cpp @@ progress->version != progress->read_version; @@ progress->version == progress->read_version;
-catalog/catalog.cpp @@ return count == kCatalogJumpAt ? kFolderLimit : count; @@ return count;
-catalog/catalog.cpp @@ if (list_find_exact(catalog, kCatalogPath) >= 0) return count; @@ if (list_find_exact(catalog, kCatalogPath) > 0) return count;
+catalog/catalog_build.cpp @@ return count == kCatalogJumpAt ? kFolderLimit : count; @@ return count;
+catalog/catalog_build.cpp @@ if (catalog_find_path(catalog) >= 0) return count; @@ if (catalog_find_path(catalog) > 0) return count;
 catalog/list_file.cpp @@ return type >= 10; @@ return type > 10;
 catalog/list_file.cpp @@ if (tag_of(list, slot) != SLOT_RECORD) return false; @@ if (tag_of(list, slot) == SLOT_BLANK) return false;
 catalog/list_file.cpp @@ if (tag_of(list, slot) == SLOT_FREED) { @@ if (tag_of(list, slot) == SLOT_BLANK) {

@@ -454,14 +454,13 @@ std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* re
   if (state.scan.catalog.base == nullptr) {
     return give_up(report, "the catalog could not be opened or created");
   }
-  std::int32_t idle = 0;
-  if (!state.scan.scan_mode.compare_exchange_strong(idle, 3)) {
+  ScanMode idle = ScanMode::none;
+  if (!state.scan.scan_mode.compare_exchange_strong(idle, ScanMode::backup)) {
     list_close(state.scan.catalog);
     return give_up(report, "another scan is running");
   }
-  const std::uint32_t mode = state.settings.select_mode;
-  Run run{state, report, progress, message, system_time_now(), mode == 1 || mode == 3,
-          {},    {},     false,    {}};
+  const SelectMode mode = select_mode_of(state.settings);
+  Run run{state, report, progress, message, system_time_now(), is_deep(mode), {}, {}, false, {}};
   know_root(run);
   const std::string root = root_text(state);
   char root_path[kPathBytes];
@@ -473,11 +472,11 @@ std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* re
   // The root folder is listed as "", so that its paths read "/name".
   walk(run, std::strcmp(source, "/") == 0 ? "" : source);
   while (!run.levels.empty()) leave(run);
-  state.scan.scan_mode = 0;
+  state.scan.scan_mode = ScanMode::none;
   list_close(state.scan.catalog);
   if (report->folders_not_entered > 0) {
     tell(message, std::string("subfolders not entered: the selection mode is ") +
-                      (mode == 2 ? "Random" : "Linear"));
+                      (is_random(mode) ? "Random" : "Linear"));
   }
   if (progress != nullptr) progress(*report);
   return report->failed == 0 && report->skipped == 0 ? 0 : 1;

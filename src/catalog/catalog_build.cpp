@@ -56,8 +56,8 @@ void catalog_build_drives(AppState& state, const std::vector<Drive>& drives, Cat
                           void* context) {
   catalog_open(state);
   if (state.scan.catalog.base == nullptr) return;
-  std::int32_t idle = 0;
-  if (!state.scan.scan_mode.compare_exchange_strong(idle, 2)) return;
+  ScanMode idle = ScanMode::none;
+  if (!state.scan.scan_mode.compare_exchange_strong(idle, ScanMode::catalog)) return;
   state.scan.catalog_add_file = catalog_add_file;
   list_sort(state.scan.catalog, kCatalogPath);
   state.scan.catalog_log = static_cast<char*>(std::calloc(kCatalogLogBytes, 1));
@@ -74,7 +74,7 @@ void catalog_build_drives(AppState& state, const std::vector<Drive>& drives, Cat
     scan_folder(state, 0, nullptr, start.c_str());
     state.scan.scan_device = 0;
   }
-  state.scan.scan_mode = 0;
+  state.scan.scan_mode = ScanMode::none;
   list_close(state.scan.catalog);
   std::free(state.scan.catalog_log);
   state.scan.catalog_log = nullptr;

@@ -154,14 +154,16 @@ void delete_current_file(AppState& state) {
   append_text(question, shown);
   // No changes nothing: the index moves on only once the answer is Yes.
   if (shown[0] != '\0' && desktop_ask_yes_no(state.window.main_window, kProgramTitle, question)) {
-    if (length_of_text(next) >= shortest_root() && state.worker.request_kind.load() == 2) {
-      const std::uint32_t mode = read_shared(state.settings.select_mode);
-      const std::uint32_t deep = mode == 1 || mode == 3 ? 1 : 0;
+    if (length_of_text(next) >= shortest_root() &&
+        state.worker.request_kind.load() == RequestKind::step) {
+      // A linear pick of the same depth: never a draw.
+      const SelectMode order =
+          is_deep(select_mode_of(state.settings)) ? SelectMode::deep_linear : SelectMode::linear;
       const std::uint32_t index = static_cast<std::uint32_t>(state.worker.current_index.load()) + 1;
       state.worker.current_index =
           index >= state.worker.file_count.load() ? 0 : static_cast<std::int32_t>(index);
       // The file after the deleted one in list order, in every mode.
-      pick_file(state, next, deep, state.worker.current_index.load(), 2);
+      pick_file(state, next, order, state.worker.current_index.load(), RequestKind::step);
     }
     if (desktop_move_to_trash(shown)) {
       if (next[0] != '\0') set_text(state, state.settings.image_path, next);
@@ -232,8 +234,9 @@ void choose_advance(AppState& state, std::uint32_t setting) {
   write_shared(state.settings.advance_setting, setting);
   set_advance_ticks(state);
 }
+// The table's argument of a mode's row is the mode's stored number.
 void choose_mode(AppState& state, std::uint32_t mode) {
-  write_shared(state.settings.select_mode, mode);
+  set_select_mode(state.settings, static_cast<SelectMode>(mode));
   request_rebuild(state);
 }
 void choose_recent(AppState& state, std::uint32_t n) {
@@ -259,7 +262,7 @@ bool advance_is(const AppState& state, std::uint32_t setting) {
   return state.settings.advance_setting == setting;
 }
 bool mode_is(const AppState& state, std::uint32_t mode) {
-  return state.settings.select_mode == mode;
+  return select_mode_of(state.settings) == static_cast<SelectMode>(mode);
 }
 bool translucent(const AppState& state, std::uint32_t) {
   return state.settings.translucent == 1;

@@ -84,7 +84,8 @@ void paint_window(AppState& state) {
           state.image.client_width, state.image.client_height, state.image.image_width,
           state.image.image_height, state.image.zoom_level, state.image.pan_x, state.image.pan_y);
       // The scale in the title is the one painted; while a list is in use.
-      titled = state.worker.request_kind.load() == 2 && state.worker.file_count.load() != 0;
+      titled = state.worker.request_kind.load() == RequestKind::step &&
+               state.worker.file_count.load() != 0;
       // Drawn whatever holds the loader claim (a dialog of ours, say): a
       // load frees the image before it decodes, under this lock.
       if (state.image.pixel_buffer != nullptr && plan.draw) {

@@ -90,7 +90,7 @@ void build_title(AppState& state, std::uint32_t scale, char title[kTitleBytes]) 
   append_text(title, "%) ");
   append_text(title, part);
   append_text(title, " ");
-  if (read_shared(state.settings.select_mode) < 2) {
+  if (!is_random(select_mode_of(state.settings))) {
     append_number(title, state.worker.current_index.load() + 1);
     append_text(title, " of ");
   }

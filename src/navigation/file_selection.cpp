@@ -137,15 +137,14 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
   if (kind == kFolderEntryFolder) {
     // Asked first, so a folder named "low" costs a draw in every mode.
     const bool admitted = admit_subfolder(state, name) == 1;
-    const std::uint32_t mode = read_shared(state.settings.select_mode);
-    if (admitted && (mode == 1 || mode == 3) && join_path(folder, name, path) == 1) {
+    if (admitted && is_deep(select_mode_of(state.settings)) && join_path(folder, name, path) == 1) {
       count = scan_folder(state, count, list, path);
     }
     return count;
   }
   if (kind != kFolderEntryFile) return count;
   switch (state.scan.scan_mode.load()) {
-    case 1: {
+    case ScanMode::view_list: {
       if (image_type_of(state, name) == 0 || join_path(folder, name, path) == 0) return count;
       list_append(list, path);
       if (same_path(path, state.scan.shown_path) == 1) {
@@ -153,7 +152,7 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
       }
       return count + 1;
     }
-    case 2:
+    case ScanMode::catalog:
       return state.scan.catalog_add_file != nullptr
                  ? state.scan.catalog_add_file(state, folder, name, count)
                  : count;
@@ -272,21 +271,21 @@ std::int32_t build_list(AppState& state, const char* folder) {
 
 }  // namespace
 
-std::uint32_t pick_file(AppState& state, char path[kPathBytes], std::uint32_t mode,
-                        std::int32_t index, std::int32_t list_use) {
+std::uint32_t pick_file(AppState& state, char path[kPathBytes], SelectMode mode, std::int32_t index,
+                        RequestKind list_use) {
   std::int32_t wanted = index;
-  const bool want_build = list_use != 2 || state.worker.file_count.load() == 0;
-  std::int32_t idle = 0;
-  if (want_build && state.scan.scan_mode.compare_exchange_strong(idle, 1)) {
+  const bool want_build = list_use != RequestKind::step || state.worker.file_count.load() == 0;
+  ScanMode idle = ScanMode::none;
+  if (want_build && state.scan.scan_mode.compare_exchange_strong(idle, ScanMode::view_list)) {
     ++state.scan.list_generation;
     wanted = build_list(state, path);
-    state.scan.scan_mode = 0;
+    state.scan.scan_mode = ScanMode::none;
     if (wanted == -2) return 0;  // no memory for the list
   }
   const std::uint32_t count = state.worker.file_count.load();
   if (count > 0) {
     std::uint32_t slot;
-    if (mode >= 2 && wanted == -1) {
+    if (is_random(mode) && wanted == -1) {
       // The pick drawn ahead is the draw this one would have been.
       if (take_ahead_pick(state, &slot) == 0) {
         PickDraw draw;

@@ -58,10 +58,10 @@ void commit_pick(AppState& state, const PickDraw& draw);
 // Gives a thrown-away pick's random words back, to be drawn again first.
 void give_back_pick(AppState& state, const PickDraw& draw);
 // Chooses the next file of the folder in path (rebuilding the list when
-// list_use is 1, or when none is there) and puts its path into path.
+// list_use is not a step, or when none is there) and puts its path into path.
 // Returns file_count.
-std::uint32_t pick_file(AppState& state, char path[kPathBytes], std::uint32_t mode,
-                        std::int32_t index, std::int32_t list_use);
+std::uint32_t pick_file(AppState& state, char path[kPathBytes], SelectMode mode, std::int32_t index,
+                        RequestKind list_use);
 
 // The decoding threads: one prepares the picture the next forward step will
 // show, one decodes a picture shown reduced in full (navigation/prefetch.cpp).

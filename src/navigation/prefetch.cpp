@@ -177,7 +177,7 @@ std::int32_t take_ahead_pick(AppState& state, std::uint32_t* slot) {
   std::lock_guard<std::mutex> hold(state.prefetch.lock);
   AheadPicture& ahead = state.prefetch.ahead;
   if (ahead.drawn == 0 || ahead.generation != state.scan.list_generation ||
-      ahead.mode != read_shared(state.settings.select_mode)) {
+      ahead.mode != select_mode_of(state.settings)) {
     return 0;
   }
   commit_pick(state, ahead.draw);
@@ -211,7 +211,7 @@ void prefetch_next(AppState& state) {
   PrefetchState& prefetch = state.prefetch;
   if (prefetch.running.load() == 0) return;
   const std::uint32_t count = state.worker.file_count.load();
-  const std::uint32_t mode = read_shared(state.settings.select_mode);
+  const SelectMode mode = select_mode_of(state.settings);
   const std::uint32_t generation = state.scan.list_generation;
   AheadPicture& ahead = prefetch.ahead;
   std::unique_lock<std::mutex> hold(prefetch.lock);
@@ -228,7 +228,7 @@ void prefetch_next(AppState& state) {
   }
   if (ahead.generation != generation || ahead.mode != mode) discard_locked(state);
   if (prefetch.enabled != 0 && count != 0) {
-    if (mode < 2) {
+    if (!is_random(mode)) {
       const std::uint32_t next = static_cast<std::uint32_t>(state.worker.current_index.load()) + 1;
       const std::int32_t index = next >= count ? 0 : static_cast<std::int32_t>(next);
       if (ahead.status == AheadStatus::none || ahead.index != index) {

@@ -8,7 +8,7 @@
 namespace {
 
 bool linear_mode(const AppState& state) {
-  return read_shared(state.settings.select_mode) < 2;
+  return !is_random(select_mode_of(state.settings));
 }
 
 void raise_request(AppState& state) {
@@ -72,7 +72,7 @@ void request_rebuild(AppState& state) {
     state.worker.steps.clear();
   }
   state.worker.rebuild_wanted = 1;
-  state.worker.request_kind = 1;
+  state.worker.request_kind = RequestKind::rebuild;
   // Served with the request that is waiting, or right after it.
   raise_request(state);
 }

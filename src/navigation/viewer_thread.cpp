@@ -115,10 +115,10 @@ void random_step(AppState& state, StepKind kind) {
 // Applies a run of count steps: each but the last picks its file without
 // showing it, so that the history and the recent picks are those of the
 // steps served one by one; the last is left for the caller to show.
-void apply_steps(AppState& state, const StepRun& run, std::uint32_t mode, char path[kPathBytes]) {
+void apply_steps(AppState& state, const StepRun& run, SelectMode mode, char path[kPathBytes]) {
   const std::uint32_t count = state.worker.file_count.load();
   for (std::uint32_t step = 0; step < run.count; ++step) {
-    if (mode < 2) {
+    if (!is_random(mode)) {
       if (count == 0) return;
       state.worker.current_index = static_cast<std::int32_t>(linear_step(
           state, run.kind, static_cast<std::uint32_t>(state.worker.current_index.load()), count));
@@ -130,7 +130,7 @@ void apply_steps(AppState& state, const StepRun& run, std::uint32_t mode, char p
         std::lock_guard<std::mutex> hold(state.shared_text_lock);
         copy_text(state.settings.view_folder, path);
       }
-      pick_file(state, path, mode, state.worker.current_index.load(), 2);
+      pick_file(state, path, mode, state.worker.current_index.load(), RequestKind::step);
     }
   }
 }
@@ -150,11 +150,11 @@ bool showing(AppState& state, const char* path) {
 
 void serve_request(AppState& state) {
   // A rebuild raised meanwhile wins over the steps that were waiting.
-  const bool rebuild =
-      state.worker.rebuild_wanted.exchange(0) != 0 || state.worker.request_kind.load() == 1;
+  const bool rebuild = state.worker.rebuild_wanted.exchange(0) != 0 ||
+                       state.worker.request_kind.load() == RequestKind::rebuild;
   StepRun run{StepKind::forward, 0};
   if (!rebuild && !take_steps(state, &run)) return;
-  const std::uint32_t mode = read_shared(state.settings.select_mode);
+  const SelectMode mode = select_mode_of(state.settings);
   // A rebuild may change the list, the mode or the folder: nothing prepared
   // for the old list is shown, and a pick drawn ahead goes back unseen.
   if (rebuild) prefetch_discard(state);
@@ -172,12 +172,13 @@ void serve_request(AppState& state) {
     std::lock_guard<std::mutex> hold(state.shared_text_lock);
     copy_text(state.settings.view_folder, path);
   }
-  pick_file(state, path, mode, state.worker.current_index.load(), rebuild ? 1 : 2);
+  pick_file(state, path, mode, state.worker.current_index.load(),
+            rebuild ? RequestKind::rebuild : RequestKind::step);
   {
     std::lock_guard<std::mutex> hold(state.shared_text_lock);
     copy_text(path, state.settings.image_path);
   }
-  state.worker.request_kind = 2;
+  state.worker.request_kind = RequestKind::step;
   if (state.worker.file_count.load() != 0) {
     // The picture the start showed is not decoded again by the first rebuild.
     if (!rebuild || !showing(state, path)) {

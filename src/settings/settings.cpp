@@ -119,7 +119,7 @@ std::string default_backup_root() {
              : folder_below(home, "Backup", "Tessmira");
 }
 
-constexpr std::uint32_t kDefaultMode = 3;
+constexpr auto kDefaultMode = static_cast<std::uint32_t>(SelectMode::deep_random);
 constexpr std::uint32_t kDefaultAlpha = 125;
 // Below this the window is all but invisible, and no command sets it.
 constexpr std::uint32_t kLeastAlpha = 26;

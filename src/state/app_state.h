@@ -31,6 +31,23 @@ struct HistoryEntry : std::atomic<std::int32_t> {
   using std::atomic<std::int32_t>::operator=;
 };
 
+// The selection mode: which files a step takes, stored in the settings block
+// as a 32-bit word (select_mode_of and set_select_mode convert).
+enum class SelectMode : std::uint32_t { linear = 0, deep_linear = 1, random = 2, deep_random = 3 };
+// The deep modes enter subfolders; the random ones draw their picks.
+constexpr bool is_deep(SelectMode mode) {
+  return mode == SelectMode::deep_linear || mode == SelectMode::deep_random;
+}
+constexpr bool is_random(SelectMode mode) {
+  return mode == SelectMode::random || mode == SelectMode::deep_random;
+}
+
+// What the request the worker serves asks for.
+enum class RequestKind : std::int32_t { none, rebuild, step };
+
+// Which scan runs: the one claim for a folder scan.
+enum class ScanMode : std::int32_t { none, view_list, catalog, backup };
+
 // A step the window asked for. The window thread records what was pressed;
 // the worker works out where it leads when it serves it.
 enum class StepKind : std::int32_t {
@@ -54,7 +71,7 @@ constexpr std::uint32_t kStepRunLimit = 64;
 // it runs.
 struct WorkerProtocol {
   std::atomic<std::int32_t> request_pending{0};
-  std::atomic<std::int32_t> request_kind{0};  // 1 rebuild, 2 step
+  std::atomic<RequestKind> request_kind{RequestKind::none};
   // The steps pressed and not yet served, in the order pressed (under
   // step_lock): never dropped while a request is served.
   std::mutex step_lock;
@@ -71,7 +88,7 @@ struct WorkerProtocol {
   // 1 from the worker's start until its very last step (it is never joined).
   std::atomic<std::int32_t> worker_running{0};
   // A rebuild asked for while a request is served; the worker's own
-  // request_kind = 2 cannot overwrite it, so it is served next.
+  // request_kind = step cannot overwrite it, so it is served next.
   std::atomic<std::int32_t> rebuild_wanted{0};
   // Wakes the worker's 500 ms sleep when a request or a stop is raised.
   std::mutex wake_lock;
@@ -156,7 +173,7 @@ struct AheadPicture {
   AheadStatus status = AheadStatus::none;
   std::uint32_t ticket = 0;      // changes whenever the record is thrown away
   std::uint32_t generation = 0;  // of the view list the file was chosen from
-  std::uint32_t mode = 0;
+  SelectMode mode = SelectMode::linear;
   std::int32_t index = -1;
   std::int32_t drawn = 0;  // random modes: draw holds a pick no step took yet
   PickDraw draw;
@@ -221,11 +238,11 @@ struct ViewList {
 };
 
 // Scans, the view list and the catalog. One scan runs at a time: the worker's
-// (scan_mode 1), a catalog build's on its own thread (2) or a backup's walk on the
-// only thread of a backup run (3); scan_mode says which, and only that thread
+// (view_list), a catalog build's on its own thread (catalog) or a backup's walk
+// on the only thread of a backup run (backup); scan_mode says which, and only that thread
 // touches the rest.
 struct ScanState {
-  std::atomic<std::int32_t> scan_mode{0};  // 0 none, 1 view list, 2 catalog, 3 backup
+  std::atomic<ScanMode> scan_mode{ScanMode::none};
   // The catalog's per-file step of a scan in scan mode 2, set by the catalog
   // build so that the scan need not know the catalog; returns the new count.
   std::uint32_t (*catalog_add_file)(AppState& state, const char* folder, const char* name,
@@ -276,6 +293,13 @@ inline std::uint32_t read_shared(const std::uint32_t& word) {
 }
 inline void write_shared(std::uint32_t& word, std::uint32_t value) {
   std::atomic_ref<std::uint32_t>(word).store(value);
+}
+// The selection mode of the block's word (kept within 0..3 by loading).
+inline SelectMode select_mode_of(const SettingsBlock& block) {
+  return static_cast<SelectMode>(read_shared(block.select_mode) & 3u);
+}
+inline void set_select_mode(SettingsBlock& block, SelectMode mode) {
+  write_shared(block.select_mode, static_cast<std::uint32_t>(mode));
 }
 
 // Waits ms milliseconds through the sleep seam.

@@ -83,7 +83,7 @@ TEST_F(CatalogFixture, BuildAddsEachPathOnceWithItsSize) {
   build();
   EXPECT_EQ(last_log, "\r\n" + drive.string());
   EXPECT_EQ(records(), 3u);
-  EXPECT_EQ(state->scan.scan_mode.load(), 0);
+  EXPECT_EQ(state->scan.scan_mode.load(), ScanMode::none);
   EXPECT_EQ(state->scan.catalog.base, nullptr);
   catalog_open(*state);
   list_set_search_key(state->scan.catalog, (drive / "a.jpg").c_str());

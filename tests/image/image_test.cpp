@@ -265,7 +265,7 @@ TEST_F(PictureFixture, AReducedDecodeTitlesTheOwnSizeAndPaintsAsTheFullOne) {
   EXPECT_EQ(std::make_pair(reduced.header.width, reduced.header.height), std::make_pair(400, 300));
   std::strcpy(state->settings.image_path, path.c_str());
   state->worker.file_count = 1;
-  state->worker.request_kind = 2;  // a list in use: the paint titles
+  state->worker.request_kind = RequestKind::step;  // a list in use: the paint titles
   install_picture(*state, &reduced, path.c_str());
   const QImage small = paint(400, 300);
   ASSERT_FALSE(headless_titles().empty());

@@ -47,7 +47,7 @@ struct TreeFixture : ::testing::Test {
   std::uint32_t build(AppState& state, std::uint32_t mode) {
     char path[kPathBytes];
     std::strcpy(path, root.c_str());
-    return pick_file(state, path, mode, -1, 1);
+    return pick_file(state, path, static_cast<SelectMode>(mode), -1, RequestKind::rebuild);
   }
 };
 
@@ -117,12 +117,12 @@ TEST_F(TreeFixture, PickFileKeepsTheShownImageAndRandomChoices) {
   queue_draws(*state, {2, 2}, 4);
   char path[kPathBytes] = "";
   for (int i = 0; i < 2; ++i) {
-    pick_file(*state, path, 3, -1, 2);
+    pick_file(*state, path, SelectMode::deep_random, -1, RequestKind::step);
     EXPECT_EQ(state->worker.current_index.load(), 1);
   }
   // A running catalog scan keeps the present list.
   put_file(root / "e.jpg");
-  state->scan.scan_mode = 2;
+  state->scan.scan_mode = ScanMode::catalog;
   EXPECT_EQ(build(*state, 3), 4u);
   // 101 files, 100 recent picks and every draw refused: after 101 draws, slot 0.
   for (int i = 0; i < 96; ++i)
@@ -174,7 +174,7 @@ TEST_F(WorkerFixture, ServesARebuildThenStepsWithTitlesAndRepaints) {
   request_rebuild(*state);
   tick();
   EXPECT_EQ(state->worker.request_pending.load(), 0);
-  EXPECT_EQ(state->worker.request_kind.load(), 2);
+  EXPECT_EQ(state->worker.request_kind.load(), RequestKind::step);
   EXPECT_EQ(shown(), "b.bmp");  // the rebuild stays on the shown image
   EXPECT_NE(state->image.pixel_buffer, nullptr);
   EXPECT_EQ(headless_titles(), (std::vector<std::string>{"Building new list...", "Loading Image"}));
@@ -212,7 +212,7 @@ TEST_F(WorkerFixture, ARebuildRaisedWhileAStepIsServedComesRightAfter) {
   request_rebuild(*state);
   tick();
   // A folder change arrives while a step is being served (here: while the
-  // scan draws for a "low" folder): the step ends with request_kind 2, and
+  // scan draws for a "low" folder): the step ends with request_kind step, and
   // the rebuild is served right after it.
   fs::create_directory(root / "low");
   state->settings.select_mode = 1;
@@ -229,7 +229,7 @@ TEST_F(WorkerFixture, ARebuildRaisedWhileAStepIsServedComesRightAfter) {
   };
   request_rebuild(*state);
   tick();
-  EXPECT_EQ(state->worker.request_kind.load(), 2);
+  EXPECT_EQ(state->worker.request_kind.load(), RequestKind::step);
   EXPECT_EQ(state->worker.request_pending.load(), 1);
   tick();
   EXPECT_EQ(shown(), "other/z.bmp");
