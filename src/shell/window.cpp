@@ -24,7 +24,8 @@ void initial_window_size(std::int32_t screen_width, std::int32_t screen_height, 
 void planned_client_size(const AppState& state, bool settings_loaded, std::int32_t screen_width,
                          std::int32_t screen_height, std::int32_t* width, std::int32_t* height) {
   const WindowPlacement& placement = state.settings.window_placement;
-  if (state.settings.full_screen != 0 || (settings_loaded && placement.show_state == 3)) {
+  if (state.settings.full_screen != 0 ||
+      (settings_loaded && shown_as(placement, ShowState::maximised))) {
     *width = screen_width;
     *height = screen_height;
     return;

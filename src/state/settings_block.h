@@ -13,16 +13,33 @@ constexpr std::uint32_t kRecentFolderCount = 10;
 // Entries of the random-mode back history and of the recent random draws.
 constexpr std::uint32_t kHistoryCount = 100;
 
+// How the window was shown, as its placement stores it (a 32-bit word).
+enum class ShowState : std::uint32_t { normal = 1, minimised = 2, maximised = 3 };
+
 // Placement of the main window, as the settings file stores it.
 struct WindowPlacement {
   std::uint32_t length;
   std::uint32_t flags;
-  std::uint32_t show_state;  // 1 normal, 2 minimised, 3 maximised
+  std::uint32_t show_state;  // a ShowState: show_state_of and set_show_state convert
   std::int32_t min_x, min_y;
   std::int32_t max_x, max_y;
   std::int32_t normal_left, normal_top, normal_right, normal_bottom;
 };
 static_assert(sizeof(WindowPlacement) == 44);
+
+// The stored word's show state; false for a word that names none.
+constexpr bool show_state_of(const WindowPlacement& placement, ShowState* state) {
+  if (placement.show_state < 1 || placement.show_state > 3) return false;
+  *state = static_cast<ShowState>(placement.show_state);
+  return true;
+}
+constexpr bool shown_as(const WindowPlacement& placement, ShowState state) {
+  ShowState stored = ShowState::normal;
+  return show_state_of(placement, &stored) && stored == state;
+}
+constexpr void set_show_state(WindowPlacement& placement, ShowState state) {
+  placement.show_state = static_cast<std::uint32_t>(state);
+}
 
 // The persistent stretch of the state: the settings file is an 8-byte header
 // followed by exactly these 10,000 bytes, little-endian.

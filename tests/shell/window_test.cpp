@@ -37,9 +37,9 @@ TEST(Window, TheFirstDecodeKnowsTheSizeTheWindowWillHave) {
   EXPECT_EQ(planned(false), (std::vector<std::int32_t>{800, 600}));  // no placement read
   placement.normal_right = 100 + 3841;  // wider than twice the screen: not used
   EXPECT_EQ(planned(true), (std::vector<std::int32_t>{800, 600}));
-  placement.show_state = 3;  // maximised
+  set_show_state(placement, ShowState::maximised);
   EXPECT_EQ(planned(true), (std::vector<std::int32_t>{1920, 1080}));
-  placement.show_state = 1;
+  set_show_state(placement, ShowState::normal);
   state->settings.full_screen = 1;
   EXPECT_EQ(planned(false), (std::vector<std::int32_t>{1920, 1080}));
 }

@@ -288,10 +288,11 @@ int desktop_read_placement(const PlatformWindow* window, WindowPlacement* placem
                                                             : widget->geometry();
   *placement = WindowPlacement{};
   placement->length = sizeof(WindowPlacement);
-  placement->show_state = window->full_screen     ? (window->normal_maximized ? 3 : 1)
-                          : widget->isMinimized() ? 2
-                          : widget->isMaximized() ? 3
-                                                  : 1;
+  set_show_state(*placement, window->full_screen ? (window->normal_maximized ? ShowState::maximised
+                                                                             : ShowState::normal)
+                             : widget->isMinimized() ? ShowState::minimised
+                             : widget->isMaximized() ? ShowState::maximised
+                                                     : ShowState::normal);
   placement->normal_left = normal.left();
   placement->normal_top = normal.top();
   placement->normal_right = normal.left() + normal.width();
@@ -357,14 +358,14 @@ int desktop_show_window(PlatformWindow* window, const WindowPlacement* placement
   if (full_screen == 1) {
     window->full_screen = true;
     window->normal_geometry = widget->geometry();
-    window->normal_maximized = used && placement->show_state == 3;
+    window->normal_maximized = used && shown_as(*placement, ShowState::maximised);
     // Shown at its own geometry first, so that the window manager has that
     // to come back to.
     widget->show();
     widget->showFullScreen();
-  } else if (used && placement->show_state == 3) {
+  } else if (used && shown_as(*placement, ShowState::maximised)) {
     widget->showMaximized();
-  } else if (used && placement->show_state == 2) {
+  } else if (used && shown_as(*placement, ShowState::minimised)) {
     widget->showMinimized();
   } else {
     widget->show();

@@ -142,8 +142,9 @@ bool sane_placement(const WindowPlacement& placement) {
   const std::int64_t width = std::int64_t{placement.normal_right} - placement.normal_left;
   const std::int64_t height = std::int64_t{placement.normal_bottom} - placement.normal_top;
   constexpr std::int64_t kMost = 1 << 24;
-  if (width <= 0 || height <= 0 || width > kMost || height > kMost || placement.show_state < 1 ||
-      placement.show_state > 3) {
+  ShowState state = ShowState::normal;
+  if (width <= 0 || height <= 0 || width > kMost || height > kMost ||
+      !show_state_of(placement, &state)) {
     return false;
   }
   const RECT rect{placement.normal_left, placement.normal_top, placement.normal_right,
@@ -213,9 +214,9 @@ int desktop_show_window(PlatformWindow* window, const WindowPlacement* placement
     saved.length = sizeof saved;  // never stored by the program: filled in here
     saved.flags = 0;
     SetWindowPlacement(window->hwnd, &saved);
-    show = placement->show_state == 3   ? SW_SHOWMAXIMIZED
-           : placement->show_state == 2 ? SW_SHOWMINIMIZED
-                                        : SW_SHOWNORMAL;
+    show = shown_as(*placement, ShowState::maximised)   ? SW_SHOWMAXIMIZED
+           : shown_as(*placement, ShowState::minimised) ? SW_SHOWMINIMIZED
+                                                        : SW_SHOWNORMAL;
   }
   ShowWindow(window->hwnd, show);
   UpdateWindow(window->hwnd);
