@@ -10,11 +10,11 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "settings/settings.h"
+#include "state/version.h"
 #include "text/text.h"
 
 namespace {
 
-constexpr char kProgramTitle[] = "Tessmira 1.0";
 constexpr char kTrashQuestion[] = "Move this file to the trash?\n";
 
 // Changes view_folder (under the lock the worker reads it with), then asks

@@ -3,13 +3,13 @@
 
 #include "image/image.h"
 #include "platform/desktop.h"
+#include "state/version.h"
 #include "text/text.h"
 
 namespace {
 
 constexpr std::uint32_t kShortPathCharacters = 75;
 constexpr std::uint32_t kFailureTitleBytes = 640;
-constexpr char kProgramTitle[] = "Tessmira 1.0";
 constexpr char kBuildingTitle[] = "Building new list...";
 constexpr char kLoadingTitle[] = "Loading Image";
 constexpr char kNoImagesTitle[] = "No valid images in directory";
@@ -95,7 +95,8 @@ void build_title(AppState& state, std::uint32_t scale, char title[kTitleBytes]) 
     append_text(title, " of ");
   }
   append_number(title, static_cast<std::int32_t>(state.worker.file_count.load()));
-  append_text(title, " Files - Tessmira 1.0");
+  append_text(title, " Files - ");
+  append_text(title, kProgramTitle);
 }
 
 void window_title(AppState& state, char title[kTitleBytes]) {

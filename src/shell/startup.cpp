@@ -11,12 +11,12 @@
 #include "settings/settings.h"
 #include "shell/shell.h"
 #include "shell/startup.h"
+#include "state/version.h"
 #include "text/text.h"
 
 namespace {
 
 constexpr char kQuotesInside = static_cast<char>(0xFE);
-constexpr char kVersionText[] = "Tessmira 1.0\n";
 constexpr char kUsageText[] =
     "Usage: tessmira [--] [IMAGE | FOLDER]\n"
     "       tessmira /b=FOLDER | --backup=FOLDER\n"
@@ -253,7 +253,8 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
       return kExitDone;
     }
     if (!switches_ended && word == "--version") {
-      console_out(kVersionText);
+      console_out(kProgramTitle);
+      console_out("\n");
       return kExitDone;
     }
     if (backup_switch) {

@@ -32,6 +32,7 @@
 #include "platform/qt/qt_window.h"
 #include "shell/shell.h"
 #include "state/settings_block.h"
+#include "state/version.h"
 
 namespace {
 
@@ -508,7 +509,7 @@ int desktop_choose_file(PlatformWindow* window, char* buffer, std::int32_t* filt
   static const QStringList filters = {"Image Files (*.jpg *.gif *.bmp)",
                                       "Audio Files (*.mid *.wav *.mp3 *.rmi *.aif *.au *.snd)",
                                       "Executable Files (*.exe)", "All Files (*)"};
-  QFileDialog dialog(window->widget, "Tessmira 1.0");
+  QFileDialog dialog(window->widget, kProgramTitle);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setNameFilters(filters);
   dialog.selectNameFilter(filters.value(*filter_index, filters.front()));
@@ -565,7 +566,7 @@ void desktop_about_box(PlatformWindow* window, const char* program_folder,
   QDialog dialog(window != nullptr ? window->widget : nullptr);
   dialog.setWindowTitle("About Tessmira");
   auto* layout = new QVBoxLayout(&dialog);
-  auto* name = new QLabel("<b>Tessmira 1.0</b><br>A small, fast image viewer.");
+  auto* name = new QLabel(QString("<b>%1</b><br>A small, fast image viewer.").arg(kProgramTitle));
   layout->addWidget(name);
   auto add_folder = [&](const char* what, const char* folder) {
     auto* row = new QHBoxLayout;

@@ -16,6 +16,7 @@
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_window.h"
 #include "state/settings_block.h"
+#include "state/version.h"
 
 namespace {
 
@@ -160,7 +161,8 @@ int desktop_choose_file(PlatformWindow* window, char* buffer, std::int32_t* filt
   dialog.lpstrFile = file.data();
   dialog.nMaxFile = static_cast<DWORD>(file.size());
   dialog.lpstrInitialDir = folder ? start.c_str() : nullptr;
-  dialog.lpstrTitle = L"Tessmira 1.0";
+  const std::wstring title = wide_text(kProgramTitle);
+  dialog.lpstrTitle = title.c_str();
   dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
   if (!GetOpenFileNameW(&dialog)) return 0;
   // The filter chosen last is kept for the run.
@@ -206,7 +208,8 @@ void desktop_about_box(PlatformWindow* window, const char* program_folder,
   config.dwFlags = TDF_USE_COMMAND_LINKS | TDF_ALLOW_DIALOG_CANCELLATION;
   config.dwCommonButtons = TDCBF_OK_BUTTON;
   config.pszWindowTitle = L"About Tessmira";
-  config.pszMainInstruction = L"Tessmira 1.0";
+  const std::wstring name = wide_text(kProgramTitle);
+  config.pszMainInstruction = name.c_str();
   config.pszContent = text.c_str();
   config.pButtons = buttons;
   config.cButtons = 2;
