@@ -80,20 +80,20 @@ image/title.cpp @@ case TitleKind::loading:\n      copy_text(kLoadingTitle, titl
 image/image_buffer.cpp @@ if (product <= 8) return 8; @@ if (product < 8) return 8;
 settings/settings.cpp @@ if (std::strcmp(version, "00") == 0) return kHeaderCurrent; @@ if (std::strcmp(version, "01") == 0) return kHeaderCurrent;
 backup/backup.cpp @@ put_time(catalog, slot, kCatalogBackupHigh, run.now);\n @@ \n
-backup/backup.cpp @@ while (k < 8 && (n & (1u << k)) == 0) ++k; @@ while (k < 7 && (n & (1u << k)) == 0) ++k;
-backup/backup.cpp @@ rotation = Rotation{k == 8 ? 0 : n, k + 1, RotationStep::older}; @@ rotation = Rotation{k == 7 ? 0 : n, k + 1, RotationStep::older};
+backup/rotation.cpp @@ while (k < 8 && (n & (1u << k)) == 0) ++k; @@ while (k < 7 && (n & (1u << k)) == 0) ++k;
+backup/rotation.cpp @@ rotation = Rotation{k == 8 ? 0 : n, k + 1, RotationStep::older}; @@ rotation = Rotation{k == 7 ? 0 : n, k + 1, RotationStep::older};
 backup/backup.cpp @@ } else if (!run.deep &&\n @@ } else if (run.deep &&\n
 backup/backup.cpp @@ return written > last || written != recorded || @@ return written > last ||
 backup/backup.cpp @@ if ((last >> 32) > (run.now >> 32)) last = 0; @@ if ((last >> 32) > (run.now >> 32)) last = 1;
 catalog/report.cpp @@ progress->version != progress->read_version; @@ progress->version == progress->read_version;
 catalog/catalog_build.cpp @@ return count == kCatalogJumpAt ? kFolderLimit : count; @@ return count;
 catalog/catalog_build.cpp @@ if (catalog_find_path(catalog) >= 0) return count; @@ if (catalog_find_path(catalog) > 0) return count;
-catalog/list_file.cpp @@ return type >= 10; @@ return type > 10;
-catalog/list_file.cpp @@ if (tag_of(list, slot) != SLOT_RECORD) return false; @@ if (tag_of(list, slot) == SLOT_BLANK) return false;
-catalog/list_file.cpp @@ if (tag_of(list, slot) == SLOT_FREED) { @@ if (tag_of(list, slot) == SLOT_BLANK) {
-catalog/list_file.cpp @@ return field != 0 && field <= list.field_count; @@ return field != 0 && field < list.field_count;
+catalog/list_slots.h @@ return type >= 10; @@ return type > 10;
+catalog/list_records.cpp @@ if (tag_of(list, slot) != SLOT_RECORD) return false; @@ if (tag_of(list, slot) == SLOT_BLANK) return false;
+catalog/list_records.cpp @@ if (tag_of(list, slot) == SLOT_FREED) { @@ if (tag_of(list, slot) == SLOT_BLANK) {
+catalog/list_slots.h @@ return field != 0 && field <= list.field_count; @@ return field != 0 && field < list.field_count;
 catalog/list_file.cpp @@ if (type == NUM2) return at[0] | (at[1] << 8); @@ if (type == NUM2) return at[0] | (at[1] << 4);
-catalog/list_file.cpp @@ if (percent > 90 || free < 10) { @@ if (percent > 91 || free < 10) {
+catalog/list_records.cpp @@ if (percent > 90 || free < 10) { @@ if (percent > 91 || free < 10) {
 EOF
 )
 

@@ -1,0 +1,160 @@
+// The "/r" run: the generations moved on, each step recorded first in the
+// rotation's journal so that a stopped run is finished, never repeated.
+#include <string>
+
+#include "backup/backup.h"
+#include "backup/backup_parts.h"
+#include "platform/backup_target.h"
+#include "platform/files.h"
+#include "settings/settings.h"
+#include "text/text.h"
+
+using namespace backup_parts;
+
+namespace {
+
+struct MoveContext {
+  std::string root;
+  BackupMessage message;
+};
+
+void tell_move_problem(void* context, const char* path, std::int32_t error) {
+  const auto* move = static_cast<const MoveContext*>(context);
+  tell(move->message, "cannot move " + move->root + "/" + path + ": " + reason_of(error));
+}
+
+}  // namespace
+
+std::int32_t move_generation(AppState& state, const char* from, const char* to,
+                             BackupMessage message) {
+  MoveContext context{root_text(state), message};
+  std::int32_t error = 0;
+  const TargetFolder root = target_open_root(state.settings.backup_root, 0, &error);
+  // No backup root yet: no generation to move.
+  if (root < 0) return error == kErrorMissing ? 0 : (tell_move_problem(&context, "", error), -1);
+  const std::int32_t moved = target_move_generation(root, from, to, tell_move_problem, &context);
+  target_close(root);
+  return moved;
+}
+
+namespace {
+
+constexpr std::uint32_t kLastCounter = 255;
+
+// A rotation, as its journal records it before each step: the counter to
+// save at its end, the older generation it moves on (the index of "from";
+// "to" is the next), and the step it is at.
+enum class RotationStep : std::uint32_t { older = 1, newest = 2, counter = 3 };
+struct Rotation {
+  std::uint32_t counter;
+  std::uint32_t older;
+  RotationStep step;
+};
+
+bool journal_path(const AppState& state, char path[kPathBytes]) {
+  return data_file_path(state, kRotationJournal, path);
+}
+
+bool write_journal(const AppState& state, const Rotation& rotation) {
+  char path[kPathBytes];
+  const std::string text = "counter=" + std::to_string(rotation.counter) +
+                           "\nolder=" + kGenerationNames[rotation.older] +
+                           "\nstep=" + std::to_string(static_cast<std::uint32_t>(rotation.step)) +
+                           "\n";
+  return journal_path(state, path) && file_replace(path, text.data(), text.size()) == 0;
+}
+
+// The number after "key=" on its own line of text, or -1.
+std::int64_t journal_number(const std::string& text, const std::string& key) {
+  const std::size_t at = text.find(key + "=");
+  if (at == std::string::npos || (at > 0 && text[at - 1] != '\n')) return -1;
+  std::int64_t value = 0;
+  std::size_t digit = at + key.size() + 1;
+  for (; digit < text.size() && text[digit] >= '0' && text[digit] <= '9' && value < 1000; ++digit) {
+    value = value * 10 + (text[digit] - '0');
+  }
+  return digit < text.size() && text[digit] == '\n' && digit > at + key.size() + 1 ? value : -1;
+}
+
+// A stopped rotation's journal: 1 read into *rotation, 0 none, -1 one that
+// cannot be read (and was said).
+std::int32_t read_journal(const AppState& state, Rotation* rotation, BackupMessage message) {
+  char path[kPathBytes];
+  if (!journal_path(state, path) || path_taken(path) == 0) return 0;
+  char bytes[256] = {};
+  const std::int64_t count = file_read_start(path, bytes, sizeof bytes - 1);
+  const std::string text(bytes, count > 0 ? static_cast<std::size_t>(count) : 0);
+  const std::int64_t counter = journal_number(text, "counter");
+  const std::int64_t step = journal_number(text, "step");
+  const std::size_t named = text.find("\nolder=F");
+  std::uint32_t older = kGenerationCount;
+  for (std::uint32_t k = 1; k + 1 < kGenerationCount && named != std::string::npos; ++k) {
+    if (text.compare(named + 7, 3, std::string(kGenerationNames[k]) + "\n") == 0) older = k;
+  }
+  if (counter < 0 || counter > kLastCounter || step < 1 || step > 3 || older >= kGenerationCount) {
+    tell(message, std::string("the journal of a stopped rotation, ") + path +
+                      ", cannot be read; no rotation was made (look at the generations, then "
+                      "remove it)");
+    return -1;
+  }
+  *rotation = Rotation{static_cast<std::uint32_t>(counter), older,
+                       static_cast<RotationStep>(static_cast<std::uint32_t>(step))};
+  return 1;
+}
+
+}  // namespace
+
+bool rotation_pending(const AppState& state) {
+  char path[kPathBytes];
+  return journal_path(state, path) && path_taken(path) == 1;
+}
+
+std::int32_t rotate_backups(AppState& state, char failed_generation[4], BackupMessage message) {
+  failed_generation[0] = '\0';
+  if (is_absolute_path(state.settings.backup_root) == 0) return 1;
+  Rotation rotation{};
+  const std::int32_t stopped = read_journal(state, &rotation, message);
+  if (stopped < 0) return 1;
+  if (stopped == 1) {
+    tell(message, "finishing the rotation a stopped run began; no other was made");
+  } else {
+    const std::uint32_t n = state.settings.backup_generation + 1;
+    // The lowest set bit k of n moves F(k+1) on; none of bits 0..7 moves F9
+    // into FX and starts the count again.
+    std::uint32_t k = 0;
+    while (k < 8 && (n & (1u << k)) == 0) ++k;
+    rotation = Rotation{k == 8 ? 0 : n, k + 1, RotationStep::older};
+    // Recorded before anything moves, so that a run stopped at any point is
+    // finished by the next one, never repeated over what already moved.
+    if (!write_journal(state, rotation)) {
+      tell(message, "the rotation could not be recorded in the data folder; none was made");
+      return 1;
+    }
+  }
+  bool moved = true;
+  if (rotation.step == RotationStep::older) {
+    if (move_generation(state, kGenerationNames[rotation.older],
+                        kGenerationNames[rotation.older + 1], message) != 0) {
+      copy_text(kGenerationNames[rotation.older], failed_generation);
+      moved = false;
+    }
+    rotation.step = RotationStep::newest;
+    if (!write_journal(state, rotation)) return 1;
+  }
+  if (rotation.step == RotationStep::newest) {
+    if (move_generation(state, "F0", "F1", message) != 0 && moved) {
+      copy_text("F0", failed_generation);
+      moved = false;
+    }
+    rotation.step = RotationStep::counter;
+    if (!write_journal(state, rotation)) return 1;
+  }
+  state.settings.backup_generation = rotation.counter;
+  if (write_settings_file(state) != 0) {
+    tell(message, "the settings could not be saved");
+    return 1;
+  }
+  char path[kPathBytes];
+  if (journal_path(state, path)) remove_file(path);
+  return moved ? 0 : 1;
+}
