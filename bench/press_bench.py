@@ -26,7 +26,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from step_bench import run, wait_for, window_of  # noqa: E402
+from step_bench import run, start_desktop, wait_for, window_of  # noqa: E402
 
 PHOTOS = 9  # one digit each: every viewer lists them in the same order
 
@@ -156,23 +156,7 @@ def main():
         os.makedirs(photos)
         subprocess.run([os.path.join(options.build, "bench", "photo_maker"), photos,
                         str(PHOTOS)], check=True)
-        read_fd, write_fd = os.pipe()
-        started.append(subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24",
-             "-nolisten", "tcp"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL))
-        os.close(write_fd)
-        with os.fdopen(read_fd) as display:
-            os.environ["DISPLAY"] = ":" + display.readline().strip()
-        home = os.path.join(work, "home")
-        runtime = os.path.join(work, "run")
-        os.makedirs(home)
-        os.makedirs(runtime, mode=0o700)
-        os.environ.update(HOME=home, XDG_RUNTIME_DIR=runtime)
-        os.environ.pop("QT_QPA_PLATFORM", None)
-        started.append(subprocess.Popen(["openbox"], stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL))
-        wait_for(lambda: "window id" in run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK").stdout,
-                 what="openbox")
+        start_desktop(work, started)
         print(f"{PHOTOS} 6000 x 4000 JPEGs, a 1024 x 768 or 800 x 600 window:")
         medians = {viewer.name: viewer.measure(options.starts)
                    for viewer in viewers(binary, work, photos)}

@@ -170,6 +170,28 @@ def feh_runs(work, photos, steps, pace):
     return medians
 
 
+def start_desktop(work, started):
+    """Xvfb with openbox, and a home and runtime folder of their own in work;
+    the processes go into started, for the caller to end."""
+    read_fd, write_fd = os.pipe()
+    started.append(subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24",
+         "-nolisten", "tcp"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL))
+    os.close(write_fd)
+    with os.fdopen(read_fd) as display:
+        os.environ["DISPLAY"] = ":" + display.readline().strip()
+    home = os.path.join(work, "home")
+    runtime = os.path.join(work, "run")
+    os.makedirs(home)
+    os.makedirs(runtime, mode=0o700)
+    os.environ.update(HOME=home, XDG_RUNTIME_DIR=runtime)
+    os.environ.pop("QT_QPA_PLATFORM", None)
+    started.append(subprocess.Popen(["openbox"], stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL))
+    wait_for(lambda: "window id" in run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK").stdout,
+             what="openbox")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
@@ -185,23 +207,7 @@ def main():
         os.makedirs(photos)
         subprocess.run([os.path.join(options.build, "bench", "photo_maker"), photos, "6"],
                        check=True)
-        read_fd, write_fd = os.pipe()
-        started.append(subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24",
-             "-nolisten", "tcp"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL))
-        os.close(write_fd)
-        with os.fdopen(read_fd) as display:
-            os.environ["DISPLAY"] = ":" + display.readline().strip()
-        home = os.path.join(work, "home")
-        runtime = os.path.join(work, "run")
-        os.makedirs(home)
-        os.makedirs(runtime, mode=0o700)
-        os.environ.update(HOME=home, XDG_RUNTIME_DIR=runtime)
-        os.environ.pop("QT_QPA_PLATFORM", None)
-        started.append(subprocess.Popen(["openbox"], stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL))
-        wait_for(lambda: "window id" in run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK").stdout,
-                 what="openbox")
+        start_desktop(work, started)
         print(f"six 6000 x 4000 JPEGs ({os.path.getsize(os.path.join(photos, 'photo1.jpg')) / 1e6:.1f} MB each), "
               f"one step every {options.pace} s, key press to the new picture's title:")
         ours = tessmira_runs(binary, work, photos, options.steps, options.pace)

@@ -342,10 +342,12 @@ std::string claim_copy_name(const AppState& state, const char* source, BackupMes
   const std::string own = copy_name(source, path_rules());
   char path[kPathBytes];
   if (!data_file_path(state, kBackupNames, path)) return {};
-  std::vector<char> bytes(kNamesBytes);
-  const std::int64_t count = file_read_start(path, bytes.data(), bytes.size());
   // Never rewritten from a part: the lines past it would be lost.
-  if (count >= static_cast<std::int64_t>(kNamesBytes)) return {};
+  const std::int64_t size = stat_file_size(path);
+  if (size >= static_cast<std::int64_t>(kNamesBytes)) return {};
+  std::vector<char> bytes(static_cast<std::size_t>(size > 0 ? size : 0) + 1);
+  const std::int64_t count = file_read_start(path, bytes.data(), bytes.size());
+  if (count >= static_cast<std::int64_t>(bytes.size())) return {};  // grew meanwhile
   const std::string text(bytes.data(), count > 0 ? static_cast<std::size_t>(count) : 0);
   const std::vector<NameRecord> records = read_names(text);
   // Said at every run, so that whoever looks for the copies finds them.

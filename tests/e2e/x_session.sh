@@ -109,14 +109,15 @@ on_from() {  # on_from "N M" K: the position K files on from N of M
 }
 at_position() { [ "$(position_of)" = "$1" ]; }
 steps_between() { echo $(((${2% *} - ${1% *} + ${1#* }) % ${1#* })); }  # "N M" "N' M"
-settled() {  # the title unchanged over 20 looks in a row (within the limit)
-  local seen="" same=0 now deadline=$((SECONDS + limit))
-  until [ "$same" -ge 20 ] || [ "$SECONDS" -ge "$deadline" ]; do
-    now=$(title)
-    if [ "$now" = "$seen" ]; then same=$((same + 1)); else seen=$now same=0; fi
-    sleep 0.05
-  done
+# Nothing more is served once the title reads the same at 20 polls in a row.
+same_title="" same_looks=0
+title_still() {
+  local now
+  now=$(title)
+  if [ "$now" = "$same_title" ]; then same_looks=$((same_looks + 1)); else same_title=$now same_looks=0; fi
+  [ "$same_looks" -ge 20 ]
 }
+settled() { same_title="" same_looks=0; wait_until title_still; }
 step_checks() {
   local acted=0 from released after
   # Right at once after the first title: acted on in every start.
