@@ -13,7 +13,7 @@
 
 #include "image/image.h"
 #include "pictures.h"
-#include "platform/picture.h"
+#include "ports/picture.h"
 
 using namespace bench_pictures;
 namespace fs = std::filesystem;

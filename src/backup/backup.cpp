@@ -8,8 +8,8 @@
 
 #include "backup/backup_parts.h"
 #include "catalog/catalog.h"
-#include "platform/backup_target.h"
-#include "platform/files.h"
+#include "ports/backup_target.h"
+#include "ports/files.h"
 #include "settings/settings.h"
 #include "text/text.h"
 

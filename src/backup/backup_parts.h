@@ -6,7 +6,7 @@
 #include <string>
 
 #include "backup/backup.h"
-#include "platform/files.h"
+#include "ports/files.h"
 #include "text/text.h"
 
 namespace backup_parts {

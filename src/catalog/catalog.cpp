@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/files.h"
+#include "ports/files.h"
 #include "text/text.h"
 
 namespace {

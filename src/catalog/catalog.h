@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "catalog/list_file.h"
-#include "platform/drives.h"
+#include "ports/drives.h"
 #include "state/app_state.h"
 
 inline constexpr char kCatalogFileName[] = "TesmiCat.lbf";

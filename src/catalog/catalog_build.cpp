@@ -7,7 +7,7 @@
 
 #include "catalog/catalog.h"
 #include "navigation/navigation.h"
-#include "platform/files.h"
+#include "ports/files.h"
 #include "text/text.h"
 
 namespace {
@@ -37,6 +37,15 @@ std::uint32_t catalog_add_file(AppState& state, const char* folder, const char* 
   return count == kCatalogJumpAt ? kFolderLimit : count;
 }
 
+namespace {
+
+std::uint32_t add_listed_file(AppState& state, void*, const char* folder, const char* name,
+                              std::uint32_t count) {
+  return catalog_add_file(state, folder, name, count);
+}
+
+}  // namespace
+
 void catalog_log_line(AppState& state, const char* line, CatalogLogSink sink, void* context) {
   char* log = state.scan.catalog_log;
   if (log == nullptr) return;
@@ -58,7 +67,6 @@ void catalog_build_drives(AppState& state, const std::vector<Drive>& drives, Cat
   if (state.scan.catalog.base == nullptr) return;
   ScanMode idle = ScanMode::none;
   if (!state.scan.scan_mode.compare_exchange_strong(idle, ScanMode::catalog)) return;
-  state.scan.catalog_add_file = catalog_add_file;
   list_sort(state.scan.catalog, kCatalogPath);
   state.scan.catalog_log = static_cast<char*>(std::calloc(kCatalogLogBytes, 1));
   for (const Drive& drive : drives) {
@@ -71,7 +79,7 @@ void catalog_build_drives(AppState& state, const std::vector<Drive>& drives, Cat
     std::string start = drive.mount_point;
     if (!start.empty() && is_separator(start.back())) start.pop_back();
     state.scan.scan_device = identity.device;
-    scan_folder(state, 0, nullptr, start.c_str());
+    scan_folder(state, 0, start.c_str(), ScanVisit{add_listed_file, nullptr});
     state.scan.scan_device = 0;
   }
   state.scan.scan_mode = ScanMode::none;

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "catalog/catalog.h"
-#include "platform/desktop.h"
+#include "ports/desktop.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/desktop.h"
+#include "ports/desktop.h"
 #include "state/app_state.h"
 #include "state/events.h"
 

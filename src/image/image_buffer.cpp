@@ -3,8 +3,8 @@
 #include <mutex>
 
 #include "image/image.h"
-#include "platform/files.h"
-#include "platform/picture.h"
+#include "ports/files.h"
+#include "ports/picture.h"
 #include "text/text.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <mutex>
 
 #include "image/image.h"
-#include "platform/back_buffer.h"
+#include "ports/back_buffer.h"
 #include "text/text.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <mutex>
 
 #include "image/image.h"
-#include "platform/desktop.h"
+#include "ports/desktop.h"
 #include "state/version.h"
 #include "text/text.h"
 

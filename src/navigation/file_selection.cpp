@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "navigation/navigation.h"
-#include "platform/files.h"
+#include "ports/files.h"
 #include "text/text.h"
 
 namespace {
@@ -34,6 +34,25 @@ bool name_before(const FolderEntry& a, const FolderEntry& b) {
 }  // namespace
 
 namespace {
+
+// The folder's folders and regular files (no ".", "..", devices, FIFOs,
+// sockets or dangling links), in the order the file system gives them; false
+// when it cannot be listed or lies on a pseudo file system (proc, sysfs,
+// devtmpfs and the like). Sorted after, so the folder is listed whole.
+bool read_folder(const char* folder, std::vector<FolderEntry>* entries, FolderIdentity* identity) {
+  entries->clear();
+  std::int32_t error = 0;
+  FolderListing* listing = listing_open(folder, identity, &error);
+  if (listing == nullptr) return false;
+  FolderEntry entry;
+  while (listing_next(listing, &entry, &error) == 1) {
+    if (entry.kind == kFolderEntryFolder || entry.kind == kFolderEntryFile) {
+      entries->push_back(entry);
+    }
+  }
+  listing_close(listing);
+  return true;
+}
 
 // One random word: a word given back by a thrown-away pick first, else the
 // source's own. false when the source failed (the fallback then draws).
@@ -115,50 +134,34 @@ std::uint32_t file_size(const char* path) {
   return size < 0 ? 0 : static_cast<std::uint32_t>(size);
 }
 
-std::uint32_t scan_folder(AppState& state, std::uint32_t count, ViewList* list,
-                          const char* folder) {
+std::uint32_t scan_folder(AppState& state, std::uint32_t count, const char* folder,
+                          const ScanVisit& visit) {
   if (count > kFolderLimit) return count;
   std::vector<FolderEntry> entries;
   FolderIdentity identity{};
-  if (read_folder(folder, &entries, &identity) != 0) return count;
+  if (!read_folder(folder, &entries, &identity)) return count;
   // A catalog drive's scan stays on its file system.
   if (state.scan.scan_device != 0 && identity.device != state.scan.scan_device) return count;
   std::sort(entries.begin(), entries.end(), name_before);
   for (const FolderEntry& entry : entries) {
-    count = scan_entry(state, entry.kind, entry.name.c_str(), count, folder, list);
+    count = scan_entry(state, entry.kind, entry.name.c_str(), count, folder, visit);
     if (count >= kListLimit) break;
   }
   return count;
 }
 
 std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, std::uint32_t count,
-                         const char* folder, ViewList* list) {
-  char path[kPathBytes];
+                         const char* folder, const ScanVisit& visit) {
   if (kind == kFolderEntryFolder) {
+    char path[kPathBytes];
     // Asked first, so a folder named "low" costs a draw in every mode.
     const bool admitted = admit_subfolder(state, name) == 1;
     if (admitted && is_deep(select_mode_of(state.settings)) && join_path(folder, name, path) == 1) {
-      count = scan_folder(state, count, list, path);
+      count = scan_folder(state, count, path, visit);
     }
     return count;
   }
-  if (kind != kFolderEntryFile) return count;
-  switch (state.scan.scan_mode.load()) {
-    case ScanMode::view_list: {
-      if (image_type_of(state, name) == 0 || join_path(folder, name, path) == 0) return count;
-      list_append(list, path);
-      if (same_path(path, state.scan.shown_path) == 1) {
-        state.worker.current_index = static_cast<std::int32_t>(count);
-      }
-      return count + 1;
-    }
-    case ScanMode::catalog:
-      return state.scan.catalog_add_file != nullptr
-                 ? state.scan.catalog_add_file(state, folder, name, count)
-                 : count;
-    default:
-      return count;
-  }
+  return kind == kFolderEntryFile ? visit.file(state, visit.context, folder, name, count) : count;
 }
 
 const char* listed_path(const AppState& state, std::uint32_t index) {
@@ -242,6 +245,19 @@ namespace {
 // Scans the folder in path into the view list, under the scan claim the
 // caller holds. Returns the wanted index: the shown image's slot, -1 when it
 // is not listed, -2 when there is no memory for a list.
+// The view list's step: a picture of a listed type joins the list, and the
+// one shown when the build began is marked current.
+std::uint32_t list_picture(AppState& state, void* context, const char* folder, const char* name,
+                           std::uint32_t count) {
+  char path[kPathBytes];
+  if (image_type_of(state, name) == 0 || join_path(folder, name, path) == 0) return count;
+  list_append(static_cast<ViewList*>(context), path);
+  if (same_path(path, state.scan.shown_path) == 1) {
+    state.worker.current_index = static_cast<std::int32_t>(count);
+  }
+  return count + 1;
+}
+
 std::int32_t build_list(AppState& state, const char* folder) {
   // The blocks are kept from one rebuild to the next.
   ViewList& list = state.scan.file_list;
@@ -256,7 +272,7 @@ std::int32_t build_list(AppState& state, const char* folder) {
   std::uint32_t count = 0;
   try {
     if (list.starts.capacity() == 0) list.starts.reserve(std::size_t{1} << 14);
-    count = scan_folder(state, 0, &list, folder);
+    count = scan_folder(state, 0, folder, ScanVisit{list_picture, &list});
   } catch (const std::bad_alloc&) {
     state.scan.file_list = ViewList{};
     state.worker.file_count = 0;

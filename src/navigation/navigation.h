@@ -36,12 +36,20 @@ int open_image_file(AppState& state, const char* path);
 std::uint32_t random_in_range(AppState& state, std::uint32_t n);
 // The file's size (low 32 bits), 0 when it cannot be examined.
 std::uint32_t file_size(const char* path);
-// Lists folder (no trailing '/'; "" is the root) into list by scan_mode,
-// entering subfolders in the deep modes. Returns the new count.
-std::uint32_t scan_folder(AppState& state, std::uint32_t count, ViewList* list, const char* folder);
+// What a scan does with each file it finds: given the file's folder and bare
+// name and the count so far, returns the new count (kListLimit ends the scan).
+struct ScanVisit {
+  std::uint32_t (*file)(AppState& state, void* context, const char* folder, const char* name,
+                        std::uint32_t count);
+  void* context;
+};
+// Lists folder (no trailing '/'; "" is the root), visiting its files by
+// name and entering subfolders in the deep modes. Returns the new count.
+std::uint32_t scan_folder(AppState& state, std::uint32_t count, const char* folder,
+                          const ScanVisit& visit);
 // One entry (kind from the listing, bare name) of folder. Returns the new count.
 std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, std::uint32_t count,
-                         const char* folder, ViewList* list);
+                         const char* folder, const ScanVisit& visit);
 // Path index of the view list; "" past its end.
 const char* listed_path(const AppState& state, std::uint32_t index);
 // 1 when the scan enters the subfolder name ("low" only now and then).

@@ -7,8 +7,8 @@
 
 #include "image/image.h"
 #include "navigation/navigation.h"
-#include "platform/desktop.h"
-#include "platform/picture.h"
+#include "ports/desktop.h"
+#include "ports/picture.h"
 #include "text/text.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include "image/image.h"
 #include "navigation/navigation.h"
-#include "platform/desktop.h"
+#include "ports/desktop.h"
 #include "text/text.h"
 
 namespace {

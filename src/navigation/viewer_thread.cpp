@@ -5,8 +5,8 @@
 
 #include "image/image.h"
 #include "navigation/navigation.h"
-#include "platform/desktop.h"
-#include "platform/files.h"
+#include "ports/desktop.h"
+#include "ports/files.h"
 #include "text/text.h"
 
 namespace {

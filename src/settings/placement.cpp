@@ -1,6 +1,6 @@
 // Saving with the window's placement: apart from the settings file itself, so
 // that a program without a window (the backup switches) links no desktop.
-#include "platform/desktop.h"
+#include "ports/desktop.h"
 #include "settings/settings.h"
 
 std::int32_t save_settings(AppState& state) {

@@ -4,10 +4,10 @@
 #include <mutex>
 #include <string>
 
-#include "platform/clock.h"
-#include "platform/files.h"
-#include "platform/folders.h"
-#include "platform/paths.h"
+#include "ports/clock.h"
+#include "ports/files.h"
+#include "ports/folders.h"
+#include "ports/paths.h"
 #include "text/text.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The key table: every key binding of the main window, one row each.
 #include "commands/commands.h"
 #include "navigation/navigation.h"
-#include "platform/desktop.h"
+#include "ports/desktop.h"
 #include "shell/shell.h"
 
 namespace {

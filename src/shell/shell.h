@@ -1,6 +1,6 @@
 // The core's entry points: the program's start and every event of the main
 // window. The platform layers reach the core through this header alone; the
-// core answers through the desktop interface (platform/desktop.h).
+// core answers through the desktop interface (ports/desktop.h).
 // Every handler but program_entry runs on the window thread.
 #pragma once
 

@@ -5,9 +5,9 @@
 
 #include "backup/backup.h"
 #include "navigation/navigation.h"
-#include "platform/console.h"
-#include "platform/files.h"
-#include "platform/instance.h"
+#include "ports/console.h"
+#include "ports/files.h"
+#include "ports/instance.h"
 #include "settings/settings.h"
 #include "shell/shell.h"
 #include "shell/startup.h"

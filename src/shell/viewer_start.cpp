@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "navigation/navigation.h"
-#include "platform/console.h"
-#include "platform/desktop.h"
+#include "ports/console.h"
+#include "ports/desktop.h"
 #include "shell/shell.h"
 #include "shell/startup.h"
 #include "state/app_state.h"

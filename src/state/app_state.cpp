@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "platform/clock.h"
+#include "ports/clock.h"
 #include "state/app_state.h"
 #include "text/text.h"
 

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/files.h"
-#include "platform/paths.h"
+#include "ports/files.h"
+#include "ports/paths.h"
 #include "state/bitmap_header.h"
 #include "state/list_record.h"
 #include "state/settings_block.h"
@@ -243,10 +243,6 @@ struct ViewList {
 // touches the rest.
 struct ScanState {
   std::atomic<ScanMode> scan_mode{ScanMode::none};
-  // The catalog's per-file step of a scan in scan mode 2, set by the catalog
-  // build so that the scan need not know the catalog; returns the new count.
-  std::uint32_t (*catalog_add_file)(AppState& state, const char* folder, const char* name,
-                                    std::uint32_t count) = nullptr;
   ViewList file_list;                 // the view list (worker)
   std::uint32_t list_generation = 0;  // counts the view list's builds (worker)
   // The image shown when the view list's build began, whose slot it looks for.

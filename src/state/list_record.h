@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/mapped_file.h"
+#include "ports/mapped_file.h"
 
 constexpr std::uint32_t kListPathBytes = 600;
 // Exchange buffers; a longer text is cut to kListTextBytes - 1 characters.

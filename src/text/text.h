@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/paths.h"
+#include "ports/paths.h"
 
 // Number of bytes before the terminator.
 std::uint32_t length_of_text(const char* text);

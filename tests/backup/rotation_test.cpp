@@ -17,7 +17,7 @@
 #endif
 
 #include "backup/backup.h"
-#include "platform/files.h"
+#include "ports/files.h"
 #include "settings/settings.h"
 #include "support.h"
 

@@ -12,8 +12,8 @@
 #include "image/image.h"
 #include "navigation/navigation.h"
 #include "platform/headless/headless_desktop.h"
-#include "platform/picture.h"
 #include "platform/qt/qt_bitmap.h"
+#include "ports/picture.h"
 #include "support.h"
 
 using namespace test_support;

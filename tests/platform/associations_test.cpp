@@ -1,5 +1,5 @@
 // File associations written into a temporary XDG tree.
-#include "platform/associations.h"
+#include "ports/associations.h"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "platform/associations.h"
-#include "platform/picture.h"
+#include "ports/associations.h"
+#include "ports/picture.h"
 #include "state/bitmap_header.h"
 #include "support.h"
 

@@ -1,7 +1,7 @@
 // The catalog's drives as Windows names them, under Wine, whose C: is fixed.
 #include <gtest/gtest.h>
 
-#include "platform/drives.h"
+#include "ports/drives.h"
 
 TEST(Win32Drives, FixedDrivesAreRootsOfThreeCharacters) {
   int fixed_c = 0;

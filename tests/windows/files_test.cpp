@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/files.h"
+#include "ports/files.h"
 #include "support.h"
 
 using namespace test_support;
@@ -19,12 +19,15 @@ TEST(Win32Files, ListingGivesFoldersAndFilesByUtf8Name) {
   fs::create_directories(temp.path / "sub");
   // Made through the wide name, as any other program would make it.
   write_text(temp.path / fs::path(u8"\u00FCber \u263A.jpg"), "12345");
-  std::vector<FolderEntry> entries;
   FolderIdentity first{};
-  ASSERT_EQ(read_folder(folder.c_str(), &entries, &first), 0);
+  std::int32_t error = 0;
+  FolderListing* listing = listing_open(folder.c_str(), &first, &error);
+  ASSERT_NE(listing, nullptr);
   std::set<std::string> seen;
-  for (const FolderEntry& entry : entries)
+  FolderEntry entry;
+  while (listing_next(listing, &entry, &error) == 1)
     seen.insert(entry.name + ":" + std::to_string(entry.kind));
+  listing_close(listing);
   EXPECT_EQ(seen, (std::set<std::string>{"sub:1",
                                          "\xC3\xBC"
                                          "ber \xE2\x98\xBA.jpg:2"}));
@@ -42,7 +45,6 @@ TEST(Win32Files, ListingGivesFoldersAndFilesByUtf8Name) {
   ASSERT_EQ(folder_identity((folder + "\\sub").c_str(), &sub), 0);
   EXPECT_EQ(again.inode, first.inode);
   EXPECT_NE(sub.inode, first.inode);
-  std::int32_t error = 0;
   EXPECT_EQ(listing_open((folder + "\\missing").c_str(), &first, &error), nullptr);
   EXPECT_EQ(error, kErrorMissing);
 }

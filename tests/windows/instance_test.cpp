@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/instance.h"
+#include "ports/instance.h"
 #include "support.h"
 
 using namespace test_support;

@@ -7,8 +7,8 @@
 
 #include <thread>
 
-#include "platform/desktop.h"
 #include "platform/headless/headless_desktop.h"
+#include "ports/desktop.h"
 #include "state/settings_block.h"
 
 namespace {

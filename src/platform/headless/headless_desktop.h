@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/desktop.h"
+#include "ports/desktop.h"
 
 // Every title set so far, oldest first.
 std::vector<std::string> headless_titles();

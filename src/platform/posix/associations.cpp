@@ -7,9 +7,9 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/associations.h"
-#include "platform/files.h"
-#include "platform/folders.h"
+#include "ports/associations.h"
+#include "ports/files.h"
+#include "ports/folders.h"
 
 namespace {
 

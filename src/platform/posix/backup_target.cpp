@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/backup_target.h"
+#include "platform/common/temporary_names.h"
 #include "platform/posix/posix_files.h"
-#include "platform/temporary_names.h"
+#include "ports/backup_target.h"
 
 namespace {
 

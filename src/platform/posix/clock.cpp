@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "platform/clock.h"
+#include "ports/clock.h"
 
 std::uint32_t tick_count() {
   timespec now{};

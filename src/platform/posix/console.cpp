@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "platform/console.h"
+#include "ports/console.h"
 
 // A console that cannot be written to leaves nowhere to report it: the exit
 // status still tells the outcome.

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/files.h"
+#include "platform/common/temporary_names.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_mounts.h"
-#include "platform/temporary_names.h"
+#include "ports/files.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/folders.h"
+#include "ports/folders.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/instance.h"
+#include "ports/instance.h"
 
 namespace {
 

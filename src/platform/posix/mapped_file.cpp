@@ -9,7 +9,7 @@
 
 #include <cerrno>
 
-#include "platform/mapped_file.h"
+#include "ports/mapped_file.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/files.h"
 #include "platform/posix/posix_mounts.h"
+#include "ports/files.h"
 
 namespace {
 

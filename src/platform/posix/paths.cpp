@@ -1,5 +1,5 @@
 // POSIX path convention: "/" alone, names compared byte for byte.
-#include "platform/paths.h"
+#include "ports/paths.h"
 
 const PathRules& path_rules() {
   return kSlashRules;

@@ -10,7 +10,7 @@ constexpr std::uint64_t kEpochOffsetSeconds = 11644473600ull;
 
 // A file time in 100-ns units since 1601-01-01 UTC.
 std::uint64_t file_time_of(const timespec& time);
-// Calls the disk-change seam, when one is set (platform/files.h).
+// Calls the disk-change seam, when one is set (ports/files.h).
 void disk_change();
 // Writes all of data, retrying short writes; false on an error.
 bool write_all(int fd, const char* data, std::uint64_t size);

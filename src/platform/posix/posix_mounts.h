@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/drives.h"
+#include "ports/drives.h"
 
 // Reads the process's mount table (mountinfo format) into text. 0, or -1.
 int read_mount_table(std::string* text);

@@ -5,11 +5,11 @@
 #include <cstring>
 #include <new>
 
-#include "platform/back_buffer.h"
-#include "platform/picture.h"
+#include "platform/common/stretch.h"
 #include "platform/qt/qt_bitmap.h"
 #include "platform/qt/qt_window.h"
-#include "platform/stretch.h"
+#include "ports/back_buffer.h"
+#include "ports/picture.h"
 #include "state/bitmap_header.h"
 
 PlatformBitmap* back_buffer_create(std::int32_t width, std::int32_t height) {

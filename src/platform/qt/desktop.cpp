@@ -27,9 +27,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/console.h"
-#include "platform/desktop.h"
 #include "platform/qt/qt_window.h"
+#include "ports/console.h"
+#include "ports/desktop.h"
 #include "shell/shell.h"
 #include "state/settings_block.h"
 

@@ -16,10 +16,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "platform/desktop.h"
-#include "platform/files.h"
-#include "platform/folders.h"
 #include "platform/qt/qt_window.h"
+#include "ports/desktop.h"
+#include "ports/files.h"
+#include "ports/folders.h"
 #include "state/settings_block.h"
 #include "state/version.h"
 

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <new>
 
-#include "platform/picture.h"
 #include "platform/qt/qt_bitmap.h"
+#include "ports/picture.h"
 #include "state/bitmap_header.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Win32 file associations, written per user under
 // HKEY_CURRENT_USER\Software\Classes, which needs no administrator and is
 // what HKEY_CLASSES_ROOT shows first.
-#include "platform/associations.h"
+#include "ports/associations.h"
 
 #include <windows.h>
 // After windows.h, which it needs.
@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "platform/folders.h"
 #include "platform/win32/win32_files.h"
+#include "ports/folders.h"
 
 namespace {
 

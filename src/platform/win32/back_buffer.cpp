@@ -1,11 +1,11 @@
 // Win32 back buffer: the client area's pixels in memory, drawn by the same
 // nearest-neighbour mapping as on every platform, and copied one to one onto
 // the window (device pixels: the program is DPI aware).
-#include "platform/back_buffer.h"
+#include "ports/back_buffer.h"
 
 #include <new>
 
-#include "platform/stretch.h"
+#include "platform/common/stretch.h"
 #include "platform/win32/win32_bitmap.h"
 #include "platform/win32/win32_window.h"
 #include "state/bitmap_header.h"

@@ -3,16 +3,16 @@
 // a mount point), then held open without delete sharing for as long as it is
 // used, so that it cannot be swapped for a link meanwhile. Copies are written
 // under a temporary name and only then moved over the old copy.
-#include "platform/backup_target.h"
+#include "ports/backup_target.h"
 
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/temporary_names.h"
+#include "platform/common/temporary_names.h"
 #include "platform/win32/win32_files.h"
+#include "ports/clock.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // windows.h first: bcrypt.h needs its types.
 #include <bcrypt.h>
 
-#include "platform/clock.h"
+#include "ports/clock.h"
 
 std::uint32_t tick_count() {
   return static_cast<std::uint32_t>(GetTickCount64());

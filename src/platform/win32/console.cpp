@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "platform/console.h"
+#include "ports/console.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // only post messages (titles, commands) or invalidate the window, which is
 // what Win32 allows from any thread; a post to a window that is gone is
 // dropped.
-#include "platform/desktop.h"
+#include "ports/desktop.h"
 
 #include <windows.h>
 // After windows.h, which they need.

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/desktop.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_window.h"
+#include "ports/desktop.h"
 #include "state/settings_block.h"
 #include "state/version.h"
 

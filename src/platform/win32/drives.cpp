@@ -2,7 +2,7 @@
 // kept when GetDriveTypeA calls them fixed, remote or a RAM disk.
 // Ours first: windows.h then defines DRIVE_FIXED and the others as the same
 // numbers the enumeration gives them.
-#include "platform/drives.h"
+#include "ports/drives.h"
 // Then the system's.
 #include <windows.h>
 

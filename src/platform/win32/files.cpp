@@ -1,6 +1,6 @@
 // Win32 files and folder listings through the wide API: the core's paths are
 // UTF-8 and are converted here, so that any file name works.
-#include "platform/files.h"
+#include "ports/files.h"
 
 #include <windows.h>
 
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/temporary_names.h"
+#include "platform/common/temporary_names.h"
 #include "platform/win32/win32_files.h"
+#include "ports/clock.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Win32 folders: user_folder from the shell's known folders (never created
 // here) and program_file from the module's own name.
-#include "platform/folders.h"
+#include "ports/folders.h"
 
 #include <windows.h>
 // After windows.h, which it needs.

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "platform/instance.h"
 #include "platform/win32/win32_files.h"
+#include "ports/instance.h"
 
 namespace {
 

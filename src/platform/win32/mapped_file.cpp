@@ -5,7 +5,7 @@
 // writing (a copy, a viewer) may still read the file. An open that would
 // break them fails at once (a sharing violation) instead of waiting. Handles are rows of a table,
 // since the core keeps a plain integer.
-#include "platform/mapped_file.h"
+#include "ports/mapped_file.h"
 
 #include <windows.h>
 

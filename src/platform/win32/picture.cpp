@@ -3,7 +3,7 @@
 // pixels composed over black, and turned upright by its EXIF orientation
 // here (Wine's WIC has no working flip-rotator). Pictures are decoded at
 // their full size: reducible is 0.
-#include "platform/picture.h"
+#include "ports/picture.h"
 
 #include <windows.h>
 // After windows.h, which it needs.

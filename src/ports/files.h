@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 // Tests stop a process part way through its changes to the disk: when set,
 // seam is called before each rename, removal, folder creation and whole-file
@@ -47,7 +46,7 @@ constexpr std::uint32_t kFolderEntryFile = 2;
 // Entries a listing names but nobody enters or reads: a link to a folder
 // (never followed, so no link can make a walk loop), a link that leads
 // nowhere, and whatever is neither file nor folder (a FIFO, a socket, a
-// device). read_folder leaves them out; a backup names them.
+// device). The viewer's scan leaves them out; a backup names them.
 constexpr std::uint32_t kFolderEntryFolderLink = 3;
 constexpr std::uint32_t kFolderEntryDanglingLink = 4;
 constexpr std::uint32_t kFolderEntrySpecial = 5;
@@ -73,8 +72,7 @@ struct FolderListing;
 // Opens folder for listing; null with *error set (kErrorNoFiles for a pseudo
 // file system).
 FolderListing* listing_open(const char* folder, FolderIdentity* identity, std::int32_t* error);
-// The next entry, the kinds read_folder leaves out among them: 1, 0 at the
-// end, -1 with *error set.
+// The next entry, of any kind: 1, 0 at the end, -1 with *error set.
 int listing_next(FolderListing* listing, FolderEntry* entry, std::int32_t* error);
 void listing_close(FolderListing* listing);
 // Size and last-write time of the regular file (or link to one) name in the
@@ -82,25 +80,6 @@ void listing_close(FolderListing* listing);
 int listing_file_facts(FolderListing* listing, const char* name, std::uint64_t* size,
                        std::uint64_t* write_time, std::int32_t* error);
 
-// Lists the folder's folders and regular files (no ".", "..", devices, FIFOs,
-// sockets or dangling links), in the order the file system gives them.
-// Returns 0, or -1 when it cannot be listed or lies on a pseudo file system
-// (proc, sysfs, devtmpfs and the like). The listing above, taken whole.
-inline int read_folder(const char* folder, std::vector<FolderEntry>* entries,
-                       FolderIdentity* identity) {
-  entries->clear();
-  std::int32_t error = 0;
-  FolderListing* listing = listing_open(folder, identity, &error);
-  if (listing == nullptr) return -1;
-  FolderEntry entry;
-  while (listing_next(listing, &entry, &error) == 1) {
-    if (entry.kind == kFolderEntryFolder || entry.kind == kFolderEntryFile) {
-      entries->push_back(entry);
-    }
-  }
-  listing_close(listing);
-  return 0;
-}
 // The identity of an existing folder; 0, or -1 when it is no folder.
 int folder_identity(const char* folder, FolderIdentity* identity);
 // Creates one folder; errors (it exists, no parent) are ignored.

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/files.h"
+#include "ports/files.h"
 
 // An open folder below the backup root; -1 for none.
 using TargetFolder = std::int64_t;

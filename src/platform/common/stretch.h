@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/back_buffer.h"
+#include "ports/back_buffer.h"
 
 // Division rounding toward minus infinity: target pixels left of or above the
 // target rectangle map to source pixels before its origin.
