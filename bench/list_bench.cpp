@@ -31,7 +31,7 @@ bool create_catalog_layout(ListFile& list) {
   for (std::uint32_t field = 2; field <= 10; ++field) list_define_field(list, field, NUM4);
   list_lay_out(list);
   list_close(list);
-  list.writable = 1;
+  list.writable = true;
   return list_map(list) != nullptr;
 }
 

@@ -53,10 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   ListFile list;
   std::strncpy(list.path, path.c_str(), sizeof list.path - 1);
-  list.writable = 1;
+  list.writable = true;
   if (list_map(list) != nullptr) exercise(list);
   list_close(list);
-  list.writable = 0;
+  list.writable = false;
   if (list_open_stream(list)) list_close(list);
   if (list_map(list) != nullptr) exercise(list);  // read-only: changes refused
   list_close(list);

@@ -21,10 +21,10 @@ constexpr std::uint32_t kProgressEvery = 256;
 
 // Every reason is a literal that fits the report, checked where it is given.
 template <std::size_t N>
-std::int32_t give_up(BackupReport* report, const char (&problem)[N]) {
+bool give_up(BackupReport* report, const char (&problem)[N]) {
   static_assert(N <= sizeof report->problem, "the reason must fit the report");
   copy_text(problem, report->problem);
-  return 1;
+  return false;
 }
 
 // The folder in F0 that holds a backed-up folder's copy: its last component,
@@ -63,11 +63,11 @@ struct Run {
 };
 
 void know_root(Run& run) {
-  run.skip_known = folder_identity(run.state.settings.backup_root, &run.skip) == 0;
+  run.skip_known = folder_identity(run.state.settings.backup_root, &run.skip);
 }
 
 bool is_backup_root(const Run& run, const char* folder, const FolderIdentity& identity) {
-  return same_path(folder[0] == '\0' ? "/" : folder, run.root_path.c_str()) == 1 ||
+  return same_path(folder[0] == '\0' ? "/" : folder, run.root_path.c_str()) ||
          (run.skip_known && identity.device == run.skip.device && identity.inode == run.skip.inode);
 }
 
@@ -135,10 +135,10 @@ std::uint32_t low_bits(std::uint64_t size) {
   return static_cast<std::uint32_t>(size);
 }
 
-// Whether the file src is to be copied, its record found or made in *slot.
-// 1 yes, 0 no, -1 it failed (and was said).
-std::int32_t needs_copy(Run& run, FolderListing* listing, const char* src, const char* name,
-                        std::int32_t* slot) {
+// Whether the file src is to be copied, its record found or made in *slot;
+// false too when that could not be told (counted as failed, and said).
+bool needs_copy(Run& run, FolderListing* listing, const char* src, const char* name,
+                std::int32_t* slot) {
   ListFile& catalog = run.state.scan.catalog;
   list_set_search_key(catalog, src);
   *slot = catalog_find_path(catalog);
@@ -148,18 +148,18 @@ std::int32_t needs_copy(Run& run, FolderListing* listing, const char* src, const
     if (*slot < 0) {
       ++run.report->failed;
       tell(run.message, std::string("cannot record ") + src + " in the catalog");
-      return -1;
+      return false;
     }
     list_set_text(catalog, src);
     list_put_field(catalog, static_cast<std::uint32_t>(*slot), kCatalogPath);
-    return 1;
+    return true;
   }
   std::uint64_t size = 0;
   std::uint64_t written = 0;
   std::int32_t error = 0;
-  if (listing_file_facts(listing, name, &size, &written, &error) != 0) {
+  if (!listing_file_facts(listing, name, &size, &written, &error)) {
     fail(run, "read", src, error);
-    return -1;
+    return false;
   }
   std::uint64_t last = time_at(catalog, *slot, kCatalogBackupHigh);
   // A backup time in the future (the clock was set back) counts as none.
@@ -170,20 +170,18 @@ std::int32_t needs_copy(Run& run, FolderListing* listing, const char* src, const
     // from now on the full one.
     put_time(catalog, *slot, kCatalogWrittenHigh, written);
     put_number(catalog, *slot, kCatalogCopiedSize, low_bits(size));
-    return written > last ? 1 : 0;
+    return written > last;
   }
   // A file replaced by an older one (restored, unpacked) has another write
   // time, later or not.
   return written > last || written != recorded ||
-                 low_bits(size) != number_at(catalog, *slot, kCatalogCopiedSize)
-             ? 1
-             : 0;
+         low_bits(size) != number_at(catalog, *slot, kCatalogCopiedSize);
 }
 
 void back_up_file(Run& run, FolderListing* listing, const char* src, const char* name) {
   ++run.report->examined;
   std::int32_t slot = -1;
-  if (needs_copy(run, listing, src, name, &slot) == 1) {
+  if (needs_copy(run, listing, src, name, &slot)) {
     const std::size_t k = run.levels.size() - 1;
     const std::string destination = run.levels[k].path + "/" + name;
     std::int32_t error = 0;
@@ -223,10 +221,9 @@ void skip(Run& run, const char* path, std::uint32_t kind) {
 
 // Whether the source folder holds a file called name: its copy's temporary
 // look-alike is then a real backup, not a leftover.
-int source_has(void* folder, const char* name) {
+bool source_has(void* folder, const char* name) {
   char path[kPathBytes];
-  return join_path(static_cast<const char*>(folder), name, path) == 1 && path_taken(path) == 1 ? 1
-                                                                                               : 0;
+  return join_path(static_cast<const char*>(folder), name, path) && path_taken(path);
 }
 
 void walk(Run& run, const char* source) {
@@ -245,10 +242,10 @@ void walk(Run& run, const char* source) {
   const TargetFolder existing = reach(run, run.levels.size() - 1, false);
   if (existing >= 0) target_remove_leftovers(existing, source_has, const_cast<char*>(source));
   FolderEntry entry;
-  std::int32_t got = 0;
-  while ((got = listing_next(listing, &entry, &error)) == 1) {
+  ListingStep got = ListingStep::end;
+  while ((got = listing_next(listing, &entry, &error)) == ListingStep::entry) {
     char path[kPathBytes];
-    if (join_path(source, entry.name.c_str(), path) == 0) {
+    if (!join_path(source, entry.name.c_str(), path)) {
       fail(run, "read", std::string(source) + "/" + entry.name, kErrorPathTooLong);
     } else if (entry.kind == kFolderEntryFile) {
       back_up_file(run, listing, path, entry.name.c_str());
@@ -266,7 +263,7 @@ void walk(Run& run, const char* source) {
       leave(run);
     }
   }
-  if (got < 0) fail(run, "read", source, error);
+  if (got == ListingStep::failed) fail(run, "read", source, error);
   listing_close(listing);
 }
 
@@ -329,7 +326,7 @@ bool in_generations(const AppState& state, const std::string& name) {
   for (const char* generation : kGenerationNames) {
     char path[kPathBytes];
     const std::string folder = root + path_rules().separator + generation;
-    if (join_path(folder.c_str(), name.c_str(), path) == 1 && path_taken(path) == 1) return true;
+    if (join_path(folder.c_str(), name.c_str(), path) && path_taken(path)) return true;
   }
   return false;
 }
@@ -359,12 +356,12 @@ std::string claim_copy_name(const AppState& state, const char* source, BackupMes
     return name;
   };
   for (const NameRecord& record : records) {
-    if (same_path(record.folder.c_str(), source) == 1) return say_name(record.name);
+    if (same_path(record.folder.c_str(), source)) return say_name(record.name);
   }
   std::string name = own;
   for (std::uint32_t number = 2;; ++number) {
     const auto same_name = [&name](const NameRecord& record) {
-      return same_path(record.name.c_str(), name.c_str()) == 1;
+      return same_path(record.name.c_str(), name.c_str());
     };
     const auto taken = std::find_if(records.begin(), records.end(), same_name);
     // A copy of the folder's own name that no record claims is taken to be
@@ -375,50 +372,48 @@ std::string claim_copy_name(const AppState& state, const char* source, BackupMes
   std::string updated = text;
   if (!updated.empty() && updated.back() != '\n') updated += '\n';
   updated += escaped(name) + '\t' + escaped(source) + '\n';
-  if (file_replace(path, updated.data(), updated.size()) != 0) return {};
+  if (!file_replace(path, updated.data(), updated.size())) return {};
   return say_name(name);
 }
 
 }  // namespace
 
-std::int32_t backup_target(const AppState& state, const char* folder, char target[kPathBytes],
-                           const PathRules& rules) {
+bool backup_target(const AppState& state, const char* folder, char target[kPathBytes],
+                   const PathRules& rules) {
   return backup_target_named(state, copy_name(folder, rules), target, rules);
 }
 
-std::int32_t backup_target_named(const AppState& state, const char* name, char target[kPathBytes],
-                                 const PathRules& rules) {
+bool backup_target_named(const AppState& state, const char* name, char target[kPathBytes],
+                         const PathRules& rules) {
   const char* root = state.settings.backup_root;
   const char separator = rules.separator;
-  const bool ended = is_separator(root[length_of_text(root) - 1], rules) == 1;
+  const bool ended = is_separator(root[length_of_text(root) - 1], rules);
   const char between[2] = {ended ? '\0' : separator, '\0'};
   return std::snprintf(target, kPathBytes, "%s%sF0%c%s%c", root, between, separator, name,
-                       separator) < static_cast<int>(kPathBytes)
-             ? 1
-             : 0;
+                       separator) < static_cast<int>(kPathBytes);
 }
 
-std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* report,
-                           BackupProgress progress, BackupMessage message) {
+bool backup_folder(AppState& state, const char* folder, BackupReport* report,
+                   BackupProgress progress, BackupMessage message) {
   *report = BackupReport{};
   char current[kPathBytes] = "/";
   char source[kPathBytes];
   // An absolute folder needs no current folder (which may have been deleted).
-  if (is_absolute_path(folder) == 0 && current_folder(current, sizeof current) < 0) {
+  if (!is_absolute_path(folder) && current_folder(current, sizeof current) < 0) {
     return give_up(report, "the current folder cannot be read");
   }
   // Any spelling of a folder names the same backup target.
-  if (normalise_path(folder, current, source) == 0) {
+  if (!normalise_path(folder, current, source)) {
     return give_up(report, "the folder's path is too long");
   }
   if (!is_folder(source)) return give_up(report, "no such folder");
-  if (is_absolute_path(state.settings.backup_root) == 0) {
+  if (!is_absolute_path(state.settings.backup_root)) {
     return give_up(report, "the backup root is not set");
   }
   const std::string name = claim_copy_name(state, source, message);
   if (name.empty()) return give_up(report, "the names of the backed-up folders cannot be kept");
   char target[kPathBytes];
-  if (backup_target_named(state, name.c_str(), target) == 0) {
+  if (!backup_target_named(state, name.c_str(), target)) {
     return give_up(report, "the backup path is too long");
   }
   if (rotation_pending(state)) {
@@ -447,8 +442,7 @@ std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* re
   know_root(run);
   const std::string root = root_text(state);
   char root_path[kPathBytes];
-  run.root_path =
-      normalise_path(state.settings.backup_root, "/", root_path) == 1 ? root_path : root;
+  run.root_path = normalise_path(state.settings.backup_root, "/", root_path) ? root_path : root;
   run.levels.push_back(Level{"", root});
   run.levels.push_back(Level{"F0", root + "/F0"});
   run.levels.push_back(Level{name, root + "/F0/" + name});
@@ -462,5 +456,5 @@ std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* re
                       (is_random(mode) ? "Random" : "Linear"));
   }
   if (progress != nullptr) progress(*report);
-  return report->failed == 0 && report->skipped == 0 ? 0 : 1;
+  return report->failed == 0 && report->skipped == 0;
 }

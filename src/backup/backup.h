@@ -32,20 +32,20 @@ constexpr std::uint32_t kCatalogWrittenLow = 4;
 // in Linear and Random modes) that is new or changed since its last copy into
 // backup_root + "F0/" + the folder's last component ("root" for "/"). A file
 // is changed when written after its last copy's run began, or when its size
-// or write time differ from those recorded at that copy. Returns 0 when
-// every file was backed up, 1 otherwise (problem says why when nothing could
+// or write time differ from those recorded at that copy. True when every
+// file was backed up, false otherwise (problem says why when nothing could
 // be done); entries that are neither files nor folders are named and make
-// it 1 too. The backup root is never entered, whether it exists or not.
-std::int32_t backup_folder(AppState& state, const char* folder, BackupReport* report,
-                           BackupProgress progress, BackupMessage message);
+// it false too. The backup root is never entered, whether it exists or not.
+bool backup_folder(AppState& state, const char* folder, BackupReport* report,
+                   BackupProgress progress, BackupMessage message);
 // Where a backup of folder (absolute, normalised) goes: backup_root + "F0/" +
 // its last component ("root" for a root: "/", "C:\\") + "/", with the rules'
-// separator. 1, or 0 when it would not fit.
-std::int32_t backup_target(const AppState& state, const char* folder, char target[kPathBytes],
-                           const PathRules& rules = path_rules());
+// separator. True, or false when it would not fit.
+bool backup_target(const AppState& state, const char* folder, char target[kPathBytes],
+                   const PathRules& rules = path_rules());
 // The same for a copy of the given name.
-std::int32_t backup_target_named(const AppState& state, const char* name, char target[kPathBytes],
-                                 const PathRules& rules = path_rules());
+bool backup_target_named(const AppState& state, const char* name, char target[kPathBytes],
+                         const PathRules& rules = path_rules());
 // The journal of a rotation in progress, in the data folder.
 inline constexpr char kRotationJournal[] = "TesmiRot.txt";
 // The names of the backed-up folders' copies, in the data folder: one line
@@ -55,13 +55,12 @@ inline constexpr char kBackupNames[] = "TesmiDir.txt";
 // to F9 into FX every 256th run; then the settings are saved with the new
 // counter. Each step is recorded in the journal before it is taken, so a run
 // stopped at any point (killed, the power gone) is finished exactly by the
-// next run, which then makes no rotation of its own. Returns 0, or 1 with
+// next run, which then makes no rotation of its own. True, or false with
 // the generation whose move failed in failed_generation ("" for any other
 // failure, each told to message, as is each entry that could not be moved).
-std::int32_t rotate_backups(AppState& state, char failed_generation[4], BackupMessage message);
+bool rotate_backups(AppState& state, char failed_generation[4], BackupMessage message);
 // Whether a stopped rotation waits to be finished.
 bool rotation_pending(const AppState& state);
 // Moves every entry of generation from into generation to (names such as
-// "F1"), merging folders and replacing files. 0, or -1.
-std::int32_t move_generation(AppState& state, const char* from, const char* to,
-                             BackupMessage message);
+// "F1"), merging folders and replacing files. True, or false.
+bool move_generation(AppState& state, const char* from, const char* to, BackupMessage message);

@@ -30,7 +30,7 @@ inline std::string reason_of(std::int32_t error) {
 inline std::string root_text(const AppState& state) {
   std::string root = state.settings.backup_root;
   const std::size_t keep = root_length(root.c_str());
-  while (root.size() > keep && is_separator(root.back()) == 1) root.pop_back();
+  while (root.size() > keep && is_separator(root.back())) root.pop_back();
   return root;
 }
 

@@ -25,14 +25,17 @@ void tell_move_problem(void* context, const char* path, std::int32_t error) {
 
 }  // namespace
 
-std::int32_t move_generation(AppState& state, const char* from, const char* to,
-                             BackupMessage message) {
+bool move_generation(AppState& state, const char* from, const char* to, BackupMessage message) {
   MoveContext context{root_text(state), message};
   std::int32_t error = 0;
   const TargetFolder root = target_open_root(state.settings.backup_root, 0, &error);
   // No backup root yet: no generation to move.
-  if (root < 0) return error == kErrorMissing ? 0 : (tell_move_problem(&context, "", error), -1);
-  const std::int32_t moved = target_move_generation(root, from, to, tell_move_problem, &context);
+  if (root < 0) {
+    if (error == kErrorMissing) return true;  // no such generation: nothing to move
+    tell_move_problem(&context, "", error);
+    return false;
+  }
+  const bool moved = target_move_generation(root, from, to, tell_move_problem, &context);
   target_close(root);
   return moved;
 }
@@ -61,7 +64,7 @@ bool write_journal(const AppState& state, const Rotation& rotation) {
                            "\nolder=" + kGenerationNames[rotation.older] +
                            "\nstep=" + std::to_string(static_cast<std::uint32_t>(rotation.step)) +
                            "\n";
-  return journal_path(state, path) && file_replace(path, text.data(), text.size()) == 0;
+  return journal_path(state, path) && file_replace(path, text.data(), text.size());
 }
 
 // The number after "key=" on its own line of text, or -1.
@@ -76,11 +79,12 @@ std::int64_t journal_number(const std::string& text, const std::string& key) {
   return digit < text.size() && text[digit] == '\n' && digit > at + key.size() + 1 ? value : -1;
 }
 
-// A stopped rotation's journal: 1 read into *rotation, 0 none, -1 one that
+// A stopped rotation's journal: read into *rotation, none, or one that
 // cannot be read (and was said).
-std::int32_t read_journal(const AppState& state, Rotation* rotation, BackupMessage message) {
+enum class JournalRead { read, none, unreadable };
+JournalRead read_journal(const AppState& state, Rotation* rotation, BackupMessage message) {
   char path[kPathBytes];
-  if (!journal_path(state, path) || path_taken(path) == 0) return 0;
+  if (!journal_path(state, path) || !path_taken(path)) return JournalRead::none;
   char bytes[256] = {};
   const std::int64_t count = file_read_start(path, bytes, sizeof bytes - 1);
   const std::string text(bytes, count > 0 ? static_cast<std::size_t>(count) : 0);
@@ -95,27 +99,27 @@ std::int32_t read_journal(const AppState& state, Rotation* rotation, BackupMessa
     tell(message, std::string("the journal of a stopped rotation, ") + path +
                       ", cannot be read; no rotation was made (look at the generations, then "
                       "remove it)");
-    return -1;
+    return JournalRead::unreadable;
   }
   *rotation = Rotation{static_cast<std::uint32_t>(counter), older,
                        static_cast<RotationStep>(static_cast<std::uint32_t>(step))};
-  return 1;
+  return JournalRead::read;
 }
 
 }  // namespace
 
 bool rotation_pending(const AppState& state) {
   char path[kPathBytes];
-  return journal_path(state, path) && path_taken(path) == 1;
+  return journal_path(state, path) && path_taken(path);
 }
 
-std::int32_t rotate_backups(AppState& state, char failed_generation[4], BackupMessage message) {
+bool rotate_backups(AppState& state, char failed_generation[4], BackupMessage message) {
   failed_generation[0] = '\0';
-  if (is_absolute_path(state.settings.backup_root) == 0) return 1;
+  if (!is_absolute_path(state.settings.backup_root)) return false;
   Rotation rotation{};
-  const std::int32_t stopped = read_journal(state, &rotation, message);
-  if (stopped < 0) return 1;
-  if (stopped == 1) {
+  const JournalRead stopped = read_journal(state, &rotation, message);
+  if (stopped == JournalRead::unreadable) return false;
+  if (stopped == JournalRead::read) {
     tell(message, "finishing the rotation a stopped run began; no other was made");
   } else {
     const std::uint32_t n = state.settings.backup_generation + 1;
@@ -128,33 +132,33 @@ std::int32_t rotate_backups(AppState& state, char failed_generation[4], BackupMe
     // finished by the next one, never repeated over what already moved.
     if (!write_journal(state, rotation)) {
       tell(message, "the rotation could not be recorded in the data folder; none was made");
-      return 1;
+      return false;
     }
   }
   bool moved = true;
   if (rotation.step == RotationStep::older) {
-    if (move_generation(state, kGenerationNames[rotation.older],
-                        kGenerationNames[rotation.older + 1], message) != 0) {
+    if (!move_generation(state, kGenerationNames[rotation.older],
+                         kGenerationNames[rotation.older + 1], message)) {
       copy_text(kGenerationNames[rotation.older], failed_generation);
       moved = false;
     }
     rotation.step = RotationStep::newest;
-    if (!write_journal(state, rotation)) return 1;
+    if (!write_journal(state, rotation)) return false;
   }
   if (rotation.step == RotationStep::newest) {
-    if (move_generation(state, "F0", "F1", message) != 0 && moved) {
+    if (!move_generation(state, "F0", "F1", message) && moved) {
       copy_text("F0", failed_generation);
       moved = false;
     }
     rotation.step = RotationStep::counter;
-    if (!write_journal(state, rotation)) return 1;
+    if (!write_journal(state, rotation)) return false;
   }
   state.settings.backup_generation = rotation.counter;
-  if (write_settings_file(state) != 0) {
+  if (!write_settings_file(state)) {
     tell(message, "the settings could not be saved");
-    return 1;
+    return false;
   }
   char path[kPathBytes];
   if (journal_path(state, path)) remove_file(path);
-  return moved ? 0 : 1;
+  return moved;
 }

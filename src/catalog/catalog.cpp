@@ -34,7 +34,7 @@ std::uint8_t* catalog_create(AppState& state) {
   }
   list_lay_out(catalog);
   list_close(catalog);
-  catalog.writable = 1;
+  catalog.writable = true;
   if (list_map(catalog) == nullptr) return nullptr;
   // Slot 0 taken and freed, as every catalog starts.
   list_add_record(catalog);
@@ -52,7 +52,7 @@ CatalogMends catalog_open(AppState& state) {
   }
   copy_text(state.window.data_folder, catalog.path);
   append_text(catalog.path, kCatalogFileName);
-  catalog.writable = 1;
+  catalog.writable = true;
   if (list_map(catalog) != nullptr) {
     if (has_catalog_fields(catalog)) {
       mends.dropped = list_drop_damaged(catalog, kCatalogPath);
@@ -68,11 +68,11 @@ CatalogMends catalog_open(AppState& state) {
   }
   // Whatever is there instead (a damaged file, a link to some other file, a
   // folder) is kept aside for the user, never overwritten.
-  if (path_taken(catalog.path) == 1) {
+  if (path_taken(catalog.path)) {
     char aside[kListPathBytes];
     copy_text(state.window.data_folder, aside);
     append_text(aside, kCatalogAside);
-    if (rename_replacing(catalog.path, aside) != 0) return mends;
+    if (!rename_replacing(catalog.path, aside)) return mends;
     mends.set_aside = true;
   }
   catalog_create(state);

@@ -22,7 +22,7 @@ std::uint32_t catalog_add_file(AppState& state, const char* folder, const char* 
   if (state.scan.catalog_cancel.load() != 0) return kListLimit;
   ListFile& catalog = state.scan.catalog;
   char path[kPathBytes];
-  if (join_path(folder, name, path) == 0) return count;
+  if (!join_path(folder, name, path)) return count;
   // Paths are case-sensitive here: IMG_1.JPG and img_1.jpg are two files.
   list_set_search_key(catalog, path);
   if (catalog_find_path(catalog) >= 0) return count;
@@ -72,7 +72,7 @@ void catalog_build_drives(AppState& state, const std::vector<Drive>& drives, Cat
   for (const Drive& drive : drives) {
     if (state.scan.catalog_cancel.load() != 0) break;
     FolderIdentity identity{};
-    if (folder_identity(drive.mount_point.c_str(), &identity) != 0) continue;
+    if (!folder_identity(drive.mount_point.c_str(), &identity)) continue;
     catalog_log_line(state, drive.mount_point.c_str(), sink, context);
     // A root scans without its final separator ("" for "/", "C:" for "C:\\"),
     // so that its paths read "/name" and "C:\\name".

@@ -164,7 +164,8 @@ bool remap(ListFile& list) {
   unmap(list.base, list.mapped_length);
   list.base = nullptr;
   const std::int64_t length = handle_length(list.file_handle);
-  if (length > 0) list.base = map_handle(list.file_handle, static_cast<std::uint64_t>(length), 1);
+  if (length > 0)
+    list.base = map_handle(list.file_handle, static_cast<std::uint64_t>(length), true);
   if (list.base == nullptr) {
     list_close(list);
     return false;
@@ -239,7 +240,7 @@ std::uint32_t list_field_type(const ListFile& list, std::uint32_t field) {
 }
 
 std::uint8_t* list_map(ListFile& list) {
-  const int writable = list.writable;
+  const bool writable = list.writable;
   list_close(list);
   OpenFailure why = OpenFailure::none;
   list.file_handle = open_locked(list.path, writable, &why);
@@ -263,21 +264,21 @@ std::uint8_t* list_map(ListFile& list) {
   return list.base;
 }
 
-std::int32_t list_open_stream(ListFile& list) {
-  const int writable = list.writable;
+bool list_open_stream(ListFile& list) {
+  const bool writable = list.writable;
   list_close(list);
   OpenFailure why = OpenFailure::none;
   list.file_handle = open_locked(list.path, writable, &why);
   if (list.file_handle < 0) {
     refuse(list, why);
-    return 0;
+    return false;
   }
   list.writable = writable;
   const std::int64_t length = handle_length(list.file_handle);
   std::vector<std::uint8_t> header(kListHeaderBytes);
   if (length < kListHeaderBytes || !read_at(list.file_handle, 0, header.data(), header.size())) {
     refuse(list, OpenFailure::not_list);
-    return 0;
+    return false;
   }
   // Read the descriptor table too, when the file can hold it.
   const std::uint64_t table = kListHeaderBytes + 8ull * read32(header.data() + kFieldCountOffset);
@@ -288,12 +289,12 @@ std::int32_t list_open_stream(ListFile& list) {
   Layout layout{};
   if (!read_layout(header.data(), header.size(), static_cast<std::uint64_t>(length), &layout)) {
     refuse(list, OpenFailure::not_list);
-    return 0;
+    return false;
   }
   take_layout(list, layout);
   list.stream_position = static_cast<std::uint64_t>(length);
   list.failure = OpenFailure::none;
-  return 1;
+  return true;
 }
 
 void list_close(ListFile& list) {
@@ -303,23 +304,23 @@ void list_close(ListFile& list) {
   list.base = nullptr;
   list.mapped_length = 0;
   list.file_handle = -1;
-  list.writable = 0;
+  list.writable = false;
 }
 
-std::int32_t list_create(ListFile& list) {
+bool list_create(ListFile& list) {
   list_close(list);
   const std::uint64_t records_offset = kListHeaderBytes + 8ull * list.field_count;
   if (list.field_count == 0 || records_offset > UINT32_MAX) {
     list.failure = OpenFailure::failed;
-    return 0;
+    return false;
   }
   OpenFailure why = OpenFailure::none;
   list.file_handle = create_locked(list.path, &why);
   if (list.file_handle < 0) {
     refuse(list, why);
-    return 0;
+    return false;
   }
-  list.writable = 1;
+  list.writable = true;
   std::vector<std::uint8_t> bytes(kListHeaderBytes + kNewSlack, 0);
   std::memcpy(bytes.data(), "DATA1000", 8);
   write32(bytes.data() + 608, 1);
@@ -336,19 +337,19 @@ std::int32_t list_create(ListFile& list) {
   list.occupied_count = 0;
   list.stream_position = bytes.size();
   list.failure = OpenFailure::none;
-  return 1;
+  return true;
 }
 
-std::int32_t list_define_field(ListFile& list, std::uint32_t field, std::uint32_t type) {
+bool list_define_field(ListFile& list, std::uint32_t field, std::uint32_t type) {
   // A field past the table would write into the slot area.
-  if (!in_stream(list) || !valid_field(list, field)) return 0;
+  if (!in_stream(list) || !valid_field(list, field)) return false;
   const std::uint32_t descriptor[2] = {type, 0};
   write_at(list.file_handle, kListHeaderBytes + 8ull * (field - 1), descriptor, sizeof descriptor);
-  return 1;
+  return true;
 }
 
-std::int32_t list_lay_out(ListFile& list) {
-  if (!in_stream(list)) return 0;
+bool list_lay_out(ListFile& list) {
+  if (!in_stream(list)) return false;
   std::vector<std::uint32_t> table(2ull * list.field_count);
   read_at(list.file_handle, kListHeaderBytes, table.data(), table.size() * 4);
   std::uint64_t record_size = 4;
@@ -356,15 +357,15 @@ std::int32_t list_lay_out(ListFile& list) {
     table[2ull * k + 1] = static_cast<std::uint32_t>(list.records_offset + record_size);
     record_size += list_type_width(table[2ull * k]);
   }
-  if (record_size > UINT32_MAX) return 0;
+  if (record_size > UINT32_MAX) return false;
   write_at(list.file_handle, kListHeaderBytes, table.data(), table.size() * 4);
   list.record_size = static_cast<std::uint32_t>(record_size);
   list.stream_position = list.records_offset;
   return list_append_blank_slots(list, kLaidOutSlots);
 }
 
-std::int32_t list_append_blank_slots(ListFile& list, std::uint32_t count) {
-  if (!in_stream(list)) return 0;
+bool list_append_blank_slots(ListFile& list, std::uint32_t count) {
+  if (!in_stream(list)) return false;
   static const std::uint8_t zeros[65536] = {};
   std::uint64_t left = static_cast<std::uint64_t>(count) * list.record_size;
   while (left > 0) {
@@ -373,5 +374,5 @@ std::int32_t list_append_blank_slots(ListFile& list, std::uint32_t count) {
     list.stream_position += piece;
     left -= piece;
   }
-  return 1;
+  return true;
 }

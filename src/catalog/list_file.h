@@ -38,33 +38,33 @@ std::uint8_t* list_map(ListFile& list);
 // The type code of a field (from 1) of a mapped list, or UINT32_MAX.
 std::uint32_t list_field_type(const ListFile& list, std::uint32_t field);
 // Opens path for positioned reads and writes, checked like list_map.
-// Returns 1, or 0 with the list closed and failure set.
-std::int32_t list_open_stream(ListFile& list);
+// True, or false with the list closed and failure set.
+bool list_open_stream(ListFile& list);
 // Releases view, file and lock; clears writable.
 void list_close(ListFile& list);
 // Creates or replaces path with a header for field_count fields, capacity 10
-// and 5,000 zero bytes; leaves it open for stream access. 1, or 0.
-std::int32_t list_create(ListFile& list);
-// Writes descriptor field (from 1) with type. 1, or 0 when closed or field is 0.
-std::int32_t list_define_field(ListFile& list, std::uint32_t field, std::uint32_t type);
-// Fills the descriptor offsets and appends 15 blank slots. 1, or 0 when closed.
-std::int32_t list_lay_out(ListFile& list);
-// Writes count blank slots at the stream position. 1, or 0 when closed.
-std::int32_t list_append_blank_slots(ListFile& list, std::uint32_t count);
-// Writes a slot's tag. 1, or 0 when not mapped for writing.
-std::int32_t list_set_tag(ListFile& list, std::uint32_t slot, std::uint32_t tag);
+// and 5,000 zero bytes; leaves it open for stream access. True, or false.
+bool list_create(ListFile& list);
+// Writes descriptor field (from 1) with type. True, or false when closed or field is 0.
+bool list_define_field(ListFile& list, std::uint32_t field, std::uint32_t type);
+// Fills the descriptor offsets and appends 15 blank slots. True, or false when closed.
+bool list_lay_out(ListFile& list);
+// Writes count blank slots at the stream position. True, or false when closed.
+bool list_append_blank_slots(ListFile& list, std::uint32_t count);
+// Writes a slot's tag. True, or false when not mapped for writing.
+bool list_set_tag(ListFile& list, std::uint32_t slot, std::uint32_t tag);
 // Number of slots tagged SLOT_RECORD (live_count).
 std::uint32_t list_count_records(ListFile& list);
 // Takes the first slot tagged 0 or 5 after rebalancing. Slot index, or -1.
 std::int32_t list_add_record(ListFile& list);
-// Grows or shrinks the slot area as the fill level asks. 1 when the list is
-// open afterwards, else 0.
-std::int32_t list_rebalance(ListFile& list);
-// Moves every occupied slot down, keeping their order. 1, or 0 when nothing done.
-std::int32_t list_compact(ListFile& list);
+// Grows or shrinks the slot area as the fill level asks. True when the list is
+// open afterwards, else false.
+bool list_rebalance(ListFile& list);
+// Moves every occupied slot down, keeping their order. True, or false when nothing done.
+bool list_compact(ListFile& list);
 // Compacts, then orders the records stably by field under the locale's
-// collation (numbers as decimal text). 1, or 0 when nothing done.
-std::int32_t list_sort(ListFile& list, std::uint32_t field);
+// collation (numbers as decimal text). True, or false when nothing done.
+bool list_sort(ListFile& list, std::uint32_t field);
 // Highest slot whose field equals search_key (texts ignoring ASCII case,
 // numbers by value). Slot index, or -1.
 std::int32_t list_find(ListFile& list, std::uint32_t field);

@@ -14,10 +14,10 @@
 
 using namespace list_slots;
 
-std::int32_t list_set_tag(ListFile& list, std::uint32_t slot, std::uint32_t tag) {
-  if (!can_write(list) || slot >= list.capacity) return 0;
+bool list_set_tag(ListFile& list, std::uint32_t slot, std::uint32_t tag) {
+  if (!can_write(list) || slot >= list.capacity) return false;
   write_tag(list, slot, tag);
-  return 1;
+  return true;
 }
 
 std::uint32_t list_count_records(ListFile& list) {
@@ -45,8 +45,8 @@ std::int32_t list_add_record(ListFile& list) {
   return -1;
 }
 
-std::int32_t list_rebalance(ListFile& list) {
-  if (!can_write(list) || list.live_count == 0) return 0;
+bool list_rebalance(ListFile& list) {
+  if (!can_write(list) || list.live_count == 0) return false;
   const std::uint32_t occupied = list.occupied_count;
   const std::uint32_t free = list.capacity - occupied;
   const std::uint64_t percent = static_cast<std::uint64_t>(occupied) * 100 / list.capacity;
@@ -55,11 +55,11 @@ std::int32_t list_rebalance(ListFile& list) {
   } else if (percent < 70 && list.capacity > 50) {
     shrink(list);
   }
-  return is_mapped(list) ? 1 : 0;
+  return is_mapped(list);
 }
 
-std::int32_t list_compact(ListFile& list) {
-  if (!can_write(list) || list.live_count == 0) return 0;
+bool list_compact(ListFile& list) {
+  if (!can_write(list) || list.live_count == 0) return false;
   // Occupied slots move down in order; each vacated slot keeps the bytes of
   // the last record that passed through it, which is the highest one.
   std::uint32_t next = 0;
@@ -76,7 +76,7 @@ std::int32_t list_compact(ListFile& list) {
     }
     ++next;
   }
-  if (!moved) return 1;
+  if (!moved) return true;
   for (std::uint32_t slot = next; slot <= highest; ++slot) {
     index_forget(list, slot);
     if (slot < highest) std::memcpy(slot_at(list, slot), slot_at(list, highest), list.record_size);
@@ -84,12 +84,12 @@ std::int32_t list_compact(ListFile& list) {
   for (std::uint32_t slot = next; slot <= highest; ++slot) write32(slot_at(list, slot), SLOT_FREED);
   // Tags only moved, so the counts stand; the first free slot is now next.
   list.take_from = next;
-  return 1;
+  return true;
 }
 
-std::int32_t list_sort(ListFile& list, std::uint32_t field) {
+bool list_sort(ListFile& list, std::uint32_t field) {
   if (!can_write(list) || list.capacity <= 2 || !valid_field(list, field) || list.live_count == 0) {
-    return 0;
+    return false;
   }
   list_compact(list);
   const std::uint32_t count = list.occupied_count;
@@ -102,7 +102,7 @@ std::int32_t list_sort(ListFile& list, std::uint32_t field) {
     return std::strcoll(keys[a].c_str(), keys[b].c_str()) < 0;
   });
   std::uint8_t* spare = new (std::nothrow) std::uint8_t[list.record_size];
-  if (spare == nullptr) return 0;
+  if (spare == nullptr) return false;
   for (std::uint32_t slot = 0; slot < count; ++slot) {
     if (order[slot] != slot) index_forget(list, slot);
   }
@@ -124,7 +124,7 @@ std::int32_t list_sort(ListFile& list, std::uint32_t field) {
   for (std::uint32_t slot = 0; slot < count; ++slot) {
     if (order[slot] != slot) index_note(list, slot);
   }
-  return 1;
+  return true;
 }
 
 namespace {

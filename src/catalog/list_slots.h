@@ -50,7 +50,7 @@ inline bool in_stream(const ListFile& list) {
   return list.base == nullptr && list.file_handle >= 0;
 }
 inline bool can_write(const ListFile& list) {
-  return list.base != nullptr && list.writable != 0;
+  return list.base != nullptr && list.writable;
 }
 inline bool is_text_type(std::uint32_t type) {
   return type >= 10;

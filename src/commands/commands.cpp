@@ -97,9 +97,9 @@ void set_associations(AppState& state) {
   }
   char program[kPathBytes];
   copy_text(state.window.program_path, program);
-  const bool done = register_extension(program, "BMP", "BMP File") == 0 &&
-                    register_extension(program, "GIF", "GIF File") == 0 &&
-                    register_extension(program, "JPG", "JPG File") == 0;
+  const bool done = register_extension(program, "BMP", "BMP File") &&
+                    register_extension(program, "GIF", "GIF File") &&
+                    register_extension(program, "JPG", "JPG File");
   if (!done) {
     desktop_show_error(state.window.main_window, kProgramTitle,
                        "The file associations could not be written.");
@@ -140,7 +140,7 @@ void open_help(AppState& state) {
 void delete_current_file(AppState& state) {
   // Held for the whole question: no step or auto-advance changes the
   // picture under it.
-  if (claim_loader_busy(state) != 1) return;
+  if (!claim_loader_busy(state)) return;
   char next[kPathBytes];
   char shown[kPathBytes];
   {

@@ -24,8 +24,8 @@ std::uint64_t image_buffer_size(std::uint32_t width, std::uint32_t height,
                                 std::uint32_t planes_times_bits);
 
 // Claims loader_busy: when it is held, waits six sleeps of 500 ms and tries
-// once more. 1 when the caller now holds it, 0 when it stayed held.
-std::int32_t claim_loader_busy(AppState& state);
+// once more. True when the caller now holds it, false when it stayed held.
+bool claim_loader_busy(AppState& state);
 // The reduction (1, 2, 4 or 8) a width x height picture decodes at for a
 // client area: when it is fitted at 50% or less, the largest whose pixels
 // still cover the fitted size; else 1.
@@ -48,9 +48,9 @@ void free_picture(Picture* picture);
 // current image. The caller holds loader_busy or otherwise owns the right to
 // replace it.
 void install_picture(AppState& state, Picture* picture, const char* path);
-// 1 when the file at path is still the one picture was decoded (or failed
+// True when the file at path is still the one picture was decoded (or failed
 // to decode) from: the same stamp.
-std::int32_t picture_current(const Picture& picture, const char* path);
+bool picture_current(const Picture& picture, const char* path);
 // Replaces the current image by the picture at path, reduced for the client
 // size when a decoding thread is there to decode it in full next; a file that
 // cannot be loaded (tried again only when it changed meanwhile) puts the

@@ -43,10 +43,10 @@ std::uint64_t image_buffer_size(std::uint32_t width, std::uint32_t height,
   return rounded > padded ? rounded : padded;
 }
 
-std::int32_t claim_loader_busy(AppState& state) {
-  if (try_claim(state)) return 1;
+bool claim_loader_busy(AppState& state) {
+  if (try_claim(state)) return true;
   for (std::uint32_t i = 0; i < kClaimSleeps; ++i) pause_ms(state, kClaimSleepMs);
-  return try_claim(state) ? 1 : 0;
+  return try_claim(state);
 }
 
 void free_picture(Picture* picture) {
@@ -144,9 +144,9 @@ void install_picture(AppState& state, Picture* picture, const char* path) {
   *picture = Picture{};
 }
 
-std::int32_t picture_current(const Picture& picture, const char* path) {
+bool picture_current(const Picture& picture, const char* path) {
   FileStamp now;
-  return file_stamp(path, &now) == 0 && now == picture.stamp ? 1 : 0;
+  return file_stamp(path, &now) && now == picture.stamp;
 }
 
 void load_image(AppState& state, const char* path) {
@@ -164,7 +164,7 @@ void load_image(AppState& state, const char* path) {
   // Tried again only when the file changed meanwhile (still being written):
   // the same bytes fail the same way.
   FileStamp now;
-  const bool seen = file_stamp(path, &now) == 0;
+  const bool seen = file_stamp(path, &now);
   if (error != 0 && (seen ? !(now == picture.stamp) : picture.stamp.size >= 0)) {
     error = decode_picture(state, path, fit_width, fit_height, kUnboundedPixels, &picture);
   }

@@ -45,7 +45,7 @@ bool read_folder(const char* folder, std::vector<FolderEntry>* entries, FolderId
   FolderListing* listing = listing_open(folder, identity, &error);
   if (listing == nullptr) return false;
   FolderEntry entry;
-  while (listing_next(listing, &entry, &error) == 1) {
+  while (listing_next(listing, &entry, &error) == ListingStep::entry) {
     if (entry.kind == kFolderEntryFolder || entry.kind == kFolderEntryFile) {
       entries->push_back(entry);
     }
@@ -68,7 +68,7 @@ bool take_random_word(AppState& state, std::uint32_t* word) {
       return true;
     }
   }
-  return fill_random(state, word, sizeof *word) == 1;
+  return fill_random(state, word, sizeof *word);
 }
 
 // 1..n on random_state from a word of the source, or 0..n from the fallback.
@@ -155,8 +155,8 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
   if (kind == kFolderEntryFolder) {
     char path[kPathBytes];
     // Asked first, so a folder named "low" costs a draw in every mode.
-    const bool admitted = admit_subfolder(state, name) == 1;
-    if (admitted && is_deep(select_mode_of(state.settings)) && join_path(folder, name, path) == 1) {
+    const bool admitted = admit_subfolder(state, name);
+    if (admitted && is_deep(select_mode_of(state.settings)) && join_path(folder, name, path)) {
       count = scan_folder(state, count, path, visit);
     }
     return count;
@@ -171,14 +171,14 @@ const char* listed_path(const AppState& state, std::uint32_t index) {
   return list.blocks[start / kListBlockBytes].data() + start % kListBlockBytes;
 }
 
-std::int32_t admit_subfolder(AppState& state, const char* name) {
-  if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return 0;
+bool admit_subfolder(AppState& state, const char* name) {
+  if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
   char lowered[kPathBytes];
-  if (length_of_text(name) >= kPathBytes) return 1;  // too long to be "low"
+  if (length_of_text(name) >= kPathBytes) return true;  // too long to be "low"
   copy_text(name, lowered);
   lower_text(lowered);
-  if (std::strcmp(lowered, "low") == 0) return random_in_range(state, 50) > 40 ? 1 : 0;
-  return 1;
+  if (std::strcmp(lowered, "low") == 0) return random_in_range(state, 50) > 40;
+  return true;
 }
 
 std::int32_t image_type_of(const AppState& state, const char* name) {
@@ -250,9 +250,9 @@ namespace {
 std::uint32_t list_picture(AppState& state, void* context, const char* folder, const char* name,
                            std::uint32_t count) {
   char path[kPathBytes];
-  if (image_type_of(state, name) == 0 || join_path(folder, name, path) == 0) return count;
+  if (image_type_of(state, name) == 0 || !join_path(folder, name, path)) return count;
   list_append(static_cast<ViewList*>(context), path);
-  if (same_path(path, state.scan.shown_path) == 1) {
+  if (same_path(path, state.scan.shown_path)) {
     state.worker.current_index = static_cast<std::int32_t>(count);
   }
   return count + 1;
@@ -303,7 +303,7 @@ std::uint32_t pick_file(AppState& state, char path[kPathBytes], SelectMode mode,
     std::uint32_t slot;
     if (is_random(mode) && wanted == -1) {
       // The pick drawn ahead is the draw this one would have been.
-      if (take_ahead_pick(state, &slot) == 0) {
+      if (!take_ahead_pick(state, &slot)) {
         PickDraw draw;
         slot = draw_pick(state, count, &draw);
         commit_pick(state, draw);

@@ -29,8 +29,8 @@ void request_next_image(AppState& state, std::uint32_t modifiers);
 void request_rebuild(AppState& state);
 // Views the folder of the file at path, showing that file first (decoded by
 // the worker, once). A path of 1 character
-// or fewer, or one that does not fit 599 bytes, is ignored. 1 when taken.
-int open_image_file(AppState& state, const char* path);
+// or fewer, or one that does not fit 599 bytes, is ignored. True when taken.
+bool open_image_file(AppState& state, const char* path);
 
 // 1..n from the cryptographic source, 0..n from the fallback; 1 for n <= 1.
 std::uint32_t random_in_range(AppState& state, std::uint32_t n);
@@ -52,8 +52,8 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
                          const char* folder, const ScanVisit& visit);
 // Path index of the view list; "" past its end.
 const char* listed_path(const AppState& state, std::uint32_t index);
-// 1 when the scan enters the subfolder name ("low" only now and then).
-std::int32_t admit_subfolder(AppState& state, const char* name);
+// True when the scan enters the subfolder name ("low" only now and then).
+bool admit_subfolder(AppState& state, const char* name);
 // 1 BMP, 2 JPG, 3 GIF when the type is listed; 0 otherwise.
 std::int32_t image_type_of(const AppState& state, const char* name);
 // draw when it is not among the recent picks (and records it), else -1.
@@ -79,8 +79,8 @@ void prefetch_stop(AppState& state);
 // Throws the picture ahead away: the list, the mode or the folder changes.
 void prefetch_discard(AppState& state);
 // In a random mode, takes the pick drawn ahead when it was drawn on the
-// present list: writes its draw back and puts its slot in *slot. 1 when taken.
-std::int32_t take_ahead_pick(AppState& state, std::uint32_t* slot);
+// present list: writes its draw back and puts its slot in *slot. True when taken.
+bool take_ahead_pick(AppState& state, std::uint32_t* slot);
 // Shows the file at path (slot index of the list): the prepared picture when
 // it is that file, unchanged on disk, else a decode (load_image).
 void show_file(AppState& state, const char* path, std::int32_t index);

@@ -173,23 +173,23 @@ void prefetch_discard(AppState& state) {
   discard_locked(state);
 }
 
-std::int32_t take_ahead_pick(AppState& state, std::uint32_t* slot) {
+bool take_ahead_pick(AppState& state, std::uint32_t* slot) {
   std::lock_guard<std::mutex> hold(state.prefetch.lock);
   AheadPicture& ahead = state.prefetch.ahead;
   if (ahead.drawn == 0 || ahead.generation != state.scan.list_generation ||
       ahead.mode != select_mode_of(state.settings)) {
-    return 0;
+    return false;
   }
   commit_pick(state, ahead.draw);
   ahead.drawn = 0;
   *slot = static_cast<std::uint32_t>(ahead.index);
-  return 1;
+  return true;
 }
 
 void show_file(AppState& state, const char* path, std::int32_t index) {
   Picture picture;
   const AheadStatus prepared = take_prepared(state, path, index, &picture);
-  const bool current = prepared != AheadStatus::none && picture_current(picture, path) == 1;
+  const bool current = prepared != AheadStatus::none && picture_current(picture, path);
   if (current && prepared == AheadStatus::ready) {
     while (!claim_loader_busy(state)) {
     }

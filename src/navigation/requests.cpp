@@ -77,11 +77,11 @@ void request_rebuild(AppState& state) {
   raise_request(state);
 }
 
-int open_image_file(AppState& state, const char* path) {
+bool open_image_file(AppState& state, const char* path) {
   const std::uint32_t length = length_of_text(path);
   // A root ("/", "C:\\") and shorter name no file; a longer path than a slot
   // holds is never cut.
-  if (length <= shortest_root() || length >= kPathBytes) return 0;
+  if (length <= shortest_root() || length >= kPathBytes) return false;
   char folder[kPathBytes];
   copy_text(path, folder);
   strip_to_folder(folder);
@@ -94,5 +94,5 @@ int open_image_file(AppState& state, const char* path) {
   // The worker decodes it, once, as the rebuild stays on image_path; the
   // window answers meanwhile.
   request_rebuild(state);
-  return 1;
+  return true;
 }

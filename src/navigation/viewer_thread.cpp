@@ -138,7 +138,7 @@ void apply_steps(AppState& state, const StepRun& run, SelectMode mode, char path
 // Whether path is the picture shown, its file unchanged since it was read.
 bool showing(AppState& state, const char* path) {
   FileStamp now;
-  if (std::strcmp(state.image.shown_file, path) != 0 || file_stamp(path, &now) != 0 ||
+  if (std::strcmp(state.image.shown_file, path) != 0 || !file_stamp(path, &now) ||
       !(now == state.image.shown_stamp)) {
     return false;
   }

@@ -3,8 +3,8 @@
 
 // Makes the program in program_folder (ending in '/') the default for files
 // with the extension ("BMP", "GIF", "JPG"), described as description.
-// 0 when done, -1 when it could not be written.
-int register_extension(const char* program_folder, const char* extension, const char* description);
+// True when done, false when it could not be written.
+bool register_extension(const char* program_folder, const char* extension, const char* description);
 
 #include <string>
 

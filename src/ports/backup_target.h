@@ -36,8 +36,8 @@ constexpr std::int32_t kCopyWriteFailed = 2;  // the copy
 std::int32_t target_copy_file(const char* source, TargetFolder folder, const char* name,
                               CopiedFile* copied, std::int32_t* error);
 // Removes the temporary copies an interrupted run left in folder, except
-// those whose names keep(context, name) returns 1 for.
-void target_remove_leftovers(TargetFolder folder, int (*keep)(void* context, const char* name),
+// those whose names keep(context, name) is true for.
+void target_remove_leftovers(TargetFolder folder, bool (*keep)(void* context, const char* name),
                              void* context);
 
 // Told of each entry a move could not handle: its path below the root as
@@ -47,6 +47,6 @@ using MoveProblem = void (*)(void* context, const char* path, std::int32_t error
 // (both inside root, names such as "F1"), creating to when needed: folders
 // merge, entries of the same relative path are replaced. Links are never
 // followed, moved or replaced, and leftover temporary copies stay behind.
-// 0 when everything moved, else -1.
-std::int32_t target_move_generation(TargetFolder root, const char* from, const char* to,
-                                    MoveProblem problem, void* context);
+// True when everything moved, else false.
+bool target_move_generation(TargetFolder root, const char* from, const char* to,
+                            MoveProblem problem, void* context);

@@ -7,5 +7,5 @@
 std::uint32_t tick_count();
 // Blocks the calling thread for ms milliseconds.
 void sleep_ms(std::uint32_t ms);
-// Fills size bytes from the system's cryptographic source. 1 done, 0 failed.
-int random_bytes(void* data, std::uint32_t size);
+// Fills size bytes from the system's cryptographic source. True when done.
+bool random_bytes(void* data, std::uint32_t size);

@@ -5,5 +5,5 @@
 void console_out(const char* text);
 // Writes text to standard error.
 void console_error(const char* text);
-// 1 when standard error is a terminal (progress is shown only there).
-int console_error_is_terminal();
+// True when standard error is a terminal (progress is shown only there).
+bool console_error_is_terminal();

@@ -29,9 +29,9 @@ void desktop_request_repaint(PlatformWindow* window);
 // the window is gone.
 void desktop_post_command(PlatformWindow* window, std::int32_t command);
 
-// Opens the desktop session for the viewer (the Qt application). 1, or 0
+// Opens the desktop session for the viewer (the Qt application). True, or false
 // when there is no display, with why in reason (at least 200 bytes).
-int desktop_open(int argc, char** argv, char* reason);
+bool desktop_open(int argc, char** argv, char* reason);
 // The primary screen's size in logical pixels.
 void desktop_screen_size(std::int32_t* width, std::int32_t* height);
 // Creates the main window, hidden and untitled (the core titles it), with its
@@ -41,16 +41,16 @@ PlatformWindow* desktop_create_window(AppState& state, std::int32_t x, std::int3
                                       std::int32_t width, std::int32_t height);
 // Shows the window: at placement when it is valid (its show state decides
 // normal, minimised or maximised), else where it was created; full screen
-// when full_screen is 1. 1 when the placement was used, 0 when it was not.
-int desktop_show_window(PlatformWindow* window, const WindowPlacement* placement,
-                        std::uint32_t full_screen);
+// when full_screen is 1. True when the placement was used, false when it was not.
+bool desktop_show_window(PlatformWindow* window, const WindowPlacement* placement,
+                         std::uint32_t full_screen);
 // Runs the event loop until the main window is destroyed.
 void desktop_run();
 // Destroys the window; the event loop then ends.
 void desktop_destroy_window(PlatformWindow* window);
 // Reads the window's placement: its normal rectangle (also while maximised
-// or full screen) and show state. 1 when it filled placement.
-int desktop_read_placement(const PlatformWindow* window, WindowPlacement* placement);
+// or full screen) and show state. True when it filled placement.
+bool desktop_read_placement(const PlatformWindow* window, WindowPlacement* placement);
 // Whole-window opacity alpha / 255; 255 is opaque.
 void desktop_set_opacity(PlatformWindow* window, std::uint32_t alpha);
 // Keeps the window above others (1) or not (0).
@@ -62,22 +62,22 @@ void desktop_set_full_screen(PlatformWindow* window, std::uint32_t full_screen);
 // 0 when it was dismissed.
 std::int32_t desktop_track_menu(PlatformWindow* window, const std::vector<MenuItem>& items);
 // Opens a file or folder with the desktop's default application, never
-// through a shell. 1 when the desktop took it.
-int desktop_open_with_default(const char* path);
-// The folder chooser titled "Choose Folder". 1 with the chosen folder in
-// destination (600 bytes), 0 when cancelled or when its path would not fit.
-int desktop_choose_folder(PlatformWindow* window, char* destination);
+// through a shell. True when the desktop took it.
+bool desktop_open_with_default(const char* path);
+// The folder chooser titled "Choose Folder". True with the chosen folder in
+// destination (600 bytes), false when cancelled or when its path would not fit.
+bool desktop_choose_folder(PlatformWindow* window, char* destination);
 // The "Select File..." dialog, opened at buffer's file (600 bytes), with the
 // four filters; *filter_index is the filter shown first and receives the one
-// chosen. 1 with the chosen file's path in buffer, else 0.
-int desktop_choose_file(PlatformWindow* window, char* buffer, std::int32_t* filter_index);
-// A modal Yes/No question. 1 for Yes.
-int desktop_ask_yes_no(PlatformWindow* window, const char* title, const char* text);
+// chosen. True with the chosen file's path in buffer, else false.
+bool desktop_choose_file(PlatformWindow* window, char* buffer, std::int32_t* filter_index);
+// A modal Yes/No question. True for Yes.
+bool desktop_ask_yes_no(PlatformWindow* window, const char* title, const char* text);
 // Tells the user something went wrong.
 void desktop_show_error(PlatformWindow* window, const char* title, const char* text);
-// Moves a file to the desktop's trash. 1 when it is there; 0 when it was not
+// Moves a file to the desktop's trash. True when it is there; false when it was not
 // moved, with nothing deleted for good.
-int desktop_move_to_trash(const char* path);
+bool desktop_move_to_trash(const char* path);
 // The modal About box, naming the program's and the data folder.
 void desktop_about_box(PlatformWindow* window, const char* program_folder, const char* data_folder);
 

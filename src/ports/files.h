@@ -16,24 +16,24 @@ void set_disk_change_seam(DiskChangeSeam seam);
 std::int64_t file_read_start(const char* path, void* buffer, std::uint64_t size);
 // Replaces the file's content with data: writes a temporary file beside it,
 // flushes it and renames it over path. A path that is a symbolic link has
-// the file it points to replaced. Returns 0, or -1 with path untouched.
-int file_replace(const char* path, const void* data, std::uint64_t size);
+// the file it points to replaced. True, or false with path untouched.
+bool file_replace(const char* path, const void* data, std::uint64_t size);
 // Removes the temporary files an interrupted file_replace of path left.
 void file_replace_cleanup(const char* path);
-// 1 when anything (a dangling link too) is at path, else 0.
-int path_taken(const char* path);
+// True when anything (a dangling link too) is at path, else false.
+bool path_taken(const char* path);
 // Renames from to to, replacing a file at to; a link is renamed, never
-// followed. 0, or -1.
-int rename_replacing(const char* from, const char* to);
-// Removes the file (or link) at path, never a folder. 0, or -1.
-int remove_file(const char* path);
-// 1 when path is a regular file (or a link to one) that opens for reading, else 0.
-int file_readable(const char* path);
-// Creates every missing folder of path. Returns 0 when the folder exists afterwards.
-int make_folders(const char* path);
-// 1 when path lies on a removable medium (a removable block device, or a mount
-// under /media or /run/media), else 0.
-int volume_is_removable(const char* path);
+// followed. True, or false.
+bool rename_replacing(const char* from, const char* to);
+// Removes the file (or link) at path, never a folder. True, or false.
+bool remove_file(const char* path);
+// True when path is a regular file (or a link to one) that opens for reading, else false.
+bool file_readable(const char* path);
+// Creates every missing folder of path. True when the folder exists afterwards.
+bool make_folders(const char* path);
+// True when path lies on a removable medium (a removable block device, or a mount
+// under /media or /run/media), else false.
+bool volume_is_removable(const char* path);
 
 // An entry of a folder listing.
 struct FolderEntry {
@@ -72,21 +72,23 @@ struct FolderListing;
 // Opens folder for listing; null with *error set (kErrorNoFiles for a pseudo
 // file system).
 FolderListing* listing_open(const char* folder, FolderIdentity* identity, std::int32_t* error);
-// The next entry, of any kind: 1, 0 at the end, -1 with *error set.
-int listing_next(FolderListing* listing, FolderEntry* entry, std::int32_t* error);
+// What listing_next gives: an entry, the end, or a failure.
+enum class ListingStep { entry, end, failed };
+// The next entry, of any kind; a failure sets *error.
+ListingStep listing_next(FolderListing* listing, FolderEntry* entry, std::int32_t* error);
 void listing_close(FolderListing* listing);
 // Size and last-write time of the regular file (or link to one) name in the
-// listing's folder; 0, or -1 with *error set.
-int listing_file_facts(FolderListing* listing, const char* name, std::uint64_t* size,
-                       std::uint64_t* write_time, std::int32_t* error);
+// listing's folder; true, or false with *error set.
+bool listing_file_facts(FolderListing* listing, const char* name, std::uint64_t* size,
+                        std::uint64_t* write_time, std::int32_t* error);
 
-// The identity of an existing folder; 0, or -1 when it is no folder.
-int folder_identity(const char* folder, FolderIdentity* identity);
+// The identity of an existing folder; true, or false when it is no folder.
+bool folder_identity(const char* folder, FolderIdentity* identity);
 // Creates one folder; errors (it exists, no parent) are ignored.
 void make_folder(const char* path);
 // Last-write time of a regular file, in 100-ns units since 1601-01-01 UTC;
-// 0, or -1 when it cannot be read.
-int file_write_time(const char* path, std::uint64_t* time);
+// true, or false when it cannot be read.
+bool file_write_time(const char* path, std::uint64_t* time);
 // What tells one version of a file from another: its size, write and
 // change times, and which file it is. A file replaced by another of the same
 // size and write time (a copy that kept the time) differs in the rest.
@@ -99,12 +101,12 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 // The stamp of the regular file (or the file a link leads to) at path; 0,
-// or -1 with *stamp left as it was.
-int file_stamp(const char* path, FileStamp* stamp);
+// or false with *stamp left as it was.
+bool file_stamp(const char* path, FileStamp* stamp);
 // The current time in the same units.
 std::uint64_t system_time_now();
-// 1 when path names an existing folder (links to folders count).
-int is_folder(const char* path);
+// True when path names an existing folder (links to folders count).
+bool is_folder(const char* path);
 // The current folder, absolute; its length, or -1 when it does not fit.
 std::int32_t current_folder(char* destination, std::uint32_t size);
 // The file's size in bytes, or -1 when it cannot be examined.

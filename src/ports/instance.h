@@ -5,6 +5,7 @@
 // is kept in data_folder (ending with its separator) beside the files it
 // guards, so that every login of the same user sees it; where no lock can be
 // kept there (an empty or unwritable folder), in the login's own place.
-// 1 when this process now holds it, 0 when another process does, -1 when
-// the lock cannot be had at all.
-int claim_instance_lock(const char* data_folder, const char* name);
+// held when this process now holds it, held_elsewhere when another process
+// does, unavailable when the lock cannot be had at all.
+enum class InstanceLock { held, held_elsewhere, unavailable };
+InstanceLock claim_instance_lock(const char* data_folder, const char* name);

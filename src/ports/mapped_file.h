@@ -16,7 +16,7 @@ enum class OpenFailure : std::int32_t {
 // Opens an existing regular file for reading (shared lock) or reading and
 // writing (exclusive lock), without waiting for a lock. Returns the handle or
 // -1 with *why set.
-std::int32_t open_locked(const char* path, int writable, OpenFailure* why);
+std::int32_t open_locked(const char* path, bool writable, OpenFailure* why);
 // Opens or creates path for reading and writing (never through a symbolic
 // link), takes the exclusive lock and only then cuts the file to zero bytes. Returns the handle or
 // -1 with *why set.
@@ -25,15 +25,15 @@ std::int32_t create_locked(const char* path, OpenFailure* why);
 void close_handle(std::int32_t handle);
 // The file's length in bytes, or -1.
 std::int64_t handle_length(std::int32_t handle);
-// Positioned read and write of exactly size bytes; 1 done, 0 failed.
-int read_at(std::int32_t handle, std::uint64_t offset, void* data, std::uint64_t size);
-int write_at(std::int32_t handle, std::uint64_t offset, const void* data, std::uint64_t size);
+// Positioned read and write of exactly size bytes; true when done.
+bool read_at(std::int32_t handle, std::uint64_t offset, void* data, std::uint64_t size);
+bool write_at(std::int32_t handle, std::uint64_t offset, const void* data, std::uint64_t size);
 // Lengthens the file to length with zero bytes whose disk space is reserved
-// now, so later writes through a mapping cannot fail. 1 done, 0 failed.
-int extend_to(std::int32_t handle, std::uint64_t length);
-// Cuts the file to length bytes. 1 done, 0 failed.
-int cut_to(std::int32_t handle, std::uint64_t length);
+// now, so later writes through a mapping cannot fail. True when done.
+bool extend_to(std::int32_t handle, std::uint64_t length);
+// Cuts the file to length bytes. True when done.
+bool cut_to(std::int32_t handle, std::uint64_t length);
 // Maps the first length bytes with shared writes (read-only unless writable).
 // Returns the address or null.
-std::uint8_t* map_handle(std::int32_t handle, std::uint64_t length, int writable);
+std::uint8_t* map_handle(std::int32_t handle, std::uint64_t length, bool writable);
 void unmap(std::uint8_t* base, std::uint64_t length);

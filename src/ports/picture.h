@@ -58,9 +58,9 @@ inline PlatformBitmap* load_picture_bitmap(const char* path, std::uint32_t* erro
 PictureInfo picture_info(const PlatformBitmap* bitmap);
 // Copies the pixels into buffer as header describes them: bottom-up rows of
 // 32-bit pixels (blue, green, red, unused), each row padded to 4 bytes.
-// Returns 1, or 0 when the header does not match the bitmap.
-std::int32_t picture_copy_rows(const PlatformBitmap* bitmap, std::uint8_t* buffer,
-                               const BitmapHeader& header);
+// True, or false when the header does not match the bitmap.
+bool picture_copy_rows(const PlatformBitmap* bitmap, std::uint8_t* buffer,
+                       const BitmapHeader& header);
 // Drops the decoded pixels, keeping the bitmap as the mark of a present image.
 void picture_release_pixels(PlatformBitmap* bitmap);
 // Deletes a bitmap (decoded picture or back buffer); null is ignored.

@@ -3,10 +3,10 @@
 #include "ports/desktop.h"
 #include "settings/settings.h"
 
-std::int32_t save_settings(AppState& state) {
+bool save_settings(AppState& state) {
   WindowPlacement placement;
   if (state.window.main_window != nullptr &&
-      desktop_read_placement(state.window.main_window, &placement) == 1) {
+      desktop_read_placement(state.window.main_window, &placement)) {
     state.settings.window_placement = placement;
   }
   return write_settings_file(state);

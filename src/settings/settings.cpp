@@ -128,7 +128,7 @@ constexpr std::uint32_t kLastGeneration = 255;
 
 }  // namespace
 
-std::int32_t load_settings(AppState& state) {
+bool load_settings(AppState& state) {
   char path[kPathBytes];
   static_assert(sizeof(SettingsBlock) + 8 == kSettingsFileBytes);
   // One byte more than the file: a longer file shows as one.
@@ -138,23 +138,23 @@ std::int32_t load_settings(AppState& state) {
                                  : -1;
   if (count < 0) {
     apply_default_settings(state);
-    return 1;
+    return false;
   }
   if (count != kSettingsFileBytes) {
     // Read as far as it goes, the rest would be zeros that mean "list no
     // image" and "back up nowhere", saved back for good at the next close.
     char aside[kPathBytes];
     state.window.settings_set_aside =
-        data_file_path(state, kSettingsAside, aside) && rename_replacing(path, aside) == 0;
+        data_file_path(state, kSettingsAside, aside) && rename_replacing(path, aside);
     apply_default_settings(state);
-    return 1;
+    return false;
   }
   // Informative only: every header loads, so a later version could act on it.
   check_settings_header(bytes);
   std::memcpy(&state.settings, bytes + 8, sizeof(SettingsBlock));
   end_settings_texts(state.settings);
   mend_settings(state.settings);
-  return 0;
+  return true;
 }
 
 std::uint32_t mend_settings(SettingsBlock& block) {
@@ -175,7 +175,7 @@ std::uint32_t mend_settings(SettingsBlock& block) {
     mend(*flag, *flag <= 1, 1);
   }
   mend(block.backup_generation, block.backup_generation <= kLastGeneration, 0);
-  if (is_absolute_path(block.backup_root) == 0) {
+  if (!is_absolute_path(block.backup_root)) {
     copy_text(default_backup_root().c_str(), block.backup_root);
     ++mended;
   }
@@ -205,9 +205,9 @@ void apply_default_settings(AppState& state) {
   block.backup_generation = 0;
 }
 
-std::int32_t write_settings_file(AppState& state) {
+bool write_settings_file(AppState& state) {
   char path[kPathBytes];
-  if (!data_file_path(state, kSettingsFileName, path)) return -1;
+  if (!data_file_path(state, kSettingsFileName, path)) return false;
   std::uint8_t bytes[kSettingsFileBytes];
   std::memcpy(bytes, kSettingsHeader, 8);
   {
@@ -215,7 +215,7 @@ std::int32_t write_settings_file(AppState& state) {
     std::lock_guard<std::mutex> hold(state.shared_text_lock);
     std::memcpy(bytes + 8, &state.settings, sizeof(SettingsBlock));
   }
-  return file_replace(path, bytes, sizeof bytes) == 0 ? 0 : -1;
+  return file_replace(path, bytes, sizeof bytes);
 }
 
 void discard_interrupted_saves(AppState& state) {

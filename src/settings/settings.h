@@ -28,12 +28,12 @@ void choose_data_folder_at(AppState& state, const char* program_file);
 // The data folder's file name in path (600 bytes); false when the data
 // folder is unusable or the path would not fit.
 bool data_file_path(const AppState& state, const char* name, char* path);
-// Loads the settings block from the data folder. Returns 0 when the file was
-// read, 1 when it could not be and the defaults were applied. A file of
+// Loads the settings block from the data folder. True when the file was
+// read, false when it could not be and the defaults were applied. A file of
 // another length than the block's is damaged (cut short, or not ours): it is
 // renamed kSettingsAside (settings_set_aside is set) and the defaults are
 // used. Fields out of their range in a file read are given their defaults.
-std::int32_t load_settings(AppState& state);
+bool load_settings(AppState& state);
 // 1000 for the header this program writes, 1001 when the first five bytes are
 // not "VIEW1", else the number the last three bytes spell.
 std::int32_t check_settings_header(const std::uint8_t header[8]);
@@ -44,12 +44,12 @@ std::int32_t check_settings_header(const std::uint8_t header[8]);
 std::uint32_t mend_settings(SettingsBlock& block);
 // Writes the defaults into the settings block; other fields stay as they are.
 void apply_default_settings(AppState& state);
-// Writes the settings file through a temporary file. Returns 0 when written,
-// -1 when nothing changed.
-std::int32_t write_settings_file(AppState& state);
+// Writes the settings file through a temporary file. True when written,
+// false when nothing changed.
+bool write_settings_file(AppState& state);
 // The same after capturing the window placement, when a window exists
 // (settings/placement.cpp).
-std::int32_t save_settings(AppState& state);
+bool save_settings(AppState& state);
 // Removes the temporary files a save cut short left in the data folder.
 void discard_interrupted_saves(AppState& state);
 // Ends every text field of the block inside its slot, so no later copy of a

@@ -33,17 +33,17 @@ void handle_resize(AppState& state, std::int32_t width, std::int32_t height);
 void handle_paint(AppState& state);
 // The pointer moved (client device pixels, kept as unsigned 16-bit values, so
 // positions left of or above the window arrive above 60000).
-void handle_mouse_move(AppState& state, int left_button_down, std::int32_t x, std::int32_t y);
+void handle_mouse_move(AppState& state, bool left_button_down, std::int32_t x, std::int32_t y);
 // The left button was released with the kModifier bits held: ends a drag, or
 // asks for the next image.
 void handle_button_up(AppState& state, std::uint32_t modifiers);
 // The right button asked for the context menu.
 void handle_context_menu(AppState& state);
 // The wheel turned: during a drag, one zoom level per notch within 1..5.
-// Returns 1 when it was used.
-int handle_wheel(AppState& state, std::int32_t delta);
-// A file was dropped on the window: it is shown and its folder viewed. 1 when taken.
-int handle_drop(AppState& state, const char* path);
+// True when it was used.
+bool handle_wheel(AppState& state, std::int32_t delta);
+// A file was dropped on the window: it is shown and its folder viewed. True when taken.
+bool handle_drop(AppState& state, const char* path);
 // A close request (close button, Esc, session end): the stop handshake.
 void handle_close(AppState& state);
 // A command posted to the window (desktop_post_command) arrived.

@@ -62,7 +62,7 @@ int run_backup(AppState& state, const char* folder, bool already_running) {
     return kExitFailed;
   }
   BackupReport report;
-  const std::int32_t status = backup_folder(state, folder, &report, show_progress, show_message);
+  const bool complete = backup_folder(state, folder, &report, show_progress, show_message);
   if (progress_shown) console_error("\n");
   if (report.problem[0] != '\0') {
     std::string message = "no backup was made: ";
@@ -73,7 +73,7 @@ int run_backup(AppState& state, const char* folder, bool already_running) {
   if (report.failed > 0) line += ", " + std::to_string(report.failed) + " failed";
   if (report.skipped > 0) line += ", " + std::to_string(report.skipped) + " skipped";
   console_out((line + "\n").c_str());
-  return status == 0 ? kExitDone : kExitFailed;
+  return complete ? kExitDone : kExitFailed;
 }
 
 int run_rotation(AppState& state, bool already_running) {
@@ -81,12 +81,12 @@ int run_rotation(AppState& state, bool already_running) {
     say("another Tessmira is running; the generations were not rotated");
     return kExitFailed;
   }
-  if (is_absolute_path(state.settings.backup_root) == 0) {
+  if (!is_absolute_path(state.settings.backup_root)) {
     say("the backup root is not set; the generations were not rotated");
     return kExitFailed;
   }
   char generation[4];
-  if (rotate_backups(state, generation, say) != 0) {
+  if (!rotate_backups(state, generation, say)) {
     if (generation[0] != '\0') {
       say((std::string("the backup generation ") + generation + " could not be moved").c_str());
     }
@@ -110,9 +110,9 @@ bool is_backup_switch(const std::string& word) {
 void take_argument(AppState& state, const char* argument) {
   char current[kPathBytes];
   char absolute[kPathBytes];
-  const bool named = current_folder(current, sizeof current) >= 0 &&
-                     normalise_path(argument, current, absolute) == 1;
-  if (named && stat_file_size(absolute) < 0 && is_folder(absolute) == 1) {
+  const bool named =
+      current_folder(current, sizeof current) >= 0 && normalise_path(argument, current, absolute);
+  if (named && stat_file_size(absolute) < 0 && is_folder(absolute)) {
     remember_folder(state, state.settings.view_folder);
     copy_text(absolute, state.settings.view_folder);
     // Matches no file, so the first request starts the folder afresh.
@@ -217,10 +217,11 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
   choose_data_folder(state);
   // Kept with the data files it guards, so that another login of the same
   // user sees it too.
-  const bool already_running = claim_instance_lock(state.window.data_folder, "Tessmira.exe") == 0;
+  const bool already_running =
+      claim_instance_lock(state.window.data_folder, "Tessmira.exe") == InstanceLock::held_elsewhere;
   // What a save cut short left behind; another instance may be saving now.
   if (!already_running) discard_interrupted_saves(state);
-  *settings_loaded = load_settings(state) == 0;
+  *settings_loaded = load_settings(state);
   // Told once: the damaged file is set aside, so the next start reads the new one.
   if (state.window.settings_set_aside) {
     say((std::string("the settings file was damaged; it was renamed ") + kSettingsAside +

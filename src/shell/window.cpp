@@ -69,7 +69,7 @@ void handle_resize(AppState& state, std::int32_t width, std::int32_t height) {
   state.image.back_buffer = nullptr;
 }
 
-void handle_mouse_move(AppState& state, int left_button_down, std::int32_t x, std::int32_t y) {
+void handle_mouse_move(AppState& state, bool left_button_down, std::int32_t x, std::int32_t y) {
   if (!left_button_down) return;
   if (state.image.zoom_level == 0) state.image.zoom_level = 1;
   state.image.pan_x = x & 0xFFFF;
@@ -90,14 +90,14 @@ void handle_context_menu(AppState& state) {
   show_context_menu(state);
 }
 
-int handle_wheel(AppState& state, std::int32_t delta) {
-  if (state.image.zoom_level == 0) return 0;
+bool handle_wheel(AppState& state, std::int32_t delta) {
+  if (state.image.zoom_level == 0) return false;
   std::int32_t level = state.image.zoom_level + (delta < 0 ? -1 : 1);
   if (level < 1) level = 1;
   if (level > kMaxZoom) level = kMaxZoom;
   state.image.zoom_level = level;
   desktop_request_repaint(state.window.main_window);
-  return 1;
+  return true;
 }
 
 void handle_close(AppState& state) {
@@ -114,7 +114,7 @@ void handle_close(AppState& state) {
   }
 }
 
-int handle_drop(AppState& state, const char* path) {
+bool handle_drop(AppState& state, const char* path) {
   return open_image_file(state, path);
 }
 

@@ -16,7 +16,7 @@ std::uint32_t ticks_now(const AppState& state) {
   return state.seams.tick_count != nullptr ? state.seams.tick_count() : tick_count();
 }
 
-int fill_random(const AppState& state, void* data, std::uint32_t size) {
+bool fill_random(const AppState& state, void* data, std::uint32_t size) {
   return state.seams.random_bytes != nullptr ? state.seams.random_bytes(data, size)
                                              : random_bytes(data, size);
 }
@@ -36,7 +36,7 @@ void remember_folder(AppState& state, const char* folder, const PathRules& rules
   if (length_of_text(folder) >= kPathBytes) return;
   auto& recent = state.settings.recent_folders;
   for (const auto& entry : recent) {
-    if (same_path(entry, folder, rules) == 1) return;
+    if (same_path(entry, folder, rules)) return;
   }
   std::memmove(recent[1], recent[0], sizeof(PathSlot) * (kRecentFolderCount - 1));
   copy_text(folder, recent[0]);

@@ -261,9 +261,9 @@ struct ScanState {
 // Seams that tests replace before any thread starts; null means the
 // platform's own.
 struct TestSeams {
-  void (*sleep_ms)(std::uint32_t ms) = nullptr;                   // every 500 ms wait
-  std::uint32_t (*tick_count)() = nullptr;                        // milliseconds
-  int (*random_bytes)(void* data, std::uint32_t size) = nullptr;  // 1 = filled
+  void (*sleep_ms)(std::uint32_t ms) = nullptr;                    // every 500 ms wait
+  std::uint32_t (*tick_count)() = nullptr;                         // milliseconds
+  bool (*random_bytes)(void* data, std::uint32_t size) = nullptr;  // true when filled
   // Called before each decode, on the thread that decodes.
   void (*decoding)(const char* path, std::uint32_t reduction) = nullptr;
 };
@@ -302,8 +302,8 @@ inline void set_select_mode(SettingsBlock& block, SelectMode mode) {
 void pause_ms(const AppState& state, std::uint32_t ms);
 // The millisecond tick through the tick seam.
 std::uint32_t ticks_now(const AppState& state);
-// Fills size random bytes through the random seam; 1 when it could.
-int fill_random(const AppState& state, void* data, std::uint32_t size);
+// Fills size random bytes through the random seam; true when it could.
+bool fill_random(const AppState& state, void* data, std::uint32_t size);
 
 // Cuts a file path to its folder in place; the root keeps its separator: a
 // text as long as the shortest root with its separator ("/", "C:\\") or

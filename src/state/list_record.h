@@ -27,7 +27,7 @@ struct ListFile {
   std::int32_t number_value = 0;
   char text_value[kListTextBytes] = {};
   char search_key[kListTextBytes] = {};
-  std::int32_t writable = 0;  // set before an open that may write; every close clears it
+  bool writable = false;  // set before an open that may write; every close clears it
 
   OpenFailure failure = OpenFailure::none;  // why the last open failed
   std::uint32_t occupied_count = 0;         // slots tagged above 9

@@ -91,66 +91,64 @@ std::uint32_t shortest_root(const PathRules& rules) {
   return rules.drive_roots != 0 ? 3 : 1;
 }
 
-std::int32_t is_separator(char c, const PathRules& rules) {
-  return c != '\0' && (c == rules.separator || c == rules.also_separator) ? 1 : 0;
+bool is_separator(char c, const PathRules& rules) {
+  return c != '\0' && (c == rules.separator || c == rules.also_separator);
 }
 
 std::uint32_t root_length(const char* path, const PathRules& rules) {
-  if (rules.drive_roots == 0) return is_separator(path[0], rules) == 1 ? 1 : 0;
-  if (letter(path[0]) && path[1] == ':') return is_separator(path[2], rules) == 1 ? 3 : 2;
-  if (is_separator(path[0], rules) == 1 && is_separator(path[1], rules) == 1) {
+  if (rules.drive_roots == 0) return is_separator(path[0], rules) ? 1 : 0;
+  if (letter(path[0]) && path[1] == ':') return is_separator(path[2], rules) ? 3 : 2;
+  if (is_separator(path[0], rules) && is_separator(path[1], rules)) {
     // "\\server\share\": the leading pair, two names, the separator after them.
     std::uint32_t at = 2;
     for (int names = 0; names < 2; ++names) {
-      while (path[at] != '\0' && is_separator(path[at], rules) == 0) ++at;
+      while (path[at] != '\0' && !is_separator(path[at], rules)) ++at;
       if (path[at] == '\0') return at;
       ++at;
     }
     return at;
   }
-  return is_separator(path[0], rules) == 1 ? 1 : 0;
+  return is_separator(path[0], rules) ? 1 : 0;
 }
 
-std::int32_t is_absolute_path(const char* path, const PathRules& rules) {
+bool is_absolute_path(const char* path, const PathRules& rules) {
   if (rules.drive_roots == 0) return is_separator(path[0], rules);
   // "C:" alone is relative to that drive's current folder; "\\x" a share.
-  return (letter(path[0]) && path[1] == ':' && is_separator(path[2], rules) == 1) ||
-                 (is_separator(path[0], rules) == 1 && is_separator(path[1], rules) == 1)
-             ? 1
-             : 0;
+  return (letter(path[0]) && path[1] == ':' && is_separator(path[2], rules)) ||
+         (is_separator(path[0], rules) && is_separator(path[1], rules));
 }
 
-std::int32_t same_path(const char* a, const char* b, const PathRules& rules) {
-  if (rules.fold_case == 0) return std::strcmp(a, b) == 0 ? 1 : 0;
+bool same_path(const char* a, const char* b, const PathRules& rules) {
+  if (rules.fold_case == 0) return std::strcmp(a, b) == 0;
   for (; *a != '\0' && fold(*a) == fold(*b); ++a, ++b) {
   }
-  return fold(*a) == fold(*b) ? 1 : 0;
+  return fold(*a) == fold(*b);
 }
 
 std::int32_t last_separator(const char* path, const PathRules& rules) {
   std::int32_t found = -1;
   for (std::int32_t i = 0; path[i] != '\0'; ++i) {
-    if (is_separator(path[i], rules) == 1) found = i;
+    if (is_separator(path[i], rules)) found = i;
   }
   return found;
 }
 
-std::int32_t join_path(const char* folder, const char* name, char* path, const PathRules& rules) {
+bool join_path(const char* folder, const char* name, char* path, const PathRules& rules) {
   const std::uint32_t folder_length = length_of_text(folder);
   // A root that ends with its separator ("/", "C:\\") is not doubled, so a
   // rebuild of the root finds the shown image again.
   const bool ends_in_root = folder_length > 0 && folder_length == root_length(folder, rules) &&
-                            is_separator(folder[folder_length - 1], rules) == 1;
+                            is_separator(folder[folder_length - 1], rules);
   const bool joined = folder_length > 0 && !ends_in_root;
   if (folder_length == 0) {
-    if (std::uint64_t{1} + length_of_text(name) >= kPathBytes) return 0;
+    if (std::uint64_t{1} + length_of_text(name) >= kPathBytes) return false;
     path[0] = rules.separator;
     path[1] = '\0';
     append_text(path, name);
-    return 1;
+    return true;
   }
   if (std::uint64_t{folder_length} + (joined ? 1 : 0) + length_of_text(name) >= kPathBytes) {
-    return 0;
+    return false;
   }
   copy_text(folder, path);
   if (joined) {
@@ -158,32 +156,31 @@ std::int32_t join_path(const char* folder, const char* name, char* path, const P
     path[folder_length + 1] = '\0';
   }
   append_text(path, name);
-  return 1;
+  return true;
 }
 
-std::int32_t normalise_path(const char* path, const char* current, char* result,
-                            const PathRules& rules) {
-  if (path[0] == '\0') return 0;
-  const char* start = is_absolute_path(path, rules) == 1 ? path : current;
+bool normalise_path(const char* path, const char* current, char* result, const PathRules& rules) {
+  if (path[0] == '\0') return false;
+  const char* start = is_absolute_path(path, rules) ? path : current;
   // The root as written, its separators as the rules write them.
   const std::uint32_t root = root_length(start, rules);
-  if (root >= kPathBytes) return 0;
+  if (root >= kPathBytes) return false;
   std::uint32_t length = 0;
   for (; length < root; ++length) {
-    result[length] = is_separator(start[length], rules) == 1 ? rules.separator : start[length];
+    result[length] = is_separator(start[length], rules) ? rules.separator : start[length];
   }
-  const bool root_separated = root > 0 && is_separator(start[root - 1], rules) == 1;
+  const bool root_separated = root > 0 && is_separator(start[root - 1], rules);
   if (!root_separated) {
-    if (root + 1 >= kPathBytes) return 0;
+    if (root + 1 >= kPathBytes) return false;
     result[length++] = rules.separator;
   }
   const std::uint32_t base = length;  // ".." never cuts into the root
   // Components are appended as "name" + separator; ".." cuts the last one.
   auto take = [&](const char* text) {
     while (*text != '\0') {
-      while (is_separator(*text, rules) == 1) ++text;
+      while (is_separator(*text, rules)) ++text;
       const char* end = text;
-      while (*end != '\0' && is_separator(*end, rules) == 0) ++end;
+      while (*end != '\0' && !is_separator(*end, rules)) ++end;
       const std::uint32_t size = static_cast<std::uint32_t>(end - text);
       if (size == 1 && text[0] == '.') {
         // the same folder
@@ -200,10 +197,10 @@ std::int32_t normalise_path(const char* path, const char* current, char* result,
     }
     return true;
   };
-  if (start == current && !take(current + root)) return 0;
-  if (!take(start == current ? path : path + root)) return 0;
+  if (start == current && !take(current + root)) return false;
+  if (!take(start == current ? path : path + root)) return false;
   // No trailing separator but the root's own.
   if (length > base) --length;
   result[length] = '\0';
-  return 1;
+  return true;
 }

@@ -32,29 +32,29 @@ std::uint32_t text_to_number(const char* text);
 // ("C:\\") on Windows. A folder text shorter than that names no folder to
 // view, and a path of that length or shorter no file to open.
 std::uint32_t shortest_root(const PathRules& rules = path_rules());
-// 1 when c separates a path's components.
-std::int32_t is_separator(char c, const PathRules& rules = path_rules());
+// True when c separates a path's components.
+bool is_separator(char c, const PathRules& rules = path_rules());
 // Characters of the path's root: "/" (1) on POSIX; "C:\" (3), "C:" (2), or
 // "\\server\share\" with its separator on Windows; 0 for a relative path.
 std::uint32_t root_length(const char* path, const PathRules& rules = path_rules());
-// 1 when the path starts at a root of its own ("/x", "C:\x", "\\server\share").
-std::int32_t is_absolute_path(const char* path, const PathRules& rules = path_rules());
-// 1 when two paths name the same file as the file system compares names.
-std::int32_t same_path(const char* a, const char* b, const PathRules& rules = path_rules());
+// True when the path starts at a root of its own ("/x", "C:\x", "\\server\share").
+bool is_absolute_path(const char* path, const PathRules& rules = path_rules());
+// True when two paths name the same file as the file system compares names.
+bool same_path(const char* a, const char* b, const PathRules& rules = path_rules());
 
 // 0-based index of the last separator in path, or -1 when it has none. The
 // characters before it name the folder, the ones after it the name.
 std::int32_t last_separator(const char* path, const PathRules& rules = path_rules());
 
 // Writes folder + separator + name into path (600 bytes); a root that ends
-// with its separator gets none more, and "" stands for the root "/". 1, or 0
+// with its separator gets none more, and "" stands for the root "/". True, or false
 // when the result would not fit: a path is never cut.
-std::int32_t join_path(const char* folder, const char* name, char* path,
-                       const PathRules& rules = path_rules());
+bool join_path(const char* folder, const char* name, char* path,
+               const PathRules& rules = path_rules());
 // Writes path made absolute (relative to current, itself absolute) and
 // normalised into result (600 bytes): "." and ".." resolved (never above the
 // root), repeated and trailing separators dropped, separators written as the
-// rules write them; links are kept as written. 1, or 0 when path is empty or
+// rules write them; links are kept as written. True, or false when path is empty or
 // the result would not fit.
-std::int32_t normalise_path(const char* path, const char* current, char* result,
-                            const PathRules& rules = path_rules());
+bool normalise_path(const char* path, const char* current, char* result,
+                    const PathRules& rules = path_rules());

@@ -42,7 +42,7 @@ struct BackupFixture : ::testing::Test, PrivateHome {
   void put(const fs::path& name, const std::string& content = "x") {
     write_text(tree / name, content);
   }
-  int backup(const fs::path& folder) {
+  bool backup(const fs::path& folder) {
     said.clear();
     return backup_folder(*state, folder.c_str(), &report, nullptr, collect);
   }
@@ -55,11 +55,11 @@ TEST_F(BackupFixture, FirstBackupCopiesAllThenOnlyWhatChanged) {
   put("img.jpg", "lower");  // differs only in case: backed up as well
   put("trip/day1/b.gif", "two");
   state->settings.select_mode = 0;  // Linear: the top folder only
-  EXPECT_EQ(backup(tree), 0);
+  EXPECT_TRUE(backup(tree));
   EXPECT_EQ(report.copied, 3u);
   EXPECT_FALSE(fs::exists(backups / "F0/Photos/trip"));
   state->settings.select_mode = 1;
-  EXPECT_EQ(backup(tree), 0);
+  EXPECT_TRUE(backup(tree));
   EXPECT_EQ(report.copied, 1u);
   EXPECT_EQ(copied("img.jpg") + copied("IMG.JPG") + copied("trip/day1/b.gif"), "loweruppertwo");
   // Copies keep the source's modification time.
@@ -74,23 +74,23 @@ TEST_F(BackupFixture, FirstBackupCopiesAllThenOnlyWhatChanged) {
   catalog.number_value += 1000;  // about 400,000 seconds ahead
   list_put_field(catalog, static_cast<std::uint32_t>(slot), kCatalogBackupHigh);
   list_close(catalog);
-  EXPECT_EQ(backup(tree), 0);
+  EXPECT_TRUE(backup(tree));
   EXPECT_EQ(report.copied, 1u);
   put("a.jpg", "changed");
   fs::last_write_time(tree / "a.jpg", fs::file_time_type::clock::now() + std::chrono::seconds(5));
-  EXPECT_EQ(backup(tree), 0);
+  EXPECT_TRUE(backup(tree));
   EXPECT_EQ(report.copied, 1u);
   EXPECT_EQ(report.examined, 4u);
   EXPECT_EQ(copied("a.jpg"), "changed");
   char target[kPathBytes];  // a root's copies go to "root", another folder's to its name
-  ASSERT_EQ(backup_target(*state, "/", target, kSlashRules), 1);
+  ASSERT_TRUE(backup_target(*state, "/", target, kSlashRules));
   EXPECT_EQ(std::string(target), backups.string() + "/F0/root/");
   const std::pair<const char*, const char*> drives[] = {{"C:\\", "E:\\B\\F0\\root\\"},
                                                         {"D:\\Photos", "E:\\B\\F0\\Photos\\"}};
   for (const char* root : {"E:\\B", "E:\\B\\"}) {
     std::strcpy(state->settings.backup_root, root);
     for (const auto& [folder, expected] : drives) {
-      ASSERT_EQ(backup_target(*state, folder, target, kDriveRules), 1);
+      ASSERT_TRUE(backup_target(*state, folder, target, kDriveRules));
       EXPECT_STREQ(target, expected) << root << " " << folder;
     }
   }
@@ -103,16 +103,16 @@ TEST_F(BackupFixture, TheBackupRootIsNeverEnteredWhetherItExistsOrNot) {
   for (int i = 0; i < 40; ++i) put("f" + std::to_string(i) + ".jpg");
   fs::create_directory(tree / "Backup");
   std::strcpy(state->settings.backup_root, (tree.string() + "/Backup/Tessmira/").c_str());
-  EXPECT_EQ(backup(tree), 0);
+  EXPECT_TRUE(backup(tree));
   EXPECT_EQ(report.examined, 40u);
   EXPECT_FALSE(fs::exists(tree / "Backup/Tessmira/F0/Photos/Backup"));
-  EXPECT_EQ(backup(tree), 0);
+  EXPECT_TRUE(backup(tree));
   EXPECT_EQ(report.examined, 40u);
   // Spelled another way, with an older generation inside.
   fs::remove_all(tree / "Backup");
   write_text(tree / "Backup/Tessmira/F1/Photos/old.jpg", "old");
   std::strcpy(state->settings.backup_root, (tree.string() + "//Backup/./Tessmira").c_str());
-  EXPECT_EQ(backup(tree), 0);
+  EXPECT_TRUE(backup(tree));
   EXPECT_EQ(report.examined, 40u);
   EXPECT_FALSE(fs::exists(tree / "Backup/Tessmira/F0/Photos/Backup"));
 }
@@ -124,7 +124,7 @@ TEST_F(BackupFixture, LinksToFoldersDanglingLinksAndFifosAreNamedAndFailTheRun) 
   fs::create_directory_symlink(tree / "sub", tree / "folder-link");
   fs::create_symlink(tree / "nowhere", tree / "dangling");
   fs::create_symlink(tree / "a.jpg", tree / "file-link");
-  EXPECT_EQ(backup(tree), 1);
+  EXPECT_FALSE(backup(tree));
   EXPECT_EQ(report.copied, 3u);  // a link to a file is its file
   EXPECT_EQ(report.failed + report.folders_not_entered, 0u);
   EXPECT_EQ(report.skipped, 3u);
@@ -135,7 +135,7 @@ TEST_F(BackupFixture, LinksToFoldersDanglingLinksAndFifosAreNamedAndFailTheRun) 
                                             at + "/pipe: neither a file nor a folder"}));
   // Linear: a link to a folder is one more folder not entered.
   state->settings.select_mode = 0;
-  EXPECT_EQ(backup(tree), 1);
+  EXPECT_FALSE(backup(tree));
   EXPECT_EQ(report.skipped, 2u);
   EXPECT_EQ(report.folders_not_entered, 2u);
 }
@@ -145,22 +145,22 @@ TEST_F(BackupFixture, FoldersOfTheSameNameNeverShareTheirCopies) {
   const fs::path bob = root / "bob/Documents";
   write_text(alice / "note.txt", "alice");
   write_text(bob / "note.txt", "bob");
-  EXPECT_EQ(backup(alice), 0);
-  EXPECT_EQ(backup(bob), 0);
+  EXPECT_TRUE(backup(alice));
+  EXPECT_TRUE(backup(bob));
   EXPECT_EQ(report.copied, 1u);
   EXPECT_EQ(said, std::vector<std::string>{bob.string() + " is backed up as Documents (2): " +
                                            "Documents holds another folder's copies"});
-  EXPECT_EQ(backup(alice), 0);
+  EXPECT_TRUE(backup(alice));
   EXPECT_EQ(report.copied, 0u);
   EXPECT_EQ(read_text(backups / "F0/Documents/note.txt"), "alice");
   EXPECT_EQ(read_text(backups / "F0/Documents (2)/note.txt"), "bob");
   // Every later run and rotation finds the same place; a name that some
   // generation holds already is passed over for a new folder.
   char failed[4];
-  ASSERT_EQ(rotate_backups(*state, failed, collect), 0);
+  ASSERT_TRUE(rotate_backups(*state, failed, collect));
   write_text(bob / "note.txt", "bob, later");
   fs::last_write_time(bob / "note.txt", fs::file_time_type::clock::now() + std::chrono::seconds(5));
-  EXPECT_EQ(backup(bob), 0);
+  EXPECT_TRUE(backup(bob));
   EXPECT_EQ(report.copied, 1u);
   EXPECT_EQ(read_text(backups / "F0/Documents (2)/note.txt"), "bob, later");
   EXPECT_EQ(read_text(backups / "F1/Documents (2)/note.txt"), "bob");
@@ -168,8 +168,8 @@ TEST_F(BackupFixture, FoldersOfTheSameNameNeverShareTheirCopies) {
   // A tab or a line end in a path stays inside its line of the record.
   const fs::path carol = root / "carol\t%\n/Documents";
   write_text(carol / "note.txt", "carol");
-  EXPECT_EQ(backup(carol), 0);
-  EXPECT_EQ(backup(carol), 0);
+  EXPECT_TRUE(backup(carol));
+  EXPECT_TRUE(backup(carol));
   EXPECT_EQ(report.copied, 0u);
   EXPECT_EQ(read_text(backups / "F0/Documents (4)/note.txt"), "carol");
   EXPECT_EQ(read_text(program_dir / kBackupNames),
@@ -181,18 +181,18 @@ TEST_F(BackupFixture, FailedCopiesAreTriedAgainAndAHeldCatalogMeansNoBackup) {
   put("sub/a.jpg", "v1");
   put("b.jpg");
   write_text(backups / "F0/Photos/sub", "a file where the copy needs a folder");
-  EXPECT_EQ(backup(tree), 1);
+  EXPECT_FALSE(backup(tree));
   EXPECT_EQ(report.copied, 1u);
   EXPECT_EQ(report.failed, 1u);
   fs::remove(backups / "F0/Photos/sub");
-  EXPECT_EQ(backup(tree), 0);
+  EXPECT_TRUE(backup(tree));
   EXPECT_EQ(report.copied, 1u);
   EXPECT_EQ(copied("sub/a.jpg"), "v1");
   ListFile holder;
   std::strcpy(holder.path, (program_dir / kCatalogFileName).c_str());
-  holder.writable = 1;
+  holder.writable = true;
   ASSERT_NE(list_map(holder), nullptr);
-  EXPECT_EQ(backup(tree), 1);
+  EXPECT_FALSE(backup(tree));
   EXPECT_STREQ(report.problem, "the catalog could not be opened or created");
   list_close(holder);
 }
@@ -210,14 +210,14 @@ TEST_F(BackupFixture, AKilledRunIsCompletedByTheNextOne) {
   int status = 0;
   waitpid(child, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9);
-  EXPECT_EQ(backup(tree), 0);
+  EXPECT_TRUE(backup(tree));
   EXPECT_EQ(report.copied, 600u - 256u);
   EXPECT_EQ(copied("f1599.jpg") + copied("f1000.jpg"), "5990");
 }
 
 TEST_F(BackupFixture, RecordsStartEmptyAndOldOnesLearnTheWriteTime) {
   put("a.jpg", "a");
-  ASSERT_EQ(backup(tree), 0);
+  ASSERT_TRUE(backup(tree));
   catalog_open(*state);
   ListFile& catalog = state->scan.catalog;
   list_set_search_key(catalog, (tree / "a.jpg").c_str());
@@ -237,7 +237,7 @@ TEST_F(BackupFixture, RecordsStartEmptyAndOldOnesLearnTheWriteTime) {
     list_put_field(catalog, static_cast<std::uint32_t>(slot), number);
   }
   list_close(catalog);
-  ASSERT_EQ(backup(tree), 0);
+  ASSERT_TRUE(backup(tree));
   EXPECT_EQ(report.copied, 0u);
   catalog_open(*state);
   EXPECT_NE(field(kCatalogWrittenHigh), 0);
@@ -247,7 +247,7 @@ TEST_F(BackupFixture, RecordsStartEmptyAndOldOnesLearnTheWriteTime) {
   put("a.jpg", "z");
   fs::last_write_time(tree / "a.jpg",
                       fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 20));
-  ASSERT_EQ(backup(tree), 0);
+  ASSERT_TRUE(backup(tree));
   EXPECT_EQ(report.copied, 1u);
   EXPECT_EQ(copied("a.jpg"), "z");
   catalog_open(*state);
@@ -256,7 +256,7 @@ TEST_F(BackupFixture, RecordsStartEmptyAndOldOnesLearnTheWriteTime) {
   list_set_tag(catalog, static_cast<std::uint32_t>(slot), SLOT_FREED);
   list_close(catalog);
   put("b.jpg", "b");
-  ASSERT_EQ(backup(tree), 0);
+  ASSERT_TRUE(backup(tree));
   EXPECT_EQ(report.copied, 2u);
 }
 
@@ -272,7 +272,7 @@ TEST_F(BackupFixture, RotationMovesF0AndTheGenerationOfTheRunsLowestBit) {
     }
     state->settings.backup_generation = before;
     char failed[4];
-    ASSERT_EQ(rotate_backups(*state, failed, collect), 0);
+    ASSERT_TRUE(rotate_backups(*state, failed, collect));
     EXPECT_EQ(state->settings.backup_generation, after);
     // Where each marker is now: F0's and the moved one's went up one, F9's to FX.
     std::string places;

@@ -62,7 +62,7 @@ void lay_out(const fs::path& folder, std::uint32_t counter) {
   fs::create_directories(folder / "prog");
   auto state = load(folder);
   state->settings.backup_generation = counter;
-  ASSERT_EQ(write_settings_file(*state), 0);
+  ASSERT_TRUE(write_settings_file(*state));
 }
 
 // Every entry below the root: folders by name, files with their contents.
@@ -95,7 +95,7 @@ int rotate_stopping(const fs::path& folder, int stop) {
     stop_at = stop;
     set_disk_change_seam(count_change);
     char failed[4];
-    std::_Exit(rotate_backups(*load(folder), failed, nullptr));
+    std::_Exit(rotate_backups(*load(folder), failed, nullptr) ? 0 : 1);
   }
   int status = 0;
   waitpid(child, &status, 0);
@@ -110,7 +110,7 @@ TEST(RotationStopped, AtAnyChangeIsFinishedByTheNextRunAsIfNeverStopped) {
     TempFolder whole;
     lay_out(whole.path, counter);
     char failed[4];
-    ASSERT_EQ(rotate_backups(*load(whole.path), failed, nullptr), 0);
+    ASSERT_TRUE(rotate_backups(*load(whole.path), failed, nullptr));
     const auto expected = snapshot(backups_of(whole.path));
     const std::uint32_t next = load(whole.path)->settings.backup_generation;
     ASSERT_EQ(next, (counter + 1) % 256);
@@ -122,7 +122,7 @@ TEST(RotationStopped, AtAnyChangeIsFinishedByTheNextRunAsIfNeverStopped) {
       ASSERT_TRUE(status == kStopped || status == 0) << stop << ": " << status;
       if (status == 0) break;  // it ended before its stop-th change
       said.clear();
-      ASSERT_EQ(rotate_backups(*load(place.path), failed, collect), 0) << stop;
+      ASSERT_TRUE(rotate_backups(*load(place.path), failed, collect)) << stop;
       ASSERT_EQ(snapshot(backups_of(place.path)), expected) << counter << " stopped at " << stop;
       EXPECT_EQ(load(place.path)->settings.backup_generation, next) << stop;
       EXPECT_FALSE(fs::exists(place.path / "prog" / kRotationJournal)) << stop;
@@ -142,7 +142,7 @@ TEST(RotationStopped, AJournalThatCannotBeReadStopsTheRotation) {
   write_text(place.path / "prog" / kRotationJournal, "counter=9\nolder=F1\nstep=7\n");
   char failed[4];
   said.clear();
-  EXPECT_EQ(rotate_backups(*load(place.path), failed, collect), 1);
+  EXPECT_FALSE(rotate_backups(*load(place.path), failed, collect));
   EXPECT_EQ(snapshot(backups_of(place.path)), before);
   EXPECT_EQ(load(place.path)->settings.backup_generation, 4u);
   ASSERT_EQ(said.size(), 1u);
@@ -159,7 +159,7 @@ TEST(RotationStopped, DISABLED_Child) {
   auto state = load(folder);
   set_disk_change_seam(count_change);
   char failed[4];
-  std::_Exit(rotate_backups(*state, failed, nullptr));
+  std::_Exit(rotate_backups(*state, failed, nullptr) ? 0 : 1);
 }
 #endif
 

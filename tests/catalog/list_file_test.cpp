@@ -49,7 +49,7 @@ struct ListFixture : ::testing::Test {
   }
   void open_for_writing(ListFile& which, const fs::path& at) {
     std::strcpy(which.path, at.string().c_str());
-    which.writable = 1;
+    which.writable = true;
     list_map(which);
   }
   void add_text(const char* text) {
@@ -134,7 +134,7 @@ TEST_F(ListFixture, GrowthShrinkAndCompaction) {
   for (const char* text : {"a", "x", "y", "b", "c"}) add_text(text);
   list_set_tag(list, 1, SLOT_BLANK);
   list_set_tag(list, 2, SLOT_FREED);
-  ASSERT_EQ(list_compact(list), 1);
+  ASSERT_TRUE(list_compact(list));
   for (std::uint32_t slot = 0; slot < 5; ++slot)
     EXPECT_EQ(text_of(slot), std::string(1, "abccc"[slot]));
   EXPECT_EQ(list_count_records(list), 3u);
@@ -172,7 +172,7 @@ TEST_F(ListFixture, DamagedFilesAreRefusedAndLeaveNothingOpen) {
     EXPECT_EQ(list.base, nullptr) << offset;
     EXPECT_EQ(list.failure, OpenFailure::not_list) << offset;
     EXPECT_EQ(list.file_handle, -1) << offset;
-    EXPECT_EQ(list_open_stream(list), 0) << offset;
+    EXPECT_FALSE(list_open_stream(list)) << offset;
   }
   // A file longer than its slot area reads like one without the extra bytes.
   auto longer = good;
@@ -191,7 +191,7 @@ TEST_F(ListFixture, OneWriterAtATime) {
   EXPECT_EQ(other.failure, OpenFailure::held);
   // Creating over a held file must not cut it under the holder's mapping.
   other.field_count = 1;
-  EXPECT_EQ(list_create(other), 0);
+  EXPECT_FALSE(list_create(other));
   EXPECT_EQ(fs::file_size(path), 6444u);
   list_close(list);
   EXPECT_NE(list_map(other), nullptr);

@@ -59,7 +59,7 @@ TEST_F(CommandFixture, MenuTextsAndTheIdsOtherProgramsSee) {
   EXPECT_EQ(submenu(*state, "Recent Folders").front().id, 2050);
   EXPECT_EQ(submenu(*state, "Settings").front().id, 2072);
   // A choice is posted to the window as its id.
-  headless_script(kCommandResync, 1, 1, "");
+  headless_script(kCommandResync, true, true, "");
   show_context_menu(*state);
   EXPECT_EQ(headless_commands(), std::vector<std::int32_t>{kCommandResync});
 }
@@ -106,10 +106,10 @@ TEST_F(CommandFixture, FolderCommands) {
   state->settings.recent_folders[9][0] = '\0';
   handle_command(*state, kCommandRecentFirst + 9);  // an empty entry: no list is built
   EXPECT_EQ(view(), "");
-  headless_script(0, 1, 1, root.string());
+  headless_script(0, true, true, root.string());
   handle_command(*state, kCommandSelectFolder);
   EXPECT_EQ(view(), root.string());
-  headless_script(0, 1, 1, "");  // cancelled: nothing changes
+  headless_script(0, true, true, "");  // cancelled: nothing changes
   handle_command(*state, kCommandSelectFolder);
   EXPECT_EQ(view(), root.string());
 }
@@ -149,7 +149,7 @@ TEST_F(CommandFixture, DeleteAsksThenTrashesAndShowsTheNextFile) {
         fixture->claimed_meanwhile = fixture->state->worker.loader_busy.load();
       },
       this);
-  headless_script(0, 0, 1, "");  // No: nothing changes
+  headless_script(0, false, true, "");  // No: nothing changes
   handle_command(*state, kCommandDelete);
   headless_while_asking(nullptr, nullptr);
   EXPECT_EQ(behind_question & 0xFFFFFFu, 0xC86309u);  // the picture's one pixel, not black
@@ -159,12 +159,12 @@ TEST_F(CommandFixture, DeleteAsksThenTrashesAndShowsTheNextFile) {
   EXPECT_NE(headless_titles().back().find(" 3 of 3 Files"), std::string::npos);
   EXPECT_FALSE(rebuild_asked());
   EXPECT_EQ(headless_calls().back(), "ask Tessmira 1.0: Move this file to the trash?\n" + c);
-  headless_script(0, 1, 1, "");  // Yes on the last file: the first comes next
+  headless_script(0, true, true, "");  // Yes on the last file: the first comes next
   handle_command(*state, kCommandDelete);
   EXPECT_EQ(headless_calls().back(), "trash " + c);
   EXPECT_EQ(std::string(state->settings.image_path), (root / "a.bmp").string());
   EXPECT_TRUE(rebuild_asked());
-  headless_script(0, 1, 0, "");  // the trash fails: said so, the image stays
+  headless_script(0, true, false, "");  // the trash fails: said so, the image stays
   handle_command(*state, kCommandDelete);
   EXPECT_EQ(headless_calls().back().rfind("error", 0), 0u);
   EXPECT_EQ(std::string(state->settings.image_path), (root / "a.bmp").string());
@@ -177,7 +177,7 @@ TEST_F(CommandFixture, SelectFileStartsInDocumentsWhenTheImageIsGoneHelpAndExit)
   std::strcpy(state->settings.image_path, (root / "gone.jpg").c_str());
   state->window.open_file_request.filter_index = 2;
   put_picture(root / "here.bmp");
-  headless_script(0, 1, 1, (root / "here.bmp").string());
+  headless_script(0, true, true, (root / "here.bmp").string());
   handle_command(*state, kCommandSelectFile);
   EXPECT_EQ(headless_calls().front(),
             "choose file at " + (root / "Documents").string() + " filter 2");

@@ -23,7 +23,7 @@ TEST(FileSelection, RandomDrawsTypesAndTheRecentPickWindow) {
   // The fallback, step by step: from state 0 with ticks 1000 the state is
   // (1000 x 1000) AND 0xFFFF = 16960 and the draw (16960 x 10) >> 12 = 41, less 10s: 1;
   // then ((16960^2) AND 0xFFFF) >> 1 = 2048, + (1000 AND 0xFF) = 2280; (2280 x 10) >> 12 = 5.
-  state->seams.random_bytes = [](void*, std::uint32_t) { return 0; };
+  state->seams.random_bytes = [](void*, std::uint32_t) { return false; };
   state->seams.tick_count = [] { return 1000u; };
   state->settings.random_state = 0;
   EXPECT_EQ(random_in_range(*state, 10), 1u);
@@ -225,7 +225,7 @@ TEST_F(WorkerFixture, ARebuildRaisedWhileAStepIsServedComesRightAfter) {
     request_rebuild(*target);
     target->seams.random_bytes = nullptr;
     std::memset(data, 0, 4);
-    return 1;
+    return true;
   };
   request_rebuild(*state);
   tick();
@@ -435,10 +435,10 @@ TEST_F(PrefetchFixture, ARequestIsServedWhileAPrefetchRunsAndWaitsForItsOwnPictu
 
 // A fixed stream of random words, and the picks and settings a run ends with.
 std::uint32_t stream_word;
-int stream_random(void* data, std::uint32_t size) {
+bool stream_random(void* data, std::uint32_t size) {
   stream_word = stream_word * 1664525u + 1013904223u;
   std::memcpy(data, &stream_word, size < 4 ? size : 4);
-  return 1;
+  return true;
 }
 
 TEST_F(PrefetchFixture, RandomPicksAreTheSameWithAndWithoutPrefetch) {

@@ -55,12 +55,12 @@ inline Draws& draws() {
   static Draws queue;
   return queue;
 }
-inline int queued_random(void* data, std::uint32_t size) {
+inline bool queued_random(void* data, std::uint32_t size) {
   Draws& queue = draws();
   ++queue.calls;
-  if (size != 4 || queue.next >= queue.values.size()) return 0;
+  if (size != 4 || queue.next >= queue.values.size()) return false;
   std::memcpy(data, &queue.values[queue.next++], 4);
-  return 1;
+  return true;
 }
 // Makes random_in_range(n) answer each of answers in turn (1-based values).
 inline void queue_draws(AppState& state, const std::vector<std::uint32_t>& answers,

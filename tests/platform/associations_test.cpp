@@ -35,8 +35,8 @@ TEST(Associations, RegisteredTypesAreTheDesktopsDefaultsAndOtherLinesStay) {
   write_text(root / "config/mimeapps.list", before);
   for (int run = 0; run < 2; ++run) {
     for (const char* type : {"BMP", "GIF", "JPG"})
-      ASSERT_EQ(register_extension("/opt/tessmira/", type, (type + std::string(" File")).c_str()),
-                0);
+      ASSERT_TRUE(
+          register_extension("/opt/tessmira/", type, (type + std::string(" File")).c_str()));
   }
   EXPECT_EQ(read_text(root / "config/mimeapps.list"),
             "[Added Associations]\nimage/jpeg=gimp.desktop;\n\n[Default Applications]\n"

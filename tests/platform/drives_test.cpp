@@ -11,10 +11,10 @@
 
 namespace {
 
-int none_removable(std::uint32_t, std::uint32_t) {
-  return 0;
+bool none_removable(std::uint32_t, std::uint32_t) {
+  return false;
 }
-int sdb_removable(std::uint32_t major, std::uint32_t minor) {
+bool sdb_removable(std::uint32_t major, std::uint32_t minor) {
   return major == 8 && minor >= 16;
 }
 

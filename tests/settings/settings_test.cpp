@@ -29,7 +29,7 @@ TEST_F(SettingsFixture, FirstStartAppliesDefaults) {
   write_text(root / ".config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n");
   choose_data_folder_at(*state, program().c_str());
   EXPECT_EQ(std::string(state->window.data_folder), program_dir.string() + "/");
-  ASSERT_EQ(load_settings(*state), 1);
+  ASSERT_FALSE(load_settings(*state));
   const SettingsBlock& s = state->settings;
   EXPECT_EQ(s.select_mode, 3u);  // Deep Random
   EXPECT_EQ(s.translucency_alpha, 125u);
@@ -63,14 +63,14 @@ TEST_F(SettingsFixture, SavedFileLoadsBackBitForBit) {
     *flag &= 1;
   set.backup_generation %= 256;
   std::memcpy(set.backup_root, "/b/", 4);
-  ASSERT_EQ(save_settings(*state), 0);
+  ASSERT_TRUE(save_settings(*state));
   const auto bytes = read_bytes(settings_file());
   ASSERT_EQ(bytes.size(), 10008u);
   EXPECT_EQ(std::memcmp(bytes.data(), "VIEW100\0", 8), 0);
   EXPECT_EQ(std::memcmp(bytes.data() + 8, block, sizeof(SettingsBlock)), 0);
   EXPECT_EQ(bytes[8943], 0);  // backup_root's terminator, where the layout puts it
   auto loaded = fresh_state();
-  ASSERT_EQ(load_settings(*loaded), 0);
+  ASSERT_TRUE(load_settings(*loaded));
   EXPECT_EQ(std::memcmp(&loaded->settings, block, sizeof(SettingsBlock)), 0);
   // No temporary file is left behind.
   EXPECT_EQ(std::distance(fs::directory_iterator(program_dir), fs::directory_iterator()), 1);
@@ -91,7 +91,7 @@ TEST_F(SettingsFixture, AnyHeaderLoadsWhatTheFileHoldsWithTextsEndedAndRangesMen
   std::memcpy(bytes.data() + 8 + 8932, "/x/", 4);
   write_bytes(settings_file(), bytes);
   auto loaded = fresh_state();
-  ASSERT_EQ(load_settings(*loaded), 0);
+  ASSERT_TRUE(load_settings(*loaded));
   const SettingsBlock& s = loaded->settings;
   EXPECT_EQ(s.image_path[599], 'A');
   EXPECT_EQ(std::string(s.view_folder), std::string(599, 'A'));
@@ -115,7 +115,7 @@ TEST_F(SettingsFixture, AFileOfAnyOtherLengthIsSetAsideAndTheDefaultsUsed) {
   load_settings(*state);
   state->settings.select_mode = 0;
   state->settings.show_gif = 0;
-  ASSERT_EQ(save_settings(*state), 0);
+  ASSERT_TRUE(save_settings(*state));
   const Bytes whole = read_bytes(settings_file());
   const fs::path aside = program_dir / kSettingsAside;
   // Every cut, one byte too many, and a file of twice the size.
@@ -125,7 +125,7 @@ TEST_F(SettingsFixture, AFileOfAnyOtherLengthIsSetAsideAndTheDefaultsUsed) {
     if (length > whole.size()) cut.push_back(0);
     write_bytes(settings_file(), cut);
     auto loaded = fresh_state();
-    ASSERT_EQ(load_settings(*loaded), 1) << length;
+    ASSERT_FALSE(load_settings(*loaded)) << length;
     ASSERT_TRUE(loaded->window.settings_set_aside) << length;
     ASSERT_EQ(loaded->settings.select_mode, 3u) << length;
     ASSERT_EQ(loaded->settings.show_gif, 1u) << length;
@@ -135,7 +135,7 @@ TEST_F(SettingsFixture, AFileOfAnyOtherLengthIsSetAsideAndTheDefaultsUsed) {
   }
   // The next start finds no file, and so nothing to tell.
   auto next = fresh_state();
-  EXPECT_EQ(load_settings(*next), 1);
+  EXPECT_FALSE(load_settings(*next));
   EXPECT_FALSE(next->window.settings_set_aside);
 }
 
@@ -181,7 +181,7 @@ TEST_F(SettingsFixture, DefSetMovesDataToTheUserDataFolder) {
   EXPECT_EQ(std::string(state->window.data_folder), expected.string() + "/");
   EXPECT_EQ(std::string(state->window.program_path), program_dir.string() + "/");
   load_settings(*state);
-  ASSERT_EQ(save_settings(*state), 0);
+  ASSERT_TRUE(save_settings(*state));
   EXPECT_TRUE(fs::exists(expected / kSettingsFileName));
   process.change("XDG_DATA_HOME", (root / "data").string());
   EXPECT_EQ(std::string(fresh_state()->window.data_folder),
@@ -191,7 +191,7 @@ TEST_F(SettingsFixture, DefSetMovesDataToTheUserDataFolder) {
 TEST_F(SettingsFixture, FailedSaveKeepsTheOldFile) {
   choose_data_folder_at(*state, program().c_str());
   load_settings(*state);
-  ASSERT_EQ(save_settings(*state), 0);
+  ASSERT_TRUE(save_settings(*state));
   const auto before = read_bytes(settings_file());
   // A full disk, simulated by a file-size limit (root ignores permissions).
   state->settings.select_mode = 0;
@@ -201,15 +201,15 @@ TEST_F(SettingsFixture, FailedSaveKeepsTheOldFile) {
   rlimit small = saved;
   small.rlim_cur = 4096;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const int result = save_settings(*state);
+  const bool written = save_settings(*state);
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, old_handler);
-  EXPECT_EQ(result, -1);
+  EXPECT_FALSE(written);
   EXPECT_EQ(read_bytes(settings_file()), before);
   EXPECT_EQ(std::distance(fs::directory_iterator(program_dir), fs::directory_iterator()), 1);
   // A data folder that is gone: nothing written, failure returned.
   fs::remove_all(program_dir);
-  EXPECT_EQ(save_settings(*state), -1);
+  EXPECT_FALSE(save_settings(*state));
   EXPECT_FALSE(fs::exists(program_dir));
 }
 
@@ -219,9 +219,9 @@ TEST_F(SettingsFixture, TooLongFoldersAreUnusableNeverCut) {
   choose_data_folder_at(*state, deep.c_str());
   EXPECT_EQ(state->window.data_folder_usable, 0);
   EXPECT_STREQ(state->window.data_folder, "");
-  ASSERT_EQ(load_settings(*state), 1);
+  ASSERT_FALSE(load_settings(*state));
   ASSERT_EQ(process.enter(root), 0);
-  EXPECT_EQ(save_settings(*state), -1);
+  EXPECT_FALSE(save_settings(*state));
   EXPECT_FALSE(fs::exists(root / kSettingsFileName));
   // A folder that fits but leaves no room for the data file names.
   const std::string tight = std::string("/") + std::string(590, 't') + "/tessmira";

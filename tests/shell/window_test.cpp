@@ -69,11 +69,11 @@ TEST_F(WindowFixture, ClickStepsDragMagnifiesWheelZoomsWithinLimits) {
   handle_button_up(*state, 0);  // a plain click: the next image
   EXPECT_EQ(state->worker.request_pending.load(), 1);
   state->worker.request_pending = 0;
-  EXPECT_EQ(handle_wheel(*state, 120), 0);  // no drag: the wheel is not used
+  EXPECT_FALSE(handle_wheel(*state, 120));  // no drag: the wheel is not used
   EXPECT_EQ(state->image.zoom_level, 0);
-  handle_mouse_move(*state, 0, 10, 10);  // no button: nothing
+  handle_mouse_move(*state, false, 10, 10);  // no button: nothing
   EXPECT_EQ(state->image.zoom_level, 0);
-  handle_mouse_move(*state, 1, -6, 20);  // left of the window
+  handle_mouse_move(*state, true, -6, 20);  // left of the window
   EXPECT_EQ(state->image.zoom_level, 1);
   EXPECT_EQ(state->image.pan_x, 65530);
   EXPECT_EQ(state->image.pan_y, 20);
@@ -91,7 +91,7 @@ TEST_F(WindowFixture, ClickStepsDragMagnifiesWheelZoomsWithinLimits) {
 TEST_F(WindowFixture, ADroppedFileIsShownAndItsFolderViewed) {
   put_picture(root / "new/a.bmp");
   std::strcpy(state->settings.view_folder, "/old/folder");
-  ASSERT_EQ(open_image_file(*state, (root / "new/a.bmp").c_str()), 1);
+  ASSERT_TRUE(open_image_file(*state, (root / "new/a.bmp").c_str()));
   EXPECT_EQ(std::string(state->settings.view_folder), (root / "new").string());
   EXPECT_EQ(std::string(state->settings.recent_folders[0]), "/old/folder");
   // Not decoded on the window thread: the worker's rebuild shows it, once.
@@ -105,7 +105,7 @@ TEST_F(WindowFixture, ADroppedFileIsShownAndItsFolderViewed) {
   // Too short, or too long for a path buffer (a slot holds 599 characters): refused.
   for (const std::size_t length : {1, 600, 650}) {
     const std::string path = std::string("/").append(length - 1, 'p');
-    EXPECT_EQ(open_image_file(*state, path.c_str()), 0) << length;
+    EXPECT_FALSE(open_image_file(*state, path.c_str())) << length;
   }
   EXPECT_EQ(std::string(state->settings.view_folder), (root / "new").string());
 }

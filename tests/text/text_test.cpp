@@ -78,7 +78,7 @@ TEST(Text, PathsFollowTheirPlatformsRules) {
       {kSlashRules, "/p", "/p/a.jpg"},        {kDriveRules, "C:\\", "C:\\a.jpg"},
       {kDriveRules, "D:\\x", "D:\\x\\a.jpg"}, {kDriveRules, "C:", "C:\\a.jpg"}};
   for (const Joined& j : joins) {
-    ASSERT_EQ(join_path(j.folder, "a.jpg", path, j.rules), 1) << j.folder;
+    ASSERT_TRUE(join_path(j.folder, "a.jpg", path, j.rules)) << j.folder;
     EXPECT_STREQ(path, j.path);
   }
   const Joined normalised[] = {
@@ -88,13 +88,13 @@ TEST(Text, PathsFollowTheirPlatformsRules) {
       {kDriveRules, "C:/p/../q", "C:\\q"},       {kDriveRules, "\\\\s\\h\\..\\x", "\\\\s\\h\\x"}};
   for (const Joined& n : normalised) {
     const char* current = &n.rules == &kSlashRules ? "/a" : "D:\\a";
-    ASSERT_EQ(normalise_path(n.folder, current, path, n.rules), 1) << n.folder;
+    ASSERT_TRUE(normalise_path(n.folder, current, path, n.rules)) << n.folder;
     EXPECT_STREQ(path, n.path);
   }
-  EXPECT_EQ(normalise_path("", "/a", path, kSlashRules), 0);
-  EXPECT_EQ(same_path("/A/b.JPG", "/a/B.jpg", kDriveRules), 1);
-  EXPECT_EQ(same_path("/A/b.JPG", "/a/B.jpg", kSlashRules), 0);
-  EXPECT_EQ(same_path("/a/b", "/a/bc", kDriveRules), 0);
+  EXPECT_FALSE(normalise_path("", "/a", path, kSlashRules));
+  EXPECT_TRUE(same_path("/A/b.JPG", "/a/B.jpg", kDriveRules));
+  EXPECT_FALSE(same_path("/A/b.JPG", "/a/B.jpg", kSlashRules));
+  EXPECT_FALSE(same_path("/a/b", "/a/bc", kDriveRules));
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ std::vector<std::uint32_t> rows_of(PlatformBitmap* bitmap) {
   const PictureInfo info = picture_info(bitmap);
   BitmapHeader header{40, info.width, info.height, 1, 32, 0, 0, 0, 0, 0, 0, {}};
   std::vector<std::uint32_t> rows(static_cast<std::size_t>(info.width) * info.height);
-  EXPECT_EQ(picture_copy_rows(bitmap, reinterpret_cast<std::uint8_t*>(rows.data()), header), 1);
+  EXPECT_TRUE(picture_copy_rows(bitmap, reinterpret_cast<std::uint8_t*>(rows.data()), header));
   return rows;
 }
 
@@ -119,7 +119,7 @@ TEST(Win32Associations, WrittenPerUserQuotedAndTheSameTwice) {
   const std::wstring path(running, GetModuleFileNameW(nullptr, running, MAX_PATH));
   const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
   for (int time = 0; time < 2; ++time) {
-    EXPECT_EQ(register_extension("C:\\Program Files\\Tessmira\\", "GIF", "GIF File"), 0);
+    EXPECT_TRUE(register_extension("C:\\Program Files\\Tessmira\\", "GIF", "GIF File"));
   }
   EXPECT_EQ(default_value(L".GIF"), L"Tessmira.GIFFile");
   EXPECT_EQ(default_value(L"Tessmira.GIFFile"), L"GIF File");

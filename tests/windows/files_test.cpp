@@ -25,7 +25,7 @@ TEST(Win32Files, ListingGivesFoldersAndFilesByUtf8Name) {
   ASSERT_NE(listing, nullptr);
   std::set<std::string> seen;
   FolderEntry entry;
-  while (listing_next(listing, &entry, &error) == 1)
+  while (listing_next(listing, &entry, &error) == ListingStep::entry)
     seen.insert(entry.name + ":" + std::to_string(entry.kind));
   listing_close(listing);
   EXPECT_EQ(seen, (std::set<std::string>{"sub:1",
@@ -37,12 +37,12 @@ TEST(Win32Files, ListingGivesFoldersAndFilesByUtf8Name) {
                            "ber \xE2\x98\xBA.jpg";
   EXPECT_EQ(stat_file_size(file.c_str()), 5);
   EXPECT_EQ(stat_file_size((folder + "\\sub").c_str()), -1);
-  EXPECT_EQ(is_folder((folder + "/sub").c_str()), 1);
+  EXPECT_TRUE(is_folder((folder + "/sub").c_str()));
   // The same folder by another spelling is the same folder; another is not.
   FolderIdentity again{};
   FolderIdentity sub{};
-  ASSERT_EQ(folder_identity((folder + "\\SUB\\..").c_str(), &again), 0);
-  ASSERT_EQ(folder_identity((folder + "\\sub").c_str(), &sub), 0);
+  ASSERT_TRUE(folder_identity((folder + "\\SUB\\..").c_str(), &again));
+  ASSERT_TRUE(folder_identity((folder + "\\sub").c_str(), &sub));
   EXPECT_EQ(again.inode, first.inode);
   EXPECT_NE(sub.inode, first.inode);
   EXPECT_EQ(listing_open((folder + "\\missing").c_str(), &first, &error), nullptr);
@@ -53,7 +53,7 @@ TEST(Win32Files, ReplaceWritesWholeAndCleanUpTakesOnlyItsOwnTemporaries) {
   TempFolder temp;
   const std::string path = (temp.path / "dTesmi.dat").string();
   write_text(path, "old");
-  ASSERT_EQ(file_replace(path.c_str(), "new content", 11), 0);
+  ASSERT_TRUE(file_replace(path.c_str(), "new content", 11));
   EXPECT_EQ(read_text(path), "new content");
   EXPECT_EQ(std::distance(fs::directory_iterator(temp.path), fs::directory_iterator()), 1);
   // What a cut-short save leaves, and a user's file of a similar name.
@@ -63,7 +63,7 @@ TEST(Win32Files, ReplaceWritesWholeAndCleanUpTakesOnlyItsOwnTemporaries) {
   EXPECT_FALSE(fs::exists(path + ".Ab12Cd"));
   EXPECT_TRUE(fs::exists(path + ".backup"));
   // A folder cannot be replaced: nothing changes.
-  EXPECT_EQ(file_replace(temp.path.string().c_str(), "x", 1), -1);
+  EXPECT_FALSE(file_replace(temp.path.string().c_str(), "x", 1));
   char text[64];
   describe_error(5, text, sizeof text);  // ERROR_ACCESS_DENIED
   EXPECT_FALSE(std::string(text).empty());

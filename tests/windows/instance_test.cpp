@@ -14,9 +14,9 @@ using namespace test_support;
 namespace {
 
 TEST(Win32Instance, ANameIsHeldOnce) {
-  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), 1);
-  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), 0);
-  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe other"), 1);
+  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), InstanceLock::held);
+  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), InstanceLock::held_elsewhere);
+  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe other"), InstanceLock::held);
   EXPECT_EQ(run_own_disabled_tests("*DISABLED_Held*"), 0u);
 }
 
@@ -29,14 +29,15 @@ TEST(Win32Instance, TheDataFolderIsHeldAcrossLogins) {
   HANDLE held = CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(claim_instance_lock(folder.c_str(), "Tessmira.exe folder"), 0);
+  EXPECT_EQ(claim_instance_lock(folder.c_str(), "Tessmira.exe folder"),
+            InstanceLock::held_elsewhere);
   CloseHandle(held);
-  EXPECT_EQ(claim_instance_lock(folder.c_str(), "Tessmira.exe folder 2"), 1);
+  EXPECT_EQ(claim_instance_lock(folder.c_str(), "Tessmira.exe folder 2"), InstanceLock::held);
 }
 
 // Run by the test above as a second process.
 TEST(Win32Instance, DISABLED_HeldByAnother) {
-  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), 0);
+  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), InstanceLock::held_elsewhere);
 }
 
 }  // namespace

@@ -42,9 +42,9 @@ void desktop_post_command(PlatformWindow*, std::int32_t command) {
   commands.push_back(command);
 }
 
-int desktop_open(int, char**, char* reason) {
+bool desktop_open(int, char**, char* reason) {
   reason[0] = '\0';
-  return 1;
+  return true;
 }
 
 void desktop_screen_size(std::int32_t* width, std::int32_t* height) {
@@ -59,11 +59,11 @@ PlatformWindow* desktop_create_window(AppState&, std::int32_t x, std::int32_t y,
   return the_window;
 }
 
-int desktop_show_window(PlatformWindow*, const WindowPlacement* placement,
-                        std::uint32_t full_screen) {
+bool desktop_show_window(PlatformWindow*, const WindowPlacement* placement,
+                         std::uint32_t full_screen) {
   note(std::string("show") + (placement != nullptr ? " placed" : "") +
        (full_screen == 1 ? " full" : ""));
-  return placement != nullptr ? 1 : 0;
+  return placement != nullptr;
 }
 
 void desktop_run() {
@@ -74,8 +74,8 @@ void desktop_destroy_window(PlatformWindow*) {
   note("destroy");
 }
 
-int desktop_read_placement(const PlatformWindow*, WindowPlacement*) {
-  return 0;
+bool desktop_read_placement(const PlatformWindow*, WindowPlacement*) {
+  return false;
 }
 
 void desktop_set_opacity(PlatformWindow*, std::uint32_t alpha) {
@@ -115,7 +115,7 @@ int headless_repaints() {
 }
 
 void headless_reset() {
-  headless_script(0, 1, 1, "");
+  headless_script(0, true, true, "");
   std::lock_guard<std::mutex> hold(record_lock);
   titles.clear();
   commands.clear();
@@ -127,8 +127,8 @@ namespace {
 
 std::int32_t menu_choice = 0;
 std::vector<MenuItem> last_menu;
-int answer_yes = 1;
-int trash_works = 1;
+bool answer_yes = true;
+bool trash_works = true;
 std::string chosen_path;
 void (*while_asking)(void*) = nullptr;
 void* while_asking_context = nullptr;
@@ -141,26 +141,26 @@ std::int32_t desktop_track_menu(PlatformWindow*, const std::vector<MenuItem>& it
   return menu_choice;
 }
 
-int desktop_open_with_default(const char* path) {
+bool desktop_open_with_default(const char* path) {
   note(std::string("open ") + path);
-  return 1;
+  return true;
 }
 
-int desktop_choose_folder(PlatformWindow*, char* destination) {
+bool desktop_choose_folder(PlatformWindow*, char* destination) {
   note("choose folder");
-  if (chosen_path.empty() || chosen_path.size() >= kPathBytes) return 0;
+  if (chosen_path.empty() || chosen_path.size() >= kPathBytes) return false;
   std::strcpy(destination, chosen_path.c_str());
-  return 1;
+  return true;
 }
 
-int desktop_choose_file(PlatformWindow*, char* buffer, std::int32_t* filter_index) {
+bool desktop_choose_file(PlatformWindow*, char* buffer, std::int32_t* filter_index) {
   note(std::string("choose file at ") + buffer + " filter " + std::to_string(*filter_index));
-  if (chosen_path.empty() || chosen_path.size() >= kPathBytes) return 0;
+  if (chosen_path.empty() || chosen_path.size() >= kPathBytes) return false;
   std::strcpy(buffer, chosen_path.c_str());
-  return 1;
+  return true;
 }
 
-int desktop_ask_yes_no(PlatformWindow*, const char* title, const char* text) {
+bool desktop_ask_yes_no(PlatformWindow*, const char* title, const char* text) {
   note(std::string("ask ") + title + ": " + text);
   if (while_asking != nullptr) while_asking(while_asking_context);
   return answer_yes;
@@ -170,7 +170,7 @@ void desktop_show_error(PlatformWindow*, const char* title, const char* text) {
   note(std::string("error ") + title + ": " + text);
 }
 
-int desktop_move_to_trash(const char* path) {
+bool desktop_move_to_trash(const char* path) {
   note(std::string("trash ") + path);
   return trash_works;
 }
@@ -196,7 +196,7 @@ void headless_while_asking(void (*during)(void* context), void* context) {
   while_asking_context = context;
 }
 
-void headless_script(std::int32_t menu, int yes, int trash, const std::string& chosen) {
+void headless_script(std::int32_t menu, bool yes, bool trash, const std::string& chosen) {
   std::lock_guard<std::mutex> hold(record_lock);
   menu_choice = menu;
   answer_yes = yes;

@@ -35,7 +35,7 @@ std::string read_text(const std::string& path) {
   return text.str();
 }
 
-int write_text(const std::string& path, const std::string& text) {
+bool write_text(const std::string& path, const std::string& text) {
   return file_replace(path.c_str(), text.data(), text.size());
 }
 
@@ -108,26 +108,26 @@ std::string mimeapps_with_default(const std::string& text, const std::string& ty
   return out;
 }
 
-int register_extension(const char* program_folder, const char* extension, const char* description) {
+bool register_extension(const char* program_folder, const char* extension,
+                        const char* description) {
   const char* type = mime_type_of(extension);
   char data_home[4096];
   char program[4096];
   if (type == nullptr || user_folder(UserFolder::data_home, data_home, sizeof data_home) < 0 ||
       program_file(program, sizeof program) < 0) {
-    return -1;
+    return false;
   }
   const std::string applications = std::string(data_home) + "/applications";
   const std::string config = config_home();
-  if (config.empty() || make_folders(applications.c_str()) != 0 ||
-      make_folders(config.c_str()) != 0) {
-    return -1;
+  if (config.empty() || !make_folders(applications.c_str()) || !make_folders(config.c_str())) {
+    return false;
   }
   const std::string entry = std::string("Tessmira.") + extension + "File.desktop";
   const std::string icon = std::string(program_folder) + "tessmira.png";
-  if (write_text(applications + "/" + entry,
-                 desktop_entry_text(program, icon, extension, description)) != 0) {
-    return -1;
+  if (!write_text(applications + "/" + entry,
+                  desktop_entry_text(program, icon, extension, description))) {
+    return false;
   }
   const std::string list = config + "/mimeapps.list";
-  return write_text(list, mimeapps_with_default(read_text(list), type, entry)) == 0 ? 0 : -1;
+  return write_text(list, mimeapps_with_default(read_text(list), type, entry));
 }

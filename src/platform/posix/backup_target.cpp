@@ -340,7 +340,7 @@ bool merge(const Mover& mover, int from, int to, const std::string& from_path,
 }  // namespace
 
 TargetFolder target_open_root(const char* root, int create, std::int32_t* error) {
-  if (create == 1 && make_folders(root) != 0) {
+  if (create == 1 && !make_folders(root)) {
     *error = errno;
     return -1;
   }
@@ -382,23 +382,26 @@ std::int32_t target_copy_file(const char* source, TargetFolder folder, const cha
   return result;
 }
 
-void target_remove_leftovers(TargetFolder folder, int (*keep)(void* context, const char* name),
+void target_remove_leftovers(TargetFolder folder, bool (*keep)(void* context, const char* name),
                              void* context) {
   for (const std::string& name : names_in(fd_of(folder))) {
     if (!is_copy_leftover(name.c_str()) || kind_at(fd_of(folder), name.c_str()) != S_IFREG)
       continue;
-    if (keep != nullptr && keep(context, name.c_str()) == 1) continue;
+    if (keep != nullptr && keep(context, name.c_str())) continue;
     unlinkat(fd_of(folder), name.c_str(), 0);
   }
 }
 
-std::int32_t target_move_generation(TargetFolder root, const char* from, const char* to,
-                                    MoveProblem problem, void* context) {
+bool target_move_generation(TargetFolder root, const char* from, const char* to,
+                            MoveProblem problem, void* context) {
   const Mover mover{problem, context};
   std::int32_t error = 0;
   const int source = open_folder_at(fd_of(root), from, &error);
-  // No generation: nothing to move.
-  if (source < 0) return error == kErrorMissing ? 0 : (mover.report(from, error), -1);
+  if (source < 0) {
+    if (error == kErrorMissing) return true;  // no such generation: nothing to move
+    mover.report(from, error);
+    return false;
+  }
   const std::vector<std::string> names = names_in(source);
   bool moved = true;
   if (!names.empty()) {
@@ -409,5 +412,5 @@ std::int32_t target_move_generation(TargetFolder root, const char* from, const c
     if (target >= 0) close(target);
   }
   close(source);
-  return moved ? 0 : -1;
+  return moved;
 }

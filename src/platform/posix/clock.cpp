@@ -20,14 +20,14 @@ void sleep_ms(std::uint32_t ms) {
   }
 }
 
-int random_bytes(void* data, std::uint32_t size) {
+bool random_bytes(void* data, std::uint32_t size) {
   auto* into = static_cast<char*>(data);
   while (size > 0) {
     const ssize_t got = getrandom(into, size, 0);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return 0;
+    if (got <= 0) return false;
     into += got;
     size -= static_cast<std::uint32_t>(got);
   }
-  return 1;
+  return true;
 }

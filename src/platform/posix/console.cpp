@@ -17,6 +17,6 @@ void console_error(const char* text) {
   (void)std::fflush(stderr);
 }
 
-int console_error_is_terminal() {
-  return isatty(STDERR_FILENO) ? 1 : 0;
+bool console_error_is_terminal() {
+  return isatty(STDERR_FILENO);
 }

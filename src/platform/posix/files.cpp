@@ -102,18 +102,18 @@ void disk_change() {
   if (const DiskChangeSeam seam = disk_change_seam.load(); seam != nullptr) seam();
 }
 
-int file_replace(const char* path, const void* data, std::uint64_t size) {
+bool file_replace(const char* path, const void* data, std::uint64_t size) {
   const std::string real = resolved_for_writing(path);
   std::string temporary = real + ".XXXXXX";
   disk_change();
   const int fd = mkstemp(temporary.data());
-  if (fd < 0) return -1;
+  if (fd < 0) return false;
   const bool written = write_all(fd, static_cast<const char*>(data), size) && fsync(fd) == 0;
   const bool closed = close(fd) == 0;
   if (written && closed) disk_change();
   if (!written || !closed || rename(temporary.c_str(), real.c_str()) != 0) {
     unlink(temporary.c_str());
-    return -1;
+    return false;
   }
   // Make the rename itself durable.
   const int folder = open(folder_of(real).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -121,7 +121,7 @@ int file_replace(const char* path, const void* data, std::uint64_t size) {
     fsync(folder);
     close(folder);
   }
-  return 0;
+  return true;
 }
 
 namespace {
@@ -150,29 +150,29 @@ void file_replace_cleanup(const char* path) {
   if (real != path) remove_temporaries_of(real);
 }
 
-int path_taken(const char* path) {
+bool path_taken(const char* path) {
   struct stat info {};
-  return lstat(path, &info) == 0 ? 1 : 0;
+  return lstat(path, &info) == 0;
 }
 
-int rename_replacing(const char* from, const char* to) {
+bool rename_replacing(const char* from, const char* to) {
   disk_change();
-  return rename(from, to) == 0 ? 0 : -1;
+  return rename(from, to) == 0;
 }
 
-int remove_file(const char* path) {
+bool remove_file(const char* path) {
   disk_change();
-  return unlink(path) == 0 ? 0 : -1;
+  return unlink(path) == 0;
 }
 
-int file_readable(const char* path) {
+bool file_readable(const char* path) {
   const int fd = open_regular_for_reading(path);
-  if (fd < 0) return 0;
+  if (fd < 0) return false;
   close(fd);
-  return 1;
+  return true;
 }
 
-int make_folders(const char* path) {
+bool make_folders(const char* path) {
   std::string partial;
   const std::string whole(path);
   std::size_t at = 0;
@@ -185,17 +185,17 @@ int make_folders(const char* path) {
     at = next + 1;
   }
   struct stat info {};
-  return stat(path, &info) == 0 && S_ISDIR(info.st_mode) ? 0 : -1;
+  return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-int volume_is_removable(const char* path) {
+bool volume_is_removable(const char* path) {
   char resolved[PATH_MAX];
   if (realpath(path, resolved) != nullptr && (std::strncmp(resolved, "/media/", 7) == 0 ||
                                               std::strncmp(resolved, "/run/media/", 11) == 0)) {
-    return 1;
+    return true;
   }
   struct stat info {};
-  if (stat(path, &info) != 0) return 0;
+  if (stat(path, &info) != 0) return false;
   return block_device_removable(major(info.st_dev), minor(info.st_dev));
 }
 
@@ -291,21 +291,21 @@ FolderListing* listing_open(const char* folder, FolderIdentity* identity, std::i
   return new FolderListing{stream};
 }
 
-int listing_next(FolderListing* listing, FolderEntry* entry, std::int32_t* error) {
+ListingStep listing_next(FolderListing* listing, FolderEntry* entry, std::int32_t* error) {
   for (;;) {
     errno = 0;
     // NOLINTNEXTLINE(concurrency-mt-unsafe): a stream of this listing's own, never shared
     const dirent* found = readdir(listing->stream);
     if (found == nullptr) {
       *error = errno;
-      return errno == 0 ? 0 : -1;
+      return errno == 0 ? ListingStep::end : ListingStep::failed;
     }
     if (std::strcmp(found->d_name, ".") == 0 || std::strcmp(found->d_name, "..") == 0) continue;
     const std::uint32_t kind = kind_of(dirfd(listing->stream), found);
     if (kind == 0) continue;
     entry->name = found->d_name;
     entry->kind = kind;
-    return 1;
+    return ListingStep::entry;
   }
 }
 
@@ -335,12 +335,12 @@ std::int64_t stat_file_size(const char* path) {
   return static_cast<std::int64_t>(info.st_size);
 }
 
-int folder_identity(const char* folder, FolderIdentity* identity) {
+bool folder_identity(const char* folder, FolderIdentity* identity) {
   struct stat info {};
-  if (stat(folder, &info) != 0 || !S_ISDIR(info.st_mode)) return -1;
+  if (stat(folder, &info) != 0 || !S_ISDIR(info.st_mode)) return false;
   *identity = FolderIdentity{static_cast<std::uint64_t>(info.st_dev),
                              static_cast<std::uint64_t>(info.st_ino)};
-  return 0;
+  return true;
 }
 
 void make_folder(const char* path) {
@@ -352,44 +352,44 @@ std::uint64_t file_time_of(const timespec& time) {
          static_cast<std::uint64_t>(time.tv_nsec) / 100;
 }
 
-int file_stamp(const char* path, FileStamp* stamp) {
+bool file_stamp(const char* path, FileStamp* stamp) {
   struct stat info {};
-  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
   *stamp = FileStamp{static_cast<std::int64_t>(info.st_size), file_time_of(info.st_mtim),
                      file_time_of(info.st_ctim), static_cast<std::uint64_t>(info.st_dev),
                      static_cast<std::uint64_t>(info.st_ino)};
-  return 0;
+  return true;
 }
 
-int file_write_time(const char* path, std::uint64_t* time) {
+bool file_write_time(const char* path, std::uint64_t* time) {
   struct stat info {};
-  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
   *time = file_time_of(info.st_mtim);
-  return 0;
+  return true;
 }
 
 namespace {
 
-int facts_at(int folder, const char* path, std::uint64_t* size, std::uint64_t* write_time,
-             std::int32_t* error) {
+bool facts_at(int folder, const char* path, std::uint64_t* size, std::uint64_t* write_time,
+              std::int32_t* error) {
   struct stat info {};
   if (fstatat(folder, path, &info, 0) != 0) {
     *error = errno;
-    return -1;
+    return false;
   }
   if (!S_ISREG(info.st_mode)) {
     *error = EINVAL;
-    return -1;
+    return false;
   }
   *size = static_cast<std::uint64_t>(info.st_size);
   *write_time = file_time_of(info.st_mtim);
-  return 0;
+  return true;
 }
 
 }  // namespace
 
-int listing_file_facts(FolderListing* listing, const char* name, std::uint64_t* size,
-                       std::uint64_t* write_time, std::int32_t* error) {
+bool listing_file_facts(FolderListing* listing, const char* name, std::uint64_t* size,
+                        std::uint64_t* write_time, std::int32_t* error) {
   return facts_at(dirfd(listing->stream), name, size, write_time, error);
 }
 
@@ -399,9 +399,9 @@ std::uint64_t system_time_now() {
   return file_time_of(now);
 }
 
-int is_folder(const char* path) {
+bool is_folder(const char* path) {
   struct stat info {};
-  return stat(path, &info) == 0 && S_ISDIR(info.st_mode) ? 1 : 0;
+  return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 std::int32_t current_folder(char* destination, std::uint32_t size) {

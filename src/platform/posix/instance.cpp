@@ -12,22 +12,22 @@
 
 namespace {
 
-// 1 held, 0 held by another, -1 no lock file could be opened there.
-int lock_file(const std::string& path) {
+// unavailable: no lock file could be opened there.
+InstanceLock lock_file(const std::string& path) {
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return -1;
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return 1;  // kept open: held for life
+  if (fd < 0) return InstanceLock::unavailable;
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return InstanceLock::held;  // kept open: held for life
   const int error = errno;
   close(fd);
-  return error == EWOULDBLOCK ? 0 : -1;
+  return error == EWOULDBLOCK ? InstanceLock::held_elsewhere : InstanceLock::unavailable;
 }
 
 }  // namespace
 
-int claim_instance_lock(const char* data_folder, const char* name) {
+InstanceLock claim_instance_lock(const char* data_folder, const char* name) {
   if (data_folder[0] != '\0') {
-    const int held = lock_file(std::string(data_folder) + name + ".lock");
-    if (held >= 0) return held;
+    const InstanceLock lock = lock_file(std::string(data_folder) + name + ".lock");
+    if (lock != InstanceLock::unavailable) return lock;
   }
   // Per user: the runtime folder is the user's own; /tmp needs the uid.
   // NOLINTNEXTLINE(concurrency-mt-unsafe): the environment is only set before threads start

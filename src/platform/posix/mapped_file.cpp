@@ -55,7 +55,7 @@ std::int32_t open_regular_locked(const char* path, int flags, int how, OpenFailu
 
 }  // namespace
 
-std::int32_t open_locked(const char* path, int writable, OpenFailure* why) {
+std::int32_t open_locked(const char* path, bool writable, OpenFailure* why) {
   return open_regular_locked(path, writable ? O_RDWR : O_RDONLY, writable ? LOCK_EX : LOCK_SH,
                              OpenFailure::missing, why);
 }
@@ -83,47 +83,45 @@ std::int64_t handle_length(std::int32_t handle) {
   return fstat(handle, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
 }
 
-int read_at(std::int32_t handle, std::uint64_t offset, void* data, std::uint64_t size) {
+bool read_at(std::int32_t handle, std::uint64_t offset, void* data, std::uint64_t size) {
   auto* into = static_cast<char*>(data);
   while (size > 0) {
     const ssize_t got = pread(handle, into, size, static_cast<off_t>(offset));
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return 0;
+    if (got <= 0) return false;
     into += got;
     offset += static_cast<std::uint64_t>(got);
     size -= static_cast<std::uint64_t>(got);
   }
-  return 1;
+  return true;
 }
 
-int write_at(std::int32_t handle, std::uint64_t offset, const void* data, std::uint64_t size) {
+bool write_at(std::int32_t handle, std::uint64_t offset, const void* data, std::uint64_t size) {
   const auto* from = static_cast<const char*>(data);
   while (size > 0) {
     const ssize_t put = pwrite(handle, from, size, static_cast<off_t>(offset));
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return 0;
+    if (put <= 0) return false;
     from += put;
     offset += static_cast<std::uint64_t>(put);
     size -= static_cast<std::uint64_t>(put);
   }
-  return 1;
+  return true;
 }
 
-int extend_to(std::int32_t handle, std::uint64_t length) {
+bool extend_to(std::int32_t handle, std::uint64_t length) {
   const std::int64_t now = handle_length(handle);
-  if (now < 0) return 0;
-  if (static_cast<std::uint64_t>(now) >= length) return 1;
+  if (now < 0) return false;
+  if (static_cast<std::uint64_t>(now) >= length) return true;
   return posix_fallocate(handle, now,
-                         static_cast<off_t>(length - static_cast<std::uint64_t>(now))) == 0
-             ? 1
-             : 0;
+                         static_cast<off_t>(length - static_cast<std::uint64_t>(now))) == 0;
 }
 
-int cut_to(std::int32_t handle, std::uint64_t length) {
-  return ftruncate(handle, static_cast<off_t>(length)) == 0 ? 1 : 0;
+bool cut_to(std::int32_t handle, std::uint64_t length) {
+  return ftruncate(handle, static_cast<off_t>(length)) == 0;
 }
 
-std::uint8_t* map_handle(std::int32_t handle, std::uint64_t length, int writable) {
+std::uint8_t* map_handle(std::int32_t handle, std::uint64_t length, bool writable) {
   if (length == 0) return nullptr;
   void* view =
       mmap(nullptr, length, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, handle, 0);

@@ -72,7 +72,7 @@ bool one_of(const std::string& type, std::initializer_list<const char*> names) {
 }
 
 std::uint32_t classify(const Mount& mount,
-                       int (*removable)(std::uint32_t major, std::uint32_t minor)) {
+                       bool (*removable)(std::uint32_t major, std::uint32_t minor)) {
   const std::string& type = mount.type;
   if (one_of(type, {"iso9660", "udf", "squashfs"})) return DRIVE_CDROM;
   if (under(mount.mount_point, "/media") || under(mount.mount_point, "/run/media")) {
@@ -97,7 +97,7 @@ std::uint32_t classify(const Mount& mount,
     unsigned major = 0;
     unsigned minor = 0;
     if (block && parse_device(mount.device, &major, &minor) && removable != nullptr &&
-        removable(major, minor) == 1) {
+        removable(major, minor)) {
       return DRIVE_REMOVABLE;
     }
     return DRIVE_FIXED;
@@ -114,7 +114,8 @@ struct MountEntry {
 
 // The visible mounts, in mount-point order.
 std::vector<MountEntry> visible_mounts(const std::string& mountinfo,
-                                       int (*removable)(std::uint32_t major, std::uint32_t minor)) {
+                                       bool (*removable)(std::uint32_t major,
+                                                         std::uint32_t minor)) {
   std::vector<Mount> mounts;
   std::istringstream lines(mountinfo);
   std::string line;
@@ -145,30 +146,30 @@ bool scanned_type(std::uint32_t type) {
 
 }  // namespace
 
-int read_mount_table(std::string* text) {
+bool read_mount_table(std::string* text) {
   std::ifstream in("/proc/self/mountinfo");
-  if (!in) return -1;
+  if (!in) return false;
   std::ostringstream all;
   all << in.rdbuf();
   *text = all.str();
-  return 0;
+  return true;
 }
 
-int block_device_removable(std::uint32_t major, std::uint32_t minor) {
+bool block_device_removable(std::uint32_t major, std::uint32_t minor) {
   char device[64];  // two numbers of at most 10 digits: never cut
   const int length = std::snprintf(device, sizeof device, "/sys/dev/block/%u:%u", major, minor);
-  if (length < 0 || length >= static_cast<int>(sizeof device)) return 0;
+  if (length < 0 || length >= static_cast<int>(sizeof device)) return false;
   char device_path[PATH_MAX];
-  if (realpath(device, device_path) == nullptr) return 0;
+  if (realpath(device, device_path) == nullptr) return false;
   std::string disk = device_path;
   // A partition carries the attribute on its disk, the folder above it.
   if (access((disk + "/partition").c_str(), F_OK) == 0) disk.resize(disk.rfind('/'));
   char flag = '0';
-  return file_read_start((disk + "/removable").c_str(), &flag, 1) == 1 && flag == '1' ? 1 : 0;
+  return file_read_start((disk + "/removable").c_str(), &flag, 1) == 1 && flag == '1';
 }
 
 std::vector<Drive> classify_mounts(const std::string& mountinfo,
-                                   int (*removable)(std::uint32_t major, std::uint32_t minor)) {
+                                   bool (*removable)(std::uint32_t major, std::uint32_t minor)) {
   std::vector<Drive> drives;
   for (const MountEntry& entry : visible_mounts(mountinfo, removable))
     drives.push_back(entry.drive);
@@ -176,7 +177,7 @@ std::vector<Drive> classify_mounts(const std::string& mountinfo,
 }
 
 std::vector<Drive> scanned_drives(const std::string& mountinfo,
-                                  int (*removable)(std::uint32_t major, std::uint32_t minor)) {
+                                  bool (*removable)(std::uint32_t major, std::uint32_t minor)) {
   const std::vector<MountEntry> mounts = visible_mounts(mountinfo, removable);
   std::vector<Drive> drives;
   for (std::size_t i = 0; i < mounts.size(); ++i) {
@@ -198,6 +199,6 @@ std::vector<Drive> scanned_drives(const std::string& mountinfo,
 
 std::vector<Drive> catalog_drives() {
   std::string mountinfo;
-  if (read_mount_table(&mountinfo) != 0) return {};
+  if (!read_mount_table(&mountinfo)) return {};
   return scanned_drives(mountinfo, block_device_removable);
 }

@@ -8,17 +8,17 @@
 
 #include "ports/drives.h"
 
-// Reads the process's mount table (mountinfo format) into text. 0, or -1.
-int read_mount_table(std::string* text);
-// 1 when the block device (major, minor), or the disk it is a partition of,
+// Reads the process's mount table (mountinfo format) into text. True, or false.
+bool read_mount_table(std::string* text);
+// True when the block device (major, minor), or the disk it is a partition of,
 // is removable.
-int block_device_removable(std::uint32_t major, std::uint32_t minor);
+bool block_device_removable(std::uint32_t major, std::uint32_t minor);
 // Every mount of a mountinfo text in mount-point order, classified; mounts
 // hidden under a later mount on the same point are left out. removable tells
 // whether a block device (major, minor) is removable.
 std::vector<Drive> classify_mounts(const std::string& mountinfo,
-                                   int (*removable)(std::uint32_t major, std::uint32_t minor));
+                                   bool (*removable)(std::uint32_t major, std::uint32_t minor));
 // Of those, the drives a build scans: fixed, network and RAM disks, without
 // bind mounts of what another scanned mount already shows.
 std::vector<Drive> scanned_drives(const std::string& mountinfo,
-                                  int (*removable)(std::uint32_t major, std::uint32_t minor));
+                                  bool (*removable)(std::uint32_t major, std::uint32_t minor));

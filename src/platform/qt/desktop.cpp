@@ -278,9 +278,9 @@ void load_decoders() {
 
 }  // namespace
 
-int desktop_read_placement(const PlatformWindow* window, WindowPlacement* placement) {
+bool desktop_read_placement(const PlatformWindow* window, WindowPlacement* placement) {
   const QWidget* widget = window->widget;
-  if (widget == nullptr) return 0;
+  if (widget == nullptr) return false;
   // The normal rectangle is the window's geometry in its normal state, also
   // while it is maximised; while full screen, the one it will come back to.
   const QRect normal = window->full_screen                  ? window->normal_geometry
@@ -297,10 +297,10 @@ int desktop_read_placement(const PlatformWindow* window, WindowPlacement* placem
   placement->normal_top = normal.top();
   placement->normal_right = normal.left() + normal.width();
   placement->normal_bottom = normal.top() + normal.height();
-  return 1;
+  return true;
 }
 
-int desktop_open(int argc, char** argv, char* reason) {
+bool desktop_open(int argc, char** argv, char* reason) {
   // Window placement, stay-on-top and the pointer outside the window need X11
   // (XWayland on a Wayland session); a user's own choice is kept.
   // NOLINTNEXTLINE(concurrency-mt-unsafe): the environment is only set before threads start
@@ -311,7 +311,7 @@ int desktop_open(int argc, char** argv, char* reason) {
       std::strcpy(reason,
                   "no display to open the viewer on (DISPLAY is not set); without one, run it "
                   "under a virtual display: xvfb-run -a tessmira IMAGE");
-      return 0;
+      return false;
     }
     // NOLINTNEXTLINE(concurrency-mt-unsafe): before the application and any thread exist
     setenv("QT_QPA_PLATFORM", "xcb", 1);
@@ -327,7 +327,7 @@ int desktop_open(int argc, char** argv, char* reason) {
   QObject::connect(qApp, &QGuiApplication::commitDataRequest, [](QSessionManager&) {
     if (viewer_state != nullptr) handle_session_end(*viewer_state);
   });
-  return 1;
+  return true;
 }
 
 void desktop_screen_size(std::int32_t* width, std::int32_t* height) {
@@ -346,8 +346,8 @@ PlatformWindow* desktop_create_window(AppState& state, std::int32_t x, std::int3
   return &widget->record;
 }
 
-int desktop_show_window(PlatformWindow* window, const WindowPlacement* placement,
-                        std::uint32_t full_screen) {
+bool desktop_show_window(PlatformWindow* window, const WindowPlacement* placement,
+                         std::uint32_t full_screen) {
   QWidget* widget = window->widget;
   bool used = false;
   QRect normal;
@@ -370,7 +370,7 @@ int desktop_show_window(PlatformWindow* window, const WindowPlacement* placement
   } else {
     widget->show();
   }
-  return used ? 1 : 0;
+  return used;
 }
 
 void desktop_run() {

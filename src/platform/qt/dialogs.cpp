@@ -55,19 +55,19 @@ std::int32_t desktop_track_menu(PlatformWindow* window, const std::vector<MenuIt
   return chosen != nullptr ? chosen->data().toInt() : 0;
 }
 
-int desktop_open_with_default(const char* path) {
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(path))) ? 1 : 0;
+bool desktop_open_with_default(const char* path) {
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(path)));
 }
 
-int desktop_choose_folder(PlatformWindow* window, char* destination) {
+bool desktop_choose_folder(PlatformWindow* window, char* destination) {
   const QString folder = QFileDialog::getExistingDirectory(window->widget, "Choose Folder");
   const QByteArray bytes = QFile::encodeName(folder);
-  if (folder.isEmpty() || !fits(bytes)) return 0;
+  if (folder.isEmpty() || !fits(bytes)) return false;
   std::memcpy(destination, bytes.constData(), static_cast<std::size_t>(bytes.size()) + 1);
-  return 1;
+  return true;
 }
 
-int desktop_choose_file(PlatformWindow* window, char* buffer, std::int32_t* filter_index) {
+bool desktop_choose_file(PlatformWindow* window, char* buffer, std::int32_t* filter_index) {
   static const QStringList filters = {"Image Files (*.jpg *.gif *.bmp)",
                                       "Audio Files (*.mid *.wav *.mp3 *.rmi *.aif *.au *.snd)",
                                       "Executable Files (*.exe)", "All Files (*)"};
@@ -81,22 +81,22 @@ int desktop_choose_file(PlatformWindow* window, char* buffer, std::int32_t* filt
   } else {
     dialog.selectFile(start);
   }
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return 0;
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   // The filter chosen last is kept for the run.
   *filter_index = static_cast<std::int32_t>(filters.indexOf(dialog.selectedNameFilter()));
   if (*filter_index < 0) *filter_index = 0;
   const QByteArray bytes = QFile::encodeName(dialog.selectedFiles().front());
-  if (!fits(bytes)) return 0;
+  if (!fits(bytes)) return false;
   std::memcpy(buffer, bytes.constData(), static_cast<std::size_t>(bytes.size()) + 1);
-  return 1;
+  return true;
 }
 
-int desktop_ask_yes_no(PlatformWindow* window, const char* title, const char* text) {
+bool desktop_ask_yes_no(PlatformWindow* window, const char* title, const char* text) {
   QMessageBox box(QMessageBox::Question, QString::fromLocal8Bit(title),
                   QString::fromLocal8Bit(text), QMessageBox::Yes | QMessageBox::No,
                   window != nullptr ? window->widget : nullptr);
   box.setDefaultButton(QMessageBox::No);
-  return box.exec() == QMessageBox::Yes ? 1 : 0;
+  return box.exec() == QMessageBox::Yes;
 }
 
 void desktop_show_error(PlatformWindow* window, const char* title, const char* text) {
@@ -104,23 +104,23 @@ void desktop_show_error(PlatformWindow* window, const char* title, const char* t
                        QString::fromLocal8Bit(text));
 }
 
-int desktop_move_to_trash(const char* path) {
+bool desktop_move_to_trash(const char* path) {
   // Qt puts the file into ./files/ of the current folder when the user's
   // data folder does not exist yet: make sure it does.
   char data_home[4096];
   if (user_folder(UserFolder::data_home, data_home, sizeof data_home) < 0 ||
-      make_folders(data_home) != 0) {
-    return 0;
+      !make_folders(data_home)) {
+    return false;
   }
   QString in_trash;
   const QString name = QFile::decodeName(path);
-  if (!QFile::moveToTrash(name, &in_trash)) return 0;
+  if (!QFile::moveToTrash(name, &in_trash)) return false;
   if (!QFileInfo(in_trash).isAbsolute() || !QFileInfo::exists(in_trash)) {
     // Not where a trash keeps files: put it back and call it a failure.
     if (!in_trash.isEmpty()) QFile::rename(in_trash, name);
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }
 
 void desktop_about_box(PlatformWindow* window, const char* program_folder,

@@ -164,12 +164,12 @@ PictureInfo picture_info(const PlatformBitmap* bitmap) {
   return PictureInfo{bitmap->width, bitmap->height, 1, 32};
 }
 
-std::int32_t picture_copy_rows(const PlatformBitmap* bitmap, std::uint8_t* buffer,
-                               const BitmapHeader& header) {
+bool picture_copy_rows(const PlatformBitmap* bitmap, std::uint8_t* buffer,
+                       const BitmapHeader& header) {
   const QImage& image = bitmap->image;
   if (image.isNull() || header.width != image.width() || header.height != image.height() ||
       header.bit_count != 32) {
-    return 0;
+    return false;
   }
   const std::size_t row_bytes = static_cast<std::size_t>(image.width()) * 4;
   for (int y = 0; y < image.height(); ++y) {
@@ -177,7 +177,7 @@ std::int32_t picture_copy_rows(const PlatformBitmap* bitmap, std::uint8_t* buffe
     std::memcpy(buffer + row_bytes * static_cast<std::size_t>(image.height() - 1 - y),
                 image.constScanLine(y), row_bytes);
   }
-  return 1;
+  return true;
 }
 
 void picture_release_pixels(PlatformBitmap* bitmap) {

@@ -31,7 +31,8 @@ bool write_default(const std::wstring& key, const std::wstring& text) {
 
 }  // namespace
 
-int register_extension(const char* program_folder, const char* extension, const char* description) {
+bool register_extension(const char* program_folder, const char* extension,
+                        const char* description) {
   // The program's own file name in its folder; "Tessmira.exe" when unknown.
   char running[32768];
   std::string name = "Tessmira.exe";
@@ -48,5 +49,5 @@ int register_extension(const char* program_folder, const char* extension, const 
   written = write_default(type + L"\\shell", L"Open") && written;
   written = write_default(type + L"\\shell\\Open\\Command", command) && written;
   SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
-  return written ? 0 : -1;
+  return written;
 }

@@ -74,7 +74,7 @@ HANDLE pin_folder(const std::wstring& path, std::int32_t* error) {
 
 std::wstring temporary_of(const std::wstring& path) {
   std::uint64_t bits = 0;
-  if (random_bytes(&bits, sizeof bits) == 0) bits = GetTickCount64();
+  if (!random_bytes(&bits, sizeof bits)) bits = GetTickCount64();
   return wide_path(temporary_name(utf8_of(path.c_str()).c_str(), kCopyMark, bits).c_str());
 }
 
@@ -257,7 +257,7 @@ bool merge(const Mover& mover, const std::wstring& from, const std::wstring& to,
 }  // namespace
 
 TargetFolder target_open_root(const char* root, int create, std::int32_t* error) {
-  if (create == 1 && make_folders(root) != 0) {
+  if (create == 1 && !make_folders(root)) {
     *error = last_error();
     return -1;
   }
@@ -320,28 +320,30 @@ std::int32_t target_copy_file(const char* source, TargetFolder folder, const cha
   return result;
 }
 
-void target_remove_leftovers(TargetFolder folder, int (*keep_name)(void* context, const char* name),
-                             void* context) {
+void target_remove_leftovers(TargetFolder folder,
+                             bool (*keep_name)(void* context, const char* name), void* context) {
   const std::wstring& path = folder_of(folder)->path;
   for (const std::wstring& name : names_in(path)) {
     const std::wstring inner = wide_join(path, name);
     if (!is_leftover(name) || kind_at(inner) != Kind::file) continue;
-    if (keep_name != nullptr && keep_name(context, utf8_of(name.c_str()).c_str()) == 1) continue;
+    if (keep_name != nullptr && keep_name(context, utf8_of(name.c_str()).c_str())) continue;
     DeleteFileW(inner.c_str());
   }
 }
 
-std::int32_t target_move_generation(TargetFolder root, const char* from, const char* to,
-                                    MoveProblem problem, void* context) {
+bool target_move_generation(TargetFolder root, const char* from, const char* to,
+                            MoveProblem problem, void* context) {
   const Mover mover{problem, context};
   const std::wstring& base = folder_of(root)->path;
   const std::wstring source = wide_join(base, wide_path(from));
   const std::wstring target = wide_join(base, wide_path(to));
   std::int32_t error = 0;
   HANDLE source_pin = pin_folder(source, &error);
-  // No generation: nothing to move.
-  if (source_pin == INVALID_HANDLE_VALUE)
-    return error == kErrorMissing ? 0 : (mover.report(from, error), -1);
+  if (source_pin == INVALID_HANDLE_VALUE) {
+    if (error == kErrorMissing) return true;  // no such generation: nothing to move
+    mover.report(from, error);
+    return false;
+  }
   bool moved = true;
   if (!names_in(source).empty()) {
     disk_change();
@@ -352,5 +354,5 @@ std::int32_t target_move_generation(TargetFolder root, const char* from, const c
     if (target_pin != INVALID_HANDLE_VALUE) CloseHandle(target_pin);
   }
   CloseHandle(source_pin);
-  return moved ? 0 : -1;
+  return moved;
 }

@@ -14,9 +14,7 @@ void sleep_ms(std::uint32_t ms) {
   Sleep(ms);
 }
 
-int random_bytes(void* data, std::uint32_t size) {
+bool random_bytes(void* data, std::uint32_t size) {
   return BCryptGenRandom(nullptr, static_cast<PUCHAR>(data), size,
-                         BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0
-             ? 1
-             : 0;
+                         BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
 }

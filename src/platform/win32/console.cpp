@@ -32,10 +32,8 @@ void console_error(const char* text) {
   write_to(STD_ERROR_HANDLE, text);
 }
 
-int console_error_is_terminal() {
+bool console_error_is_terminal() {
   HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
   return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
-                 GetFileType(handle) == FILE_TYPE_CHAR
-             ? 1
-             : 0;
+         GetFileType(handle) == FILE_TYPE_CHAR;
 }

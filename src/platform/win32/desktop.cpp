@@ -76,7 +76,7 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
       return 0;
     case WM_MOUSEMOVE:
       // As unsigned 16-bit values: left of or above the window is above 60000.
-      handle_mouse_move(*state, (wparam & MK_LBUTTON) != 0 ? 1 : 0, LOWORD(lparam), HIWORD(lparam));
+      handle_mouse_move(*state, (wparam & MK_LBUTTON) != 0, LOWORD(lparam), HIWORD(lparam));
       return 0;
     case WM_LBUTTONDOWN:
       SetCapture(hwnd);  // the magnifier follows the pointer outside the window
@@ -86,7 +86,7 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
       handle_button_up(*state, modifier_bits());
       return 0;
     case WM_MOUSEWHEEL:
-      if (handle_wheel(*state, GET_WHEEL_DELTA_WPARAM(wparam)) == 1) return 0;
+      if (handle_wheel(*state, GET_WHEEL_DELTA_WPARAM(wparam))) return 0;
       break;
     case WM_DROPFILES: {
       auto* drop = reinterpret_cast<HDROP>(wparam);
@@ -154,7 +154,7 @@ bool sane_placement(const WindowPlacement& placement) {
 
 }  // namespace
 
-int desktop_open(int, char**, char*) {
+bool desktop_open(int, char**, char*) {
   // Device pixels on every monitor, as the core paints them; where the
   // manifest's setting was not taken, asked for here.
   using SetContext = BOOL(WINAPI*)(HANDLE);
@@ -179,7 +179,7 @@ int desktop_open(int, char**, char*) {
   type.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   type.lpszClassName = kClassName;
   RegisterClassExW(&type);
-  return 1;
+  return true;
 }
 
 void desktop_screen_size(std::int32_t* width, std::int32_t* height) {
@@ -203,8 +203,8 @@ PlatformWindow* desktop_create_window(AppState& state, std::int32_t x, std::int3
   return window_record;
 }
 
-int desktop_show_window(PlatformWindow* window, const WindowPlacement* placement,
-                        std::uint32_t full_screen) {
+bool desktop_show_window(PlatformWindow* window, const WindowPlacement* placement,
+                         std::uint32_t full_screen) {
   const bool used = placement != nullptr && sane_placement(*placement);
   int show = SW_SHOW;
   if (used) {
@@ -221,7 +221,7 @@ int desktop_show_window(PlatformWindow* window, const WindowPlacement* placement
   ShowWindow(window->hwnd, show);
   UpdateWindow(window->hwnd);
   if (full_screen == 1) desktop_set_full_screen(window, 1);
-  return used ? 1 : 0;
+  return used;
 }
 
 void desktop_run() {
@@ -238,17 +238,17 @@ void desktop_destroy_window(PlatformWindow* window) {
   DestroyWindow(window->hwnd);
 }
 
-int desktop_read_placement(const PlatformWindow* window, WindowPlacement* placement) {
+bool desktop_read_placement(const PlatformWindow* window, WindowPlacement* placement) {
   WINDOWPLACEMENT now{};
   now.length = sizeof now;
   if (window->full_screen) {
     now = window->normal_placement;
   } else if (!GetWindowPlacement(window->hwnd, &now)) {
-    return 0;
+    return false;
   }
   std::memcpy(placement, &now, sizeof *placement);
   placement->length = sizeof(WindowPlacement);
-  return 1;
+  return true;
 }
 
 void desktop_set_title(PlatformWindow*, const char* title) {

@@ -29,12 +29,12 @@ HWND owner_of(PlatformWindow* window) {
   return window != nullptr ? window->hwnd : nullptr;
 }
 
-// Copies a chosen path into destination (600 bytes); 0 when it would not fit.
-int put_path(const wchar_t* path, char* destination) {
+// Copies a chosen path into destination (600 bytes); false when it would not fit.
+bool put_path(const wchar_t* path, char* destination) {
   const std::string chosen = utf8_of(path);
-  if (chosen.empty() || chosen.size() >= kPathBytes) return 0;
+  if (chosen.empty() || chosen.size() >= kPathBytes) return false;
   std::memcpy(destination, chosen.c_str(), chosen.size() + 1);
-  return 1;
+  return true;
 }
 
 HMENU make_menu(const std::vector<MenuItem>& items) {
@@ -120,27 +120,27 @@ std::int32_t desktop_track_menu(PlatformWindow* window, const std::vector<MenuIt
   return static_cast<std::int32_t>(chosen);
 }
 
-int desktop_open_with_default(const char* path) {
+bool desktop_open_with_default(const char* path) {
   const auto result = reinterpret_cast<INT_PTR>(
       ShellExecuteW(nullptr, L"open", wide_path(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
-  return result > 32 ? 1 : 0;
+  return result > 32;
 }
 
-int desktop_choose_folder(PlatformWindow* window, char* destination) {
+bool desktop_choose_folder(PlatformWindow* window, char* destination) {
   BROWSEINFOW browse{};
   browse.hwndOwner = owner_of(window);
   browse.lpszTitle = L"Choose Folder";
   browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
   browse.lpfn = name_browser;
   LPITEMIDLIST chosen = SHBrowseForFolderW(&browse);
-  if (chosen == nullptr) return 0;
+  if (chosen == nullptr) return false;
   std::vector<wchar_t> path(32768);
   const bool named = SHGetPathFromIDListEx(chosen, path.data(), 32768, GPFIDL_DEFAULT) != 0;
   CoTaskMemFree(chosen);
-  return named ? put_path(path.data(), destination) : 0;
+  return named && put_path(path.data(), destination);
 }
 
-int desktop_choose_file(PlatformWindow* window, char* buffer, std::int32_t* filter_index) {
+bool desktop_choose_file(PlatformWindow* window, char* buffer, std::int32_t* filter_index) {
   static const wchar_t filters[] =
       L"Image Files (*.jpg;*.gif;*.bmp)\0*.jpg;*.gif;*.bmp\0"
       L"Audio Files (*.mid;*.wav;*.mp3;*.rmi;*.aif;*.au;*.snd)\0"
@@ -164,17 +164,15 @@ int desktop_choose_file(PlatformWindow* window, char* buffer, std::int32_t* filt
   const std::wstring title = wide_text(kProgramTitle);
   dialog.lpstrTitle = title.c_str();
   dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-  if (!GetOpenFileNameW(&dialog)) return 0;
+  if (!GetOpenFileNameW(&dialog)) return false;
   // The filter chosen last is kept for the run.
   *filter_index = dialog.nFilterIndex > 0 ? static_cast<std::int32_t>(dialog.nFilterIndex) - 1 : 0;
   return put_path(file.data(), buffer);
 }
 
-int desktop_ask_yes_no(PlatformWindow* window, const char* title, const char* text) {
+bool desktop_ask_yes_no(PlatformWindow* window, const char* title, const char* text) {
   return MessageBoxW(owner_of(window), wide_text(text).c_str(), wide_text(title).c_str(),
-                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES
-             ? 1
-             : 0;
+                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 void desktop_show_error(PlatformWindow* window, const char* title, const char* text) {
@@ -182,7 +180,7 @@ void desktop_show_error(PlatformWindow* window, const char* title, const char* t
               MB_OK | MB_ICONWARNING);
 }
 
-int desktop_move_to_trash(const char* path) {
+bool desktop_move_to_trash(const char* path) {
   // The operation takes a list of names, each ended, the list ended again.
   std::wstring names = wide_path(path);
   names.push_back(L'\0');
@@ -190,8 +188,8 @@ int desktop_move_to_trash(const char* path) {
   operation.wFunc = FO_DELETE;
   operation.pFrom = names.c_str();
   operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
-  if (SHFileOperationW(&operation) != 0 || operation.fAnyOperationsAborted) return 0;
-  return GetFileAttributesW(names.c_str()) == INVALID_FILE_ATTRIBUTES ? 1 : 0;
+  if (SHFileOperationW(&operation) != 0 || operation.fAnyOperationsAborted) return false;
+  return GetFileAttributesW(names.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 void desktop_about_box(PlatformWindow* window, const char* program_folder,

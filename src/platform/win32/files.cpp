@@ -197,11 +197,11 @@ void disk_change() {
   if (const DiskChangeSeam seam = disk_change_seam.load(); seam != nullptr) seam();
 }
 
-int file_replace(const char* path, const void* data, std::uint64_t size) {
+bool file_replace(const char* path, const void* data, std::uint64_t size) {
   const std::wstring real = resolved_for_writing(wide_path(path));
   for (int attempt = 0; attempt < 20; ++attempt) {
     std::uint64_t bits = 0;
-    if (random_bytes(&bits, sizeof bits) == 0) bits = GetTickCount64() + attempt;
+    if (!random_bytes(&bits, sizeof bits)) bits = GetTickCount64() + attempt;
     const std::string name = utf8_of(real.c_str());
     const std::string drawn = temporary_name(name.c_str(), ".", bits);
     // Only a name the clean-up recognises (a capital or a digit among the six).
@@ -212,7 +212,7 @@ int file_replace(const char* path, const void* data, std::uint64_t size) {
     HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
-    if (file == INVALID_HANDLE_VALUE) return -1;
+    if (file == INVALID_HANDLE_VALUE) return false;
     const bool written =
         write_whole(file, static_cast<const char*>(data), size) && FlushFileBuffers(file);
     const bool closed = CloseHandle(file) != 0;
@@ -221,12 +221,12 @@ int file_replace(const char* path, const void* data, std::uint64_t size) {
     if (written && closed &&
         MoveFileExW(temporary.c_str(), real.c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return 0;
+      return true;
     }
     DeleteFileW(temporary.c_str());
-    return -1;
+    return false;
   }
-  return -1;
+  return false;
 }
 
 void file_replace_cleanup(const char* path) {
@@ -236,30 +236,28 @@ void file_replace_cleanup(const char* path) {
   if (real != wide) remove_temporaries_of(real);
 }
 
-int path_taken(const char* path) {
-  return attributes_at(wide_path(path)) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
+bool path_taken(const char* path) {
+  return attributes_at(wide_path(path)) != INVALID_FILE_ATTRIBUTES;
 }
 
-int rename_replacing(const char* from, const char* to) {
+bool rename_replacing(const char* from, const char* to) {
   disk_change();
-  return MoveFileExW(wide_path(from).c_str(), wide_path(to).c_str(), MOVEFILE_REPLACE_EXISTING)
-             ? 0
-             : -1;
+  return MoveFileExW(wide_path(from).c_str(), wide_path(to).c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
-int remove_file(const char* path) {
+bool remove_file(const char* path) {
   disk_change();
-  return DeleteFileW(wide_path(path).c_str()) ? 0 : -1;
+  return DeleteFileW(wide_path(path).c_str()) != 0;
 }
 
-int file_readable(const char* path) {
+bool file_readable(const char* path) {
   HANDLE file = open_regular(path);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+  if (file == INVALID_HANDLE_VALUE) return false;
   CloseHandle(file);
-  return 1;
+  return true;
 }
 
-int make_folders(const char* path) {
+bool make_folders(const char* path) {
   const std::wstring whole = wide_path(path);
   // Past the root: "C:\", "\\server\share\" or the "\\?\" forms of both.
   std::size_t at = 0;
@@ -281,14 +279,13 @@ int make_folders(const char* path) {
     at = next == std::wstring::npos ? next : next + 1;
   }
   const DWORD attributes = GetFileAttributesW(whole.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0
-                                                                                               : -1;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-int volume_is_removable(const char* path) {
+bool volume_is_removable(const char* path) {
   wchar_t volume[MAX_PATH + 1];
-  if (!GetVolumePathNameW(wide_path(path).c_str(), volume, MAX_PATH + 1)) return 0;
-  return GetDriveTypeW(volume) == DRIVE_REMOVABLE ? 1 : 0;
+  if (!GetVolumePathNameW(wide_path(path).c_str(), volume, MAX_PATH + 1)) return false;
+  return GetDriveTypeW(volume) == DRIVE_REMOVABLE;
 }
 
 struct FolderListing {
@@ -308,19 +305,19 @@ std::wstring listing_folder(const char* folder) {
   return wide;
 }
 
-int identity_of(const std::wstring& folder, FolderIdentity* identity) {
+bool identity_of(const std::wstring& folder, FolderIdentity* identity) {
   HANDLE handle =
       CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return -1;
+  if (handle == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   const bool known = GetFileInformationByHandle(handle, &info) != 0;
   CloseHandle(handle);
-  if (!known || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return -1;
+  if (!known || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
   *identity =
       FolderIdentity{info.dwVolumeSerialNumber,
                      static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
-  return 0;
+  return true;
 }
 
 // A folder (never a reparse point: folders behind links and junctions are
@@ -343,7 +340,7 @@ std::uint32_t kind_of(const std::wstring& folder, const WIN32_FIND_DATAW& found)
 
 FolderListing* listing_open(const char* folder, FolderIdentity* identity, std::int32_t* error) {
   const std::wstring wide = listing_folder(folder);
-  if (identity_of(wide, identity) != 0) {
+  if (!identity_of(wide, identity)) {
     *error = last_error();
     if (*error == 0) *error = kErrorNotFolder;
     return nullptr;
@@ -362,15 +359,15 @@ FolderListing* listing_open(const char* folder, FolderIdentity* identity, std::i
   return listing;
 }
 
-int listing_next(FolderListing* listing, FolderEntry* entry, std::int32_t* error) {
+ListingStep listing_next(FolderListing* listing, FolderEntry* entry, std::int32_t* error) {
   for (;;) {
     if (!listing->pending) {
-      if (listing->search == INVALID_HANDLE_VALUE) return 0;
+      if (listing->search == INVALID_HANDLE_VALUE) return ListingStep::end;
       if (!FindNextFileW(listing->search, &listing->found)) {
         const DWORD why = GetLastError();
-        if (why == ERROR_NO_MORE_FILES) return 0;
+        if (why == ERROR_NO_MORE_FILES) return ListingStep::end;
         *error = static_cast<std::int32_t>(why);
-        return -1;
+        return ListingStep::failed;
       }
     }
     listing->pending = false;
@@ -378,7 +375,7 @@ int listing_next(FolderListing* listing, FolderEntry* entry, std::int32_t* error
     if (std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0) continue;
     entry->name = utf8_of(name);
     entry->kind = kind_of(listing->folder, listing->found);
-    return 1;
+    return ListingStep::entry;
   }
 }
 
@@ -388,11 +385,11 @@ void listing_close(FolderListing* listing) {
   delete listing;
 }
 
-int listing_file_facts(FolderListing* listing, const char* name, std::uint64_t* size,
-                       std::uint64_t* write_time, std::int32_t* error) {
-  if (file_facts(wide_join(listing->folder, wide_path(name)), size, write_time)) return 0;
+bool listing_file_facts(FolderListing* listing, const char* name, std::uint64_t* size,
+                        std::uint64_t* write_time, std::int32_t* error) {
+  if (file_facts(wide_join(listing->folder, wide_path(name)), size, write_time)) return true;
   *error = last_error();
-  return -1;
+  return false;
 }
 
 void describe_error(std::int32_t error, char* text, std::uint32_t size) {
@@ -423,7 +420,7 @@ std::int64_t stat_file_size(const char* path) {
   return file_facts(wide_path(path), &size, &time) ? static_cast<std::int64_t>(size) : -1;
 }
 
-int folder_identity(const char* folder, FolderIdentity* identity) {
+bool folder_identity(const char* folder, FolderIdentity* identity) {
   return identity_of(listing_folder(folder), identity);
 }
 
@@ -431,30 +428,30 @@ void make_folder(const char* path) {
   CreateDirectoryW(wide_path(path).c_str(), nullptr);
 }
 
-int file_stamp(const char* path, FileStamp* stamp) {
+bool file_stamp(const char* path, FileStamp* stamp) {
   HANDLE file = CreateFileW(wide_path(path).c_str(), 0,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return -1;
+  if (file == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   FILE_BASIC_INFO basic;
   const bool known = GetFileInformationByHandle(file, &info) &&
                      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
                      GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic);
   CloseHandle(file);
-  if (!known) return -1;
+  if (!known) return false;
   *stamp =
       FileStamp{static_cast<std::int64_t>(static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 |
                                           info.nFileSizeLow),
                 time_of(info.ftLastWriteTime),
                 static_cast<std::uint64_t>(basic.ChangeTime.QuadPart), info.dwVolumeSerialNumber,
                 static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
-  return 0;
+  return true;
 }
 
-int file_write_time(const char* path, std::uint64_t* time) {
+bool file_write_time(const char* path, std::uint64_t* time) {
   std::uint64_t size = 0;
-  return file_facts(wide_path(path), &size, time) ? 0 : -1;
+  return file_facts(wide_path(path), &size, time);
 }
 
 std::uint64_t system_time_now() {
@@ -463,10 +460,9 @@ std::uint64_t system_time_now() {
   return time_of(now);
 }
 
-int is_folder(const char* path) {
+bool is_folder(const char* path) {
   const DWORD attributes = attributes_at(wide_path(path));
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 1
-                                                                                               : 0;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 std::int32_t current_folder(char* destination, std::uint32_t size) {

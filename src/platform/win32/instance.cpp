@@ -11,24 +11,29 @@
 
 namespace {
 
-// 1 held, 0 held by another, -1 no lock file could be opened there.
-int lock_file(const std::string& path) {
+// unavailable: no lock file could be opened there.
+InstanceLock lock_file(const std::string& path) {
   HANDLE file = CreateFileW(wide_path(path.c_str()).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
-  if (file != INVALID_HANDLE_VALUE) return 1;  // the handle stays open: held for life
-  return GetLastError() == ERROR_SHARING_VIOLATION ? 0 : -1;
+  // The handle stays open: held for life.
+  if (file != INVALID_HANDLE_VALUE) return InstanceLock::held;
+  return GetLastError() == ERROR_SHARING_VIOLATION ? InstanceLock::held_elsewhere
+                                                   : InstanceLock::unavailable;
 }
 
 }  // namespace
 
-int claim_instance_lock(const char* data_folder, const char* name) {
+InstanceLock claim_instance_lock(const char* data_folder, const char* name) {
   HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
-  if (mutex == nullptr) return -1;
+  if (mutex == nullptr) return InstanceLock::unavailable;
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(mutex);
-    return 0;
+    return InstanceLock::held_elsewhere;
   }
   // The mutex handle stays open: held for life.
-  if (data_folder[0] == '\0') return 1;
-  return lock_file(std::string(data_folder) + name + ".lock") == 0 ? 0 : 1;
+  if (data_folder[0] == '\0') return InstanceLock::held;
+  // A lock file that cannot be had leaves the mutex's answer standing.
+  return lock_file(std::string(data_folder) + name + ".lock") == InstanceLock::held_elsewhere
+             ? InstanceLock::held_elsewhere
+             : InstanceLock::held;
 }

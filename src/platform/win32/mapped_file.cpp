@@ -89,7 +89,7 @@ DWORD chunk_of(std::uint64_t size) {
 
 }  // namespace
 
-std::int32_t open_locked(const char* path, int writable, OpenFailure* why) {
+std::int32_t open_locked(const char* path, bool writable, OpenFailure* why) {
   return writable ? open_regular(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING,
                                  OpenFailure::missing, why)
                   : open_regular(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
@@ -125,47 +125,47 @@ std::int64_t handle_length(std::int32_t handle) {
   return GetFileSizeEx(file_of(handle), &length) ? length.QuadPart : -1;
 }
 
-int read_at(std::int32_t handle, std::uint64_t offset, void* data, std::uint64_t size) {
+bool read_at(std::int32_t handle, std::uint64_t offset, void* data, std::uint64_t size) {
   HANDLE file = file_of(handle);
   auto* into = static_cast<char*>(data);
   while (size > 0) {
     OVERLAPPED where = at_offset(offset);
     DWORD got = 0;
-    if (!ReadFile(file, into, chunk_of(size), &got, &where) || got == 0) return 0;
+    if (!ReadFile(file, into, chunk_of(size), &got, &where) || got == 0) return false;
     into += got;
     offset += got;
     size -= got;
   }
-  return 1;
+  return true;
 }
 
-int write_at(std::int32_t handle, std::uint64_t offset, const void* data, std::uint64_t size) {
+bool write_at(std::int32_t handle, std::uint64_t offset, const void* data, std::uint64_t size) {
   HANDLE file = file_of(handle);
   const auto* from = static_cast<const char*>(data);
   while (size > 0) {
     OVERLAPPED where = at_offset(offset);
     DWORD put = 0;
-    if (!WriteFile(file, from, chunk_of(size), &put, &where) || put == 0) return 0;
+    if (!WriteFile(file, from, chunk_of(size), &put, &where) || put == 0) return false;
     from += put;
     offset += put;
     size -= put;
   }
-  return 1;
+  return true;
 }
 
-int extend_to(std::int32_t handle, std::uint64_t length) {
+bool extend_to(std::int32_t handle, std::uint64_t length) {
   const std::int64_t now = handle_length(handle);
-  if (now < 0) return 0;
-  if (static_cast<std::uint64_t>(now) >= length) return 1;
+  if (now < 0) return false;
+  if (static_cast<std::uint64_t>(now) >= length) return true;
   // A longer end of file has its clusters allocated at once (not sparse).
-  return set_length(file_of(handle), length) ? 1 : 0;
+  return set_length(file_of(handle), length);
 }
 
-int cut_to(std::int32_t handle, std::uint64_t length) {
-  return set_length(file_of(handle), length) ? 1 : 0;
+bool cut_to(std::int32_t handle, std::uint64_t length) {
+  return set_length(file_of(handle), length);
 }
 
-std::uint8_t* map_handle(std::int32_t handle, std::uint64_t length, int writable) {
+std::uint8_t* map_handle(std::int32_t handle, std::uint64_t length, bool writable) {
   if (length == 0) return nullptr;
   HANDLE mapping =
       CreateFileMappingW(file_of(handle), nullptr, writable ? PAGE_READWRITE : PAGE_READONLY,

@@ -360,11 +360,11 @@ PictureInfo picture_info(const PlatformBitmap* bitmap) {
   return PictureInfo{bitmap->width, bitmap->height, 1, 32};
 }
 
-std::int32_t picture_copy_rows(const PlatformBitmap* bitmap, std::uint8_t* buffer,
-                               const BitmapHeader& header) {
+bool picture_copy_rows(const PlatformBitmap* bitmap, std::uint8_t* buffer,
+                       const BitmapHeader& header) {
   if (bitmap->pixels.empty() || header.width != bitmap->width || header.height != bitmap->height ||
       header.bit_count != 32) {
-    return 0;
+    return false;
   }
   const std::size_t row_bytes = static_cast<std::size_t>(bitmap->width) * 4;
   for (std::int32_t y = 0; y < bitmap->height; ++y) {
@@ -372,7 +372,7 @@ std::int32_t picture_copy_rows(const PlatformBitmap* bitmap, std::uint8_t* buffe
     std::memcpy(buffer + row_bytes * static_cast<std::size_t>(bitmap->height - 1 - y),
                 bitmap->pixels.data() + static_cast<std::size_t>(y) * bitmap->width, row_bytes);
   }
-  return 1;
+  return true;
 }
 
 void picture_release_pixels(PlatformBitmap* bitmap) {
