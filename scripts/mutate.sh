@@ -22,11 +22,11 @@ text/text.cpp @@ '0' + magnitude % 10 @@ '1' + magnitude % 10
 text/text.cpp @@ value = value * 10u + @@ value = value * 16u +
 text/text.cpp @@ (joined ? 1 : 0) + length_of_text(name) >= kPathBytes @@ (joined ? 1 : 0) + length_of_text(name) > kPathBytes
 text/text.cpp @@ if (length > base) --length;  // the last component's separator @@ // the last component's separator
-text/text.cpp @@ return is_separator(path[2], rules) == 1 ? 3 : 2; @@ return is_separator(path[2], rules) == 1 ? 3 : 3;
+text/text.cpp @@ return is_separator(path[2], rules) ? 3 : 2; @@ return is_separator(path[2], rules) ? 3 : 3;
 text/text.cpp @@ for (int names = 0; names < 2; ++names) { @@ for (int names = 0; names < 1; ++names) {
 text/text.cpp @@ for (; *a != '\0' && fold(*a) == fold(*b); ++a, ++b) { @@ for (; *a != '\0' && *a == *b; ++a, ++b) {
 state/app_state.cpp @@ if (keep < root) keep += 1; @@ if (keep < root) keep += 0;
-state/app_state.cpp @@ if (same_path(entry, folder, rules) == 1) return; @@ if (same_path(entry, folder, rules) == 0) return;
+state/app_state.cpp @@ if (same_path(entry, folder, rules)) return; @@ if (!same_path(entry, folder, rules)) return;
 state/app_state.cpp @@ if (n == 0 || n >= kRecentFolderCount) return; @@ if (n == 1 || n >= kRecentFolderCount) return;
 navigation/requests.cpp @@ return !is_random(select_mode_of(state.settings)); @@ return is_random(select_mode_of(state.settings));
 navigation/viewer_thread.cpp @@ moved >= count ? count - 2 : moved @@ moved >= count ? count - 1 : moved
@@ -41,8 +41,8 @@ shell/window.cpp @@ constexpr std::int32_t kMaxZoom = 5; @@ constexpr std::int32
 shell/window.cpp @@ *width = screen_width > 800 ? 800 : 640; @@ *width = screen_width >= 800 ? 800 : 640;
 shell/window.cpp @@ } else if (counter < kLastCountedClose) { @@ } else if (counter <= kLastCountedClose) {
 shell/window.cpp @@ if (level < 1) level = 1; @@ if (level < 1) level = 0;
-navigation/requests.cpp @@ if (length <= shortest_root() || length >= kPathBytes) return 0; @@ if (length <= shortest_root() || length > kPathBytes) return 0;
-shell/startup.cpp @@ return status == 0 ? kExitDone : kExitFailed; @@ return status == 1 ? kExitDone : kExitFailed;
+navigation/requests.cpp @@ if (length <= shortest_root() || length >= kPathBytes) return false; @@ if (length <= shortest_root() || length > kPathBytes) return false;
+shell/startup.cpp @@ return complete ? kExitDone : kExitFailed; @@ return !complete ? kExitDone : kExitFailed;
 state/events.h @@ kCommandModeFirst = 2040; @@ kCommandModeFirst = 2041;
 commands/commands.cpp @@ {0, 8, 18, 38, 58, 88, 118} @@ {0, 10, 18, 38, 58, 88, 118}
 commands/commands.cpp @@ mode(2, "Random") @@ mode(3, "Random")
@@ -61,7 +61,7 @@ navigation/file_selection.cpp @@ accepted = count <= 4 || @@ accepted = count <=
 navigation/file_selection.cpp @@ if (count >= kListLimit) break; @@ if (count > kListLimit) break;
 navigation/file_selection.cpp @@ if (secure) draw->taken[draw->taken_count++] = word; @@ (void)secure;
 navigation/file_selection.cpp @@ prefetch.returned_count = kept + draw.taken_count; @@ prefetch.returned_count = kept;
-navigation/prefetch.cpp @@ picture_current(picture, path) == 1 @@ picture_current(picture, path) != 2
+navigation/prefetch.cpp @@ && picture_current(picture, path); @@ ;
 navigation/prefetch.cpp @@ const std::int32_t index = next >= count ? 0 @@ const std::int32_t index = next > count ? 0
 navigation/prefetch.cpp @@ if (ahead.drawn != 0) give_back_pick(state, ahead.draw); @@ ahead.drawn = ahead.drawn;
 navigation/prefetch.cpp @@ ahead.status != AheadStatus::decoding; @@ ahead.status != AheadStatus::ready;
