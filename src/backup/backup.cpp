@@ -27,14 +27,6 @@ bool give_up(BackupReport* report, const char (&problem)[N]) {
   return false;
 }
 
-// The folder in F0 that holds a backed-up folder's copy: its last component,
-// "root" for a root ("/", "C:\\").
-const char* copy_name(const char* folder, const PathRules& rules) {
-  return length_of_text(folder) == root_length(folder, rules)
-             ? "root"
-             : folder + last_separator(folder, rules) + 1;
-}
-
 // One folder of the copy's side: level 0 is the backup root, 1 is "F0", 2 the
 // backed-up folder's name, and each further level a subfolder. A level is
 // opened only when first needed, so a run with nothing to copy creates
@@ -274,10 +266,6 @@ namespace {
 // The recorded copy names: one line "name<TAB>folder" each, a tab, a line
 // end or a percent sign inside either written as %09, %0A or %25 (a POSIX
 // name may hold any of them).
-struct NameRecord {
-  std::string name;
-  std::string folder;
-};
 constexpr std::size_t kNamesBytes = 16u << 20;
 
 std::string escaped(const std::string& text) {
@@ -320,6 +308,30 @@ std::vector<NameRecord> read_names(const std::string& text) {
   return records;
 }
 
+}  // namespace
+
+bool backup_parts::read_copy_names(const AppState& state, std::vector<NameRecord>* records,
+                                   std::string* text) {
+  char path[kPathBytes];
+  if (!data_file_path(state, kBackupNames, path)) return false;
+  const std::int64_t size = stat_file_size(path);
+  if (size >= static_cast<std::int64_t>(kNamesBytes)) return false;
+  std::vector<char> bytes(static_cast<std::size_t>(size > 0 ? size : 0) + 1);
+  const std::int64_t count = file_read_start(path, bytes.data(), bytes.size());
+  if (count >= static_cast<std::int64_t>(bytes.size())) return false;  // grew meanwhile
+  *text = std::string(bytes.data(), count > 0 ? static_cast<std::size_t>(count) : 0);
+  *records = read_names(*text);
+  return true;
+}
+
+std::string backup_parts::copy_name(const char* folder, const PathRules& rules) {
+  return length_of_text(folder) == root_length(folder, rules)
+             ? "root"
+             : folder + last_separator(folder, rules) + 1;
+}
+
+namespace {
+
 // Whether any generation holds an entry called name.
 bool in_generations(const AppState& state, const std::string& name) {
   const std::string root = root_text(state);
@@ -338,15 +350,12 @@ bool in_generations(const AppState& state, const std::string& name) {
 std::string claim_copy_name(const AppState& state, const char* source, BackupMessage message) {
   const std::string own = copy_name(source, path_rules());
   char path[kPathBytes];
-  if (!data_file_path(state, kBackupNames, path)) return {};
+  std::vector<NameRecord> records;
+  std::string text;
   // Never rewritten from a part: the lines past it would be lost.
-  const std::int64_t size = stat_file_size(path);
-  if (size >= static_cast<std::int64_t>(kNamesBytes)) return {};
-  std::vector<char> bytes(static_cast<std::size_t>(size > 0 ? size : 0) + 1);
-  const std::int64_t count = file_read_start(path, bytes.data(), bytes.size());
-  if (count >= static_cast<std::int64_t>(bytes.size())) return {};  // grew meanwhile
-  const std::string text(bytes.data(), count > 0 ? static_cast<std::size_t>(count) : 0);
-  const std::vector<NameRecord> records = read_names(text);
+  if (!data_file_path(state, kBackupNames, path) || !read_copy_names(state, &records, &text)) {
+    return {};
+  }
   // Said at every run, so that whoever looks for the copies finds them.
   const auto say_name = [&](const std::string& name) {
     if (name != own) {
@@ -380,7 +389,7 @@ std::string claim_copy_name(const AppState& state, const char* source, BackupMes
 
 bool backup_target(const AppState& state, const char* folder, char target[kPathBytes],
                    const PathRules& rules) {
-  return backup_target_named(state, copy_name(folder, rules), target, rules);
+  return backup_target_named(state, copy_name(folder, rules).c_str(), target, rules);
 }
 
 bool backup_target_named(const AppState& state, const char* name, char target[kPathBytes],

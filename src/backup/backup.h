@@ -1,9 +1,12 @@
 // The data backup run from the command line: "/b=" copies a folder tree's new
 // and changed files into generation F0 under the backup root, recording in
-// the catalog when and what was copied; "/r" moves the generations on.
+// the catalog when and what was copied; "/r" moves the generations on;
+// "--versions=" lists the copies of a file.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "state/app_state.h"
 
@@ -64,3 +67,68 @@ bool rotation_pending(const AppState& state);
 // Moves every entry of generation from into generation to (names such as
 // "F1"), merging folders and replacing files. True, or false.
 bool move_generation(AppState& state, const char* from, const char* to, BackupMessage message);
+
+// One copy of a file in a generation.
+struct FileVersion {
+  std::string generation;  // "F0".."F9", "FX"
+  std::uint32_t rank;      // its place in that order: 0 for F0, 10 for FX
+  std::uint64_t size;
+  std::uint64_t write_time;  // 100-ns units since 1601-01-01 UTC
+  std::string copy;          // the copy's path
+  std::string original;      // the path of the file it is a copy of
+};
+// Every copy of the file at path (full, or relative to the current folder,
+// as "/b=" takes its folder), or of every file below the folder at path,
+// whether or not it still exists: grouped by file in name order, each
+// file's copies newest generation first. Nothing is written. False with
+// problem set when the generations cannot be searched.
+bool list_versions(const AppState& state, const char* path, std::vector<FileVersion>* versions,
+                   std::string* problem);
+// A copy as one line: generation, size, local write time
+// ("YYYY-MM-DD HH:MM:SS"), copy's path, tab-separated.
+std::string version_line(const FileVersion& version);
+// The place of a generation's name ("F0".."F9", "FX", any letter case) in
+// the generations' order; false for any other name.
+bool generation_rank(const char* name, std::uint32_t* rank);
+
+// What to restore: the file or folder at path as it was backed up (spelled
+// as for list_versions), as it stood in generation from (its rank) or the
+// nearest older one holding each file; at destination instead of the
+// original path when one is given (the file, or the folder's tree, is then
+// written as destination); an existing file that differs from its copy is
+// replaced only when overwrite is set.
+struct RestoreRequest {
+  const char* path;
+  std::uint32_t from;
+  const char* destination;  // null: the original paths
+  bool overwrite;
+};
+struct RestoreReport {
+  std::uint32_t restored;   // files written
+  std::uint32_t identical;  // files already there with the copy's bytes
+  std::uint32_t refused;    // differing files left as they were
+  std::uint32_t failed;     // files that could not be written
+  char problem[200];        // why nothing could be done, or ""
+};
+// Copies the chosen copies back, each written whole under a temporary name
+// with its write time and only then renamed into place, through folders
+// opened without following links; nothing is written inside the backup
+// root. Each file not restored is told to message. True when every file was
+// restored or already there.
+bool restore_files(const AppState& state, const RestoreRequest& request, RestoreReport* report,
+                   BackupMessage message);
+
+struct VerifyReport {
+  std::uint32_t checked;   // files of the tree looked at
+  std::uint32_t missing;   // of those, files with no copy
+  std::uint32_t problems;  // every problem told, the missing files among them
+  char problem[200];       // why nothing could be checked, or ""
+};
+// Checks every file of folder's tree (its own files only in Linear and Random
+// modes, as "/b=" copies them): its newest copy exists and reads back whole,
+// is the copy the catalog recorded (size and write time), and, where the
+// file still has that size and write time, holds the same bytes. Each
+// problem is told to message, one line each. Nothing is written. True when
+// there was none.
+bool verify_folder(AppState& state, const char* folder, VerifyReport* report,
+                   BackupMessage message);

@@ -35,6 +35,14 @@ constexpr std::int32_t kCopyWriteFailed = 2;  // the copy
 // name. A link at name is refused, never written through or removed.
 std::int32_t target_copy_file(const char* source, TargetFolder folder, const char* name,
                               CopiedFile* copied, std::int32_t* error);
+// What is at name inside folder, never following a link.
+enum class TargetEntry { none, file, folder, link, other };
+TargetEntry target_entry(TargetFolder folder, const char* name);
+// Whether the file at path and the regular file name inside folder (never
+// reached through a link) hold the same bytes: true with the answer in
+// *same, false with *error set when either cannot be read.
+bool target_same_bytes(const char* path, TargetFolder folder, const char* name, bool* same,
+                       std::int32_t* error);
 // Removes the temporary copies an interrupted run left in folder, except
 // those whose names keep(context, name) is true for.
 void target_remove_leftovers(TargetFolder folder, bool (*keep)(void* context, const char* name),

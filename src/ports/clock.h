@@ -9,3 +9,6 @@ std::uint32_t tick_count();
 void sleep_ms(std::uint32_t ms);
 // Fills size bytes from the system's cryptographic source. True when done.
 bool random_bytes(void* data, std::uint32_t size);
+// A time in 100-ns units since 1601-01-01 UTC as the local calendar time
+// "YYYY-MM-DD HH:MM:SS" in text; false when it has none (out of range).
+bool local_time_text(std::uint64_t time, char (&text)[20]);

@@ -103,6 +103,12 @@ struct FileStamp {
 // The stamp of the regular file (or the file a link leads to) at path; 0,
 // or false with *stamp left as it was.
 bool file_stamp(const char* path, FileStamp* stamp);
+// Reads the regular file at path to its end: true with the bytes read in
+// *size, false with *error set.
+bool read_through(const char* path, std::uint64_t* size, std::int32_t* error);
+// Whether the regular files a and b hold the same bytes: true with the
+// answer in *same, false with *error set when either cannot be read.
+bool same_bytes(const char* a, const char* b, bool* same, std::int32_t* error);
 // The current time in the same units.
 std::uint64_t system_time_now();
 // True when path names an existing folder (links to folders count).

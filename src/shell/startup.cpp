@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "backup/backup.h"
 #include "navigation/navigation.h"
@@ -21,6 +22,9 @@ constexpr char kUsageText[] =
     "Usage: tessmira [--] [IMAGE | FOLDER]\n"
     "       tessmira /b=FOLDER | --backup=FOLDER\n"
     "       tessmira /r | --rotate\n"
+    "       tessmira --versions=PATH\n"
+    "       tessmira --restore=PATH [--from=GEN] [--to=DEST] [--overwrite]\n"
+    "       tessmira --verify=FOLDER\n"
     "\n"
     "With an image, shows it and steps through its folder; with a folder, steps\n"
     "through it from its first file; with no argument, reopens where the last\n"
@@ -28,6 +32,24 @@ constexpr char kUsageText[] =
     "  /b=FOLDER   copy the new and changed files of FOLDER's tree into the\n"
     "              newest backup generation F0 (also /B=)\n"
     "  /r          rotate the backup generations F0 to F9 and FX\n"
+    "  --versions=PATH\n"
+    "              list every copy of the file PATH (or of every file below the\n"
+    "              folder PATH) in the generations, newest first: generation,\n"
+    "              size, write time and the copy's path, e.g.\n"
+    "              tessmira --versions=Pictures/cat.jpg\n"
+    "  --restore=PATH\n"
+    "              copy back the newest copy of the file PATH, or of every file\n"
+    "              below the folder PATH, with its write time; an existing file\n"
+    "              that differs is left as it is, e.g.\n"
+    "              tessmira --restore=Pictures/2024 --from=F2 --to=/tmp/2024\n"
+    "    --from=GEN  as it stood in generation GEN (F0..F9, FX) or older\n"
+    "    --to=DEST   written as DEST instead of the original path\n"
+    "    --overwrite replaces existing files that differ from their copies\n"
+    "  --verify=FOLDER\n"
+    "              check that every file of FOLDER's tree has a newest copy that\n"
+    "              reads back whole, as the catalog recorded it, and holds the\n"
+    "              file's bytes where the file has not changed since, e.g.\n"
+    "              tessmira --verify=Pictures\n"
     "  --          ends the switches: what follows is an image or folder\n"
     "  --help      show this text\n"
     "  --version   show the version\n";
@@ -72,6 +94,74 @@ int run_backup(AppState& state, const char* folder, bool already_running) {
   std::string line = std::to_string(report.copied) + " files copied";
   if (report.failed > 0) line += ", " + std::to_string(report.failed) + " failed";
   if (report.skipped > 0) line += ", " + std::to_string(report.skipped) + " skipped";
+  console_out((line + "\n").c_str());
+  return complete ? kExitDone : kExitFailed;
+}
+
+int run_versions(AppState& state, const char* path) {
+  std::vector<FileVersion> versions;
+  std::string problem;
+  if (!list_versions(state, path, &versions, &problem)) {
+    say(("no copies were listed: " + problem).c_str());
+    return kExitFailed;
+  }
+  for (const FileVersion& version : versions) console_out(version_line(version).c_str());
+  if (versions.empty()) {
+    say((std::string("no copy of ") + path + " is in the backup generations").c_str());
+    return kExitFailed;
+  }
+  return kExitDone;
+}
+
+int run_verify(AppState& state, const char* folder) {
+  VerifyReport report;
+  const bool sound = verify_folder(state, folder, &report, say);
+  if (report.problem[0] != '\0') {
+    say((std::string("nothing was verified: ") + report.problem).c_str());
+    return kExitFailed;
+  }
+  std::string line = std::to_string(report.checked) + " files verified";
+  line +=
+      report.problems == 0 ? ", no problem" : ", " + std::to_string(report.problems) + " problems";
+  if (report.missing > 0) line += " (" + std::to_string(report.missing) + " without a copy)";
+  console_out((line + "\n").c_str());
+  return sound ? kExitDone : kExitFailed;
+}
+
+// "--restore=PATH" and its options, from argument number on.
+int run_restore(AppState& state, int argc, char** argv, int number) {
+  const std::string path = argv[number] + 10;
+  std::string to;
+  RestoreRequest request{path.c_str(), 0, nullptr, false};
+  for (int later = number + 1; later < argc && argv[later][0] != '\0'; ++later) {
+    const std::string option = argv[later];
+    if (option.rfind("--from=", 0) == 0 && generation_rank(option.c_str() + 7, &request.from)) {
+      continue;
+    }
+    if (option.rfind("--to=", 0) == 0 && option.size() > 5 && option.size() < kPathBytes) {
+      to = option.substr(5);
+      request.destination = to.c_str();
+      continue;
+    }
+    if (option == "--overwrite") {
+      request.overwrite = true;
+      continue;
+    }
+    say(("unexpected argument after --restore=PATH: " + option +
+         " (--from=F0..F9 or FX, --to=DEST, --overwrite)")
+            .c_str());
+    return kExitUsage;
+  }
+  RestoreReport report;
+  const bool complete = restore_files(state, request, &report, say);
+  if (report.problem[0] != '\0') {
+    say((std::string("nothing was restored: ") + report.problem).c_str());
+    return kExitFailed;
+  }
+  std::string line = std::to_string(report.restored) + " files restored";
+  if (report.identical > 0) line += ", " + std::to_string(report.identical) + " already there";
+  if (report.refused > 0) line += ", " + std::to_string(report.refused) + " left as they were";
+  if (report.failed > 0) line += ", " + std::to_string(report.failed) + " failed";
   console_out((line + "\n").c_str());
   return complete ? kExitDone : kExitFailed;
 }
@@ -240,6 +330,12 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
       say("the folder of /b= is too long: at most 596 bytes");
       return kExitUsage;
     }
+    if (word.size() >= kPathBytes && !switches_ended &&
+        (word.rfind("--versions=", 0) == 0 || word.rfind("--restore=", 0) == 0 ||
+         word.rfind("--verify=", 0) == 0)) {
+      say(("the path of " + word.substr(0, word.find('=') + 1) + " is too long").c_str());
+      return kExitUsage;
+    }
     if (word.size() >= kPathBytes) {
       say("an argument longer than 599 bytes is ignored");
       continue;
@@ -265,6 +361,29 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
       }
       if (!nothing_after(argc, argv, number, "/b=FOLDER")) return kExitUsage;
       return run_backup(state, word.c_str() + 3, already_running);
+    }
+    if (!switches_ended && word.rfind("--versions=", 0) == 0) {
+      if (word.size() == 11) {
+        say("--versions= needs a path: --versions=PATH");
+        return kExitUsage;
+      }
+      if (!nothing_after(argc, argv, number, "--versions=PATH")) return kExitUsage;
+      return run_versions(state, word.c_str() + 11);
+    }
+    if (!switches_ended && word.rfind("--verify=", 0) == 0) {
+      if (word.size() == 9) {
+        say("--verify= needs a folder: --verify=FOLDER");
+        return kExitUsage;
+      }
+      if (!nothing_after(argc, argv, number, "--verify=FOLDER")) return kExitUsage;
+      return run_verify(state, word.c_str() + 9);
+    }
+    if (!switches_ended && word.rfind("--restore=", 0) == 0) {
+      if (word.size() == 10) {
+        say("--restore= needs a path: --restore=PATH");
+        return kExitUsage;
+      }
+      return run_restore(state, argc, argv, number);
     }
     // Exactly "/r": "/run/..." and "/root/..." are image paths.
     if (!switches_ended && word == "/r") {

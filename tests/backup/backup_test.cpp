@@ -12,42 +12,13 @@
 #include <vector>
 
 #include "backup/backup.h"
+#include "backup_fixture.h"
 #include "catalog/catalog.h"
 #include "settings/settings.h"
-#include "support.h"
 
 using namespace test_support;
 
 namespace {
-
-// What the last runs said, line by line.
-std::vector<std::string> said;
-void collect(const char* line) {
-  said.emplace_back(line);
-}
-
-// Backups with the first start's settings: to <home>/Backup/Tessmira/.
-struct BackupFixture : ::testing::Test, PrivateHome {
-  std::unique_ptr<AppState> state = std::make_unique<AppState>();
-  fs::path tree = root / "Photos";
-  fs::path backups = root / "Backup/Tessmira";
-  BackupReport report{};
-  void SetUp() override {
-    enter_home();
-    fs::create_directories(tree);
-    choose_data_folder_at(*state, program().c_str());
-    load_settings(*state);
-    state->settings.select_mode = 1;
-  }
-  void put(const fs::path& name, const std::string& content = "x") {
-    write_text(tree / name, content);
-  }
-  bool backup(const fs::path& folder) {
-    said.clear();
-    return backup_folder(*state, folder.c_str(), &report, nullptr, collect);
-  }
-  std::string copied(const fs::path& name) { return read_text(backups / "F0/Photos" / name); }
-};
 
 TEST_F(BackupFixture, FirstBackupCopiesAllThenOnlyWhatChanged) {
   put("a.jpg", "one");

@@ -229,6 +229,33 @@ check "a /b= folder too long to hold" "2 yes" \
   "$(run "/b=/$(printf 'x%.0s' $(seq 1 700))") $(err_has "too long")"
 rm "$settings"
 
+# The way back: a file's copies listed, the tree restored as it stood in F1,
+# elsewhere and in place, and the newest copies verified.
+fresh
+rm -rf "$tree"
+mkdir -p "$tree/sub"
+echo one >"$tree/a.txt"
+echo two >"$tree/sub/b.txt"
+touch -d '2021-03-04 05:06:07' "$tree/a.txt"
+run "/b=$tree" >/dev/null
+run /r >/dev/null
+echo three >"$tree/a.txt"
+run "/b=$tree" >/dev/null
+check "--versions lists a file's copies, newest first" "0 F0 F1 2021-03-04 05:06:07" \
+  "$(TZ=UTC run "--versions=$tree/a.txt") $(cut -f1 "$work/out" | tr '\n' ' ')$(sed -n 2p "$work/out" | cut -f3)"
+check "--versions of a file never backed up" "1 yes" "$(run "--versions=$tree/none") $(err_has "no copy")"
+check "--versions= needs a path" 2 "$(run "--versions=")"
+check "--restore writes F1's tree elsewhere, with its times" "0 one two $(date -d '2021-03-04 05:06:07' +%s)" \
+  "$(run "--restore=$tree" --from=F1 "--to=$work/back") $(cat "$work/back/a.txt" "$work/back/sub/b.txt" |
+    tr '\n' ' ')$(stat -c %Y "$work/back/a.txt")"
+check "a file that differs is left as it is" "1 three" "$(run "--restore=$tree/a.txt" --from=F1) $(cat "$tree/a.txt")"
+check "--overwrite replaces it" "0 one" "$(run "--restore=$tree/a.txt" --from=f1 --overwrite) $(cat "$tree/a.txt")"
+check "an unknown generation is a usage error" 2 "$(run "--restore=$tree" --from=F11)"
+check "--verify finds the newest copies sound" "0 2 files verified, no problem" "$(run "--verify=$tree") $(out)"
+: >"$backups/F1/tree/sub/b.txt"
+check "and a copy cut short" "1 yes" "$(run "--verify=$tree") $(err_has "tree/sub/b.txt is not the copy")"
+rm -rf "$work/back"
+
 # Any number of files: 150,000, none left out.
 fresh
 rm -rf "$tree"

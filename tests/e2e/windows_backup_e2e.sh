@@ -82,6 +82,18 @@ check "a rotation succeeds" 0 "$(wrun /r)"
 check "F0 moved to F1" "changed c" "$(cat "$wb/F1/my tree/a.jpg" "$wb/F1/my tree/sub/c.txt" | tr '\n' ' ' | sed 's/ $//')"
 check "the generation counted on" 2 "$(generation "$work/win")"
 
+# The way back under Windows: the copies listed, F1's tree restored elsewhere,
+# the newest copies verified.
+check "--versions lists a file's copies" "0 F1" \
+  "$(wrun "--versions=$(z "$tree")\\a.jpg") $(out | cut -f1 | tr '\n' ' ' | sed 's/ $//')"
+check "--restore writes F1's tree elsewhere" "0 changed c" \
+  "$(wrun "--restore=$(z "$tree")" --from=F1 "--to=$(z "$work/back")") $(cat "$work/back/a.jpg" "$work/back/sub/c.txt" |
+    tr -d '\r' | tr '\n' ' ' | sed 's/ $//')"
+check "with the write time" "$(stat -c %Y "$tree/a.jpg")" "$(stat -c %Y "$work/back/a.jpg")"
+# The link test above took sub's first copies away.
+check "--verify names the copies that are gone" "1 2 yes" \
+  "$(wrun "--verify=$(z "$tree")") $(grep -c '^tessmira: missing: ' "$work/err") $(out | grep -q '^5 files verified, 2 problems (2 without a copy)' && echo yes)"
+
 # The Windows files, read by the Linux program: only the paths inside differ.
 cp "$work/win/dTesmi.dat" "$work/win/TesmiCat.lbf" "$work/lin/"
 put_root "$work/lin" "$work/lbackup/"

@@ -150,6 +150,7 @@ std::int32_t copy_open_file(int in, const struct stat& info, int folder, const c
   if (out >= 0) {
     bool done = copy_contents(in, out, size) && fchmod(out, info.st_mode & 07777) == 0 &&
                 futimens(out, times) == 0;
+    if (done) disk_change();
     *error = done ? name_copy(out, folder, name) : errno;
     close(out);
     return done && *error == 0 ? kCopyDone : kCopyWriteFailed;
@@ -161,6 +162,7 @@ std::int32_t copy_open_file(int in, const struct stat& info, int folder, const c
     return kCopyWriteFailed;
   }
   std::string temporary;
+  disk_change();
   const int named = create_named(folder, name, &temporary);
   if (named < 0) {
     *error = errno;
@@ -173,6 +175,7 @@ std::int32_t copy_open_file(int in, const struct stat& info, int folder, const c
     *error = errno;
     done = false;
   }
+  if (done) disk_change();
   if (done && renameat(folder, temporary.c_str(), folder, name) != 0) {
     *error = errno;
     done = false;
@@ -380,6 +383,41 @@ std::int32_t target_copy_file(const char* source, TargetFolder folder, const cha
   const std::int32_t result = copy_open_file(in, info, fd_of(folder), name, error);
   close(in);
   return result;
+}
+
+TargetEntry target_entry(TargetFolder folder, const char* name) {
+  const int kind = kind_at(fd_of(folder), name);
+  switch (kind) {
+    case 0:
+      return TargetEntry::none;
+    case S_IFREG:
+      return TargetEntry::file;
+    case S_IFDIR:
+      return TargetEntry::folder;
+    case S_IFLNK:
+      return TargetEntry::link;
+    default:
+      return TargetEntry::other;
+  }
+}
+
+bool target_same_bytes(const char* path, TargetFolder folder, const char* name, bool* same,
+                       std::int32_t* error) {
+  const int there = openat(fd_of(folder), name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (there < 0) {
+    *error = errno == ELOOP ? kErrorLink : errno;
+    return false;
+  }
+  const int in = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (in < 0) {
+    *error = errno;
+    close(there);
+    return false;
+  }
+  const bool compared = same_descriptors(in, there, same, error);
+  close(in);
+  close(there);
+  return compared;
 }
 
 void target_remove_leftovers(TargetFolder folder, bool (*keep)(void* context, const char* name),

@@ -1,8 +1,10 @@
-// POSIX clock: tick_count (CLOCK_MONOTONIC), sleep_ms, random_bytes (getrandom).
+// POSIX clock: tick_count (CLOCK_MONOTONIC), sleep_ms, random_bytes (getrandom),
+// local_time_text (localtime_r).
 #include <sys/random.h>
 #include <time.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "ports/clock.h"
 
@@ -30,4 +32,17 @@ bool random_bytes(void* data, std::uint32_t size) {
     size -= static_cast<std::uint32_t>(got);
   }
   return true;
+}
+
+bool local_time_text(std::uint64_t time, char (&text)[20]) {
+  constexpr std::uint64_t kUnitsPerSecond = 10000000;
+  constexpr std::uint64_t kSecondsTo1970 = 11644473600;
+  const std::uint64_t seconds = time / kUnitsPerSecond;
+  if (seconds < kSecondsTo1970) return false;
+  const auto since_1970 = static_cast<time_t>(seconds - kSecondsTo1970);
+  tm local{};
+  if (localtime_r(&since_1970, &local) == nullptr) return false;
+  return std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
+                       local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                       local.tm_sec) == 19;
 }

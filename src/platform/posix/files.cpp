@@ -408,3 +408,84 @@ std::int32_t current_folder(char* destination, std::uint32_t size) {
   if (getcwd(destination, size) == nullptr) return -1;
   return static_cast<std::int32_t>(std::strlen(destination));
 }
+
+namespace {
+
+// Reads up to size bytes, retrying interrupted and short reads; the count,
+// less only at the end of the file, or -1.
+ssize_t read_fully(int fd, char* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t got = read(fd, data + done, size - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+int open_reading(const char* path, std::int32_t* error) {
+  const int fd = open_regular_for_reading(path);
+  if (fd < 0) *error = errno == ENOENT ? kErrorMissing : errno;
+  return fd;
+}
+
+}  // namespace
+
+bool same_descriptors(int a, int b, bool* same, std::int32_t* error) {
+  constexpr std::size_t kPiece = 1 << 16;
+  std::vector<char> left(kPiece);
+  std::vector<char> right(kPiece);
+  for (;;) {
+    const ssize_t got_left = read_fully(a, left.data(), kPiece);
+    const ssize_t got_right = read_fully(b, right.data(), kPiece);
+    if (got_left < 0 || got_right < 0) {
+      *error = errno;
+      return false;
+    }
+    if (got_left != got_right ||
+        std::memcmp(left.data(), right.data(), static_cast<std::size_t>(got_left)) != 0) {
+      *same = false;
+      return true;
+    }
+    if (got_left == 0) {
+      *same = true;
+      return true;
+    }
+  }
+}
+
+bool read_through(const char* path, std::uint64_t* size, std::int32_t* error) {
+  const int fd = open_reading(path, error);
+  if (fd < 0) return false;
+  std::vector<char> piece(1 << 16);
+  *size = 0;
+  bool read_whole = true;
+  for (;;) {
+    const ssize_t got = read_fully(fd, piece.data(), piece.size());
+    if (got < 0) {
+      *error = errno;
+      read_whole = false;
+      break;
+    }
+    if (got == 0) break;
+    *size += static_cast<std::uint64_t>(got);
+  }
+  close(fd);
+  return read_whole;
+}
+
+bool same_bytes(const char* a, const char* b, bool* same, std::int32_t* error) {
+  const int first = open_reading(a, error);
+  if (first < 0) return false;
+  const int second = open_reading(b, error);
+  if (second < 0) {
+    close(first);
+    return false;
+  }
+  const bool compared = same_descriptors(first, second, same, error);
+  close(first);
+  close(second);
+  return compared;
+}

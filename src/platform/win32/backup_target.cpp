@@ -320,6 +320,36 @@ std::int32_t target_copy_file(const char* source, TargetFolder folder, const cha
   return result;
 }
 
+TargetEntry target_entry(TargetFolder folder, const char* name) {
+  switch (kind_at(wide_join(folder_of(folder)->path, wide_path(name)))) {
+    case Kind::nothing:
+      return TargetEntry::none;
+    case Kind::file:
+      return TargetEntry::file;
+    case Kind::folder:
+      return TargetEntry::folder;
+    case Kind::link:
+      return TargetEntry::link;
+    default:
+      return TargetEntry::other;
+  }
+}
+
+bool target_same_bytes(const char* path, TargetFolder folder, const char* name, bool* same,
+                       std::int32_t* error) {
+  HANDLE there = open_for_reading(wide_join(folder_of(folder)->path, wide_path(name)), true, error);
+  if (there == INVALID_HANDLE_VALUE) return false;
+  HANDLE in = open_for_reading(wide_path(path), false, error);
+  if (in == INVALID_HANDLE_VALUE) {
+    CloseHandle(there);
+    return false;
+  }
+  const bool compared = same_handles(in, there, same, error);
+  CloseHandle(in);
+  CloseHandle(there);
+  return compared;
+}
+
 void target_remove_leftovers(TargetFolder folder,
                              bool (*keep_name)(void* context, const char* name), void* context) {
   const std::wstring& path = folder_of(folder)->path;

@@ -474,3 +474,94 @@ std::int32_t current_folder(char* destination, std::uint32_t size) {
   std::memcpy(destination, folder.c_str(), folder.size() + 1);
   return static_cast<std::int32_t>(folder.size());
 }
+
+HANDLE open_for_reading(const std::wstring& path, bool not_through_link, std::int32_t* error) {
+  const DWORD flags =
+      FILE_FLAG_SEQUENTIAL_SCAN | (not_through_link ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, flags, nullptr);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    *error = file == INVALID_HANDLE_VALUE                                  ? last_error()
+             : (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? kErrorLink
+                                                                           : kErrorIsFolder;
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+namespace {
+
+// Reads up to size bytes; the count, less only at the end of the file, or -1.
+std::int64_t read_fully(HANDLE file, char* data, DWORD size) {
+  DWORD done = 0;
+  while (done < size) {
+    DWORD got = 0;
+    if (!ReadFile(file, data + done, size - done, &got, nullptr)) return -1;
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+}  // namespace
+
+bool same_handles(HANDLE a, HANDLE b, bool* same, std::int32_t* error) {
+  constexpr DWORD kPiece = 1 << 16;
+  std::vector<char> left(kPiece);
+  std::vector<char> right(kPiece);
+  for (;;) {
+    const std::int64_t got_left = read_fully(a, left.data(), kPiece);
+    const std::int64_t got_right = read_fully(b, right.data(), kPiece);
+    if (got_left < 0 || got_right < 0) {
+      *error = last_error();
+      return false;
+    }
+    if (got_left != got_right ||
+        std::memcmp(left.data(), right.data(), static_cast<std::size_t>(got_left)) != 0) {
+      *same = false;
+      return true;
+    }
+    if (got_left == 0) {
+      *same = true;
+      return true;
+    }
+  }
+}
+
+bool read_through(const char* path, std::uint64_t* size, std::int32_t* error) {
+  HANDLE file = open_for_reading(wide_path(path), false, error);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  std::vector<char> piece(1 << 16);
+  *size = 0;
+  bool read_whole = true;
+  for (;;) {
+    const std::int64_t got = read_fully(file, piece.data(), static_cast<DWORD>(piece.size()));
+    if (got < 0) {
+      *error = last_error();
+      read_whole = false;
+      break;
+    }
+    if (got == 0) break;
+    *size += static_cast<std::uint64_t>(got);
+  }
+  CloseHandle(file);
+  return read_whole;
+}
+
+bool same_bytes(const char* a, const char* b, bool* same, std::int32_t* error) {
+  HANDLE first = open_for_reading(wide_path(a), false, error);
+  if (first == INVALID_HANDLE_VALUE) return false;
+  HANDLE second = open_for_reading(wide_path(b), false, error);
+  if (second == INVALID_HANDLE_VALUE) {
+    CloseHandle(first);
+    return false;
+  }
+  const bool compared = same_handles(first, second, same, error);
+  CloseHandle(first);
+  CloseHandle(second);
+  return compared;
+}

@@ -1,0 +1,229 @@
+// "--restore=PATH": the copies of a file, or of a folder's tree, written back
+// as they stood in a generation.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "backup/backup.h"
+#include "backup/backup_parts.h"
+#include "ports/backup_target.h"
+#include "text/text.h"
+
+using namespace backup_parts;
+
+namespace {
+
+// One file to write: the copy chosen and where it goes, split into the
+// folders below the anchor (the folder the restore writes into) and its name.
+struct Placement {
+  std::string copy;
+  std::vector<std::string> folders;
+  std::string name;
+  std::string target;  // the whole path, for messages
+};
+
+std::vector<std::string> components_of(const std::string& relative) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (const char c : relative) {
+    if (is_separator(c)) {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+// For each file the copy in generation from or the nearest older one: the
+// versions come grouped by file.
+std::vector<const FileVersion*> chosen_copies(const std::vector<FileVersion>& versions,
+                                              std::uint32_t from) {
+  std::vector<const FileVersion*> chosen;
+  for (const FileVersion& version : versions) {
+    if (version.rank < from) continue;
+    if (!chosen.empty() && chosen.back()->original == version.original) {
+      if (version.rank < chosen.back()->rank) chosen.back() = &version;
+    } else {
+      chosen.push_back(&version);
+    }
+  }
+  return chosen;
+}
+
+// The folders open from the anchor down to the present file's, reused while
+// the next file lies in the same ones.
+struct Restore {
+  const AppState& state;
+  const RestoreRequest& request;
+  RestoreReport* report;
+  BackupMessage message;
+  std::string anchor;
+  std::vector<std::string> open_names;
+  std::vector<TargetFolder> open;  // open[0] the anchor, open[k] open_names[k - 1]
+};
+
+void close_from(Restore& restore, std::size_t keep) {
+  while (restore.open.size() > keep) {
+    target_close(restore.open.back());
+    restore.open.pop_back();
+    if (!restore.open_names.empty() && restore.open_names.size() >= restore.open.size()) {
+      restore.open_names.pop_back();
+    }
+  }
+}
+
+// The folder a placement goes into, made where missing; -1 with the reason told.
+TargetFolder reach(Restore& restore, const Placement& placement) {
+  std::size_t same = 0;
+  while (same < restore.open_names.size() && same < placement.folders.size() &&
+         restore.open_names[same] == placement.folders[same]) {
+    ++same;
+  }
+  if (!restore.open.empty()) close_from(restore, same + 1);
+  std::int32_t error = 0;
+  if (restore.open.empty()) {
+    const TargetFolder anchor = target_open_root(restore.anchor.c_str(), 1, &error);
+    if (anchor < 0) {
+      tell(restore.message, "cannot write into " + restore.anchor + ": " + reason_of(error));
+      return -1;
+    }
+    restore.open.push_back(anchor);
+  }
+  for (std::size_t k = restore.open_names.size(); k < placement.folders.size(); ++k) {
+    const TargetFolder folder =
+        target_open_folder(restore.open.back(), placement.folders[k].c_str(), 1, &error);
+    if (folder < 0) {
+      tell(restore.message, "cannot write into the folder " + placement.folders[k] + " of " +
+                                placement.target + ": " + reason_of(error));
+      return -1;
+    }
+    restore.open.push_back(folder);
+    restore.open_names.push_back(placement.folders[k]);
+  }
+  return restore.open.back();
+}
+
+void restore_one(Restore& restore, const Placement& placement) {
+  RestoreReport& report = *restore.report;
+  const TargetFolder folder = reach(restore, placement);
+  if (folder < 0) {
+    ++report.failed;
+    return;
+  }
+  const char* name = placement.name.c_str();
+  std::int32_t error = 0;
+  switch (target_entry(folder, name)) {
+    case TargetEntry::none:
+      break;
+    case TargetEntry::file: {
+      bool same = false;
+      if (!target_same_bytes(placement.copy.c_str(), folder, name, &same, &error)) {
+        ++report.failed;
+        tell(restore.message,
+             "cannot compare " + placement.target + " with its copy: " + reason_of(error));
+        return;
+      }
+      if (same) {
+        ++report.identical;
+        return;
+      }
+      if (!restore.request.overwrite) {
+        ++report.refused;
+        tell(restore.message,
+             placement.target + " differs from its copy; left as it is (--overwrite replaces it)");
+        return;
+      }
+      break;
+    }
+    case TargetEntry::link:
+      ++report.failed;
+      tell(restore.message, placement.target + " is a link; nothing is written through it");
+      return;
+    default:
+      ++report.failed;
+      tell(restore.message, placement.target + " is not a file; left as it is");
+      return;
+  }
+  CopiedFile copied{};
+  const std::int32_t result =
+      target_copy_file(placement.copy.c_str(), folder, name, &copied, &error);
+  if (result == kCopyDone) {
+    ++report.restored;
+    return;
+  }
+  ++report.failed;
+  tell(restore.message, std::string("cannot ") + (result == kCopyReadFailed ? "read " : "write ") +
+                            (result == kCopyReadFailed ? placement.copy : placement.target) + ": " +
+                            reason_of(error));
+}
+
+template <std::size_t N>
+bool give_up(RestoreReport* report, const char (&problem)[N]) {
+  static_assert(N <= sizeof report->problem, "the reason must fit the report");
+  copy_text(problem, report->problem);
+  return false;
+}
+
+}  // namespace
+
+bool restore_files(const AppState& state, const RestoreRequest& request, RestoreReport* report,
+                   BackupMessage message) {
+  *report = RestoreReport{};
+  std::vector<FileVersion> versions;
+  std::string problem;
+  char source[kPathBytes];
+  char destination[kPathBytes];
+  if (!list_versions(state, request.path, &versions, &problem) ||
+      !absolute_path_of(request.path, source, &problem) ||
+      (request.destination != nullptr &&
+       !absolute_path_of(request.destination, destination, &problem))) {
+    copy_text(problem.substr(0, sizeof report->problem - 1).c_str(), report->problem);
+    return false;
+  }
+  const std::vector<const FileVersion*> chosen = chosen_copies(versions, request.from);
+  if (chosen.empty()) return give_up(report, "no copy of it is in the generations");
+  const std::string base = request.destination != nullptr ? destination : source;
+  // A file backed up as itself is restored as base; else a tree below base.
+  const FileVersion* file = nullptr;
+  for (const FileVersion* version : chosen) {
+    if (same_path(version->original.c_str(), source)) file = version;
+  }
+  std::string anchor = base;
+  std::vector<Placement> placements;
+  std::string rest;
+  for (const FileVersion* version : chosen) {
+    if (file != nullptr && version != file) continue;
+    Placement placement{version->copy, {}, {}, {}};
+    if (file != nullptr) {
+      const std::int32_t separator = last_separator(base.c_str());
+      placement.name = base.substr(static_cast<std::size_t>(separator) + 1);
+      anchor = base.substr(
+          0, std::max<std::size_t>(static_cast<std::size_t>(separator), root_length(base.c_str())));
+      placement.target = base;
+    } else {
+      path_below(source, version->original, &rest);
+      placement.folders = components_of(rest);
+      if (placement.folders.empty()) continue;
+      placement.name = placement.folders.back();
+      placement.folders.pop_back();
+      placement.target = base + path_rules().separator + rest;
+    }
+    placements.push_back(placement);
+  }
+  Restore restore{state, request, report, message, anchor, {}, {}};
+  const std::string root = root_text(state);
+  for (const Placement& placement : placements) {
+    // Whatever the destination, nothing lands inside the backup root.
+    if (path_below(root, placement.target, &rest)) {
+      ++report->failed;
+      tell(message, placement.target + " lies in the backup root; it is not written there");
+      continue;
+    }
+    restore_one(restore, placement);
+  }
+  close_from(restore, 0);
+  return report->refused == 0 && report->failed == 0;
+}

@@ -1,0 +1,148 @@
+// "--verify=FOLDER": every file of a tree has a newest copy that reads back
+// whole, is what the catalog recorded of it, and, where the file has not
+// changed since, holds its bytes.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "backup/backup.h"
+#include "backup/backup_parts.h"
+#include "catalog/catalog.h"
+#include "ports/files.h"
+#include "text/text.h"
+
+using namespace backup_parts;
+
+namespace {
+
+struct Check {
+  AppState& state;
+  VerifyReport* report;
+  BackupMessage message;
+  bool deep;
+  std::string root;  // the backup root, never verified as a source
+  std::map<std::string, const FileVersion*> newest;
+  bool catalog_open;
+};
+
+void problem(Check& check, const std::string& line) {
+  ++check.report->problems;
+  tell(check.message, line);
+}
+
+std::uint32_t field_of(ListFile& catalog, std::int32_t slot, std::uint32_t field) {
+  list_get_field(catalog, static_cast<std::uint32_t>(slot), field);
+  return static_cast<std::uint32_t>(catalog.number_value);
+}
+
+// What the catalog recorded of the file's copy: its size's low 32 bits and
+// the write time; false when it has no record with them.
+bool recorded(Check& check, const std::string& path, std::uint32_t* size, std::uint64_t* time) {
+  if (!check.catalog_open) return false;
+  ListFile& catalog = check.state.scan.catalog;
+  list_set_search_key(catalog, path.c_str());
+  const std::int32_t slot = catalog_find_path(catalog);
+  if (slot < 0) return false;
+  *time = std::uint64_t{field_of(catalog, slot, kCatalogWrittenHigh)} << 32 |
+          field_of(catalog, slot, kCatalogWrittenHigh + 1);
+  *size = field_of(catalog, slot, kCatalogCopiedSize);
+  return *time != 0;  // a record from before write times were kept
+}
+
+void verify_file(Check& check, const std::string& path) {
+  ++check.report->checked;
+  const auto found = check.newest.find(path);
+  if (found == check.newest.end()) {
+    ++check.report->missing;
+    problem(check, "missing: " + path + " has no copy");
+    return;
+  }
+  const FileVersion& copy = *found->second;
+  std::uint64_t size = 0;
+  std::int32_t error = 0;
+  if (!read_through(copy.copy.c_str(), &size, &error) || size != copy.size) {
+    problem(check, "unreadable: " + copy.copy + ": " +
+                       (size != copy.size ? std::string("cut short") : reason_of(error)));
+    return;
+  }
+  std::uint32_t recorded_size = 0;
+  std::uint64_t recorded_time = 0;
+  if (recorded(check, path, &recorded_size, &recorded_time) &&
+      (recorded_size != static_cast<std::uint32_t>(copy.size) ||
+       recorded_time != copy.write_time)) {
+    problem(check, "changed: " + copy.copy + " is not the copy the catalog recorded (" +
+                       std::to_string(copy.size) + " bytes, not " + std::to_string(recorded_size) +
+                       ", or another write time)");
+    return;
+  }
+  FileStamp stamp;
+  if (!file_stamp(path.c_str(), &stamp) || static_cast<std::uint64_t>(stamp.size) != copy.size ||
+      stamp.write_time != copy.write_time) {
+    return;  // changed since: its bytes cannot be compared
+  }
+  bool same = false;
+  if (!same_bytes(path.c_str(), copy.copy.c_str(), &same, &error)) {
+    problem(check, "unreadable: " + path + ": " + reason_of(error));
+  } else if (!same) {
+    problem(check, "damaged: " + copy.copy + " differs from " + path +
+                       ", though it has its size and write time");
+  }
+}
+
+void walk(Check& check, const std::string& folder) {
+  std::string inside;
+  if (path_below(check.root, folder, &inside)) return;
+  FolderIdentity identity{};
+  std::int32_t error = 0;
+  FolderListing* listing = listing_open(folder.c_str(), &identity, &error);
+  if (listing == nullptr) {
+    if (error != kErrorNoFiles) problem(check, "cannot read " + folder + ": " + reason_of(error));
+    return;
+  }
+  std::vector<std::string> folders;
+  FolderEntry entry;
+  while (listing_next(listing, &entry, &error) == ListingStep::entry) {
+    char path[kPathBytes];
+    if (!join_path(folder.c_str(), entry.name.c_str(), path)) continue;  // never backed up
+    if (entry.kind == kFolderEntryFile) verify_file(check, path);
+    if (entry.kind == kFolderEntryFolder && check.deep) folders.emplace_back(path);
+  }
+  listing_close(listing);
+  for (const std::string& inner : folders) walk(check, inner);
+}
+
+}  // namespace
+
+bool verify_folder(AppState& state, const char* folder, VerifyReport* report,
+                   BackupMessage message) {
+  *report = VerifyReport{};
+  std::vector<FileVersion> versions;
+  std::string why;
+  char source[kPathBytes];
+  if (!absolute_path_of(folder, source, &why) || !list_versions(state, source, &versions, &why)) {
+    copy_text(why.substr(0, sizeof report->problem - 1).c_str(), report->problem);
+    return false;
+  }
+  if (!is_folder(source)) {
+    copy_text("no such folder", report->problem);
+    return false;
+  }
+  Check check{state, report, message, is_deep(select_mode_of(state.settings)), root_text(state),
+              {},    false};
+  for (const FileVersion& version : versions) {
+    const auto [at, added] = check.newest.emplace(version.original, &version);
+    if (!added && version.rank < at->second->rank) at->second = &version;
+  }
+  // Read only: opened without writing, and closed again.
+  ListFile& catalog = state.scan.catalog;
+  if (catalog.base == nullptr && state.window.data_folder_usable &&
+      length_of_text(state.window.data_folder) + sizeof kCatalogFileName <= kListPathBytes) {
+    copy_text(state.window.data_folder, catalog.path);
+    append_text(catalog.path, kCatalogFileName);
+    catalog.writable = false;
+    check.catalog_open = list_map(catalog) != nullptr;
+  }
+  walk(check, source);
+  if (check.catalog_open) list_close(catalog);
+  return report->problems == 0;
+}
