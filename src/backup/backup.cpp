@@ -52,6 +52,8 @@ struct Run {
   FolderIdentity skip;
   bool skip_known;
   std::vector<Level> levels;
+  // A dry run writes nothing: each copy it would make is told here instead.
+  BackupMessage planned;
 };
 
 void know_root(Run& run) {
@@ -132,8 +134,11 @@ std::uint32_t low_bits(std::uint64_t size) {
 bool needs_copy(Run& run, FolderListing* listing, const char* src, const char* name,
                 std::int32_t* slot) {
   ListFile& catalog = run.state.scan.catalog;
+  // A dry run may have no catalog yet: every file is new then.
+  if (catalog.base == nullptr) return true;
   list_set_search_key(catalog, src);
   *slot = catalog_find_path(catalog);
+  if (*slot < 0 && run.planned != nullptr) return true;
   if (*slot < 0) {
     // New: copied whatever its facts, which the copy records.
     *slot = list_add_record(catalog);
@@ -160,6 +165,7 @@ bool needs_copy(Run& run, FolderListing* listing, const char* src, const char* n
   if (recorded == 0) {
     // A record from before write times were kept: the time rule alone, and
     // from now on the full one.
+    if (run.planned != nullptr) return written > last;
     put_time(catalog, *slot, kCatalogWrittenHigh, written);
     put_number(catalog, *slot, kCatalogCopiedSize, low_bits(size));
     return written > last;
@@ -173,7 +179,12 @@ bool needs_copy(Run& run, FolderListing* listing, const char* src, const char* n
 void back_up_file(Run& run, FolderListing* listing, const char* src, const char* name) {
   ++run.report->examined;
   std::int32_t slot = -1;
-  if (needs_copy(run, listing, src, name, &slot)) {
+  if (run.planned != nullptr) {
+    if (needs_copy(run, listing, src, name, &slot)) {
+      ++run.report->copied;
+      tell(run.planned, std::string("would copy ") + src);
+    }
+  } else if (needs_copy(run, listing, src, name, &slot)) {
     const std::size_t k = run.levels.size() - 1;
     const std::string destination = run.levels[k].path + "/" + name;
     std::int32_t error = 0;
@@ -232,7 +243,9 @@ void walk(Run& run, const char* source) {
     return;
   }
   const TargetFolder existing = reach(run, run.levels.size() - 1, false);
-  if (existing >= 0) target_remove_leftovers(existing, source_has, const_cast<char*>(source));
+  if (existing >= 0 && run.planned == nullptr) {
+    target_remove_leftovers(existing, source_has, const_cast<char*>(source));
+  }
   FolderEntry entry;
   ListingStep got = ListingStep::end;
   while ((got = listing_next(listing, &entry, &error)) == ListingStep::entry) {
@@ -347,7 +360,8 @@ bool in_generations(const AppState& state, const std::string& name) {
 // else its last component ("root" for a root) unless another folder's copy
 // has that name, then "name (2)", "name (3)"... that nothing holds yet,
 // recorded before any copy is made. Empty when the record cannot be written.
-std::string claim_copy_name(const AppState& state, const char* source, BackupMessage message) {
+std::string claim_copy_name(const AppState& state, const char* source, BackupMessage message,
+                            bool record) {
   const std::string own = copy_name(source, path_rules());
   char path[kPathBytes];
   std::vector<NameRecord> records;
@@ -378,6 +392,7 @@ std::string claim_copy_name(const AppState& state, const char* source, BackupMes
     if (taken == records.end() && (number == 2 || !in_generations(state, name))) break;
     name = own + " (" + std::to_string(number) + ")";
   }
+  if (!record) return say_name(name);
   std::string updated = text;
   if (!updated.empty() && updated.back() != '\n') updated += '\n';
   updated += escaped(name) + '\t' + escaped(source) + '\n';
@@ -403,7 +418,7 @@ bool backup_target_named(const AppState& state, const char* name, char target[kP
 }
 
 bool backup_folder(AppState& state, const char* folder, BackupReport* report,
-                   BackupProgress progress, BackupMessage message) {
+                   BackupProgress progress, BackupMessage message, BackupMessage planned) {
   *report = BackupReport{};
   char current[kPathBytes] = "/";
   char source[kPathBytes];
@@ -419,7 +434,7 @@ bool backup_folder(AppState& state, const char* folder, BackupReport* report,
   if (!is_absolute_path(state.settings.backup_root)) {
     return give_up(report, "the backup root is not set");
   }
-  const std::string name = claim_copy_name(state, source, message);
+  const std::string name = claim_copy_name(state, source, message, planned == nullptr);
   if (name.empty()) return give_up(report, "the names of the backed-up folders cannot be kept");
   char target[kPathBytes];
   if (!backup_target_named(state, name.c_str(), target)) {
@@ -429,16 +444,20 @@ bool backup_folder(AppState& state, const char* folder, BackupReport* report,
     tell(message, "a rotation was stopped before its end; /r finishes it");
   }
 
-  const CatalogMends mends = catalog_open(state);
-  if (mends.set_aside) {
-    tell(message, std::string("the catalog was no catalog; it was renamed ") + kCatalogAside +
-                      " and a new one started");
+  if (planned != nullptr) {
+    catalog_open_for_reading(state);
+  } else {
+    const CatalogMends mends = catalog_open(state);
+    if (mends.set_aside) {
+      tell(message, std::string("the catalog was no catalog; it was renamed ") + kCatalogAside +
+                        " and a new one started");
+    }
+    if (mends.dropped > 0) {
+      tell(message, "the catalog had " + std::to_string(mends.dropped) +
+                        " damaged records; they were dropped");
+    }
   }
-  if (mends.dropped > 0) {
-    tell(message, "the catalog had " + std::to_string(mends.dropped) +
-                      " damaged records; they were dropped");
-  }
-  if (state.scan.catalog.base == nullptr) {
+  if (state.scan.catalog.base == nullptr && planned == nullptr) {
     return give_up(report, "the catalog could not be opened or created");
   }
   ScanMode idle = ScanMode::none;
@@ -447,7 +466,8 @@ bool backup_folder(AppState& state, const char* folder, BackupReport* report,
     return give_up(report, "another scan is running");
   }
   const SelectMode mode = select_mode_of(state.settings);
-  Run run{state, report, progress, message, system_time_now(), is_deep(mode), {}, {}, false, {}};
+  Run run{state, report, progress, message, system_time_now(), is_deep(mode), {},
+          {},    false,  {},       planned};
   know_root(run);
   const std::string root = root_text(state);
   char root_path[kPathBytes];

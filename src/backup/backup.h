@@ -39,8 +39,11 @@ constexpr std::uint32_t kCatalogWrittenLow = 4;
 // file was backed up, false otherwise (problem says why when nothing could
 // be done); entries that are neither files nor folders are named and make
 // it false too. The backup root is never entered, whether it exists or not.
+// With planned given, a dry run: nothing is written anywhere (backup root,
+// catalog, records of names); each file that would be copied is told to
+// planned as "would copy PATH" and counted as copied.
 bool backup_folder(AppState& state, const char* folder, BackupReport* report,
-                   BackupProgress progress, BackupMessage message);
+                   BackupProgress progress, BackupMessage message, BackupMessage planned = nullptr);
 // Where a backup of folder (absolute, normalised) goes: backup_root + "F0/" +
 // its last component ("root" for a root: "/", "C:\\") + "/", with the rules'
 // separator. True, or false when it would not fit.
@@ -61,7 +64,10 @@ inline constexpr char kBackupNames[] = "TesmiDir.txt";
 // next run, which then makes no rotation of its own. True, or false with
 // the generation whose move failed in failed_generation ("" for any other
 // failure, each told to message, as is each entry that could not be moved).
-bool rotate_backups(AppState& state, char failed_generation[4], BackupMessage message);
+// With planned given, a dry run: each step the rotation would take is told
+// to planned as one line, and nothing is written.
+bool rotate_backups(AppState& state, char failed_generation[4], BackupMessage message,
+                    BackupMessage planned = nullptr);
 // Whether a stopped rotation waits to be finished.
 bool rotation_pending(const AppState& state);
 // Moves every entry of generation from into generation to (names such as

@@ -209,7 +209,9 @@ bool restore_files(const AppState& state, const RestoreRequest& request, Restore
       if (placement.folders.empty()) continue;
       placement.name = placement.folders.back();
       placement.folders.pop_back();
-      placement.target = base + path_rules().separator + rest;
+      placement.target = base;
+      placement.target += path_rules().separator;
+      placement.target += rest;
     }
     placements.push_back(placement);
   }

@@ -106,6 +106,16 @@ JournalRead read_journal(const AppState& state, Rotation* rotation, BackupMessag
   return JournalRead::read;
 }
 
+// The rotation the counter calls for next: the lowest set bit k of the next
+// count moves F(k+1) on; none of bits 0..7 moves F9 into FX and starts the
+// count again.
+Rotation next_rotation(const AppState& state) {
+  const std::uint32_t n = state.settings.backup_generation + 1;
+  std::uint32_t k = 0;
+  while (k < 8 && (n & (1u << k)) == 0) ++k;
+  return Rotation{k == 8 ? 0 : n, k + 1, RotationStep::older};
+}
+
 }  // namespace
 
 bool rotation_pending(const AppState& state) {
@@ -113,27 +123,36 @@ bool rotation_pending(const AppState& state) {
   return journal_path(state, path) && path_taken(path);
 }
 
-bool rotate_backups(AppState& state, char failed_generation[4], BackupMessage message) {
+bool rotate_backups(AppState& state, char failed_generation[4], BackupMessage message,
+                    BackupMessage planned) {
   failed_generation[0] = '\0';
   if (!is_absolute_path(state.settings.backup_root)) return false;
   Rotation rotation{};
   const JournalRead stopped = read_journal(state, &rotation, message);
   if (stopped == JournalRead::unreadable) return false;
   if (stopped == JournalRead::read) {
-    tell(message, "finishing the rotation a stopped run began; no other was made");
+    tell(planned != nullptr ? planned : message,
+         planned != nullptr ? "would finish the rotation a stopped run began"
+                            : "finishing the rotation a stopped run began; no other was made");
   } else {
-    const std::uint32_t n = state.settings.backup_generation + 1;
-    // The lowest set bit k of n moves F(k+1) on; none of bits 0..7 moves F9
-    // into FX and starts the count again.
-    std::uint32_t k = 0;
-    while (k < 8 && (n & (1u << k)) == 0) ++k;
-    rotation = Rotation{k == 8 ? 0 : n, k + 1, RotationStep::older};
+    rotation = next_rotation(state);
+  }
+  if (stopped != JournalRead::read && planned == nullptr) {
     // Recorded before anything moves, so that a run stopped at any point is
     // finished by the next one, never repeated over what already moved.
     if (!write_journal(state, rotation)) {
       tell(message, "the rotation could not be recorded in the data folder; none was made");
       return false;
     }
+  }
+  if (planned != nullptr) {
+    if (rotation.step == RotationStep::older) {
+      tell(planned, std::string("would move ") + kGenerationNames[rotation.older] + " into " +
+                        kGenerationNames[rotation.older + 1]);
+    }
+    if (rotation.step != RotationStep::counter) tell(planned, "would move F0 into F1");
+    tell(planned, "would count the rotation as number " + std::to_string(rotation.counter));
+    return true;
   }
   bool moved = true;
   if (rotation.step == RotationStep::older) {

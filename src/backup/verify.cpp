@@ -134,15 +134,8 @@ bool verify_folder(AppState& state, const char* folder, VerifyReport* report,
     if (!added && version.rank < at->second->rank) at->second = &version;
   }
   // Read only: opened without writing, and closed again.
-  ListFile& catalog = state.scan.catalog;
-  if (catalog.base == nullptr && state.window.data_folder_usable &&
-      length_of_text(state.window.data_folder) + sizeof kCatalogFileName <= kListPathBytes) {
-    copy_text(state.window.data_folder, catalog.path);
-    append_text(catalog.path, kCatalogFileName);
-    catalog.writable = false;
-    check.catalog_open = list_map(catalog) != nullptr;
-  }
+  check.catalog_open = catalog_open_for_reading(state);
   walk(check, source);
-  if (check.catalog_open) list_close(catalog);
+  if (check.catalog_open) list_close(state.scan.catalog);
   return report->problems == 0;
 }

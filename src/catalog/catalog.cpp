@@ -42,6 +42,22 @@ std::uint8_t* catalog_create(AppState& state) {
   return catalog.base;
 }
 
+bool catalog_open_for_reading(AppState& state) {
+  ListFile& catalog = state.scan.catalog;
+  if (catalog.base != nullptr) return true;
+  if (!state.window.data_folder_usable ||
+      length_of_text(state.window.data_folder) + sizeof kCatalogFileName > kListPathBytes) {
+    return false;
+  }
+  copy_text(state.window.data_folder, catalog.path);
+  append_text(catalog.path, kCatalogFileName);
+  catalog.writable = false;
+  if (list_map(catalog) == nullptr) return false;
+  if (has_catalog_fields(catalog)) return true;
+  list_close(catalog);
+  return false;
+}
+
 CatalogMends catalog_open(AppState& state) {
   CatalogMends mends{0, false};
   ListFile& catalog = state.scan.catalog;

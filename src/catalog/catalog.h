@@ -34,6 +34,9 @@ inline constexpr char kCatalogAside[] = "TesmiCat.lbf.damaged";
 // when the file is missing; leaves a file held by another process alone (the
 // catalog then stays closed).
 CatalogMends catalog_open(AppState& state);
+// Maps the catalog read-only, mending and creating nothing: true when it is
+// open with a catalog's fields.
+bool catalog_open_for_reading(AppState& state);
 // Creates an empty catalog (slot 0 taken and freed) at the catalog's path and
 // maps it writable. Returns its base, or null.
 std::uint8_t* catalog_create(AppState& state);

@@ -20,8 +20,8 @@ namespace {
 constexpr char kQuotesInside = static_cast<char>(0xFE);
 constexpr char kUsageText[] =
     "Usage: tessmira [--] [IMAGE | FOLDER]\n"
-    "       tessmira /b=FOLDER | --backup=FOLDER\n"
-    "       tessmira /r | --rotate\n"
+    "       tessmira /b=FOLDER | --backup=FOLDER [--dry-run]\n"
+    "       tessmira /r | --rotate [--dry-run]\n"
     "       tessmira --versions=PATH\n"
     "       tessmira --restore=PATH [--from=GEN] [--to=DEST] [--overwrite]\n"
     "       tessmira --verify=FOLDER\n"
@@ -32,6 +32,8 @@ constexpr char kUsageText[] =
     "  /b=FOLDER   copy the new and changed files of FOLDER's tree into the\n"
     "              newest backup generation F0 (also /B=)\n"
     "  /r          rotate the backup generations F0 to F9 and FX\n"
+    "  --dry-run   with /b= or /r: tell what would be copied or moved, and\n"
+    "              write nothing, e.g. tessmira /b=Pictures --dry-run\n"
     "  --versions=PATH\n"
     "              list every copy of the file PATH (or of every file below the\n"
     "              folder PATH) in the generations, newest first: generation,\n"
@@ -78,22 +80,31 @@ void show_message(const char* line) {
   say(line);
 }
 
-int run_backup(AppState& state, const char* folder, bool already_running) {
+// A dry run's plan, one line each on standard output.
+void show_planned(const char* line) {
+  console_out(line);
+  console_out("\n");
+}
+
+int run_backup(AppState& state, const char* folder, bool already_running, bool dry_run) {
   if (already_running) {
     say("another Tessmira is running; no backup was made");
     return kExitFailed;
   }
   BackupReport report;
-  const bool complete = backup_folder(state, folder, &report, show_progress, show_message);
+  const bool complete = backup_folder(state, folder, &report, dry_run ? nullptr : show_progress,
+                                      show_message, dry_run ? show_planned : nullptr);
   if (progress_shown) console_error("\n");
   if (report.problem[0] != '\0') {
     std::string message = "no backup was made: ";
     say((message + report.problem).c_str());
     return kExitFailed;
   }
-  std::string line = std::to_string(report.copied) + " files copied";
+  std::string line =
+      std::to_string(report.copied) + (dry_run ? " files would be copied" : " files copied");
   if (report.failed > 0) line += ", " + std::to_string(report.failed) + " failed";
   if (report.skipped > 0) line += ", " + std::to_string(report.skipped) + " skipped";
+  if (dry_run) line += "; nothing was written";
   console_out((line + "\n").c_str());
   return complete ? kExitDone : kExitFailed;
 }
@@ -166,7 +177,7 @@ int run_restore(AppState& state, int argc, char** argv, int number) {
   return complete ? kExitDone : kExitFailed;
 }
 
-int run_rotation(AppState& state, bool already_running) {
+int run_rotation(AppState& state, bool already_running, bool dry_run) {
   if (already_running) {
     say("another Tessmira is running; the generations were not rotated");
     return kExitFailed;
@@ -176,12 +187,13 @@ int run_rotation(AppState& state, bool already_running) {
     return kExitFailed;
   }
   char generation[4];
-  if (!rotate_backups(state, generation, say)) {
+  if (!rotate_backups(state, generation, say, dry_run ? show_planned : nullptr)) {
     if (generation[0] != '\0') {
       say((std::string("the backup generation ") + generation + " could not be moved").c_str());
     }
     return kExitFailed;
   }
+  if (dry_run) console_out("nothing was written\n");
   return kExitDone;
 }
 
@@ -292,9 +304,19 @@ bool is_switch(const std::string& word) {
 
 // A backup switch does the whole run: anything after it is a mistake the
 // user should hear of rather than an argument quietly dropped.
+// Whether "--dry-run" stands among the switches, before any "--".
+bool dry_run_asked(int argc, char** argv) {
+  for (int number = 1; number < argc && argv[number][0] != '\0'; ++number) {
+    if (std::strcmp(argv[number], "--") == 0) return false;
+    if (std::strcmp(argv[number], "--dry-run") == 0) return true;
+  }
+  return false;
+}
+
 bool nothing_after(int argc, char** argv, int number, const char* which) {
   for (int later = number + 1; later < argc; ++later) {
     if (argv[later][0] == '\0') break;  // an empty argument ends the command line
+    if (std::strcmp(argv[later], "--dry-run") == 0) continue;  // the run's own
     say((std::string("unexpected argument after ") + which + ": " + argv[later]).c_str());
     return false;
   }
@@ -309,8 +331,10 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
   // user sees it too.
   const bool already_running =
       claim_instance_lock(state.window.data_folder, "Tessmira.exe") == InstanceLock::held_elsewhere;
+  // A dry run writes nothing, not even the clean-up.
+  const bool dry_run = dry_run_asked(argc, argv);
   // What a save cut short left behind; another instance may be saving now.
-  if (!already_running) discard_interrupted_saves(state);
+  if (!already_running && !dry_run) discard_interrupted_saves(state);
   *settings_loaded = load_settings(state);
   // Told once: the damaged file is set aside, so the next start reads the new one.
   if (state.window.settings_set_aside) {
@@ -345,6 +369,7 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
       switches_ended = true;
       continue;
     }
+    if (!switches_ended && word == "--dry-run") continue;  // taken above
     if (!switches_ended && word == "--help") {
       console_out(kUsageText);
       return kExitDone;
@@ -360,7 +385,7 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
         return kExitUsage;
       }
       if (!nothing_after(argc, argv, number, "/b=FOLDER")) return kExitUsage;
-      return run_backup(state, word.c_str() + 3, already_running);
+      return run_backup(state, word.c_str() + 3, already_running, dry_run);
     }
     if (!switches_ended && word.rfind("--versions=", 0) == 0) {
       if (word.size() == 11) {
@@ -388,7 +413,7 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
     // Exactly "/r": "/run/..." and "/root/..." are image paths.
     if (!switches_ended && word == "/r") {
       if (!nothing_after(argc, argv, number, "/r")) return kExitUsage;
-      return run_rotation(state, already_running);
+      return run_rotation(state, already_running, dry_run);
     }
     if (!switches_ended && is_switch(word)) {
       say(("unknown switch " + word + " (--help lists them; -- ends the switches)").c_str());
@@ -398,6 +423,10 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
       take_argument(state, word.c_str());
       break;
     }
+  }
+  if (dry_run) {
+    say("--dry-run goes with /b=FOLDER or /r");
+    return kExitUsage;
   }
   return kViewerWanted;
 }

@@ -256,6 +256,20 @@ check "--verify finds the newest copies sound" "0 2 files verified, no problem" 
 check "and a copy cut short" "1 yes" "$(run "--verify=$tree") $(err_has "tree/sub/b.txt is not the copy")"
 rm -rf "$work/back"
 
+# A dry run tells what it would do and changes no byte: of the backup root,
+# the data folder or the tree.
+echo four >"$tree/a.txt"
+echo new >"$tree/c.txt"
+state() { (cd "$work" && find prog home tree -printf '%p %s %T@ %m\n' | sort; find prog home tree -type f -exec md5sum {} + | sort); }
+before=$(state)
+check "/b= --dry-run tells what it would copy" \
+  "0 2 files would be copied; nothing was written|would copy $tree/a.txt|would copy $tree/c.txt" \
+  "$(run "/b=$tree" --dry-run) $(sort "$work/out" | tr '\n' '|' | sed 's/|$//')"
+run "/b=$work/elsewhere" --dry-run >/dev/null  # a folder never backed up: no name recorded
+check "/r --dry-run tells the moves" "0 yes" "$(run --dry-run /r) $(grep -q '^would move F0 into F1$' "$work/out" && echo yes)"
+check "and nothing changed" "$before" "$(state)"
+check "--dry-run alone is a usage error" 2 "$(run --dry-run)"
+
 # Any number of files: 150,000, none left out.
 fresh
 rm -rf "$tree"
