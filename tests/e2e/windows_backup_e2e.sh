@@ -82,6 +82,14 @@ check "a rotation succeeds" 0 "$(wrun /r)"
 check "F0 moved to F1" "changed c" "$(cat "$wb/F1/my tree/a.jpg" "$wb/F1/my tree/sub/c.txt" | tr '\n' ' ' | sed 's/ $//')"
 check "the generation counted on" 2 "$(generation "$work/win")"
 
+# A dry run tells what it would copy and writes nothing.
+echo dry >"$tree/dry.txt"
+before=$(find "$wb" "$work/win" -printf '%p %s %T@\n' | sort)
+check "/b= --dry-run tells what it would copy" "0 yes" \
+  "$(wrun "/b=$(z "$tree")" --dry-run) $(out | grep -q '^1 files would be copied; nothing was written$' && echo yes)"
+check "and writes nothing" "$before" "$(find "$wb" "$work/win" -printf '%p %s %T@\n' | sort)"
+rm "$tree/dry.txt"
+
 # The way back under Windows: the copies listed, F1's tree restored elsewhere,
 # the newest copies verified.
 check "--versions lists a file's copies" "0 F1" \
