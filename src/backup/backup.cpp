@@ -131,7 +131,7 @@ std::uint32_t low_bits(std::uint64_t size) {
 
 // Whether the file src is to be copied, its record found or made in *slot;
 // false too when that could not be told (counted as failed, and said).
-bool needs_copy(Run& run, FolderListing* listing, const char* src, const char* name,
+bool needs_copy(Run& run, FolderListing* listing, const char* src, const char* name, bool link,
                 std::int32_t* slot) {
   ListFile& catalog = run.state.scan.catalog;
   // A dry run may have no catalog yet: every file is new then.
@@ -154,7 +154,9 @@ bool needs_copy(Run& run, FolderListing* listing, const char* src, const char* n
   std::uint64_t size = 0;
   std::uint64_t written = 0;
   std::int32_t error = 0;
-  if (!listing_file_facts(listing, name, &size, &written, &error)) {
+  const bool known = link ? listing_link_facts(listing, name, &size, &written, &error)
+                          : listing_file_facts(listing, name, &size, &written, &error);
+  if (!known) {
     fail(run, "read", src, error);
     return false;
   }
@@ -176,15 +178,16 @@ bool needs_copy(Run& run, FolderListing* listing, const char* src, const char* n
          low_bits(size) != number_at(catalog, *slot, kCatalogCopiedSize);
 }
 
-void back_up_file(Run& run, FolderListing* listing, const char* src, const char* name) {
+// A file, or a link kept as a link (its target text, never followed).
+void back_up_file(Run& run, FolderListing* listing, const char* src, const char* name, bool link) {
   ++run.report->examined;
   std::int32_t slot = -1;
   if (run.planned != nullptr) {
-    if (needs_copy(run, listing, src, name, &slot)) {
+    if (needs_copy(run, listing, src, name, link, &slot)) {
       ++run.report->copied;
       tell(run.planned, std::string("would copy ") + src);
     }
-  } else if (needs_copy(run, listing, src, name, &slot)) {
+  } else if (needs_copy(run, listing, src, name, link, &slot)) {
     const std::size_t k = run.levels.size() - 1;
     const std::string destination = run.levels[k].path + "/" + name;
     std::int32_t error = 0;
@@ -194,8 +197,14 @@ void back_up_file(Run& run, FolderListing* listing, const char* src, const char*
       fail(run, "write", destination, kErrorPathTooLong);
     } else if ((folder = reach(run, k, true)) < 0) {
       ++run.report->failed;  // the folder's refusal was said once
-    } else if (const std::int32_t result = target_copy_file(src, folder, name, &copied, &error);
-               result != kCopyDone) {
+    } else if (const std::int32_t result =
+                   link ? target_copy_link(src, folder, name, &copied, &error)
+                        : target_copy_file(src, folder, name, &copied, &error);
+               result == kCopyNotSupported) {
+      ++run.report->skipped;
+      tell(run.message,
+           std::string("skipped ") + src + ": a link, not copied (links cannot be made here)");
+    } else if (result != kCopyDone) {
       fail(run, result == kCopyReadFailed ? "read" : "write",
            result == kCopyReadFailed ? std::string(src) : destination, error);
     } else {
@@ -213,13 +222,11 @@ void back_up_file(Run& run, FolderListing* listing, const char* src, const char*
   }
 }
 
-// What the walk meets but does not copy: named, and counted against the run.
-void skip(Run& run, const char* path, std::uint32_t kind) {
+// What the walk meets but does not copy (neither file, folder nor link):
+// named, and counted against the run.
+void skip(Run& run, const char* path) {
   ++run.report->skipped;
-  tell(run.message, std::string("skipped ") + path + ": " +
-                        (kind == kFolderEntryFolderLink     ? "a link to a folder, not followed"
-                         : kind == kFolderEntryDanglingLink ? "a link that leads nowhere"
-                                                            : "neither a file nor a folder"));
+  tell(run.message, std::string("skipped ") + path + ": neither a file nor a folder");
 }
 
 // Whether the source folder holds a file called name: its copy's temporary
@@ -252,14 +259,12 @@ void walk(Run& run, const char* source) {
     char path[kPathBytes];
     if (!join_path(source, entry.name.c_str(), path)) {
       fail(run, "read", std::string(source) + "/" + entry.name, kErrorPathTooLong);
-    } else if (entry.kind == kFolderEntryFile) {
-      back_up_file(run, listing, path, entry.name.c_str());
-    } else if (!run.deep &&
-               (entry.kind == kFolderEntryFolder || entry.kind == kFolderEntryFolderLink)) {
-      // A link to a folder would not be entered either.
+    } else if (entry.kind == kFolderEntryFile || is_link_kind(entry.kind)) {
+      back_up_file(run, listing, path, entry.name.c_str(), is_link_kind(entry.kind));
+    } else if (!run.deep && entry.kind == kFolderEntryFolder) {
       ++run.report->folders_not_entered;
     } else if (entry.kind != kFolderEntryFolder) {
-      skip(run, path, entry.kind);
+      skip(run, path);
     } else {
       const Level& parent = run.levels.back();
       run.levels.push_back(

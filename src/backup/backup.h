@@ -37,8 +37,9 @@ constexpr std::uint32_t kCatalogWrittenLow = 4;
 // is changed when written after its last copy's run began, or when its size
 // or write time differ from those recorded at that copy. True when every
 // file was backed up, false otherwise (problem says why when nothing could
-// be done); entries that are neither files nor folders are named and make
-// it false too. The backup root is never entered, whether it exists or not.
+// be done); symbolic links are kept as links with their target text, never
+// followed; entries that are neither files, folders nor links are named and
+// make it false too, as do links where none can be made (Windows). The backup root is never entered, whether it exists or not.
 // With planned given, a dry run: nothing is written anywhere (backup root,
 // catalog, records of names); each file that would be copied is told to
 // planned as "would copy PATH" and counted as copied.
@@ -82,6 +83,7 @@ struct FileVersion {
   std::uint64_t write_time;  // 100-ns units since 1601-01-01 UTC
   std::string copy;          // the copy's path
   std::string original;      // the path of the file it is a copy of
+  bool link;                 // a symbolic link kept as one (size: its text's length)
 };
 // Every copy of the file at path (full, or relative to the current folder,
 // as "/b=" takes its folder), or of every file below the folder at path,

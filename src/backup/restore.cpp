@@ -17,6 +17,7 @@ namespace {
 // folders below the anchor (the folder the restore writes into) and its name.
 struct Placement {
   std::string copy;
+  bool link;  // the copy is a link, restored as one
   std::vector<std::string> folders;
   std::string name;
   std::string target;  // the whole path, for messages
@@ -106,6 +107,33 @@ TargetFolder reach(Restore& restore, const Placement& placement) {
   return restore.open.back();
 }
 
+// Whether what is at the placement already is the copy: the same bytes, or
+// for a link the same target text. False with the reason told when that
+// cannot be told.
+bool already_there(Restore& restore, const Placement& placement, TargetFolder folder,
+                   TargetEntry there, bool* same) {
+  std::int32_t error = 0;
+  bool compared = true;
+  if (placement.link) {
+    std::string wanted;
+    std::string found;
+    std::uint64_t written = 0;
+    compared = read_link(placement.copy.c_str(), &wanted, &written, &error) &&
+               (there != TargetEntry::link ||
+                target_read_link(folder, placement.name.c_str(), &found, &error));
+    *same = there == TargetEntry::link && found == wanted;
+  } else {
+    compared =
+        there == TargetEntry::file &&
+        target_same_bytes(placement.copy.c_str(), folder, placement.name.c_str(), same, &error);
+  }
+  if (!compared) {
+    tell(restore.message,
+         "cannot compare " + placement.target + " with its copy: " + reason_of(error));
+  }
+  return compared;
+}
+
 void restore_one(Restore& restore, const Placement& placement) {
   RestoreReport& report = *restore.report;
   const TargetFolder folder = reach(restore, placement);
@@ -115,15 +143,18 @@ void restore_one(Restore& restore, const Placement& placement) {
   }
   const char* name = placement.name.c_str();
   std::int32_t error = 0;
-  switch (target_entry(folder, name)) {
+  const TargetEntry there = target_entry(folder, name);
+  // A link restored replaces a file or a link (the entry itself, never what it
+  // leads to); a file never goes through a link.
+  const bool replaceable =
+      there == TargetEntry::file || (placement.link && there == TargetEntry::link);
+  switch (replaceable ? TargetEntry::file : there) {
     case TargetEntry::none:
       break;
     case TargetEntry::file: {
       bool same = false;
-      if (!target_same_bytes(placement.copy.c_str(), folder, name, &same, &error)) {
+      if (!already_there(restore, placement, folder, there, &same)) {
         ++report.failed;
-        tell(restore.message,
-             "cannot compare " + placement.target + " with its copy: " + reason_of(error));
         return;
       }
       if (same) {
@@ -149,7 +180,8 @@ void restore_one(Restore& restore, const Placement& placement) {
   }
   CopiedFile copied{};
   const std::int32_t result =
-      target_copy_file(placement.copy.c_str(), folder, name, &copied, &error);
+      placement.link ? target_copy_link(placement.copy.c_str(), folder, name, &copied, &error)
+                     : target_copy_file(placement.copy.c_str(), folder, name, &copied, &error);
   if (result == kCopyDone) {
     ++report.restored;
     return;
@@ -196,7 +228,7 @@ bool restore_files(const AppState& state, const RestoreRequest& request, Restore
   std::string rest;
   for (const FileVersion* version : chosen) {
     if (file != nullptr && version != file) continue;
-    Placement placement{version->copy, {}, {}, {}};
+    Placement placement{version->copy, version->link, {}, {}, {}};
     if (file != nullptr) {
       const std::int32_t separator = last_separator(base.c_str());
       placement.name = base.substr(static_cast<std::size_t>(separator) + 1);

@@ -49,7 +49,24 @@ bool recorded(Check& check, const std::string& path, std::uint32_t* size, std::u
   return *time != 0;  // a record from before write times were kept
 }
 
-void verify_file(Check& check, const std::string& path) {
+// A link's copy is a link with its target text.
+void verify_link(Check& check, const std::string& path, const FileVersion& copy) {
+  std::string kept;
+  std::string text;
+  std::uint64_t written = 0;
+  std::int32_t error = 0;
+  if (!copy.link) {
+    problem(check, "changed: " + copy.copy + " is no link, as " + path + " is");
+  } else if (!read_link(copy.copy.c_str(), &kept, &written, &error)) {
+    problem(check, "unreadable: " + copy.copy + ": " + reason_of(error));
+  } else if (read_link(path.c_str(), &text, &written, &error) && written == copy.write_time &&
+             text.size() == copy.size && text != kept) {
+    problem(check, "damaged: " + copy.copy + " leads elsewhere than " + path +
+                       ", though it has its length and write time");
+  }
+}
+
+void verify_file(Check& check, const std::string& path, bool link) {
   ++check.report->checked;
   const auto found = check.newest.find(path);
   if (found == check.newest.end()) {
@@ -58,8 +75,16 @@ void verify_file(Check& check, const std::string& path) {
     return;
   }
   const FileVersion& copy = *found->second;
+  if (link) {
+    verify_link(check, path, copy);
+    return;
+  }
   std::uint64_t size = 0;
   std::int32_t error = 0;
+  if (copy.link) {
+    problem(check, "changed: " + copy.copy + " is a link, not a copy of " + path);
+    return;
+  }
   if (!read_through(copy.copy.c_str(), &size, &error) || size != copy.size) {
     problem(check, "unreadable: " + copy.copy + ": " +
                        (size != copy.size ? std::string("cut short") : reason_of(error)));
@@ -104,7 +129,9 @@ void walk(Check& check, const std::string& folder) {
   while (listing_next(listing, &entry, &error) == ListingStep::entry) {
     char path[kPathBytes];
     if (!join_path(folder.c_str(), entry.name.c_str(), path)) continue;  // never backed up
-    if (entry.kind == kFolderEntryFile) verify_file(check, path);
+    if (entry.kind == kFolderEntryFile || is_link_kind(entry.kind)) {
+      verify_file(check, path, is_link_kind(entry.kind));
+    }
     if (entry.kind == kFolderEntryFolder && check.deep) folders.emplace_back(path);
   }
   listing_close(listing);

@@ -74,11 +74,17 @@ void add_file(Search& search, const std::string& copy, const std::string& origin
   if (!file_stamp(copy.c_str(), &stamp)) return;
   search.versions->push_back(FileVersion{kGenerationNames[search.generation], search.generation,
                                          static_cast<std::uint64_t>(stamp.size), stamp.write_time,
-                                         copy, original});
+                                         copy, original, false});
 }
 
-// Every file of the copy's folder tree, as the files of original's tree. Links
-// and special entries are never copies of files, so they are passed over.
+void add_link(Search& search, const std::string& copy, const std::string& original,
+              std::uint64_t size, std::uint64_t written) {
+  search.versions->push_back(FileVersion{kGenerationNames[search.generation], search.generation,
+                                         size, written, copy, original, true});
+}
+
+// Every file and link of the copy's folder tree, as those of original's
+// tree. Links are kept as links: never followed, never entered.
 void add_tree(Search& search, const std::string& copy, const std::string& original) {
   FolderIdentity identity{};
   std::int32_t error = 0;
@@ -88,13 +94,17 @@ void add_tree(Search& search, const std::string& copy, const std::string& origin
   FolderEntry entry;
   while (listing_next(listing, &entry, &error) == ListingStep::entry) {
     if (entry.kind == kFolderEntryFolder) folders.push_back(entry);
-    if (entry.kind != kFolderEntryFile) continue;
     std::uint64_t size = 0;
     std::uint64_t written = 0;
-    if (listing_file_facts(listing, entry.name.c_str(), &size, &written, &error)) {
+    const char* name = entry.name.c_str();
+    if (entry.kind == kFolderEntryFile &&
+        listing_file_facts(listing, name, &size, &written, &error)) {
       search.versions->push_back(FileVersion{kGenerationNames[search.generation], search.generation,
                                              size, written, joined(copy, entry.name),
-                                             joined(original, entry.name)});
+                                             joined(original, entry.name), false});
+    } else if (is_link_kind(entry.kind) &&
+               listing_link_facts(listing, name, &size, &written, &error)) {
+      add_link(search, joined(copy, entry.name), joined(original, entry.name), size, written);
     }
   }
   listing_close(listing);
@@ -111,7 +121,12 @@ void add_copies(const AppState& state, const std::string& name, const std::strin
   for (std::uint32_t k = 0; k < kGenerationCount; ++k) {
     Search search{versions, k};
     const std::string copy = joined(joined(joined(root, kGenerationNames[k]), name), rest);
-    if (is_folder(copy.c_str())) {
+    std::string text;
+    std::uint64_t written = 0;
+    std::int32_t error = 0;
+    if (read_link(copy.c_str(), &text, &written, &error)) {
+      add_link(search, copy, source, text.size(), written);
+    } else if (is_folder(copy.c_str())) {
       add_tree(search, copy, source);
     } else {
       add_file(search, copy, source);

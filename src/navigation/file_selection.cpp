@@ -35,8 +35,9 @@ bool name_before(const FolderEntry& a, const FolderEntry& b) {
 
 namespace {
 
-// The folder's folders and regular files (no ".", "..", devices, FIFOs,
-// sockets or dangling links), in the order the file system gives them; false
+// The folder's folders and regular files, links to files among them (no
+// ".", "..", devices, FIFOs, sockets, links to folders or dangling links), in
+// the order the file system gives them; false
 // when it cannot be listed or lies on a pseudo file system (proc, sysfs,
 // devtmpfs and the like). Sorted after, so the folder is listed whole.
 bool read_folder(const char* folder, std::vector<FolderEntry>* entries, FolderIdentity* identity) {
@@ -46,6 +47,8 @@ bool read_folder(const char* folder, std::vector<FolderEntry>* entries, FolderId
   if (listing == nullptr) return false;
   FolderEntry entry;
   while (listing_next(listing, &entry, &error) == ListingStep::entry) {
+    // A link to a picture shows the picture.
+    if (entry.kind == kFolderEntryFileLink) entry.kind = kFolderEntryFile;
     if (entry.kind == kFolderEntryFolder || entry.kind == kFolderEntryFile) {
       entries->push_back(entry);
     }

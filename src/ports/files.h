@@ -40,16 +40,22 @@ struct FolderEntry {
   std::string name;
   std::uint32_t kind;  // one of the kFolderEntry kinds
 };
-// A real folder (never a link to one), and a regular file or a link to one.
+// A real folder (never a link to one), and a regular file.
 constexpr std::uint32_t kFolderEntryFolder = 1;
 constexpr std::uint32_t kFolderEntryFile = 2;
-// Entries a listing names but nobody enters or reads: a link to a folder
-// (never followed, so no link can make a walk loop), a link that leads
-// nowhere, and whatever is neither file nor folder (a FIFO, a socket, a
-// device). The viewer's scan leaves them out; a backup names them.
+// Links, never followed by a walk (so no link can make it loop): to a
+// folder, to nowhere, and to a regular file (which the viewer shows as its
+// file). A backup keeps each as a link.
 constexpr std::uint32_t kFolderEntryFolderLink = 3;
 constexpr std::uint32_t kFolderEntryDanglingLink = 4;
+constexpr std::uint32_t kFolderEntryFileLink = 6;
+// Whatever is neither file, folder nor link (a FIFO, a socket, a device):
+// nobody reads it; a backup names it.
 constexpr std::uint32_t kFolderEntrySpecial = 5;
+inline bool is_link_kind(std::uint32_t kind) {
+  return kind == kFolderEntryFolderLink || kind == kFolderEntryDanglingLink ||
+         kind == kFolderEntryFileLink;
+}
 
 // Which folder a listing read: its device and inode numbers.
 struct FolderIdentity {
@@ -82,6 +88,14 @@ void listing_close(FolderListing* listing);
 bool listing_file_facts(FolderListing* listing, const char* name, std::uint64_t* size,
                         std::uint64_t* write_time, std::int32_t* error);
 
+// The link name's own size (its target text's length) and write time in the
+// listing's folder, never followed; false with *error set.
+bool listing_link_facts(FolderListing* listing, const char* name, std::uint64_t* size,
+                        std::uint64_t* write_time, std::int32_t* error);
+// The target text of the symbolic link at path (never followed) and the
+// link's own write time; false with *error set when path is no link.
+bool read_link(const char* path, std::string* target, std::uint64_t* write_time,
+               std::int32_t* error);
 // The identity of an existing folder; true, or false when it is no folder.
 bool folder_identity(const char* folder, FolderIdentity* identity);
 // Creates one folder; errors (it exists, no parent) are ignored.

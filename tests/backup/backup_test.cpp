@@ -1,6 +1,8 @@
 // Backups of a folder tree into generation F0, and their rotation.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -88,27 +90,55 @@ TEST_F(BackupFixture, TheBackupRootIsNeverEnteredWhetherItExistsOrNot) {
   EXPECT_FALSE(fs::exists(tree / "Backup/Tessmira/F0/Photos/Backup"));
 }
 
-TEST_F(BackupFixture, LinksToFoldersDanglingLinksAndFifosAreNamedAndFailTheRun) {
+// Links are kept as links with their target text, never followed, and come
+// back as links; a FIFO is named and fails the run.
+TEST_F(BackupFixture, LinksAreKeptAsLinksAndFifosAreNamedAndFailTheRun) {
   put("a.jpg");
   put("sub/b.jpg");
   ASSERT_EQ(mkfifo((tree / "pipe").c_str(), 0600), 0);
   fs::create_directory_symlink(tree / "sub", tree / "folder-link");
-  fs::create_symlink(tree / "nowhere", tree / "dangling");
-  fs::create_symlink(tree / "a.jpg", tree / "file-link");
+  fs::create_symlink("nowhere", tree / "dangling");
+  fs::create_symlink("a.jpg", tree / "file-link");
   EXPECT_FALSE(backup(tree));
-  EXPECT_EQ(report.copied, 3u);  // a link to a file is its file
+  EXPECT_EQ(report.copied, 5u);
   EXPECT_EQ(report.failed + report.folders_not_entered, 0u);
-  EXPECT_EQ(report.skipped, 3u);
-  std::sort(said.begin(), said.end());
-  const std::string at = "skipped " + tree.string();
-  EXPECT_EQ(said, (std::vector<std::string>{at + "/dangling: a link that leads nowhere",
-                                            at + "/folder-link: a link to a folder, not followed",
-                                            at + "/pipe: neither a file nor a folder"}));
-  // Linear: a link to a folder is one more folder not entered.
-  state->settings.select_mode = 0;
-  EXPECT_FALSE(backup(tree));
-  EXPECT_EQ(report.skipped, 2u);
-  EXPECT_EQ(report.folders_not_entered, 2u);
+  EXPECT_EQ(report.skipped, 1u);
+  EXPECT_EQ(said, (std::vector<std::string>{"skipped " + (tree / "pipe").string() +
+                                            ": neither a file nor a folder"}));
+  const fs::path copies = backups / "F0/Photos";
+  EXPECT_EQ(fs::read_symlink(copies / "dangling"), "nowhere");
+  EXPECT_EQ(fs::read_symlink(copies / "file-link"), "a.jpg");
+  EXPECT_EQ(fs::read_symlink(copies / "folder-link"), tree / "sub");
+  EXPECT_FALSE(fs::exists(copies / "folder-link/sub"));
+  // Unchanged links are not copied again; one led elsewhere is.
+  fs::remove(tree / "pipe");
+  EXPECT_TRUE(backup(tree));
+  EXPECT_EQ(report.copied, 0u);
+  fs::remove(tree / "dangling");
+  fs::create_symlink("still nowhere", tree / "dangling");
+  EXPECT_TRUE(backup(tree));
+  EXPECT_EQ(report.copied, 1u);
+  VerifyReport verified{};
+  EXPECT_TRUE(verify_folder(*state, tree.c_str(), &verified, collect));
+  // Restored as links, the folder's one never entered.
+  RestoreReport restored{};
+  const std::string to = (root / "back").string();
+  EXPECT_TRUE(restore_files(*state, RestoreRequest{tree.c_str(), 0, to.c_str(), false}, &restored,
+                            collect));
+  EXPECT_EQ(fs::read_symlink(root / "back/dangling"), "still nowhere");
+  EXPECT_EQ(fs::read_symlink(root / "back/folder-link"), tree / "sub");
+  EXPECT_EQ(restored.restored, 5u);
+  // A copy that leads elsewhere with its length and time kept is found.
+  fs::remove(copies / "dangling");
+  fs::create_symlink("still nowherE", copies / "dangling");
+  struct stat info {};
+  ASSERT_EQ(lstat((tree / "dangling").c_str(), &info), 0);
+  const timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, (copies / "dangling").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+  said.clear();
+  EXPECT_FALSE(verify_folder(*state, tree.c_str(), &verified, collect));
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_EQ(said[0].rfind("damaged: " + (copies / "dangling").string(), 0), 0u) << said[0];
 }
 
 TEST_F(BackupFixture, FoldersOfTheSameNameNeverShareTheirCopies) {

@@ -71,7 +71,7 @@ TEST_F(BackupFixture, VersionsListEveryCopyNewestFirstGroupedByFile) {
 
   setenv("TZ", "UTC", 1);
   tzset();
-  const FileVersion version{"F3", 3, 12, 132593079670000000, "/b/F3/x", "/x"};
+  const FileVersion version{"F3", 3, 12, 132593079670000000, "/b/F3/x", "/x", false};
   EXPECT_EQ(version_line(version), "F3\t12\t2021-03-04 05:06:07\t/b/F3/x\n");
 }
 
@@ -124,6 +124,13 @@ TEST_F(RestoreFixture, EveryGenerationGivesBackTheTreeOfItsNewestBackup) {
       write(now, random() % 5 == 0 ? name + ".moved" : name,
             std::string(1 + random() % 40, static_cast<char>('a' + round)));
     }
+    if (random() % 3 == 0) {
+      // A link, kept and given back as one: its target text.
+      fs::remove(tree / "sub/ln");
+      fs::create_directories(tree / "sub");
+      fs::create_symlink("target " + std::to_string(round), tree / "sub/ln");
+      now["sub/ln"] = Written{"-> target " + std::to_string(round), {}};
+    }
     ASSERT_TRUE(backup(tree)) << round;
     runs.push_back(now);
     run_of[0] = round;
@@ -150,6 +157,10 @@ TEST_F(RestoreFixture, EveryGenerationGivesBackTheTreeOfItsNewestBackup) {
     }
     EXPECT_TRUE(complete) << from;
     for (const auto& [name, file] : runs[static_cast<std::size_t>(run)]) {
+      if (name == "sub/ln") {
+        EXPECT_EQ("-> " + fs::read_symlink(to / name).string(), file.bytes) << from;
+        continue;
+      }
       EXPECT_EQ(read_text(to / name), file.bytes) << from << " " << name;
       EXPECT_EQ(fs::last_write_time(to / name), file.time) << from << " " << name;
     }

@@ -109,13 +109,13 @@ int name_unnamed(int out, int folder, const char* target) {
 }
 
 // Names the whole unnamed copy out: straight as name when nothing is there,
-// else under a temporary name then renamed over the old copy (never over a
-// link or a folder). 0, or an error.
+// else under a temporary name then renamed over the old copy, a file or a
+// link (the rename replaces the link itself, never what it leads to), never
+// a folder. 0, or an error.
 std::int32_t name_copy(int out, int folder, const char* name) {
   const int first = name_unnamed(out, folder, name);
   if (first != EEXIST) return first;
   const int there = kind_at(folder, name);
-  if (there == S_IFLNK) return kErrorLink;
   if (there == S_IFDIR) return EISDIR;
   for (int attempt = 0; attempt < 20; ++attempt) {
     const std::string temporary = temporary_name(name);
@@ -157,8 +157,8 @@ std::int32_t copy_open_file(int in, const struct stat& info, int folder, const c
   }
   // No unnamed files here: a temporary name, renamed once the copy is whole.
   const int there = kind_at(folder, name);
-  if (there == S_IFLNK || there == S_IFDIR || there < 0) {
-    *error = there == S_IFLNK ? kErrorLink : there == S_IFDIR ? EISDIR : errno;
+  if (there == S_IFDIR || there < 0) {
+    *error = there == S_IFDIR ? EISDIR : errno;
     return kCopyWriteFailed;
   }
   std::string temporary;
@@ -289,8 +289,13 @@ bool move_entry(const Mover& mover, int from, int to, const std::string& name,
   const int target = kind_at(to, name.c_str());
   if (source < 0) return mover.report(from_path, errno);
   if (target < 0) return mover.report(to_path, errno);
-  if (source == S_IFLNK) return mover.report(from_path, kErrorLink);
-  if (target == S_IFLNK) return mover.report(to_path, kErrorLink);
+  // A link is a copy like a file: moved or replaced as the entry it is,
+  // never followed.
+  if (target == S_IFLNK && source == S_IFDIR) {
+    disk_change();
+    if (unlinkat(to, name.c_str(), 0) != 0) return mover.report(to_path, errno);
+    return move_entry(mover, from, to, name, from_path, to_path);
+  }
   if (source == S_IFDIR && target == 0 && holds_leftovers(from, name.c_str())) {
     disk_change();
     mkdirat(to, name.c_str(), 0755);
@@ -383,6 +388,56 @@ std::int32_t target_copy_file(const char* source, TargetFolder folder, const cha
   const std::int32_t result = copy_open_file(in, info, fd_of(folder), name, error);
   close(in);
   return result;
+}
+
+std::int32_t target_copy_link(const char* source, TargetFolder folder, const char* name,
+                              CopiedFile* copied, std::int32_t* error) {
+  std::string text;
+  std::uint64_t written = 0;
+  if (!read_link(source, &text, &written, error)) return kCopyReadFailed;
+  struct stat info {};
+  if (lstat(source, &info) != 0) {
+    *error = errno;
+    return kCopyReadFailed;
+  }
+  *copied = CopiedFile{text.size(), written};
+  const int there = kind_at(fd_of(folder), name);
+  if (there == S_IFDIR) {
+    *error = EISDIR;
+    return kCopyWriteFailed;
+  }
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    const std::string temporary = temporary_name(name);
+    disk_change();
+    if (symlinkat(text.c_str(), fd_of(folder), temporary.c_str()) != 0) {
+      if (errno == EEXIST) continue;
+      *error = errno;
+      return kCopyWriteFailed;
+    }
+    const timespec times[2] = {info.st_atim, info.st_mtim};
+    disk_change();
+    if (utimensat(fd_of(folder), temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
+        renameat(fd_of(folder), temporary.c_str(), fd_of(folder), name) != 0) {
+      *error = errno;
+      unlinkat(fd_of(folder), temporary.c_str(), 0);
+      return kCopyWriteFailed;
+    }
+    return kCopyDone;
+  }
+  *error = EEXIST;
+  return kCopyWriteFailed;
+}
+
+bool target_read_link(TargetFolder folder, const char* name, std::string* target,
+                      std::int32_t* error) {
+  std::vector<char> text(4097);
+  const ssize_t length = readlinkat(fd_of(folder), name, text.data(), text.size());
+  if (length < 0 || static_cast<std::size_t>(length) >= text.size()) {
+    *error = length < 0 ? errno : ENAMETOOLONG;
+    return false;
+  }
+  target->assign(text.data(), static_cast<std::size_t>(length));
+  return true;
 }
 
 TargetEntry target_entry(TargetFolder folder, const char* name) {

@@ -252,12 +252,12 @@ std::uint32_t kind_of(int folder_fd, const dirent* entry) {
   if (type == DT_DIR) return kFolderEntryFolder;
   if (type == DT_REG) return kFolderEntryFile;
   if (type != DT_LNK) return kFolderEntrySpecial;
-  // Links count only as the regular files they lead to; folders behind
-  // links are not entered, so no link can make a scan loop.
+  // What a link leads to names its kind; a link to anything but a file or a
+  // folder is kept as one that leads nowhere a walk goes.
   struct stat target {};
   if (fstatat(folder_fd, entry->d_name, &target, 0) != 0) return kFolderEntryDanglingLink;
-  if (S_ISREG(target.st_mode)) return kFolderEntryFile;
-  return S_ISDIR(target.st_mode) ? kFolderEntryFolderLink : kFolderEntrySpecial;
+  if (S_ISREG(target.st_mode)) return kFolderEntryFileLink;
+  return S_ISDIR(target.st_mode) ? kFolderEntryFolderLink : kFolderEntryDanglingLink;
 }
 
 }  // namespace
@@ -391,6 +391,38 @@ bool facts_at(int folder, const char* path, std::uint64_t* size, std::uint64_t* 
 bool listing_file_facts(FolderListing* listing, const char* name, std::uint64_t* size,
                         std::uint64_t* write_time, std::int32_t* error) {
   return facts_at(dirfd(listing->stream), name, size, write_time, error);
+}
+
+bool listing_link_facts(FolderListing* listing, const char* name, std::uint64_t* size,
+                        std::uint64_t* write_time, std::int32_t* error) {
+  struct stat info {};
+  if (fstatat(dirfd(listing->stream), name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISLNK(info.st_mode)) {
+    *error = S_ISLNK(info.st_mode) ? errno : EINVAL;
+    return false;
+  }
+  *size = static_cast<std::uint64_t>(info.st_size);
+  *write_time = file_time_of(info.st_mtim);
+  return true;
+}
+
+bool read_link(const char* path, std::string* target, std::uint64_t* write_time,
+               std::int32_t* error) {
+  struct stat info {};
+  if (lstat(path, &info) != 0 || !S_ISLNK(info.st_mode)) {
+    *error = info.st_mode == 0 ? (errno == ENOENT ? kErrorMissing : errno) : EINVAL;
+    return false;
+  }
+  std::vector<char> text(static_cast<std::size_t>(info.st_size) + 2);
+  const ssize_t length = readlink(path, text.data(), text.size());
+  // A target that grew since the look is read again by the caller's next run.
+  if (length < 0 || static_cast<std::size_t>(length) >= text.size()) {
+    *error = length < 0 ? errno : EAGAIN;
+    return false;
+  }
+  target->assign(text.data(), static_cast<std::size_t>(length));
+  *write_time = file_time_of(info.st_mtim);
+  return true;
 }
 
 std::uint64_t system_time_now() {

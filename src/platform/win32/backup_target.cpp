@@ -320,6 +320,19 @@ std::int32_t target_copy_file(const char* source, TargetFolder folder, const cha
   return result;
 }
 
+// Making a symbolic link needs a privilege most users lack: links are told
+// as not copied rather than copied as the files they lead to.
+std::int32_t target_copy_link(const char*, TargetFolder, const char*, CopiedFile*,
+                              std::int32_t* error) {
+  *error = ERROR_PRIVILEGE_NOT_HELD;
+  return kCopyNotSupported;
+}
+
+bool target_read_link(TargetFolder, const char*, std::string*, std::int32_t* error) {
+  *error = ERROR_NOT_SUPPORTED;
+  return false;
+}
+
 TargetEntry target_entry(TargetFolder folder, const char* name) {
   switch (kind_at(wide_join(folder_of(folder)->path, wide_path(name)))) {
     case Kind::nothing:

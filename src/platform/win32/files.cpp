@@ -332,7 +332,7 @@ std::uint32_t kind_of(const std::wstring& folder, const WIN32_FIND_DATAW& found)
   if (!reparse) return kFolderEntryFile;
   std::uint64_t size = 0;
   std::uint64_t time = 0;
-  return file_facts(wide_join(folder, found.cFileName), &size, &time) ? kFolderEntryFile
+  return file_facts(wide_join(folder, found.cFileName), &size, &time) ? kFolderEntryFileLink
                                                                       : kFolderEntryDanglingLink;
 }
 
@@ -564,4 +564,27 @@ bool same_bytes(const char* a, const char* b, bool* same, std::int32_t* error) {
   CloseHandle(first);
   CloseHandle(second);
   return compared;
+}
+
+bool listing_link_facts(FolderListing* listing, const char* name, std::uint64_t* size,
+                        std::uint64_t* write_time, std::int32_t* error) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  // The attributes of a reparse point are its own: nothing is followed.
+  if (!GetFileAttributesExW(wide_join(listing->folder, wide_path(name)).c_str(),
+                            GetFileExInfoStandard, &data) ||
+      !is_reparse(data.dwFileAttributes)) {
+    *error = last_error();
+    if (*error == 0) *error = kErrorNotFolder;
+    return false;
+  }
+  *size = static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+  *write_time = time_of(data.ftLastWriteTime);
+  return true;
+}
+
+// Links are not made nor read back here (making one needs a privilege), so
+// none is ever a copy.
+bool read_link(const char*, std::string*, std::uint64_t*, std::int32_t* error) {
+  *error = ERROR_NOT_SUPPORTED;
+  return false;
 }
