@@ -9,6 +9,7 @@
 #include "backup/backup_parts.h"
 #include "catalog/catalog.h"
 #include "ports/backup_target.h"
+#include "ports/console.h"
 #include "ports/files.h"
 #include "settings/settings.h"
 #include "text/text.h"
@@ -16,8 +17,6 @@
 using namespace backup_parts;
 
 namespace {
-
-constexpr std::uint32_t kProgressEvery = 256;
 
 // Every reason is a literal that fits the report, checked where it is given.
 template <std::size_t N>
@@ -54,6 +53,7 @@ struct Run {
   std::vector<Level> levels;
   // A dry run writes nothing: each copy it would make is told here instead.
   BackupMessage planned;
+  RunProgress done;
 };
 
 void know_root(Run& run) {
@@ -212,14 +212,14 @@ void back_up_file(Run& run, FolderListing* listing, const char* src, const char*
       // copies the file again next time.
       ListFile& catalog = run.state.scan.catalog;
       ++run.report->copied;
+      run.done.bytes_done += copied.size;
       put_time(catalog, slot, kCatalogBackupHigh, run.now);
       put_time(catalog, slot, kCatalogWrittenHigh, copied.write_time);
       put_number(catalog, slot, kCatalogCopiedSize, low_bits(copied.size));
     }
   }
-  if (run.progress != nullptr && run.report->examined % kProgressEvery == 0) {
-    run.progress(*run.report);
-  }
+  ++run.done.files_done;
+  if (run.progress != nullptr) run.progress(run.done);
 }
 
 // What the walk meets but does not copy (neither file, folder nor link):
@@ -234,6 +234,37 @@ void skip(Run& run, const char* path) {
 bool source_has(void* folder, const char* name) {
   char path[kPathBytes];
   return join_path(static_cast<const char*>(folder), name, path) && path_taken(path);
+}
+
+// The files and bytes the walk will examine, for the progress line: the
+// same folders, read once more.
+void count_tree(Run& run, const char* source) {
+  FolderIdentity identity{};
+  std::int32_t error = 0;
+  FolderListing* listing = listing_open(source, &identity, &error);
+  if (listing == nullptr) return;
+  if (is_backup_root(run, source, identity)) {
+    listing_close(listing);
+    return;
+  }
+  std::vector<std::string> folders;
+  FolderEntry entry;
+  while (listing_next(listing, &entry, &error) == ListingStep::entry) {
+    std::uint64_t size = 0;
+    std::uint64_t written = 0;
+    if (entry.kind == kFolderEntryFolder && run.deep) {
+      char path[kPathBytes];
+      if (join_path(source, entry.name.c_str(), path)) folders.emplace_back(path);
+    } else if (entry.kind == kFolderEntryFile || is_link_kind(entry.kind)) {
+      ++run.done.files_total;
+      if (entry.kind == kFolderEntryFile &&
+          listing_file_facts(listing, entry.name.c_str(), &size, &written, &error)) {
+        run.done.bytes_total += size;
+      }
+    }
+  }
+  listing_close(listing);
+  for (const std::string& folder : folders) count_tree(run, folder.c_str());
 }
 
 void walk(Run& run, const char* source) {
@@ -256,6 +287,9 @@ void walk(Run& run, const char* source) {
   FolderEntry entry;
   ListingStep got = ListingStep::end;
   while ((got = listing_next(listing, &entry, &error)) == ListingStep::entry) {
+    // Asked to stop: between two files, never inside one.
+    if (interrupted()) run.report->stopped = true;
+    if (run.report->stopped) break;
     char path[kPathBytes];
     if (!join_path(source, entry.name.c_str(), path)) {
       fail(run, "read", std::string(source) + "/" + entry.name, kErrorPathTooLong);
@@ -471,8 +505,8 @@ bool backup_folder(AppState& state, const char* folder, BackupReport* report,
     return give_up(report, "another scan is running");
   }
   const SelectMode mode = select_mode_of(state.settings);
-  Run run{state, report, progress, message, system_time_now(), is_deep(mode), {},
-          {},    false,  {},       planned};
+  Run run{state, report, progress, message, system_time_now(), is_deep(mode),
+          {},    {},     false,    {},      planned,           {}};
   know_root(run);
   const std::string root = root_text(state);
   char root_path[kPathBytes];
@@ -481,7 +515,9 @@ bool backup_folder(AppState& state, const char* folder, BackupReport* report,
   run.levels.push_back(Level{"F0", root + "/F0"});
   run.levels.push_back(Level{name, root + "/F0/" + name});
   // The root folder is listed as "", so that its paths read "/name".
-  walk(run, std::strcmp(source, "/") == 0 ? "" : source);
+  const char* start = std::strcmp(source, "/") == 0 ? "" : source;
+  if (progress != nullptr) count_tree(run, start);
+  walk(run, start);
   while (!run.levels.empty()) leave(run);
   state.scan.scan_mode = ScanMode::none;
   list_close(state.scan.catalog);
@@ -489,6 +525,6 @@ bool backup_folder(AppState& state, const char* folder, BackupReport* report,
     tell(message, std::string("subfolders not entered: the selection mode is ") +
                       (is_random(mode) ? "Random" : "Linear"));
   }
-  if (progress != nullptr) progress(*report);
-  return report->failed == 0 && report->skipped == 0;
+  if (progress != nullptr) progress(run.done);
+  return report->failed == 0 && report->skipped == 0 && !report->stopped;
 }

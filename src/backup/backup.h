@@ -17,10 +17,19 @@ struct BackupReport {
   std::uint32_t failed;               // files and folders that could not be backed up
   std::uint32_t skipped;              // links to folders, dangling links, FIFOs and the like
   std::uint32_t folders_not_entered;  // subfolders left out in Linear and Random modes
+  bool stopped;                       // an interrupt ended the run between two files
   char problem[160];                  // why nothing could be done; empty otherwise
 };
-// Called now and then while a backup runs, and once at its end.
-using BackupProgress = void (*)(const BackupReport& report);
+// How far a long run has got: files and bytes done, and in all (0 when not
+// known).
+struct RunProgress {
+  std::uint64_t files_done;
+  std::uint64_t files_total;
+  std::uint64_t bytes_done;
+  std::uint64_t bytes_total;
+};
+// Called after each file of a long run and once at its end.
+using BackupProgress = void (*)(const RunProgress& progress);
 // Told each failure and notice as one line, such as
 // "cannot read /home/a/Photos/x: Permission denied".
 using BackupMessage = void (*)(const char* line);
@@ -39,7 +48,10 @@ constexpr std::uint32_t kCatalogWrittenLow = 4;
 // file was backed up, false otherwise (problem says why when nothing could
 // be done); symbolic links are kept as links with their target text, never
 // followed; entries that are neither files, folders nor links are named and
-// make it false too, as do links where none can be made (Windows). The backup root is never entered, whether it exists or not.
+// make it false too, as do links where none can be made (Windows). The
+// backup root is never entered, whether it exists or not. An interrupt
+// (interrupted()) stops the run between two files. Given progress, the
+// tree is counted first so that the run can tell how far it has got.
 // With planned given, a dry run: nothing is written anywhere (backup root,
 // catalog, records of names); each file that would be copied is told to
 // planned as "would copy PATH" and counted as copied.
@@ -116,20 +128,23 @@ struct RestoreReport {
   std::uint32_t identical;  // files already there with the copy's bytes
   std::uint32_t refused;    // differing files left as they were
   std::uint32_t failed;     // files that could not be written
+  bool stopped;             // an interrupt ended the run between two files
   char problem[200];        // why nothing could be done, or ""
 };
 // Copies the chosen copies back, each written whole under a temporary name
 // with its write time and only then renamed into place, through folders
 // opened without following links; nothing is written inside the backup
-// root. Each file not restored is told to message. True when every file was
+// root. Each file not restored is told to message. An interrupt
+// (interrupted()) stops it between two files. True when every file was
 // restored or already there.
 bool restore_files(const AppState& state, const RestoreRequest& request, RestoreReport* report,
-                   BackupMessage message);
+                   BackupProgress progress, BackupMessage message);
 
 struct VerifyReport {
   std::uint32_t checked;   // files of the tree looked at
   std::uint32_t missing;   // of those, files with no copy
   std::uint32_t problems;  // every problem told, the missing files among them
+  bool stopped;            // an interrupt ended the run between two files
   char problem[200];       // why nothing could be checked, or ""
 };
 // Checks every file of folder's tree (its own files only in Linear and Random
@@ -139,4 +154,4 @@ struct VerifyReport {
 // problem is told to message, one line each. Nothing is written. True when
 // there was none.
 bool verify_folder(AppState& state, const char* folder, VerifyReport* report,
-                   BackupMessage message);
+                   BackupProgress progress, BackupMessage message);

@@ -7,6 +7,7 @@
 #include "backup/backup.h"
 #include "backup/backup_parts.h"
 #include "ports/backup_target.h"
+#include "ports/console.h"
 #include "text/text.h"
 
 using namespace backup_parts;
@@ -17,7 +18,8 @@ namespace {
 // folders below the anchor (the folder the restore writes into) and its name.
 struct Placement {
   std::string copy;
-  bool link;  // the copy is a link, restored as one
+  bool link;           // the copy is a link, restored as one
+  std::uint64_t size;  // the copy's
   std::vector<std::string> folders;
   std::string name;
   std::string target;  // the whole path, for messages
@@ -202,7 +204,7 @@ bool give_up(RestoreReport* report, const char (&problem)[N]) {
 }  // namespace
 
 bool restore_files(const AppState& state, const RestoreRequest& request, RestoreReport* report,
-                   BackupMessage message) {
+                   BackupProgress progress, BackupMessage message) {
   *report = RestoreReport{};
   std::vector<FileVersion> versions;
   std::string problem;
@@ -228,7 +230,7 @@ bool restore_files(const AppState& state, const RestoreRequest& request, Restore
   std::string rest;
   for (const FileVersion* version : chosen) {
     if (file != nullptr && version != file) continue;
-    Placement placement{version->copy, version->link, {}, {}, {}};
+    Placement placement{version->copy, version->link, version->size, {}, {}, {}};
     if (file != nullptr) {
       const std::int32_t separator = last_separator(base.c_str());
       placement.name = base.substr(static_cast<std::size_t>(separator) + 1);
@@ -249,7 +251,17 @@ bool restore_files(const AppState& state, const RestoreRequest& request, Restore
   }
   Restore restore{state, request, report, message, anchor, {}, {}};
   const std::string root = root_text(state);
+  RunProgress done{0, placements.size(), 0, 0};
+  for (const Placement& placement : placements) done.bytes_total += placement.size;
   for (const Placement& placement : placements) {
+    // Asked to stop: between two files, never inside one.
+    if (interrupted()) {
+      report->stopped = true;
+      break;
+    }
+    ++done.files_done;
+    done.bytes_done += placement.size;
+    if (progress != nullptr) progress(done);
     // Whatever the destination, nothing lands inside the backup root.
     if (path_below(root, placement.target, &rest)) {
       ++report->failed;
@@ -259,5 +271,6 @@ bool restore_files(const AppState& state, const RestoreRequest& request, Restore
     restore_one(restore, placement);
   }
   close_from(restore, 0);
-  return report->refused == 0 && report->failed == 0;
+  if (progress != nullptr) progress(done);
+  return report->refused == 0 && report->failed == 0 && !report->stopped;
 }

@@ -8,6 +8,7 @@
 #include "backup/backup.h"
 #include "backup/backup_parts.h"
 #include "catalog/catalog.h"
+#include "ports/console.h"
 #include "ports/files.h"
 #include "text/text.h"
 
@@ -18,6 +19,8 @@ namespace {
 struct Check {
   AppState& state;
   VerifyReport* report;
+  BackupProgress progress;
+  RunProgress done;
   BackupMessage message;
   bool deep;
   std::string root;  // the backup root, never verified as a source
@@ -68,6 +71,8 @@ void verify_link(Check& check, const std::string& path, const FileVersion& copy)
 
 void verify_file(Check& check, const std::string& path, bool link) {
   ++check.report->checked;
+  ++check.done.files_done;
+  if (check.progress != nullptr) check.progress(check.done);
   const auto found = check.newest.find(path);
   if (found == check.newest.end()) {
     ++check.report->missing;
@@ -85,7 +90,9 @@ void verify_file(Check& check, const std::string& path, bool link) {
     problem(check, "changed: " + copy.copy + " is a link, not a copy of " + path);
     return;
   }
-  if (!read_through(copy.copy.c_str(), &size, &error) || size != copy.size) {
+  const bool whole = read_through(copy.copy.c_str(), &size, &error);
+  check.done.bytes_done += size;
+  if (!whole || size != copy.size) {
     problem(check, "unreadable: " + copy.copy + ": " +
                        (size != copy.size ? std::string("cut short") : reason_of(error)));
     return;
@@ -127,6 +134,9 @@ void walk(Check& check, const std::string& folder) {
   std::vector<std::string> folders;
   FolderEntry entry;
   while (listing_next(listing, &entry, &error) == ListingStep::entry) {
+    // Asked to stop: between two files, never inside one.
+    if (interrupted()) check.report->stopped = true;
+    if (check.report->stopped) break;
     char path[kPathBytes];
     if (!join_path(folder.c_str(), entry.name.c_str(), path)) continue;  // never backed up
     if (entry.kind == kFolderEntryFile || is_link_kind(entry.kind)) {
@@ -141,7 +151,7 @@ void walk(Check& check, const std::string& folder) {
 }  // namespace
 
 bool verify_folder(AppState& state, const char* folder, VerifyReport* report,
-                   BackupMessage message) {
+                   BackupProgress progress, BackupMessage message) {
   *report = VerifyReport{};
   std::vector<FileVersion> versions;
   std::string why;
@@ -154,15 +164,28 @@ bool verify_folder(AppState& state, const char* folder, VerifyReport* report,
     copy_text("no such folder", report->problem);
     return false;
   }
-  Check check{state, report, message, is_deep(select_mode_of(state.settings)), root_text(state),
-              {},    false};
+  Check check{state,
+              report,
+              progress,
+              {},
+              message,
+              is_deep(select_mode_of(state.settings)),
+              root_text(state),
+              {},
+              false};
   for (const FileVersion& version : versions) {
     const auto [at, added] = check.newest.emplace(version.original, &version);
     if (!added && version.rank < at->second->rank) at->second = &version;
+  }
+  // The files with a copy, and their newest copies' bytes: what there is to read.
+  for (const auto& [original, newest] : check.newest) {
+    ++check.done.files_total;
+    check.done.bytes_total += newest->size;
   }
   // Read only: opened without writing, and closed again.
   check.catalog_open = catalog_open_for_reading(state);
   walk(check, source);
   if (check.catalog_open) list_close(state.scan.catalog);
-  return report->problems == 0;
+  if (progress != nullptr) progress(check.done);
+  return report->problems == 0 && !report->stopped;
 }

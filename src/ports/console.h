@@ -7,3 +7,7 @@ void console_out(const char* text);
 void console_error(const char* text);
 // True when standard error is a terminal (progress is shown only there).
 bool console_error_is_terminal();
+// From now on an interrupt (Ctrl+C) asks the running switch to stop at the
+// next file instead of ending the process; interrupted() then says true.
+void catch_interrupt();
+bool interrupted();

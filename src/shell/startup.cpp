@@ -6,6 +6,7 @@
 
 #include "backup/backup.h"
 #include "navigation/navigation.h"
+#include "ports/clock.h"
 #include "ports/console.h"
 #include "ports/files.h"
 #include "ports/instance.h"
@@ -62,16 +63,56 @@ void say(const char* text) {
   console_error("\n");
 }
 
-// Whether a progress line stands unfinished on the terminal.
+// Whether a progress line stands unfinished on the terminal, and when the
+// run began and the line was last written (milliseconds).
 bool progress_shown = false;
+constexpr std::uint32_t kProgressMs = 250;
+std::uint32_t progress_began = 0;
+std::uint32_t progress_written = 0;
 
-void show_progress(const BackupReport& report) {
-  if (!console_error_is_terminal()) return;
-  char line[96];  // two numbers of at most 10 digits: never cut
-  const int length = std::snprintf(line, sizeof line, "\r%u files examined, %u copied",
-                                   report.examined, report.copied);
+// A long run's progress line on a terminal, a few times a second: files
+// and bytes done, the rate and the time left.
+void show_progress(const RunProgress& done) {
+  const std::uint32_t now = tick_count();
+  const bool last = done.files_total > 0 && done.files_done >= done.files_total;
+  if (progress_shown && now - progress_written < kProgressMs && !last) return;
+  progress_written = now;
+  const double seconds = (now - progress_began) / 1000.0;
+  const double megabytes = static_cast<double>(done.bytes_done) / 1e6;
+  std::uint64_t left = 0;
+  if (done.files_done > 0 && done.files_total > done.files_done) {
+    left = static_cast<std::uint64_t>(seconds *
+                                      static_cast<double>(done.files_total - done.files_done) /
+                                      static_cast<double>(done.files_done));
+  }
+  char line[160];  // numbers of at most 20 digits each: never cut
+  const int length = std::snprintf(
+      line, sizeof line, "\r%llu of %llu files, %.1f of %.1f MB, %.1f MB/s, %llu:%02llu left  ",
+      static_cast<unsigned long long>(done.files_done),
+      static_cast<unsigned long long>(done.files_total), megabytes,
+      static_cast<double>(done.bytes_total) / 1e6, seconds > 0 ? megabytes / seconds : 0.0,
+      static_cast<unsigned long long>(left / 60), static_cast<unsigned long long>(left % 60));
   if (length > 0 && length < static_cast<int>(sizeof line)) console_error(line);
   progress_shown = true;
+}
+
+// The progress line's sink for a run, when standard error is a terminal
+// (else only the summary and the problems are written); an interrupt from
+// then on stops the run between two files.
+BackupProgress start_long_run() {
+  catch_interrupt();
+  progress_began = tick_count();
+  progress_shown = false;
+  return console_error_is_terminal() ? show_progress : nullptr;
+}
+
+// Ends the progress line; when an interrupt stopped the run, says so.
+int end_long_run(bool stopped, int status) {
+  if (progress_shown) console_error("\n");
+  progress_shown = false;
+  if (!stopped) return status;
+  say("stopped by an interrupt between two files; what was done is whole");
+  return kExitInterrupted;
 }
 
 void show_message(const char* line) {
@@ -92,9 +133,11 @@ int run_backup(AppState& state, const char* folder, bool already_running, bool d
     return kExitFailed;
   }
   BackupReport report;
-  const bool complete = backup_folder(state, folder, &report, dry_run ? nullptr : show_progress,
+  const BackupProgress progress = start_long_run();
+  const bool complete = backup_folder(state, folder, &report, dry_run ? nullptr : progress,
                                       show_message, dry_run ? show_planned : nullptr);
   if (progress_shown) console_error("\n");
+  progress_shown = false;
   if (report.problem[0] != '\0') {
     std::string message = "no backup was made: ";
     say((message + report.problem).c_str());
@@ -106,7 +149,7 @@ int run_backup(AppState& state, const char* folder, bool already_running, bool d
   if (report.skipped > 0) line += ", " + std::to_string(report.skipped) + " skipped";
   if (dry_run) line += "; nothing was written";
   console_out((line + "\n").c_str());
-  return complete ? kExitDone : kExitFailed;
+  return end_long_run(report.stopped, complete ? kExitDone : kExitFailed);
 }
 
 int run_versions(AppState& state, const char* path) {
@@ -126,7 +169,8 @@ int run_versions(AppState& state, const char* path) {
 
 int run_verify(AppState& state, const char* folder) {
   VerifyReport report;
-  const bool sound = verify_folder(state, folder, &report, say);
+  const bool sound = verify_folder(state, folder, &report, start_long_run(), show_message);
+  end_long_run(false, kExitDone);
   if (report.problem[0] != '\0') {
     say((std::string("nothing was verified: ") + report.problem).c_str());
     return kExitFailed;
@@ -136,7 +180,7 @@ int run_verify(AppState& state, const char* folder) {
       report.problems == 0 ? ", no problem" : ", " + std::to_string(report.problems) + " problems";
   if (report.missing > 0) line += " (" + std::to_string(report.missing) + " without a copy)";
   console_out((line + "\n").c_str());
-  return sound ? kExitDone : kExitFailed;
+  return end_long_run(report.stopped, sound ? kExitDone : kExitFailed);
 }
 
 // "--restore=PATH" and its options, from argument number on.
@@ -164,7 +208,8 @@ int run_restore(AppState& state, int argc, char** argv, int number) {
     return kExitUsage;
   }
   RestoreReport report;
-  const bool complete = restore_files(state, request, &report, say);
+  const bool complete = restore_files(state, request, &report, start_long_run(), show_message);
+  end_long_run(false, kExitDone);
   if (report.problem[0] != '\0') {
     say((std::string("nothing was restored: ") + report.problem).c_str());
     return kExitFailed;
@@ -174,7 +219,7 @@ int run_restore(AppState& state, int argc, char** argv, int number) {
   if (report.refused > 0) line += ", " + std::to_string(report.refused) + " left as they were";
   if (report.failed > 0) line += ", " + std::to_string(report.failed) + " failed";
   console_out((line + "\n").c_str());
-  return complete ? kExitDone : kExitFailed;
+  return end_long_run(report.stopped, complete ? kExitDone : kExitFailed);
 }
 
 int run_rotation(AppState& state, bool already_running, bool dry_run) {

@@ -10,6 +10,8 @@ struct AppState;
 constexpr int kExitDone = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+// A switch's run stopped by an interrupt (Ctrl+C), as shells count it.
+constexpr int kExitInterrupted = 130;
 
 // The instance lock, the data folder, the settings and the command line (the
 // switches run here). Their exit status, or kViewerWanted.

@@ -119,12 +119,12 @@ TEST_F(BackupFixture, LinksAreKeptAsLinksAndFifosAreNamedAndFailTheRun) {
   EXPECT_TRUE(backup(tree));
   EXPECT_EQ(report.copied, 1u);
   VerifyReport verified{};
-  EXPECT_TRUE(verify_folder(*state, tree.c_str(), &verified, collect));
+  EXPECT_TRUE(verify_folder(*state, tree.c_str(), &verified, nullptr, collect));
   // Restored as links, the folder's one never entered.
   RestoreReport restored{};
   const std::string to = (root / "back").string();
   EXPECT_TRUE(restore_files(*state, RestoreRequest{tree.c_str(), 0, to.c_str(), false}, &restored,
-                            collect));
+                            nullptr, collect));
   EXPECT_EQ(fs::read_symlink(root / "back/dangling"), "still nowhere");
   EXPECT_EQ(fs::read_symlink(root / "back/folder-link"), tree / "sub");
   EXPECT_EQ(restored.restored, 5u);
@@ -136,7 +136,7 @@ TEST_F(BackupFixture, LinksAreKeptAsLinksAndFifosAreNamedAndFailTheRun) {
   const timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
   ASSERT_EQ(utimensat(AT_FDCWD, (copies / "dangling").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
   said.clear();
-  EXPECT_FALSE(verify_folder(*state, tree.c_str(), &verified, collect));
+  EXPECT_FALSE(verify_folder(*state, tree.c_str(), &verified, nullptr, collect));
   ASSERT_EQ(said.size(), 1u);
   EXPECT_EQ(said[0].rfind("damaged: " + (copies / "dangling").string(), 0), 0u) << said[0];
 }
@@ -203,9 +203,13 @@ TEST_F(BackupFixture, AKilledRunIsCompletedByTheNextOne) {
     put(std::string("f") + std::to_string(1000 + i) + ".jpg", std::to_string(i));
   const pid_t child = fork();
   if (child == 0) {
-    // Dies at the first progress report, after 256 files, as a kill would.
+    // Dies after 256 files, as a kill would.
     backup_folder(
-        *state, tree.c_str(), &report, [](const BackupReport&) { _exit(9); }, nullptr);
+        *state, tree.c_str(), &report,
+        [](const RunProgress& done) {
+          if (done.files_done == 256) _exit(9);
+        },
+        nullptr);
     _exit(0);
   }
   int status = 0;

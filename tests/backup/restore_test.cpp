@@ -1,6 +1,7 @@
 // The way back from the generations: the copies of a file, and the files
 // restored as they stood in each generation.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "ports/console.h"
 #include "ports/files.h"
 
 #include "backup_fixture.h"
@@ -98,7 +100,7 @@ struct RestoreFixture : BackupFixture {
     const std::string where = to.string();
     const RestoreRequest request{path.c_str(), from, to.empty() ? nullptr : where.c_str(),
                                  overwrite};
-    return restore_files(*state, request, &restored, collect);
+    return restore_files(*state, request, &restored, nullptr, collect);
   }
 };
 
@@ -209,7 +211,7 @@ TEST_F(RestoreFixture, VerifyFindsMissingCutShortAndDamagedCopies) {
     write(now, name, std::string("file ") + name);
   ASSERT_TRUE(backup(tree));
   VerifyReport verified{};
-  EXPECT_TRUE(verify_folder(*state, tree.c_str(), &verified, collect));
+  EXPECT_TRUE(verify_folder(*state, tree.c_str(), &verified, nullptr, collect));
   EXPECT_EQ(verified.checked, 4u);
   const fs::path copies = backups / "F0/Photos";
   fs::remove(copies / "a");
@@ -221,7 +223,7 @@ TEST_F(RestoreFixture, VerifyFindsMissingCutShortAndDamagedCopies) {
   write(now, "sub/d", "changed since: not compared");
   write(now, "e", "never backed up");
   said.clear();
-  EXPECT_FALSE(verify_folder(*state, tree.c_str(), &verified, collect));
+  EXPECT_FALSE(verify_folder(*state, tree.c_str(), &verified, nullptr, collect));
   EXPECT_EQ(verified.checked, 5u);
   EXPECT_EQ(verified.missing, 2u);
   EXPECT_EQ(verified.problems, 4u);
@@ -236,6 +238,9 @@ TEST_F(RestoreFixture, VerifyFindsMissingCutShortAndDamagedCopies) {
 int stop_at = 0;
 void stop_at_change() {
   if (--stop_at == 0) _exit(70);
+}
+void interrupt_at_change() {
+  if (--stop_at == 0) raise(SIGINT);
 }
 
 // A restore stopped at any change to the disk leaves whole files or none.
@@ -265,6 +270,19 @@ TEST_F(RestoreFixture, AStoppedRestoreLeavesNoPartialFile) {
     }
     EXPECT_EQ(whole, WEXITSTATUS(status) == 70 ? static_cast<std::size_t>(stop - 1) : 4u) << stop;
   }
+  // An interrupt during the second file stops the run once that file is whole.
+  const pid_t child = fork();
+  if (child == 0) {
+    catch_interrupt();
+    stop_at = 2;
+    set_disk_change_seam(interrupt_at_change);
+    const bool complete = restore(tree, 0, root / "interrupted");
+    _exit(
+        static_cast<int>(restored.restored * 10 + (restored.stopped ? 1 : 0) + (complete ? 5 : 0)));
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(WEXITSTATUS(status), 21);
 }
 
 }  // namespace

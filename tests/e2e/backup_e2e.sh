@@ -278,6 +278,23 @@ for folder in $(seq 1 150); do
   mkdir -p "$work/many/$folder"
   (cd "$work/many/$folder" && touch $(seq -f "f%g" 1 1000))
 done
+# Ctrl+C stops the run between two files: nothing partial, said, not 0.
+"$work/prog/tessmira" "/b=$work/many" >"$work/out" 2>"$work/err" &
+runner=$!
+for _ in $(seq 1 6000); do
+  [ "$(find "$backups/F0/many" -type f 2>/dev/null | head -n 1000 | wc -l)" -ge 1000 ] && break
+  kill -0 "$runner" 2>/dev/null || break
+  sleep 0.05
+done
+kill -INT "$runner"
+wait "$runner"
+status=$?
+runner=""
+copies=$(find "$backups/F0/many" -type f | wc -l)
+check "Ctrl+C stops the backup and says so" "130 yes yes" \
+  "$status $(err_has "stopped by an interrupt") $([ "$copies" -lt 150000 ] && echo yes)"
+check "leaving no partial copy" "" "$(find "$backups" -name '*tessmira-*')"
+fresh
 check "150,000 files all copied" "0 150000 files copied 150000" \
   "$(run "/b=$work/many") $(out) $(find "$backups/F0/many" -type f | wc -l)"
 

@@ -1,8 +1,10 @@
 // Win32 console: console_out, console_error, console_error_is_terminal,
 // through the process's standard handles, which a windowed program also has
-// once it attached to its parent's console. Texts are UTF-8 bytes.
+// once it attached to its parent's console. Texts are UTF-8 bytes. Ctrl+C
+// and Ctrl+Break become a request to stop.
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "ports/console.h"
@@ -22,6 +24,14 @@ void write_to(DWORD which, const char* text) {
   }
 }
 
+std::atomic<bool> interrupt_seen{false};
+
+BOOL WINAPI note_interrupt(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  interrupt_seen = true;
+  return TRUE;
+}
+
 }  // namespace
 
 void console_out(const char* text) {
@@ -36,4 +46,12 @@ bool console_error_is_terminal() {
   HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
   return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
          GetFileType(handle) == FILE_TYPE_CHAR;
+}
+
+void catch_interrupt() {
+  SetConsoleCtrlHandler(note_interrupt, TRUE);
+}
+
+bool interrupted() {
+  return interrupt_seen.load();
 }
