@@ -2,7 +2,10 @@
 // mode: the first catalog build and a second one (nothing new); then, on disk
 // and on a tmpfs, the first backup and a second one (nothing changed) beside
 // `cp -a` (first run) and `rsync -a` (first run, then one with nothing to do)
-// into folders of their own. Prints seconds and ratios.
+// into folders of their own; then the restore of the whole tree and its
+// verification beside `cp -a` and `rsync -a --checksum` (a first run that
+// copies, then one that reads both sides whole and copies nothing). Prints
+// seconds and ratios.
 //
 //   backup_bench [DISK_FOLDER [TMPFS_FOLDER]]   (default /tmp and /dev/shm;
 //   everything is made there and removed)
@@ -56,7 +59,8 @@ void make_tree(const fs::path& tree) {
 // nothing to do.
 struct Figures {
   double ours_first, ours_again, cp_first, rsync_first, rsync_again;
-  std::uint32_t copied_first, copied_again;
+  double restore, verify, checksum_first, checksum_again;
+  std::uint32_t copied_first, copied_again, restored, verified;
 };
 
 Figures measure(const fs::path& base) {
@@ -83,6 +87,20 @@ Figures measure(const fs::path& base) {
       "rsync -a '" + tree.string() + "/' '" + (base / "rsync").string() + "/'";
   figures.rsync_first = timed([&] { tool_ok = std::system(rsync.c_str()) == 0 && tool_ok; });
   figures.rsync_again = timed([&] { tool_ok = std::system(rsync.c_str()) == 0 && tool_ok; });
+  RestoreReport restored{};
+  const std::string to = (base / "restored").string();
+  figures.restore = timed([&] {
+    restore_files(*state, RestoreRequest{tree.c_str(), 0, to.c_str(), false}, &restored, nullptr,
+                  nullptr);
+  });
+  figures.restored = restored.restored;
+  VerifyReport verified{};
+  figures.verify = timed([&] { verify_folder(*state, tree.c_str(), &verified, nullptr, nullptr); });
+  figures.verified = verified.problems == 0 ? verified.checked : 0;
+  const std::string checksum =
+      "rsync -a --checksum '" + tree.string() + "/' '" + (base / "checksum").string() + "/'";
+  figures.checksum_first = timed([&] { tool_ok = std::system(checksum.c_str()) == 0 && tool_ok; });
+  figures.checksum_again = timed([&] { tool_ok = std::system(checksum.c_str()) == 0 && tool_ok; });
   fs::remove_all(base);
   return figures;
 }
@@ -95,6 +113,13 @@ void print(const char* place, const Figures& f) {
   std::printf("  %-34s %7.3f s   rsync -a %7.3f s (%.2fx)\n", "second backup (nothing changed)",
               f.ours_again, f.rsync_again, f.ours_again / f.rsync_again);
   std::printf("  files copied: first %u, second %u\n", f.copied_first, f.copied_again);
+  std::printf("  %-34s %7.3f s   cp -a %7.3f s (%.2fx)   rsync -a --checksum %7.3f s (%.2fx)\n",
+              "restore of the tree", f.restore, f.cp_first, f.restore / f.cp_first,
+              f.checksum_first, f.restore / f.checksum_first);
+  std::printf("  %-34s %7.3f s   rsync -a --checksum, nothing to do %7.3f s (%.2fx)\n",
+              "verify of the tree", f.verify, f.checksum_again, f.verify / f.checksum_again);
+  std::printf("  files restored %u, verified sound %u; %.0f files/s restored, %.0f verified\n",
+              f.restored, f.verified, f.restored / f.restore, f.verified / f.verify);
 }
 
 }  // namespace
@@ -123,6 +148,8 @@ int main(int argc, char** argv) {
   print(("on tmpfs (" + memory.parent_path().string() + ")").c_str(), in_memory);
   if (!tool_ok) std::printf("(cp or rsync failed: are they installed?)\n");
   const bool right = on_disk.copied_first == 50000 && on_disk.copied_again == 0 &&
-                     in_memory.copied_first == 50000 && in_memory.copied_again == 0;
+                     in_memory.copied_first == 50000 && in_memory.copied_again == 0 &&
+                     on_disk.restored == 50000 && on_disk.verified == 50000 &&
+                     in_memory.restored == 50000 && in_memory.verified == 50000;
   return right ? 0 : 1;
 }

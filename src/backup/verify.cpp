@@ -84,17 +84,8 @@ void verify_file(Check& check, const std::string& path, bool link) {
     verify_link(check, path, copy);
     return;
   }
-  std::uint64_t size = 0;
-  std::int32_t error = 0;
   if (copy.link) {
     problem(check, "changed: " + copy.copy + " is a link, not a copy of " + path);
-    return;
-  }
-  const bool whole = read_through(copy.copy.c_str(), &size, &error);
-  check.done.bytes_done += size;
-  if (!whole || size != copy.size) {
-    problem(check, "unreadable: " + copy.copy + ": " +
-                       (size != copy.size ? std::string("cut short") : reason_of(error)));
     return;
   }
   std::uint32_t recorded_size = 0;
@@ -107,17 +98,30 @@ void verify_file(Check& check, const std::string& path, bool link) {
                        ", or another write time)");
     return;
   }
+  // Unchanged since the copy: the copy is read whole against the file, else
+  // read whole alone.
   FileStamp stamp;
-  if (!file_stamp(path.c_str(), &stamp) || static_cast<std::uint64_t>(stamp.size) != copy.size ||
-      stamp.write_time != copy.write_time) {
-    return;  // changed since: its bytes cannot be compared
-  }
+  std::int32_t error = 0;
   bool same = false;
-  if (!same_bytes(path.c_str(), copy.copy.c_str(), &same, &error)) {
-    problem(check, "unreadable: " + path + ": " + reason_of(error));
-  } else if (!same) {
-    problem(check, "damaged: " + copy.copy + " differs from " + path +
-                       ", though it has its size and write time");
+  const bool unchanged = file_stamp(path.c_str(), &stamp) &&
+                         static_cast<std::uint64_t>(stamp.size) == copy.size &&
+                         stamp.write_time == copy.write_time;
+  if (unchanged && same_bytes(path.c_str(), copy.copy.c_str(), &same, &error)) {
+    check.done.bytes_done += copy.size;
+    if (!same) {
+      problem(check, "damaged: " + copy.copy + " differs from " + path +
+                         ", though it has its size and write time");
+    }
+    return;
+  }
+  std::uint64_t size = 0;
+  const bool whole = read_through(copy.copy.c_str(), &size, &error);
+  check.done.bytes_done += size;
+  if (!whole || size != copy.size) {
+    problem(check, "unreadable: " + copy.copy + ": " +
+                       (whole ? std::string("cut short") : reason_of(error)));
+  } else if (unchanged) {
+    problem(check, "unreadable: " + path + ": the file could not be compared with its copy");
   }
 }
 
