@@ -77,8 +77,9 @@ inline constexpr char kBackupNames[] = "TesmiDir.txt";
 // next run, which then makes no rotation of its own. True, or false with
 // the generation whose move failed in failed_generation ("" for any other
 // failure, each told to message, as is each entry that could not be moved).
-// With planned given, a dry run: each step the rotation would take is told
-// to planned as one line, and nothing is written.
+// An interrupt (interrupted()) stops it between two steps, which the next run
+// then finishes. With planned given, a dry run: each step the rotation would
+// take is told to planned as one line, and nothing is written.
 bool rotate_backups(AppState& state, char failed_generation[4], BackupMessage message,
                     BackupMessage planned = nullptr);
 // Whether a stopped rotation waits to be finished.

@@ -5,6 +5,7 @@
 #include "backup/backup.h"
 #include "backup/backup_parts.h"
 #include "ports/backup_target.h"
+#include "ports/console.h"
 #include "ports/files.h"
 #include "settings/settings.h"
 #include "text/text.h"
@@ -155,6 +156,8 @@ bool rotate_backups(AppState& state, char failed_generation[4], BackupMessage me
     return true;
   }
   bool moved = true;
+  // Asked to stop: between two steps, which the journal lets the next run finish.
+  if (interrupted()) return false;
   if (rotation.step == RotationStep::older) {
     if (!move_generation(state, kGenerationNames[rotation.older],
                          kGenerationNames[rotation.older + 1], message)) {
@@ -164,6 +167,7 @@ bool rotate_backups(AppState& state, char failed_generation[4], BackupMessage me
     rotation.step = RotationStep::newest;
     if (!write_journal(state, rotation)) return false;
   }
+  if (interrupted()) return false;
   if (rotation.step == RotationStep::newest) {
     if (!move_generation(state, "F0", "F1", message) && moved) {
       copy_text("F0", failed_generation);

@@ -111,7 +111,7 @@ int end_long_run(bool stopped, int status) {
   if (progress_shown) console_error("\n");
   progress_shown = false;
   if (!stopped) return status;
-  say("stopped by an interrupt between two files; what was done is whole");
+  say("stopped by an interrupt; nothing was left half written");
   return kExitInterrupted;
 }
 
@@ -232,7 +232,9 @@ int run_rotation(AppState& state, bool already_running, bool dry_run) {
     return kExitFailed;
   }
   char generation[4];
+  catch_interrupt();
   if (!rotate_backups(state, generation, say, dry_run ? show_planned : nullptr)) {
+    if (interrupted()) return end_long_run(true, kExitFailed);
     if (generation[0] != '\0') {
       say((std::string("the backup generation ") + generation + " could not be moved").c_str());
     }

@@ -277,12 +277,23 @@ TEST_F(RestoreFixture, AStoppedRestoreLeavesNoPartialFile) {
     stop_at = 2;
     set_disk_change_seam(interrupt_at_change);
     const bool complete = restore(tree, 0, root / "interrupted");
-    _exit(
-        static_cast<int>(restored.restored * 10 + (restored.stopped ? 1 : 0) + (complete ? 5 : 0)));
+    // A rotation asked to stop moves nothing and leaves its journal.
+    char failed[4];
+    const bool rotated = rotate_backups(*state, failed, collect);
+    _exit(static_cast<int>(restored.restored * 10 + (restored.stopped ? 1 : 0) +
+                           (complete ? 5 : 0) + (rotated ? 100 : 0)));
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_EQ(WEXITSTATUS(status), 21);
+  EXPECT_TRUE(fs::exists(backups / "F0/Photos/a"));
+  char failed[4];
+  said.clear();
+  EXPECT_TRUE(rotate_backups(*state, failed, collect));
+  EXPECT_EQ(
+      said,
+      (std::vector<std::string>{"finishing the rotation a stopped run began; no other was made"}));
+  EXPECT_TRUE(fs::exists(backups / "F1/Photos/a"));
 }
 
 }  // namespace
