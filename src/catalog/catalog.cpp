@@ -42,15 +42,26 @@ std::uint8_t* catalog_create(AppState& state) {
   return catalog.base;
 }
 
+namespace {
+
+// Names the catalog's file in the data folder, leaving room for the name it
+// is set aside under; false when there is none.
+bool name_catalog(AppState& state) {
+  if (!state.window.data_folder_usable ||
+      length_of_text(state.window.data_folder) + sizeof kCatalogAside > kListPathBytes) {
+    return false;
+  }
+  copy_text(state.window.data_folder, state.scan.catalog.path);
+  append_text(state.scan.catalog.path, kCatalogFileName);
+  return true;
+}
+
+}  // namespace
+
 bool catalog_open_for_reading(AppState& state) {
   ListFile& catalog = state.scan.catalog;
   if (catalog.base != nullptr) return true;
-  if (!state.window.data_folder_usable ||
-      length_of_text(state.window.data_folder) + sizeof kCatalogFileName > kListPathBytes) {
-    return false;
-  }
-  copy_text(state.window.data_folder, catalog.path);
-  append_text(catalog.path, kCatalogFileName);
+  if (!name_catalog(state)) return false;
   catalog.writable = false;
   if (list_map(catalog) == nullptr) return false;
   if (has_catalog_fields(catalog)) return true;
@@ -61,13 +72,7 @@ bool catalog_open_for_reading(AppState& state) {
 CatalogMends catalog_open(AppState& state) {
   CatalogMends mends{0, false};
   ListFile& catalog = state.scan.catalog;
-  if (catalog.base != nullptr) return mends;
-  if (!state.window.data_folder_usable ||
-      length_of_text(state.window.data_folder) + sizeof kCatalogAside > kListPathBytes) {
-    return mends;
-  }
-  copy_text(state.window.data_folder, catalog.path);
-  append_text(catalog.path, kCatalogFileName);
+  if (catalog.base != nullptr || !name_catalog(state)) return mends;
   catalog.writable = true;
   if (list_map(catalog) != nullptr) {
     if (has_catalog_fields(catalog)) {
