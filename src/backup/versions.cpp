@@ -115,15 +115,33 @@ void add_tree(Search& search, const std::string& copy, const std::string& origin
 
 // The copies of source in every generation, its backed-up folder's copy
 // being called name there and rest the path below that folder.
+// Whether a folder on the way from the generation down to the copy is a
+// link: nothing is then read through it (the link is a copy of its own).
+bool through_link(const std::string& generation, const std::string& below) {
+  std::string path = generation;
+  std::string text;
+  std::uint64_t written = 0;
+  std::int32_t error = 0;
+  for (std::size_t at = 0; at < below.size(); ++at) {
+    if (!is_separator(below[at])) continue;
+    path = joined(generation, below.substr(0, at));
+    if (read_link(path.c_str(), &text, &written, &error)) return true;
+  }
+  return false;
+}
+
 void add_copies(const AppState& state, const std::string& name, const std::string& rest,
                 const std::string& source, std::vector<FileVersion>* versions) {
   const std::string root = root_text(state);
+  const std::string below = joined(name, rest);
   for (std::uint32_t k = 0; k < kGenerationCount; ++k) {
     Search search{versions, k};
-    const std::string copy = joined(joined(joined(root, kGenerationNames[k]), name), rest);
+    const std::string generation = joined(root, kGenerationNames[k]);
+    const std::string copy = joined(generation, below);
     std::string text;
     std::uint64_t written = 0;
     std::int32_t error = 0;
+    if (through_link(generation, below)) continue;
     if (read_link(copy.c_str(), &text, &written, &error)) {
       add_link(search, copy, source, text.size(), written);
     } else if (is_folder(copy.c_str())) {

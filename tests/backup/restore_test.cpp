@@ -198,6 +198,12 @@ TEST_F(RestoreFixture, ExistingFilesLinksAndTheBackupRootAreNeverWrittenOver) {
   EXPECT_EQ(restored.failed, 2u);
   EXPECT_EQ(read_text(root / "outside/a.jpg"), "outside");
   EXPECT_FALSE(fs::exists(root / "outside/b.gif"));
+  // A link planted in the generations is never read through.
+  fs::create_directory_symlink(root / "outside", backups / "F0/Photos/planted");
+  std::vector<FileVersion> versions;
+  std::string problem;
+  ASSERT_TRUE(list_versions(*state, (tree / "planted/a.jpg").c_str(), &versions, &problem));
+  EXPECT_TRUE(versions.empty());
   // Nothing is written inside the backup root.
   EXPECT_FALSE(restore(tree, 0, backups / "F3"));
   EXPECT_FALSE(fs::exists(backups / "F3"));
