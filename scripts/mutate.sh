@@ -42,7 +42,7 @@ shell/window.cpp @@ *width = screen_width > 800 ? 800 : 640; @@ *width = screen_
 shell/window.cpp @@ } else if (counter < kLastCountedClose) { @@ } else if (counter <= kLastCountedClose) {
 shell/window.cpp @@ if (level < 1) level = 1; @@ if (level < 1) level = 0;
 navigation/requests.cpp @@ if (length <= shortest_root() || length >= kPathBytes) return false; @@ if (length <= shortest_root() || length > kPathBytes) return false;
-shell/startup.cpp @@ return complete ? kExitDone : kExitFailed; @@ return !complete ? kExitDone : kExitFailed;
+shell/startup.cpp @@ const bool complete = backup_folder( @@ const bool complete = !backup_folder(
 state/events.h @@ kCommandModeFirst = 2040; @@ kCommandModeFirst = 2041;
 commands/commands.cpp @@ {0, 8, 18, 38, 58, 88, 118} @@ {0, 10, 18, 38, 58, 88, 118}
 commands/commands.cpp @@ mode(2, "Random") @@ mode(3, "Random")
