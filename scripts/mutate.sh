@@ -81,8 +81,8 @@ image/image_buffer.cpp @@ if (product <= 8) return 8; @@ if (product < 8) return
 settings/settings.cpp @@ if (std::strcmp(version, "00") == 0) return kHeaderCurrent; @@ if (std::strcmp(version, "01") == 0) return kHeaderCurrent;
 backup/backup.cpp @@ put_time(catalog, slot, kCatalogBackupHigh, run.now);\n @@ \n
 backup/rotation.cpp @@ while (k < 8 && (n & (1u << k)) == 0) ++k; @@ while (k < 7 && (n & (1u << k)) == 0) ++k;
-backup/rotation.cpp @@ rotation = Rotation{k == 8 ? 0 : n, k + 1, RotationStep::older}; @@ rotation = Rotation{k == 7 ? 0 : n, k + 1, RotationStep::older};
-backup/backup.cpp @@ } else if (!run.deep &&\n @@ } else if (run.deep &&\n
+backup/rotation.cpp @@ return Rotation{k == 8 ? 0 : n, k + 1, RotationStep::older}; @@ return Rotation{k == 7 ? 0 : n, k + 1, RotationStep::older};
+backup/backup.cpp @@ } else if (!run.deep && entry.kind == kFolderEntryFolder) { @@ } else if (run.deep && entry.kind == kFolderEntryFolder) {
 backup/backup.cpp @@ return written > last || written != recorded || @@ return written > last ||
 backup/backup.cpp @@ if ((last >> 32) > (run.now >> 32)) last = 0; @@ if ((last >> 32) > (run.now >> 32)) last = 1;
 catalog/report.cpp @@ progress->version != progress->read_version; @@ progress->version == progress->read_version;
