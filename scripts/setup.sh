@@ -7,17 +7,26 @@ set -euo pipefail
 # libFuzzer runtimes; the formatter and the two static analysers.
 build_pkgs=(g++ cmake ninja-build libgtest-dev clang libclang-rt-14-dev clang-format clang-tidy
   cppcheck)
-# Qt 6 Widgets; the JPEG and GIF readers come with libqt6gui6.
-qt_pkgs=(qt6-base-dev)
+# Qt 6 Widgets; the JPEG and GIF readers come with libqt6gui6, TIFF and WebP
+# with the image formats plugins. The picture layer's own decoders: libheif
+# (HEIF, AVIF), libjxl (JPEG XL), libjpeg (CMYK JPEGs), Little CMS (colour
+# management), zlib (PNG profiles), XCB (the X display's profile).
+qt_pkgs=(qt6-base-dev qt6-image-formats-plugins libheif-dev libjxl-dev libjpeg62-turbo-dev
+  liblcms2-dev zlib1g-dev libxcb1-dev pkg-config)
 # The Windows build: MinGW-w64 with POSIX threads, GoogleTest's sources to
 # build it for Windows, Wine to run its tests.
 windows_pkgs=(g++-mingw-w64-x86-64-posix googletest wine64)
 # End-to-end tests under a real X server, screenshots, a window manager;
 # xdg-utils for the association tests; rsync, feh and python3 for benchmarks only.
 test_pkgs=(xvfb xauth xdotool x11-utils imagemagick openbox xdg-utils rsync feh python3)
+# Test pictures of every type and the colour references: the encoders, Little
+# CMS's transicc, and profiles to tag pictures with.
+picture_test_pkgs=(webp libavif-bin libheif-examples libjxl-tools liblcms2-utils colord-data
+  icc-profiles-free)
 
 missing=()
-for p in "${build_pkgs[@]}" "${qt_pkgs[@]}" "${windows_pkgs[@]}" "${test_pkgs[@]}"; do
+for p in "${build_pkgs[@]}" "${qt_pkgs[@]}" "${windows_pkgs[@]}" "${test_pkgs[@]}" \
+  "${picture_test_pkgs[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
   [ "$status" = "install ok installed" ] || missing+=("$p")
 done

@@ -62,7 +62,7 @@ void select_file(AppState& state) {
   if (!file_readable(buffer) && user_folder(UserFolder::documents, buffer, kPathBytes) < 0) {
     buffer[0] = '\0';
   }
-  if (desktop_choose_file(state.window.main_window, buffer,
+  if (desktop_choose_file(state.window.main_window, buffer, picture_patterns(state).c_str(),
                           &state.window.open_file_request.filter_index)) {
     open_image_file(state, buffer);
   }
@@ -90,16 +90,31 @@ void toggle_full_screen(AppState& state) {
   }
 }
 
-void set_associations(AppState& state) {
-  if (!desktop_ask_yes_no(state.window.main_window, kProgramTitle,
-                          "Set Tessmira to open all JPG\nBMP and GIF files?")) {
-    return;
+// The types named by their endings in capitals ("BMP"), as the
+// associations are written, the first three in their old order.
+std::vector<std::string> association_extensions(const AppState& state) {
+  std::vector<std::string> extensions = {"BMP", "GIF", "JPG"};
+  for (const PictureEnding& row : kPictureEndings) {
+    if (row.type < kTypeJpeg || !picture_type_listed(state, row.type)) continue;
+    std::string extension = row.ending + 1;
+    for (char& c : extension) c = static_cast<char>(c - 'a' + 'A');
+    extensions.push_back(extension);
   }
+  return extensions;
+}
+
+void set_associations(AppState& state) {
+  const char* question = state.extra.more_picture_types.load()
+                             ? "Set Tessmira to open all JPG, PNG, GIF, BMP, WebP,\n"
+                               "TIFF, AVIF, HEIC and JPEG XL files?"
+                             : "Set Tessmira to open all JPG\nBMP and GIF files?";
+  if (!desktop_ask_yes_no(state.window.main_window, kProgramTitle, question)) return;
   char program[kPathBytes];
   copy_text(state.window.program_path, program);
-  const bool done = register_extension(program, "BMP", "BMP File") &&
-                    register_extension(program, "GIF", "GIF File") &&
-                    register_extension(program, "JPG", "JPG File");
+  bool done = true;
+  for (const std::string& extension : association_extensions(state)) {
+    done = register_extension(program, extension.c_str(), (extension + " File").c_str()) && done;
+  }
   if (!done) {
     desktop_show_error(state.window.main_window, kProgramTitle,
                        "The file associations could not be written.");
@@ -248,6 +263,14 @@ void save_and_destroy(AppState& state, std::uint32_t) {
   PlatformWindow* window = state.window.main_window.exchange(nullptr);
   desktop_destroy_window(window);
 }
+void more_types(AppState& state, std::uint32_t) {
+  state.extra.more_picture_types = !state.extra.more_picture_types.load();
+  request_rebuild(state);
+}
+void colour_management(AppState& state, std::uint32_t) {
+  state.extra.colour_management = !state.extra.colour_management.load();
+  request_recolour(state);
+}
 void associations(AppState& state, std::uint32_t) {
   set_associations(state);
 }
@@ -272,6 +295,12 @@ bool always_on_top(const AppState& state, std::uint32_t) {
 }
 bool in_full_screen(const AppState& state, std::uint32_t) {
   return state.settings.full_screen == 1;
+}
+bool more_types_listed(const AppState& state, std::uint32_t) {
+  return state.extra.more_picture_types.load();
+}
+bool colours_managed(const AppState& state, std::uint32_t) {
+  return state.extra.colour_management.load();
 }
 const char* recent_folder(const AppState& state, std::uint32_t n) {
   return state.settings.recent_folders[n];
@@ -365,6 +394,14 @@ constexpr CommandRow kCommandTable[] = {
      .text = "Full Screen",
      .action = full_screen,
      .checked = in_full_screen},
+    {.id = kCommandMoreTypes,
+     .text = "More Picture Types",
+     .action = more_types,
+     .checked = more_types_listed},
+    {.id = kCommandColourManagement,
+     .text = "Colour Management",
+     .action = colour_management,
+     .checked = colours_managed},
     {.id = kCommandAssociations,
      .submenu = "Settings",
      .text = "Set file associations",

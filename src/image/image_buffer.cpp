@@ -97,7 +97,11 @@ std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit
     return kPictureOverBudget;
   }
   if (state.seams.decoding != nullptr) state.seams.decoding(path, reduction);
-  PlatformBitmap* bitmap = picture_decode(source, reduction, &error);
+  // The serial first: a change meanwhile leaves this picture stale.
+  picture->colour_serial = state.image.colour_serial.load();
+  const PictureColour colour =
+      state.extra.colour_management.load() ? PictureColour::managed : PictureColour::as_stored;
+  PlatformBitmap* bitmap = picture_decode(source, reduction, colour, &error);
   picture_close(source);
   if (bitmap == nullptr) return error;
   const PictureInfo info = picture_info(bitmap);
@@ -130,6 +134,7 @@ std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit
 void install_picture(AppState& state, Picture* picture, const char* path) {
   copy_text(path, state.image.shown_file);
   state.image.shown_stamp = picture->stamp;
+  state.image.shown_colour = picture->colour_serial;
   {
     std::lock_guard<std::mutex> hold(state.image.image_lock);
     delete_bitmap(state.image.image_bitmap);

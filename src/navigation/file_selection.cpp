@@ -4,6 +4,7 @@
 #include <iterator>
 #include <mutex>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "navigation/navigation.h"
@@ -184,14 +185,45 @@ bool admit_subfolder(AppState& state, const char* name) {
   return true;
 }
 
+bool picture_type_listed(const AppState& state, std::int32_t type) {
+  const SettingsBlock& block = state.settings;
+  switch (type) {
+    case kTypeBmp:
+      return block.show_bmp != 0;
+    case kTypeJpg:
+      return block.show_jpg != 0;
+    case kTypeGif:
+      return block.show_gif != 0;
+    case kTypeJpeg:
+      return block.show_jpg != 0 && state.extra.more_picture_types.load();
+    default:
+      return type > kTypeJpeg && type <= kTypeJxl && state.extra.more_picture_types.load();
+  }
+}
+
 std::int32_t image_type_of(const AppState& state, const char* name) {
-  char extension[kPathBytes];
-  right_text(name, extension, 4);
-  lower_text(extension);
-  if (std::strcmp(extension, ".bmp") == 0) return state.settings.show_bmp ? 1 : 0;
-  if (std::strcmp(extension, ".jpg") == 0) return state.settings.show_jpg ? 2 : 0;
-  if (std::strcmp(extension, ".gif") == 0) return state.settings.show_gif ? 3 : 0;
+  const char* dot = std::strrchr(name, '.');
+  // The longest ending is five characters with its dot.
+  if (dot == nullptr || length_of_text(dot) > 5) return 0;
+  char ending[6];
+  copy_text(dot, ending);
+  lower_text(ending);
+  for (const PictureEnding& row : kPictureEndings) {
+    if (std::strcmp(ending, row.ending) == 0) {
+      return picture_type_listed(state, row.type) ? row.type : 0;
+    }
+  }
   return 0;
+}
+
+std::string picture_patterns(const AppState& state) {
+  std::string patterns;
+  for (const PictureEnding& row : kPictureEndings) {
+    if (!picture_type_listed(state, row.type)) continue;
+    if (!patterns.empty()) patterns += ' ';
+    patterns += std::string("*") + row.ending;
+  }
+  return patterns;
 }
 
 std::int32_t check_recent_pick(AppState& state, std::uint32_t n, std::uint32_t draw) {

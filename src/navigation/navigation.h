@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "state/app_state.h"
 #include "state/events.h"
@@ -27,6 +28,9 @@ void request_next_image(AppState& state, std::uint32_t modifiers);
 // Asks for the view list of view_folder to be rebuilt; never lost, even
 // while another request is being served.
 void request_rebuild(AppState& state);
+// How pictures are coloured changed (the setting, the display's profile):
+// the shown picture is decoded anew and nothing decoded before is shown.
+void request_recolour(AppState& state);
 // Views the folder of the file at path, showing that file first (decoded by
 // the worker, once). A path of 1 character
 // or fewer, or one that does not fit 599 bytes, is ignored. True when taken.
@@ -54,8 +58,36 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
 const char* listed_path(const AppState& state, std::uint32_t index);
 // True when the scan enters the subfolder name ("low" only now and then).
 bool admit_subfolder(AppState& state, const char* name);
-// 1 BMP, 2 JPG, 3 GIF when the type is listed; 0 otherwise.
+// The picture types by file-name ending (in any letter case). BMP, JPG and
+// GIF are the first three; the others are listed only with
+// more_picture_types, a JPEG's other endings also with show_jpg.
+constexpr std::int32_t kTypeBmp = 1;
+constexpr std::int32_t kTypeJpg = 2;
+constexpr std::int32_t kTypeGif = 3;
+constexpr std::int32_t kTypeJpeg = 4;  // .jpeg .jpe .jfif
+constexpr std::int32_t kTypePng = 5;
+constexpr std::int32_t kTypeWebp = 6;
+constexpr std::int32_t kTypeTiff = 7;
+constexpr std::int32_t kTypeAvif = 8;
+constexpr std::int32_t kTypeHeif = 9;
+constexpr std::int32_t kTypeJxl = 10;
+struct PictureEnding {
+  const char* ending;  // lower case, with its dot
+  std::int32_t type;
+};
+// In the order the file dialog names them.
+inline constexpr PictureEnding kPictureEndings[] = {
+    {".jpg", kTypeJpg},   {".gif", kTypeGif},   {".bmp", kTypeBmp},   {".jpeg", kTypeJpeg},
+    {".jpe", kTypeJpeg},  {".jfif", kTypeJpeg}, {".png", kTypePng},   {".webp", kTypeWebp},
+    {".tif", kTypeTiff},  {".tiff", kTypeTiff}, {".avif", kTypeAvif}, {".heic", kTypeHeif},
+    {".heif", kTypeHeif}, {".jxl", kTypeJxl},
+};
+// Whether pictures of type are listed with the settings as they are.
+bool picture_type_listed(const AppState& state, std::int32_t type);
+// The type of the file name when it is listed; 0 otherwise.
 std::int32_t image_type_of(const AppState& state, const char* name);
+// The listed endings as file-dialog patterns: "*.jpg *.gif *.bmp" and the rest.
+std::string picture_patterns(const AppState& state);
 // draw when it is not among the recent picks (and records it), else -1.
 std::int32_t check_recent_pick(AppState& state, std::uint32_t n, std::uint32_t draw);
 // Draws a random pick among count files on copies of random_state and the

@@ -77,6 +77,13 @@ void request_rebuild(AppState& state) {
   raise_request(state);
 }
 
+void request_recolour(AppState& state) {
+  state.image.colour_serial.fetch_add(1);
+  // The rebuild stays on the shown picture and, as its colours are stale,
+  // decodes it again; what was prepared ahead goes with the old list.
+  request_rebuild(state);
+}
+
 bool open_image_file(AppState& state, const char* path) {
   const std::uint32_t length = length_of_text(path);
   // A root ("/", "C:\\") and shorter name no file; a longer path than a slot

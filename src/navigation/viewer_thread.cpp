@@ -135,11 +135,13 @@ void apply_steps(AppState& state, const StepRun& run, SelectMode mode, char path
   }
 }
 
-// Whether path is the picture shown, its file unchanged since it was read.
+// Whether path is the picture shown, its file unchanged since it was read
+// and its colours as they are given now.
 bool showing(AppState& state, const char* path) {
   FileStamp now;
   if (std::strcmp(state.image.shown_file, path) != 0 || !file_stamp(path, &now) ||
-      !(now == state.image.shown_stamp)) {
+      !(now == state.image.shown_stamp) ||
+      state.image.shown_colour != state.image.colour_serial.load()) {
     return false;
   }
   std::lock_guard<std::mutex> hold(state.image.image_lock);

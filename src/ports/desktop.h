@@ -68,9 +68,12 @@ bool desktop_open_with_default(const char* path);
 // destination (600 bytes), false when cancelled or when its path would not fit.
 bool desktop_choose_folder(PlatformWindow* window, char* destination);
 // The "Select File..." dialog, opened at buffer's file (600 bytes), with the
-// four filters; *filter_index is the filter shown first and receives the one
-// chosen. True with the chosen file's path in buffer, else false.
-bool desktop_choose_file(PlatformWindow* window, char* buffer, std::int32_t* filter_index);
+// four filters, the first of them the image files' patterns ("*.jpg *.gif
+// *.bmp" and the others listed); *filter_index is the filter shown first and
+// receives the one chosen. True with the chosen file's path in buffer, else
+// false.
+bool desktop_choose_file(PlatformWindow* window, char* buffer, const char* image_patterns,
+                         std::int32_t* filter_index);
 // A modal Yes/No question. True for Yes.
 bool desktop_ask_yes_no(PlatformWindow* window, const char* title, const char* text);
 // Tells the user something went wrong.

@@ -2,6 +2,7 @@
 // reduced where the decoder can do that cheaply (a JPEG's DCT scaling).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Core types passed along.
@@ -36,21 +37,31 @@ struct PictureFacts {
 // larger than kMaxPicturePixels is not loaded.
 PictureSource* picture_open(const char* path, std::uint32_t* error);
 PictureFacts picture_facts(const PictureSource* source);
+// How decoded colours are given: as the file stores them, or, for a picture
+// that describes its colours (an ICC profile, PNG's colour chunks, HEIF's
+// colour description), converted to the display's profile (sRGB where the
+// display publishes none). An untagged picture is sRGB and comes out as
+// stored either way.
+enum class PictureColour { as_stored, managed };
 // Decodes the source once, at 1/reduction of its size each way, rounded up
 // (reduction 1, or 2, 4 or 8 for a reducible picture), turned upright, a
 // GIF's first frame. Returns the bitmap, or null with *error set.
-PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction,
+PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction, PictureColour colour,
                                std::uint32_t* error);
+// The display's ICC profile, which managed colours are converted to; null or
+// a profile that cannot be used means sRGB. Copied; any thread.
+void picture_set_display_profile(const std::uint8_t* profile, std::size_t size);
 // Frees a source; null is ignored.
 void picture_close(PictureSource* source);
 
 // Decodes the file at path (any bytes; JPEG turned upright by its EXIF
 // orientation, a GIF's first frame). Returns the bitmap, or null with *error
 // set to kPictureNotLoaded or kPictureNoMemory.
-inline PlatformBitmap* load_picture_bitmap(const char* path, std::uint32_t* error) {
+inline PlatformBitmap* load_picture_bitmap(const char* path, std::uint32_t* error,
+                                           PictureColour colour = PictureColour::managed) {
   PictureSource* source = picture_open(path, error);
   if (source == nullptr) return nullptr;
-  PlatformBitmap* bitmap = picture_decode(source, 1, error);
+  PlatformBitmap* bitmap = picture_decode(source, 1, colour, error);
   picture_close(source);
   return bitmap;
 }

@@ -9,5 +9,6 @@ bool save_settings(AppState& state) {
       desktop_read_placement(state.window.main_window, &placement)) {
     state.settings.window_placement = placement;
   }
-  return write_settings_file(state);
+  const bool extra = write_extra_settings(state);
+  return write_settings_file(state) && extra;
 }

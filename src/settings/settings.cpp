@@ -129,6 +129,8 @@ constexpr std::uint32_t kLastGeneration = 255;
 }  // namespace
 
 bool load_settings(AppState& state) {
+  // A file of their own: whatever the block's file holds, they load alike.
+  load_extra_settings(state);
   char path[kPathBytes];
   static_assert(sizeof(SettingsBlock) + 8 == kSettingsFileBytes);
   // One byte more than the file: a longer file shows as one.
@@ -221,4 +223,5 @@ bool write_settings_file(AppState& state) {
 void discard_interrupted_saves(AppState& state) {
   char path[kPathBytes];
   if (data_file_path(state, kSettingsFileName, path)) file_replace_cleanup(path);
+  if (data_file_path(state, kExtraSettingsFileName, path)) file_replace_cleanup(path);
 }

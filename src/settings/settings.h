@@ -18,6 +18,9 @@ constexpr std::uint32_t kSettingsFileBytes = 8 + sizeof(SettingsBlock);
 constexpr std::int32_t kHeaderCurrent = 1000;
 constexpr std::int32_t kHeaderForeign = 1001;
 
+// The text file of the settings beyond the block: key=value lines.
+inline constexpr char kExtraSettingsFileName[] = "TesmiSet.txt";
+
 // Sets program_path and data_folder from the running program's file.
 void choose_data_folder(AppState& state);
 // The same for a given program file (absolute path): its folder is
@@ -55,3 +58,13 @@ void discard_interrupted_saves(AppState& state);
 // Ends every text field of the block inside its slot, so no later copy of a
 // damaged file's text can run past the slot.
 void end_settings_texts(SettingsBlock& block);
+
+// The settings beyond the block (settings/options.cpp). Loads them from
+// their file: true when it was read. A key whose value is damaged keeps its
+// default; lines of keys this program does not know are kept for the save.
+bool load_extra_settings(AppState& state);
+// Writes them through a temporary file, known keys first, then the kept
+// lines. True when written.
+bool write_extra_settings(AppState& state);
+// Their defaults: every one on, no other lines.
+void apply_default_extra_settings(AppState& state);

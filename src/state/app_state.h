@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -117,6 +118,7 @@ struct Picture {
   std::int32_t width = 0;
   std::int32_t height = 0;
   FileStamp stamp;
+  std::uint32_t colour_serial = 0;  // the colour choices it was decoded under
 };
 
 // The image and the view of it. The worker replaces the image under
@@ -136,6 +138,10 @@ struct ImageView {
   // it, unchanged, shows it without decoding it again. Worker only.
   char shown_file[kPathBytes] = {};
   FileStamp shown_stamp;
+  std::uint32_t shown_colour = 0;  // the shown picture's colour_serial
+  // Counts the changes of how pictures are coloured (the colour management
+  // setting, the display's profile): a picture decoded before one is stale.
+  std::atomic<std::uint32_t> colour_serial{0};
   // The client size for the decoding threads (the window thread's own copy
   // is client_width and client_height).
   std::atomic<std::int32_t> fit_width{0};
@@ -224,6 +230,19 @@ struct WindowState {
   bool settings_set_aside = false;
 };
 
+// Settings beyond the settings block, whose layout is fixed: kept in a text
+// file of key=value lines of their own (settings/options.cpp). The flags are
+// set on the window thread and read by the decoding threads.
+struct ExtraSettings {
+  // The picture types beyond JPG, BMP and GIF are listed.
+  std::atomic<bool> more_picture_types{true};
+  // Tagged pictures are converted to the display's colours.
+  std::atomic<bool> colour_management{true};
+  // The file's lines this program does not know, written back as they were
+  // (window thread).
+  std::vector<std::string> other_lines;
+};
+
 struct AppState;
 
 // The view list: its paths one after another, each with its terminator, in
@@ -270,6 +289,7 @@ struct TestSeams {
 
 struct AppState {
   SettingsBlock settings = {};
+  ExtraSettings extra;
   // Guards the settings texts and words both threads change while running
   // (image_path, view_folder, recent_picks, random_state) and title_path;
   // save_settings holds it while it copies the block.

@@ -58,3 +58,5 @@ constexpr std::int32_t kCommandWorkerStopped = 2071;
 constexpr std::int32_t kCommandAssociations = 2072;
 constexpr std::int32_t kCommandSelectFile = 2073;
 constexpr std::int32_t kCommandFullScreen = 2074;
+constexpr std::int32_t kCommandMoreTypes = 2075;
+constexpr std::int32_t kCommandColourManagement = 2076;

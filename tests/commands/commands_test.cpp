@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "navigation/tree_support.h"
 #include "platform/qt/qt_bitmap.h"
 #include "shell/shell.h"
@@ -50,8 +52,8 @@ TEST_F(CommandFixture, MenuTextsAndTheIdsOtherProgramsSee) {
   EXPECT_EQ(texts(build_context_menu(*state)),
             "About|Help|-|Delete File|Execute|-|Select File...|Select Folder...|Recent Folders|"
             "Change to current directory|Change to lower directory|Open Current Dir|Resync List|-|"
-            "Auto Advance|Select Mode|-|Transparent*|On Top*|Full Screen*|Settings|-|Catalog|-|"
-            "Exit|");
+            "Auto Advance|Select Mode|-|Transparent*|On Top*|Full Screen*|More Picture Types*|"
+            "Colour Management*|Settings|-|Catalog|-|Exit|");
   EXPECT_EQ(texts(submenu(*state, "Recent Folders")), "||/pictures||||||||");  // even empty ones
   // The ranges' first ids are fixed: the stop handshake and other programs use them.
   EXPECT_EQ(submenu(*state, "Auto Advance").front().id, 2020);
@@ -128,6 +130,39 @@ TEST_F(CommandFixture, WindowToggles) {
                                       "topmost 1", "full screen 0", "topmost 1", "topmost 0"}));
 }
 
+TEST_F(CommandFixture, PictureTypesAndColoursRelistRecolourAndAssociate) {
+  const std::uint32_t serial = state->image.colour_serial.load();
+  handle_command(*state, kCommandMoreTypes);
+  EXPECT_FALSE(state->extra.more_picture_types.load());
+  EXPECT_TRUE(rebuild_asked());
+  EXPECT_EQ(state->image.colour_serial.load(), serial);  // the colours stay
+  handle_command(*state, kCommandColourManagement);
+  EXPECT_FALSE(state->extra.colour_management.load());
+  EXPECT_EQ(state->image.colour_serial.load(), serial + 1);  // every picture decodes anew
+  EXPECT_TRUE(rebuild_asked());
+  EXPECT_NE(texts(build_context_menu(*state)).find("|More Picture Types|Colour Management|"),
+            std::string::npos);
+  // The associations follow the listed types.
+  ProcessGuard process;
+  process.change("XDG_DATA_HOME", (root / "data").string());
+  process.change("XDG_CONFIG_HOME", (root / "config").string());
+  for (const bool more : {false, true}) {
+    state->extra.more_picture_types = more;
+    headless_script(0, true, true, "");
+    handle_command(*state, kCommandAssociations);
+    const std::string list = read_text(root / "config/mimeapps.list");
+    for (const char* type : {"image/bmp=", "image/gif=", "image/jpeg="})
+      EXPECT_NE(list.find(type), std::string::npos) << type;
+    for (const char* type :
+         {"image/png=", "image/webp=", "image/tiff=", "image/avif=", "image/heic=", "image/jxl="})
+      EXPECT_EQ(list.find(type) != std::string::npos, more) << type << more;
+  }
+  const std::vector<std::string> calls = headless_calls();
+  EXPECT_TRUE(std::any_of(calls.begin(), calls.end(), [](const std::string& call) {
+    return call.find("Set Tessmira to open all JPG, PNG") != std::string::npos;
+  }));
+}
+
 TEST_F(CommandFixture, DeleteAsksThenTrashesAndShowsTheNextFile) {
   for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) put_picture(root / name);
   std::strcpy(state->settings.image_path, (root / "c.bmp").c_str());
@@ -179,8 +214,10 @@ TEST_F(CommandFixture, SelectFileStartsInDocumentsWhenTheImageIsGoneHelpAndExit)
   put_picture(root / "here.bmp");
   headless_script(0, true, true, (root / "here.bmp").string());
   handle_command(*state, kCommandSelectFile);
-  EXPECT_EQ(headless_calls().front(),
-            "choose file at " + (root / "Documents").string() + " filter 2");
+  EXPECT_EQ(headless_calls().front(), "choose file at " + (root / "Documents").string() +
+                                          " filter 2 images *.jpg *.gif *.bmp *.jpeg *.jpe "
+                                          "*.jfif *.png *.webp *.tif *.tiff *.avif *.heic *.heif "
+                                          "*.jxl");
   EXPECT_EQ(view(), root.string());
   serve();  // the worker shows it
   EXPECT_NE(state->image.pixel_buffer, nullptr);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <tuple>
+
 #include "navigation/navigation.h"
 #include "tree_support.h"
 
@@ -24,10 +26,27 @@ TEST(FileSelection, RandomDrawsTypesAndTheRecentPickWindow) {
   EXPECT_EQ(random_in_range(*state, 10), 1u);
   EXPECT_EQ(random_in_range(*state, 10), 5u);
   EXPECT_EQ(state->settings.random_state, 2280u);
-  const std::pair<const char*, std::int32_t> types[] = {
-      {"IMG.JPG", 2}, {"img.Jpg", 2}, {"a.gif", 3},     {"b.BMP", 1}, {"c.jpeg", 0},
-      {"d.png", 0},   {"jpg", 0},     {"e.jpg.txt", 0}, {".jpg", 2}};
-  for (const auto& [name, type] : types) EXPECT_EQ(image_type_of(*state, name), type) << name;
+  // Every ending in any case; with More Picture Types off, BMP, JPG and GIF alone.
+  const std::tuple<const char*, std::int32_t, std::int32_t> types[] = {
+      {"IMG.JPG", 2, 2},   {"img.Jpg", 2, 2}, {"a.gif", 3, 3},   {"b.BMP", 1, 1},
+      {"c.jpeg", 4, 0},    {"c.JPE", 4, 0},   {"c.Jfif", 4, 0},  {"d.png", 5, 0},
+      {"w.WEBP", 6, 0},    {"t.tif", 7, 0},   {"t.TIFF", 7, 0},  {"v.avif", 8, 0},
+      {"p.HeIc", 9, 0},    {"p.heif", 9, 0},  {"x.jxl", 10, 0},  {"jpg", 0, 0},
+      {"e.jpg.txt", 0, 0}, {".jpg", 2, 2},    {"f.jpegs", 0, 0}, {"g.tiffy", 0, 0},
+      {"png", 0, 0},       {"h.pn", 0, 0}};
+  for (const bool more : {true, false}) {
+    state->extra.more_picture_types = more;
+    for (const auto& [name, with_more, without] : types)
+      EXPECT_EQ(image_type_of(*state, name), more ? with_more : without) << name << more;
+  }
+  EXPECT_EQ(picture_patterns(*state), "*.jpg *.gif *.bmp");
+  state->extra.more_picture_types = true;
+  state->settings.show_jpg = 0;  // a JPEG by any ending
+  state->settings.show_gif = 0;
+  EXPECT_EQ(image_type_of(*state, "c.jpeg") + image_type_of(*state, "a.gif"), 0);
+  EXPECT_EQ(image_type_of(*state, "d.png"), 5);
+  EXPECT_EQ(picture_patterns(*state), "*.bmp *.png *.webp *.tif *.tiff *.avif *.heic *.heif *.jxl");
+  state->settings.show_jpg = state->settings.show_gif = 1;
   // Ten files: the newest seven picks are refused.
   for (std::uint32_t draw = 1; draw <= 14; ++draw)
     EXPECT_EQ(check_recent_pick(*state, 10, (draw - 1) % 7 + 1), draw <= 7 ? int(draw) : -1);
@@ -56,10 +75,11 @@ TEST_F(TreeFixture, ListingIsInNameOrderAndTakesOnlyImageFiles) {
   fs::create_symlink(root / "gone.jpg", root / "dangling.jpg");
   ASSERT_EQ(mkfifo((root / "pipe.jpg").c_str(), 0600), 0);  // would hang if opened
   auto state = viewing(root, 0);
-  EXPECT_EQ(build(*state, 0), 6u);
+  EXPECT_EQ(build(*state, 0), 7u);
   EXPECT_EQ(listed(*state, root), (std::vector<std::string>{"A.jpg", "B.jpg", "b.jpg", "b.jpg.jpg",
-                                                            "c.JPG", "link.jpg"}));
+                                                            "c.JPG", "d.png", "link.jpg"}));
   state = viewing(root, 1);
+  state->extra.more_picture_types = false;
   build(*state, 1);
   EXPECT_EQ(listed(*state, root),
             (std::vector<std::string>{"A.jpg", "B.jpg", "b.jpg", "b.jpg.jpg", "c.JPG", "link.jpg",

@@ -72,8 +72,8 @@ TEST_F(SettingsFixture, SavedFileLoadsBackBitForBit) {
   auto loaded = fresh_state();
   ASSERT_TRUE(load_settings(*loaded));
   EXPECT_EQ(std::memcmp(&loaded->settings, block, sizeof(SettingsBlock)), 0);
-  // No temporary file is left behind.
-  EXPECT_EQ(std::distance(fs::directory_iterator(program_dir), fs::directory_iterator()), 1);
+  // No temporary file is left behind: the block's file and the other settings'.
+  EXPECT_EQ(std::distance(fs::directory_iterator(program_dir), fs::directory_iterator()), 2);
 }
 
 TEST_F(SettingsFixture, AnyHeaderLoadsWhatTheFileHoldsWithTextsEndedAndRangesMended) {
@@ -206,7 +206,7 @@ TEST_F(SettingsFixture, FailedSaveKeepsTheOldFile) {
   signal(SIGXFSZ, old_handler);
   EXPECT_FALSE(written);
   EXPECT_EQ(read_bytes(settings_file()), before);
-  EXPECT_EQ(std::distance(fs::directory_iterator(program_dir), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(program_dir), fs::directory_iterator()), 2);
   // A data folder that is gone: nothing written, failure returned.
   fs::remove_all(program_dir);
   EXPECT_FALSE(save_settings(*state));
@@ -228,6 +228,48 @@ TEST_F(SettingsFixture, TooLongFoldersAreUnusableNeverCut) {
   auto other = std::make_unique<AppState>();
   choose_data_folder_at(*other, tight.c_str());
   EXPECT_EQ(other->window.data_folder_usable, 0);
+}
+
+TEST_F(SettingsFixture, OtherSettingsLiveInTheirOwnFileAndSurviveDamage) {
+  choose_data_folder_at(*state, program().c_str());
+  const fs::path extra = program_dir / kExtraSettingsFileName;
+  // None yet: both on.
+  load_settings(*state);
+  EXPECT_TRUE(state->extra.more_picture_types && state->extra.colour_management);
+  ASSERT_TRUE(save_settings(*state));
+  EXPECT_EQ(read_text(extra), "more_picture_types=1\ncolour_management=1\n");
+  const auto block_bytes = read_bytes(settings_file());
+  // Turned off, the block's file stays byte for byte what it was.
+  state->extra.more_picture_types = false;
+  ASSERT_TRUE(save_settings(*state));
+  EXPECT_EQ(read_bytes(settings_file()), block_bytes);
+  auto loaded = fresh_state();
+  ASSERT_TRUE(load_settings(*loaded));
+  EXPECT_FALSE(loaded->extra.more_picture_types);
+  EXPECT_TRUE(loaded->extra.colour_management);
+  // A later version's keys and comments are kept; a damaged value keeps its
+  // default; a line of binary junk is dropped; the block loads whatever this
+  // file holds.
+  write_text(extra, std::string("# mine\r\nzoom_step=3\ncolour_management=yes\n") +
+                        "more_picture_types=0\n\x01\x02junk\n=\n");
+  loaded = fresh_state();
+  ASSERT_TRUE(load_settings(*loaded));
+  EXPECT_FALSE(loaded->extra.more_picture_types);
+  EXPECT_TRUE(loaded->extra.colour_management);
+  EXPECT_EQ(std::memcmp(&loaded->settings, &state->settings, sizeof(SettingsBlock)), 0);
+  loaded->extra.colour_management = false;
+  ASSERT_TRUE(save_settings(*loaded));
+  EXPECT_EQ(read_text(extra),
+            "more_picture_types=0\ncolour_management=0\n# mine\nzoom_step=3\n=\n");
+  // All junk, or far too long to be ours: the defaults.
+  for (const std::string& junk : {std::string(200, '\0'), std::string(70000, 'x'),
+                                  std::string("more_picture_types=0") + std::string(70000, '\n')}) {
+    write_text(extra, junk);
+    loaded = fresh_state();
+    ASSERT_TRUE(load_settings(*loaded));
+    EXPECT_TRUE(loaded->extra.more_picture_types && loaded->extra.colour_management);
+    EXPECT_TRUE(loaded->extra.other_lines.empty());
+  }
 }
 
 }  // namespace

@@ -153,8 +153,10 @@ bool desktop_choose_folder(PlatformWindow*, char* destination) {
   return true;
 }
 
-bool desktop_choose_file(PlatformWindow*, char* buffer, std::int32_t* filter_index) {
-  note(std::string("choose file at ") + buffer + " filter " + std::to_string(*filter_index));
+bool desktop_choose_file(PlatformWindow*, char* buffer, const char* image_patterns,
+                         std::int32_t* filter_index) {
+  note(std::string("choose file at ") + buffer + " filter " + std::to_string(*filter_index) +
+       " images " + image_patterns);
   if (chosen_path.empty() || chosen_path.size() >= kPathBytes) return false;
   std::strcpy(buffer, chosen_path.c_str());
   return true;

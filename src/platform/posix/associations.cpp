@@ -14,9 +14,16 @@
 namespace {
 
 const char* mime_type_of(const char* extension) {
-  if (std::strcmp(extension, "BMP") == 0) return "image/bmp";
-  if (std::strcmp(extension, "GIF") == 0) return "image/gif";
-  if (std::strcmp(extension, "JPG") == 0) return "image/jpeg";
+  static const char* const types[][2] = {
+      {"BMP", "image/bmp"},   {"GIF", "image/gif"},   {"JPG", "image/jpeg"},
+      {"JPEG", "image/jpeg"}, {"JPE", "image/jpeg"},  {"JFIF", "image/jpeg"},
+      {"PNG", "image/png"},   {"WEBP", "image/webp"}, {"TIF", "image/tiff"},
+      {"TIFF", "image/tiff"}, {"AVIF", "image/avif"}, {"HEIC", "image/heic"},
+      {"HEIF", "image/heif"}, {"JXL", "image/jxl"},
+  };
+  for (const auto& row : types) {
+    if (std::strcmp(extension, row[0]) == 0) return row[1];
+  }
   return nullptr;
 }
 

@@ -67,10 +67,11 @@ bool desktop_choose_folder(PlatformWindow* window, char* destination) {
   return true;
 }
 
-bool desktop_choose_file(PlatformWindow* window, char* buffer, std::int32_t* filter_index) {
-  static const QStringList filters = {"Image Files (*.jpg *.gif *.bmp)",
-                                      "Audio Files (*.mid *.wav *.mp3 *.rmi *.aif *.au *.snd)",
-                                      "Executable Files (*.exe)", "All Files (*)"};
+bool desktop_choose_file(PlatformWindow* window, char* buffer, const char* image_patterns,
+                         std::int32_t* filter_index) {
+  const QStringList filters = {QString("Image Files (%1)").arg(QString::fromLatin1(image_patterns)),
+                               "Audio Files (*.mid *.wav *.mp3 *.rmi *.aif *.au *.snd)",
+                               "Executable Files (*.exe)", "All Files (*)"};
   QFileDialog dialog(window->widget, kProgramTitle);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setNameFilters(filters);

@@ -1,18 +1,24 @@
-// Qt picture decoding: load_picture_bitmap, picture_info, picture_copy_rows,
-// picture_release_pixels, delete_bitmap. The file's bytes are read with POSIX
-// calls, so any byte path opens; Qt's image readers decode them.
+// Linux picture decoding: picture_open, picture_decode, picture_info,
+// picture_copy_rows, picture_release_pixels, delete_bitmap. The file's bytes
+// are read with POSIX calls, so any byte path opens; Qt's image readers
+// decode them (JPEG, PNG, GIF, BMP, TIFF, WebP), the layer's own adapters
+// the rest, and the colours of a tagged picture are converted to the
+// display's.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QColorSpace>
 #include <QImageIOHandler>
 #include <QImageReader>
 #include <cerrno>
 #include <cstring>
 #include <new>
 
+#include "platform/qt/picture_colour.h"
+#include "platform/qt/picture_decoders.h"
 #include "platform/qt/qt_bitmap.h"
 #include "ports/picture.h"
 #include "state/bitmap_header.h"
@@ -51,26 +57,15 @@ std::uint32_t read_file(const char* path, QByteArray* bytes) {
   return 0;
 }
 
-// 32-bit pixels without alpha; transparent parts come out black, as the
-// window's background.
-QImage opaque(QImage image) {
-  if (!image.hasAlphaChannel()) return image.convertToFormat(QImage::Format_RGB32);
-  image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-  // Premultiplied colour is the colour composed over black.
-  for (int y = 0; y < image.height(); ++y) {
-    auto* row = reinterpret_cast<std::uint32_t*>(image.scanLine(y));
-    for (int x = 0; x < image.width(); ++x) row[x] |= 0xFF000000u;
-  }
-  return image.convertToFormat(QImage::Format_RGB32);
-}
-
 }  // namespace
 
 struct PictureSource {
   QByteArray bytes;
+  PictureDecoder decoder = PictureDecoder::qt;
   QBuffer buffer;
   QImageReader reader;
-  QSize stored;  // as stored in the file, before its orientation is applied
+  QSize stored;       // as stored in the file, before its orientation is applied
+  QByteArray format;  // Qt's name of it, known before the read
   PictureFacts facts{};
 };
 
@@ -91,6 +86,15 @@ PictureSource* picture_open(const char* path, std::uint32_t* error) {
     return true;
   }();
   (void)limited;
+  source->decoder = decoder_for(source->bytes);
+  if (source->decoder != PictureDecoder::qt) {
+    if (!adapter_facts(source->decoder, source->bytes, &source->facts)) {
+      delete source;
+      *error = kPictureNotLoaded;
+      return nullptr;
+    }
+    return source;
+  }
   source->buffer.setBuffer(&source->bytes);
   source->buffer.open(QIODevice::ReadOnly);
   QImageReader& reader = source->reader;
@@ -98,6 +102,7 @@ PictureSource* picture_open(const char* path, std::uint32_t* error) {
   reader.setDecideFormatFromContent(true);
   reader.setAutoTransform(true);  // EXIF orientation: photos stand upright
   source->stored = reader.size();
+  source->format = reader.format();
   const QSize stored = source->stored;
   if (stored.isValid() &&
       static_cast<std::uint64_t>(stored.width()) * static_cast<std::uint64_t>(stored.height()) >
@@ -111,7 +116,7 @@ PictureSource* picture_open(const char* path, std::uint32_t* error) {
   source->facts.height = turned ? stored.width() : stored.height();
   // Only JPEG's decoder reduces while it decodes; others would decode in
   // full and then resample.
-  source->facts.reducible = stored.isValid() && reader.format() == "jpeg" ? 1 : 0;
+  source->facts.reducible = stored.isValid() && source->format == "jpeg" ? 1 : 0;
   return source;
 }
 
@@ -123,31 +128,52 @@ void picture_close(PictureSource* source) {
   delete source;
 }
 
-PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction,
-                               std::uint32_t* error) {
-  *error = kPictureNotLoaded;
+namespace {
+
+// Decodes with Qt's reader; the picture's colour tag, where it has one, in *tag.
+std::uint32_t qt_decode(PictureSource* source, std::uint32_t reduction, QImage* image,
+                        ColourTag* tag) {
   QImageReader& reader = source->reader;
   if (reduction > 1) {
-    if (source->facts.reducible == 0 || (reduction != 2 && reduction != 4 && reduction != 8)) {
-      return nullptr;
-    }
     // The decoder's own sizes (rounded up), so that it scales in its DCT
     // and nothing resamples after it.
     const int r = static_cast<int>(reduction);
     reader.setScaledSize(
         QSize((source->stored.width() + r - 1) / r, (source->stored.height() + r - 1) / r));
   }
-  QImage image;
-  if (!reader.read(&image) || image.isNull()) return nullptr;
-  if (static_cast<std::uint64_t>(image.width()) * static_cast<std::uint64_t>(image.height()) >
+  if (!reader.read(image) || image->isNull()) return kPictureNotLoaded;
+  if (static_cast<std::uint64_t>(image->width()) * static_cast<std::uint64_t>(image->height()) >
       kMaxPicturePixels) {
+    return kPictureNotLoaded;
+  }
+  *tag = find_colour_tag(reinterpret_cast<const std::uint8_t*>(source->bytes.constData()),
+                         static_cast<std::size_t>(source->bytes.size()));
+  // TIFF's profile, as Qt's reader found it; the others' tags are read above.
+  const QByteArray& format = source->format;
+  if (format != "png" && format != "jpeg" && format != "webp") {
+    const QByteArray profile = image->colorSpace().iccProfile();
+    tag->profile.assign(profile.begin(), profile.end());
+  }
+  *image = opaque(std::move(*image));
+  return image->isNull() ? kPictureNoMemory : 0;
+}
+
+}  // namespace
+
+PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction, PictureColour colour,
+                               std::uint32_t* error) {
+  if (reduction > 1 &&
+      (source->facts.reducible == 0 || (reduction != 2 && reduction != 4 && reduction != 8))) {
+    *error = kPictureNotLoaded;
     return nullptr;
   }
-  image = opaque(std::move(image));
-  if (image.isNull()) {
-    *error = kPictureNoMemory;
-    return nullptr;
-  }
+  QImage image;
+  ColourTag tag;
+  *error = source->decoder == PictureDecoder::qt
+               ? qt_decode(source, reduction, &image, &tag)
+               : adapter_decode(source->decoder, source->bytes, reduction, colour, &image, &tag);
+  if (*error != 0) return nullptr;
+  if (colour == PictureColour::managed) convert_to_display(image, tag);
   auto* bitmap = new (std::nothrow) PlatformBitmap;
   if (bitmap == nullptr) {
     *error = kPictureNoMemory;
@@ -156,7 +182,6 @@ PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction,
   bitmap->width = image.width();
   bitmap->height = image.height();
   bitmap->image = std::move(image);
-  *error = 0;
   return bitmap;
 }
 

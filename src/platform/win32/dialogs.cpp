@@ -8,6 +8,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -140,13 +141,16 @@ bool desktop_choose_folder(PlatformWindow* window, char* destination) {
   return named && put_path(path.data(), destination);
 }
 
-bool desktop_choose_file(PlatformWindow* window, char* buffer, std::int32_t* filter_index) {
-  static const wchar_t filters[] =
-      L"Image Files (*.jpg;*.gif;*.bmp)\0*.jpg;*.gif;*.bmp\0"
-      L"Audio Files (*.mid;*.wav;*.mp3;*.rmi;*.aif;*.au;*.snd)\0"
-      L"*.mid;*.wav;*.mp3;*.rmi;*.aif;*.au;*.snd\0"
-      L"Executable Files (*.exe)\0*.exe\0"
-      L"All Files (*.*)\0*.*\0";
+bool desktop_choose_file(PlatformWindow* window, char* buffer, const char* image_patterns,
+                         std::int32_t* filter_index) {
+  // Pairs of a name and its patterns, each ended by a NUL, the whole by two.
+  std::wstring patterns = wide_text(image_patterns);
+  std::replace(patterns.begin(), patterns.end(), L' ', L';');
+  const std::wstring filters = L"Image Files (" + patterns + L")" + L'\0' + patterns + L'\0' +
+                               L"Audio Files (*.mid;*.wav;*.mp3;*.rmi;*.aif;*.au;*.snd)" + L'\0' +
+                               L"*.mid;*.wav;*.mp3;*.rmi;*.aif;*.au;*.snd" + L'\0' +
+                               L"Executable Files (*.exe)" + L'\0' + L"*.exe" + L'\0' +
+                               L"All Files (*.*)" + L'\0' + L"*.*" + L'\0';
   std::vector<wchar_t> file(32768, L'\0');
   const std::wstring start = wide_path(buffer);
   const DWORD attributes = GetFileAttributesW(start.c_str());
@@ -156,7 +160,7 @@ bool desktop_choose_file(PlatformWindow* window, char* buffer, std::int32_t* fil
   OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = owner_of(window);
-  dialog.lpstrFilter = filters;
+  dialog.lpstrFilter = filters.c_str();
   dialog.nFilterIndex = static_cast<DWORD>(*filter_index + 1);
   dialog.lpstrFile = file.data();
   dialog.nMaxFile = static_cast<DWORD>(file.size());

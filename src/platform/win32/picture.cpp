@@ -2,7 +2,10 @@
 // read whole (wide API, so any name opens), decoded from memory into 32-bit
 // pixels composed over black, and turned upright by its EXIF orientation
 // here (Wine's WIC has no working flip-rotator). Pictures are decoded at
-// their full size: reducible is 0.
+// their full size: reducible is 0. Every type Windows has a codec for
+// decodes (WebP, HEIF, AVIF, JPEG XL where one is installed); a type
+// without one is not loaded, as a damaged file is. A picture's embedded
+// profile goes through WIC's colour transform.
 #include "ports/picture.h"
 
 #include <windows.h>
@@ -12,6 +15,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -311,13 +315,67 @@ void picture_close(PictureSource* source) {
   delete source;
 }
 
-PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction,
+namespace {
+
+std::mutex display_lock;
+std::vector<std::uint8_t> display_profile;  // empty: sRGB
+
+// The frame's colours through WIC's colour transform to the display's
+// profile (sRGB where it publishes none), when the frame carries a profile;
+// else the frame itself. *held keeps what the result needs alive.
+IWICBitmapSource* managed_source(PictureSource* source, Held<IWICColorTransform>* held) {
+  UINT count = 0;
+  if (FAILED(source->frame->GetColorContexts(0, nullptr, &count)) || count == 0) {
+    return source->frame;
+  }
+  Held<IWICColorContext> from;
+  Held<IWICColorContext> to;
+  UINT got = 0;
+  if (FAILED(source->factory->CreateColorContext(from.out())) ||
+      FAILED(source->frame->GetColorContexts(1, &from.p, &got)) || got == 0 ||
+      FAILED(source->factory->CreateColorContext(to.out()))) {
+    return source->frame;
+  }
+  WICColorContextType type{};
+  // An EXIF colour space of 1 is sRGB, what an untagged picture is anyway.
+  UINT exif = 0;
+  if (FAILED(from->GetType(&type)) || (type == WICColorContextExifColorSpace &&
+                                       SUCCEEDED(from->GetExifColorSpace(&exif)) && exif == 1)) {
+    return source->frame;
+  }
+  {
+    std::lock_guard<std::mutex> hold(display_lock);
+    const HRESULT made = display_profile.empty()
+                             ? to->InitializeFromExifColorSpace(1)
+                             : to->InitializeFromMemory(display_profile.data(),
+                                                        static_cast<UINT>(display_profile.size()));
+    if (FAILED(made)) return source->frame;
+  }
+  if (FAILED(source->factory->CreateColorTransformer(held->out())) ||
+      FAILED((*held)->Initialize(source->frame, from.p, to.p, GUID_WICPixelFormat32bppBGRA))) {
+    return source->frame;
+  }
+  return held->p;
+}
+
+}  // namespace
+
+void picture_set_display_profile(const std::uint8_t* profile, std::size_t size) {
+  std::lock_guard<std::mutex> hold(display_lock);
+  if (profile == nullptr) size = 0;
+  display_profile.assign(profile, profile + size);
+}
+
+PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction, PictureColour colour,
                                std::uint32_t* error) {
   *error = kPictureNotLoaded;
   if (reduction != 1) return nullptr;
+  Held<IWICColorTransform> transform;
+  IWICBitmapSource* pixels_from =
+      colour == PictureColour::managed ? managed_source(source, &transform) : source->frame;
   Held<IWICFormatConverter> converter;
   if (FAILED(source->factory->CreateFormatConverter(converter.out())) ||
-      FAILED(converter->Initialize(source->frame, GUID_WICPixelFormat32bppPBGRA,
+      FAILED(converter->Initialize(pixels_from, GUID_WICPixelFormat32bppPBGRA,
                                    WICBitmapDitherTypeNone, nullptr, 0,
                                    WICBitmapPaletteTypeCustom))) {
     return nullptr;
