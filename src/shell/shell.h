@@ -51,3 +51,6 @@ void handle_posted_command(AppState& state, std::int32_t id);
 // The desktop session is ending: a running catalog build winds up, and the
 // window is asked to close.
 void handle_session_end(AppState& state);
+// The display's colour profile changed (the desktop has handed the new one
+// to the picture layer): pictures are decoded anew for it.
+void handle_display_profile_change(AppState& state);

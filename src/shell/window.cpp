@@ -122,6 +122,10 @@ void handle_posted_command(AppState& state, std::int32_t id) {
   handle_command(state, id);
 }
 
+void handle_display_profile_change(AppState& state) {
+  if (state.extra.colour_management.load()) request_recolour(state);
+}
+
 void handle_session_end(AppState& state) {
   state.scan.catalog_cancel = 1;
   if (state.window.main_window != nullptr) handle_close(state);

@@ -67,7 +67,8 @@ painted() {
 check "the image is centred on black" "yes" "$(wait_until painted && echo yes)"
 
 # The context menu: right click, then the keyboard (items counted without
-# separators: 12 Auto Advance, 13 Select Mode, 14 Transparent, 16 Full Screen).
+# separators: 12 Auto Advance, 13 Select Mode, 14 Transparent, 16 Full Screen,
+# 20 Catalog).
 windows_of_viewer() { xdotool search --onlyvisible --pid "$viewer" 2>/dev/null; }
 override_redirect() { xwininfo -id "$1" 2>/dev/null | grep -q 'Override Redirect State: yes'; }
 popup() {  # the open menu's window, if any
@@ -184,7 +185,7 @@ check "the next image is shown" "$pics/03-tiny.jpg 2 of 5" "$(position)"
 
 # Catalog (Linear: each drive's root folder only): the report opens while the
 # build runs; its OK is disabled until the build has ended.
-menu 18 Return
+menu 20 Return
 report=$(visible_window --name "^Results Report$")
 check "the catalog report opens" "yes" "$([ -n "$report" ] && echo yes)"
 report_closed() {

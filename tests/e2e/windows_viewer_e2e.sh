@@ -104,8 +104,8 @@ check "and where the window was" "$before" "$(wait_until eval '[ "$(geometry)" =
 magnify 02-tall.jpg '600 x 1200' '2 of 6'
 
 # Catalog (Linear: each drive's root folder only): the report's OK closes it
-# only once the build has ended.
-menu 18 Return
+# only once the build has ended (item 20).
+menu 20 Return
 report=$(visible_window --name '^Results Report$')
 check "the catalog report opens" yes "$([ -n "$report" ] && echo yes)"
 closed_by_ok() { xdotool key --window "$report" Return 2>/dev/null; [ -z "$(first_visible --name '^Results Report$')" ]; }
@@ -127,6 +127,46 @@ close_viewer
 
 # No press is lost and no held key runs on (Linear, as chosen above).
 step_checks
+
+# One picture of each type (Linear, as chosen above): those Windows has a
+# codec for draw their colour, the others are titled as not loaded.
+mkdir -p "$work/types"
+convert -size 64x48 xc:'rgb(200,40,90)' "PNG24:$work/flat.png"
+flat=$work/flat.png
+convert "$flat" "BMP3:$work/types/a.bmp"
+convert "$flat" "$work/types/b.gif"
+convert "$flat" -quality 95 "$work/types/c.jpeg"
+cp "$flat" "$work/types/d.png"
+convert "$flat" -compress lzw "$work/types/e.tif"
+convert "$flat" -compress none "$work/types/f.tiff"
+cwebp -quiet -lossless "$flat" -o "$work/types/g.webp"
+avifenc -l "$flat" "$work/types/h.avif" >/dev/null
+heif-enc -L "$flat" -o "$work/types/i.heic" >/dev/null
+cjxl -d 0 "$flat" "$work/types/j.jxl" >/dev/null 2>&1
+types=$(z "$work/types")
+start "$types\\a.bmp"
+flat_drawn() {
+  import -window "$window" "$work/shot.png" 2>/dev/null || return 1
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  near "$(pixel "$work/shot.png" $((WIDTH / 2)) $((HEIGHT / 2)))" "200 40 90"
+}
+n=1
+for file in a.bmp b.gif c.jpeg d.png e.tif f.tiff; do
+  [ $n -gt 1 ] && key Right
+  wait_until eval 'title | grep -qF "$types\\$file (" && title | grep -qF " $n of 10 Files"'
+  check "$file is listed and shown" "yes" "$(title | grep -qF "$types\\$file (" && echo yes)"
+  check "$file draws its colour" "yes" "$(wait_until flat_drawn && echo yes)"
+  n=$((n + 1))
+done
+for file in g.webp h.avif i.heic j.jxl; do
+  key Right
+  shown_or_refused() {
+    title | grep -qF "$types\\$file (" || title_is "Image Incompatable With Tessmira - $types\\$file"
+  }
+  check "$file is listed, shown or titled as not loaded" "yes" \
+    "$(wait_until shown_or_refused && echo yes)"
+done
+close_viewer
 
 [ "$fails" -eq 0 ] && echo "windows viewer end-to-end: $passes passed"
 exit $((fails > 0))

@@ -84,7 +84,7 @@ TEST(Win32Pictures, DecodedBottomUpTurnedUprightOrRefused) {
   ASSERT_NE(source, nullptr);
   EXPECT_EQ(picture_facts(source).width, 1000);
   EXPECT_EQ(picture_facts(source).height, 1600);
-  PlatformBitmap* turned = picture_decode(source, 1, &error);
+  PlatformBitmap* turned = picture_decode(source, 1, PictureColour::managed, &error);
   picture_close(source);
   PlatformBitmap* plain = load_picture_bitmap(TESSMIRA_SAMPLES "/01-dusk.jpg", &error);
   ASSERT_NE(turned, nullptr);
@@ -104,6 +104,115 @@ TEST(Win32Pictures, DecodedBottomUpTurnedUprightOrRefused) {
     EXPECT_EQ(load_picture_bitmap((temp.path / name).string().c_str(), &error), nullptr) << name;
     EXPECT_EQ(error, kPictureNotLoaded) << name;
   }
+}
+
+std::uint32_t crc_of(const std::uint8_t* data, std::size_t size) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+void put_be(Bytes& out, std::uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.insert(out.end(), static_cast<std::uint8_t>(value >> shift));
+}
+void png_chunk(Bytes& png, const char* type, const Bytes& data) {
+  put_be(png, static_cast<std::uint32_t>(data.size()));
+  const std::size_t start = png.size();
+  png.insert(png.end(), type, type + 4);
+  png.insert(png.end(), data.begin(), data.end());
+  put_be(png, crc_of(png.data() + start, png.size() - start));
+}
+
+// 2 x 2 RGB, top row red, green; bottom row blue, white.
+const Bytes kRgb = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255};
+const std::vector<std::uint32_t> kRgbRows = {0xFF0000FF, 0xFFFFFFFF, 0xFFFF0000, 0xFF00FF00};
+
+// The pixels as a PNG of one stored (uncompressed) deflate block.
+Bytes rgb_png() {
+  Bytes raw;
+  for (int row = 0; row < 2; ++row) {
+    raw.push_back(0);  // no filter
+    raw.insert(raw.end(), kRgb.begin() + row * 6, kRgb.begin() + row * 6 + 6);
+  }
+  Bytes idat = {0x78, 0x01,
+                0x01, static_cast<std::uint8_t>(raw.size()),
+                0,    static_cast<std::uint8_t>(~raw.size()),
+                0xFF};
+  idat.insert(idat.end(), raw.begin(), raw.end());
+  std::uint32_t a = 1, b = 0;
+  for (const std::uint8_t byte : raw) {
+    a = (a + byte) % 65521;
+    b = (b + a) % 65521;
+  }
+  put_be(idat, (b << 16) | a);
+  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  png_chunk(png, "IHDR", {0, 0, 0, 2, 0, 0, 0, 2, 8, 2, 0, 0, 0});
+  png_chunk(png, "IDAT", idat);
+  png_chunk(png, "IEND", {});
+  return png;
+}
+
+// The pixels as an uncompressed little-endian TIFF.
+Bytes rgb_tiff() {
+  Bytes tiff = {'I', 'I', 42, 0, 8, 0, 0, 0, 10, 0};
+  const auto entry = [&tiff](std::uint16_t tag, std::uint16_t type, std::uint32_t count,
+                             std::uint32_t value) {
+    const std::uint8_t e[12] = {static_cast<std::uint8_t>(tag),
+                                static_cast<std::uint8_t>(tag >> 8),
+                                static_cast<std::uint8_t>(type),
+                                0,
+                                static_cast<std::uint8_t>(count),
+                                0,
+                                0,
+                                0,
+                                static_cast<std::uint8_t>(value),
+                                static_cast<std::uint8_t>(value >> 8),
+                                0,
+                                0};
+    tiff.insert(tiff.end(), e, e + 12);
+  };
+  // Header 8, the directory 126, the bits per sample 6, then the pixels.
+  entry(256, 3, 1, 2);    // width
+  entry(257, 3, 1, 2);    // height
+  entry(258, 3, 3, 134);  // bits per sample, at 134
+  entry(259, 3, 1, 1);    // no compression
+  entry(262, 3, 1, 2);    // RGB
+  entry(273, 4, 1, 140);  // the strip, at 140
+  entry(277, 3, 1, 3);    // samples per pixel
+  entry(278, 3, 1, 2);    // rows per strip
+  entry(279, 4, 1, 12);   // the strip's bytes
+  entry(284, 3, 1, 1);    // chunky
+  tiff.insert(tiff.end(), {0, 0, 0, 0, 8, 0, 8, 0, 8, 0});
+  tiff.insert(tiff.end(), kRgb.begin(), kRgb.end());
+  return tiff;
+}
+
+// PNG and TIFF decode always; a type Windows has no codec for here (HEIF
+// under Wine) is refused as a damaged file is.
+TEST(Win32Pictures, PngAndTiffDecodeAndATypeWithoutACodecIsNotLoaded) {
+  TempFolder temp;
+  for (const auto& [name, bytes] : {std::pair<const char*, Bytes>{"a.png", rgb_png()},
+                                    std::pair<const char*, Bytes>{"a.tif", rgb_tiff()}}) {
+    write_bytes(temp.path / name, bytes);
+    for (const PictureColour colour : {PictureColour::managed, PictureColour::as_stored}) {
+      std::uint32_t error = 99;
+      PlatformBitmap* bitmap =
+          load_picture_bitmap((temp.path / name).string().c_str(), &error, colour);
+      ASSERT_NE(bitmap, nullptr) << name;
+      EXPECT_EQ(rows_of(bitmap), kRgbRows) << name;
+      delete_bitmap(bitmap);
+    }
+  }
+  Bytes heif = {0, 0, 0, 24, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c',
+                0, 0, 0, 0,  'm', 'i', 'f', '1', 'h', 'e', 'i', 'c'};
+  heif.resize(400, 0);
+  write_bytes(temp.path / "a.heic", heif);
+  std::uint32_t error = 0;
+  EXPECT_EQ(load_picture_bitmap((temp.path / "a.heic").string().c_str(), &error), nullptr);
+  EXPECT_EQ(error, kPictureNotLoaded);
 }
 
 std::wstring default_value(const std::wstring& key) {

@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/qt/qt_display.h"
 #include "platform/qt/qt_window.h"
 #include "ports/console.h"
 #include "ports/desktop.h"
@@ -262,12 +263,12 @@ void opening_display(QtMsgType type, const QMessageLogContext& context, const QS
   std::_Exit(1);
 }
 
-// The image decoders (the JPEG and GIF plugins) are loaded here, once, on
+// The image decoders (the JPEG, GIF, TIFF and WebP plugins) are loaded here, once, on
 // the window thread, and the window's icon is decoded: never for the first
 // time on two threads at once, as the worker's first picture and the icon
 // shown with the window would otherwise be.
 void load_decoders() {
-  for (const char* format : {"jpeg", "gif", "bmp", "png"}) {
+  for (const char* format : {"jpeg", "gif", "bmp", "png", "tiff", "webp"}) {
     QBuffer nothing;
     nothing.open(QIODevice::ReadOnly);
     QImageReader reader(&nothing, format);
@@ -322,6 +323,7 @@ bool desktop_open(int argc, char** argv, char* reason) {
   qInstallMessageHandler(qt_handler);
   dispatcher = new Dispatcher;
   load_decoders();
+  watch_display_profile([] { return viewer_state; });
   qApp->installEventFilter(new KeyFilter);
   // The session manager's quit request is a close request like any other.
   QObject::connect(qApp, &QGuiApplication::commitDataRequest, [](QSessionManager&) {

@@ -174,7 +174,10 @@ ColourTag jxl_tag(const JxlDecoder* decoder) {
                                          &encoding) == JXL_DEC_SUCCESS &&
       encoding.color_space != JXL_COLOR_SPACE_XYB && encoding.white_point == JXL_WHITE_POINT_D65 &&
       (encoding.color_space == JXL_COLOR_SPACE_GRAY || encoding.primaries == JXL_PRIMARIES_SRGB) &&
-      encoding.transfer_function == JXL_TRANSFER_FUNCTION_SRGB) {
+      (encoding.transfer_function == JXL_TRANSFER_FUNCTION_SRGB ||
+       // sRGB as the many writers mark it, gamma 1/2.2 (as PNG's gAMA is read)
+       (encoding.transfer_function == JXL_TRANSFER_FUNCTION_GAMMA && encoding.gamma >= 0.45 &&
+        encoding.gamma <= 0.46))) {
     return tag;  // sRGB itself
   }
   std::size_t size = 0;
