@@ -4,8 +4,11 @@ a folder of generated 6000 x 4000 JPEGs at a fixed pace, timed from each key
 press to the title that names the new picture; beside feh on the same files.
 
     step_bench.py BUILD_FOLDER [--steps N] [--pace SECONDS] [--viewer BINARY]
+                  [--profile ICC_FILE] [--colour on|off]
 
 BUILD_FOLDER is a release build (its src/tessmira and bench/photo_maker).
+--profile embeds an ICC profile in every photo (colour managed steps convert
+each picture); --colour sets the viewer's Colour Management setting.
 Prints the median and 90th percentile per mode, and the viewer's peak memory.
 """
 import argparse
@@ -114,10 +117,24 @@ def report(name, times):
     return statistics.median(times)
 
 
-def tessmira_runs(binary, work, photos, steps, pace):
+def embed_profile(path, profile):
+    """Puts the profile into the JPEG's APP2 segments, after its start."""
+    with open(path, "rb") as f:
+        jpeg = f.read()
+    piece = 65519
+    pieces = [profile[i:i + piece] for i in range(0, len(profile), piece)]
+    segments = b"".join(b"\xff\xe2" + struct.pack(">H", 16 + len(p)) + b"ICC_PROFILE\0" +
+                        bytes([n + 1, len(pieces)]) + p for n, p in enumerate(pieces))
+    with open(path, "wb") as f:
+        f.write(jpeg[:2] + segments + jpeg[2:])
+
+
+def tessmira_runs(binary, work, photos, steps, pace, colour="on"):
     prog = os.path.join(work, "prog")
     os.makedirs(prog, exist_ok=True)
     shutil.copy(binary, os.path.join(prog, "tessmira"))
+    with open(os.path.join(prog, "TesmiSet.txt"), "w") as extra:
+        extra.write(f"colour_management={1 if colour == 'on' else 0}\n")
     settings = os.path.join(prog, "dTesmi.dat")
     picture_title = lambda text: " @ " in text and text.startswith(photos)
     medians = {}
@@ -198,6 +215,8 @@ def main():
     parser.add_argument("--steps", type=int, default=20)
     parser.add_argument("--pace", type=float, default=0.5)
     parser.add_argument("--viewer", help="another tessmira binary to time")
+    parser.add_argument("--profile", help="an ICC profile to tag the photos with")
+    parser.add_argument("--colour", choices=("on", "off"), default="on")
     options = parser.parse_args()
     binary = options.viewer or os.path.join(options.build, "src", "tessmira")
     work = tempfile.mkdtemp(prefix="tessmira-step-bench-")
@@ -207,10 +226,16 @@ def main():
         os.makedirs(photos)
         subprocess.run([os.path.join(options.build, "bench", "photo_maker"), photos, "6"],
                        check=True)
+        if options.profile:
+            with open(options.profile, "rb") as f:
+                profile = f.read()
+            for name in os.listdir(photos):
+                embed_profile(os.path.join(photos, name), profile)
         start_desktop(work, started)
         print(f"six 6000 x 4000 JPEGs ({os.path.getsize(os.path.join(photos, 'photo1.jpg')) / 1e6:.1f} MB each), "
               f"one step every {options.pace} s, key press to the new picture's title:")
-        ours = tessmira_runs(binary, work, photos, options.steps, options.pace)
+        print(f"  tagged with {options.profile or 'nothing'}, Colour Management {options.colour}")
+        ours = tessmira_runs(binary, work, photos, options.steps, options.pace, options.colour)
         theirs = feh_runs(work, photos, options.steps, options.pace)
         for mode_name in ("Linear", "Random"):
             if mode_name in ours and mode_name in theirs:

@@ -319,8 +319,39 @@ TEST_F(FormatFixture, TaggedPicturesGiveWhatLittleCmsGives) {
                   tolerance, file.string() + " as stored");
     }
   }
-  // The display's own profile is what the colours go to.
+  // A tagged photo is converted while it decodes: turned upright by its EXIF
+  // orientation, reduced by the DCT as an untagged one is.
+  QImage wide(40, 20, QImage::Format_RGB32);
+  wide.fill(qRgb(200, 40, 90));
+  wide.setPixel(0, 0, qRgb(255, 255, 255));  // a mark in the top-left corner
+  QByteArray jpeg;
+  QBuffer buffer(&jpeg);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, "jpeg");
+  writer.setQuality(100);
+  writer.write(wide);
   const fs::path adobe = kProfiles / "colord/AdobeRGB1998.icc";
+  const fs::path turned = put(
+      "turned.jpg", with_exif_orientation(
+                        with_app2_profile(Bytes(jpeg.begin(), jpeg.end()), read_bytes(adobe)), 6));
+  const QImage upright = decoded(turned);
+  ASSERT_EQ(upright.size(), QSize(20, 40));
+  EXPECT_GT(qBlue(upright.pixel(19, 0)), 150);  // the mark, a quarter turn clockwise
+  const Rgb red = transicc(adobe, "'*sRGB'", {200, 40, 90});
+  expect_near({Rgb{qRed(upright.pixel(10, 30)), qGreen(upright.pixel(10, 30)),
+                   qBlue(upright.pixel(10, 30))},
+               red, red},
+              {red, red, red}, 4, "turned");
+  std::uint32_t error = 0;
+  PictureSource* source = picture_open(turned.c_str(), &error);
+  ASSERT_NE(source, nullptr);
+  PlatformBitmap* half = picture_decode(source, 2, PictureColour::managed, &error);
+  picture_close(source);
+  ASSERT_NE(half, nullptr);
+  EXPECT_EQ(half->image.size(), QSize(10, 20));
+  delete_bitmap(half);
+
+  // The display's own profile is what the colours go to.
   const fs::path pro = kProfiles / "colord/ProPhotoRGB.icc";
   const Bytes display = read_bytes(adobe);
   picture_set_display_profile(display.data(), display.size());

@@ -169,9 +169,17 @@ PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction, P
   }
   QImage image;
   ColourTag tag;
-  *error = source->decoder == PictureDecoder::qt
+  PictureDecoder decoder = source->decoder;
+  // A tagged photo's colours are converted while it decodes.
+  if (decoder == PictureDecoder::qt && source->format == "jpeg" &&
+      colour == PictureColour::managed &&
+      tagged(find_colour_tag(reinterpret_cast<const std::uint8_t*>(source->bytes.constData()),
+                             static_cast<std::size_t>(source->bytes.size())))) {
+    decoder = PictureDecoder::managed_jpeg;
+  }
+  *error = decoder == PictureDecoder::qt
                ? qt_decode(source, reduction, &image, &tag)
-               : adapter_decode(source->decoder, source->bytes, reduction, colour, &image, &tag);
+               : adapter_decode(decoder, source->bytes, reduction, colour, &image, &tag);
   if (*error != 0) return nullptr;
   if (colour == PictureColour::managed) convert_to_display(image, tag);
   auto* bitmap = new (std::nothrow) PlatformBitmap;

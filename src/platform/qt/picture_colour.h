@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "ports/picture.h"
@@ -21,6 +22,17 @@ struct ColourTag {
   ColourCurve curve = ColourCurve::srgb;
   double gamma = 1.0;  // the decoding exponent of ColourCurve::gamma
 };
+
+// A conversion from a tag's colours to the display's (made once per pair of
+// profiles and kept); its use is thread-safe.
+struct Conversion;
+
+// The conversion for the tag; null for an untagged picture or one whose
+// profile cannot be used.
+std::shared_ptr<const Conversion> display_conversion(const ColourTag& tag);
+// Converts rows [first, last) of the opaque RGB32 image in place, on the
+// calling thread.
+void convert_rows(const Conversion& conversion, QImage& image, int first, int last);
 
 // Whether the tag says anything but sRGB.
 bool tagged(const ColourTag& tag);

@@ -8,10 +8,14 @@
 #include <QImageIOHandler>
 #include <QImageReader>
 #include <QTransform>
+#include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 // After cstdio, which it needs.
 #include <jpeglib.h>
@@ -304,10 +308,12 @@ QImage turned_upright(const QImage& image, QImageIOHandler::Transformations turn
   return out;
 }
 
-// Opens the bytes in info; false when their header is damaged.
-bool jpeg_begin(jpeg_decompress_struct& info, const QByteArray& bytes) {
+// Opens the bytes in info; false when their header is damaged or the
+// components are not what is asked for (four inks or not).
+bool jpeg_begin(jpeg_decompress_struct& info, const QByteArray& bytes, bool cmyk) {
   jpeg_mem_src(&info, data_of(bytes), static_cast<unsigned long>(bytes.size()));
-  return jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK && info.num_components == 4;
+  return jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK && (info.num_components == 4) == cmyk &&
+         info.num_components != 2;
 }
 
 bool cmyk_facts(const QByteArray& bytes, PictureFacts* facts) {
@@ -316,9 +322,9 @@ bool cmyk_facts(const QByteArray& bytes, PictureFacts* facts) {
   info.err = jpeg_std_error(&failure.manager);
   failure.manager.error_exit = jpeg_failed;
   failure.manager.emit_message = jpeg_quiet;
-  bool sound = false;
+  volatile bool sound = false;
   jpeg_create_decompress(&info);
-  if (setjmp(failure.back) == 0 && jpeg_begin(info, bytes)) {
+  if (setjmp(failure.back) == 0 && jpeg_begin(info, bytes, true)) {
     sound = !too_many(info.image_width, info.image_height);
     const bool turned = (jpeg_orientation(bytes) & QImageIOHandler::TransformationRotate90) != 0;
     facts->width = static_cast<std::int32_t>(turned ? info.image_height : info.image_width);
@@ -329,59 +335,155 @@ bool cmyk_facts(const QByteArray& bytes, PictureFacts* facts) {
   return sound;
 }
 
-// The inks into *inks; false when the bytes are damaged.
-bool cmyk_inks(const QByteArray& bytes, std::uint32_t reduction, std::vector<std::uint8_t>* inks,
-               int* width, int* height, bool* inverted, std::uint32_t* error) {
+// Where read_jpeg puts the rows: 4 bytes a pixel, the inks of a CMYK JPEG,
+// else B, G, R and 0xFF.
+struct JpegRows {
+  bool cmyk = false;
+  std::uint32_t reduction = 1;  // the DCT's own scaling: 1, 2, 4 or 8
+  // Once the size is known: the first row's place (rows follow at width x
+  // 4 bytes), or null without memory.
+  std::uint8_t* (*place)(void* context, int width, int height, bool inverted) = nullptr;
+  // After every band of rows, with the count decoded so far.
+  void (*band)(void* context, int rows) = nullptr;
+  void* context = nullptr;
+};
+
+// Rows decoded between two calls of JpegRows::band.
+constexpr int kBandRows = 64;
+
+// Decodes the JPEG into the rows' place; 0, kPictureNotLoaded or kPictureNoMemory.
+std::uint32_t read_jpeg(const QByteArray& bytes, const JpegRows& rows) {
   jpeg_decompress_struct info{};
   JpegFailure failure{};
   info.err = jpeg_std_error(&failure.manager);
   failure.manager.error_exit = jpeg_failed;
   failure.manager.emit_message = jpeg_quiet;
-  bool done = false;
+  volatile std::uint32_t error = kPictureNotLoaded;
   jpeg_create_decompress(&info);
-  if (setjmp(failure.back) == 0 && jpeg_begin(info, bytes) &&
+  if (setjmp(failure.back) == 0 && jpeg_begin(info, bytes, rows.cmyk) &&
       !too_many(info.image_width, info.image_height)) {
-    info.out_color_space = JCS_CMYK;
+    info.out_color_space = rows.cmyk ? JCS_CMYK : JCS_EXT_BGRX;
     info.scale_num = 1;
-    info.scale_denom = reduction;  // the DCT's own scaling
+    info.scale_denom = rows.reduction;
     jpeg_start_decompress(&info);
-    *width = static_cast<int>(info.output_width);
-    *height = static_cast<int>(info.output_height);
+    const int width = static_cast<int>(info.output_width);
     // Adobe's writers store the inks inverted, and mark their files.
-    *inverted = info.saw_Adobe_marker != 0;
-    const std::size_t row = static_cast<std::size_t>(*width) * 4;
-    try {
-      inks->resize(row * static_cast<std::size_t>(*height));
-    } catch (const std::bad_alloc&) {
-      *error = kPictureNoMemory;
-      jpeg_destroy_decompress(&info);
-      return false;
+    std::uint8_t* first = rows.place(rows.context, width, static_cast<int>(info.output_height),
+                                     info.saw_Adobe_marker != 0);
+    if (first == nullptr) {
+      error = kPictureNoMemory;
+    } else {
+      const std::size_t stride = static_cast<std::size_t>(width) * 4;
+      while (info.output_scanline < info.output_height) {
+        const JDIMENSION band_end =
+            std::min<JDIMENSION>(info.output_height, info.output_scanline + kBandRows);
+        while (info.output_scanline < band_end) {
+          JSAMPROW line = first + stride * info.output_scanline;
+          jpeg_read_scanlines(&info, &line, 1);
+        }
+        if (rows.band != nullptr) rows.band(rows.context, static_cast<int>(band_end));
+      }
+      jpeg_finish_decompress(&info);
+      error = 0;
     }
-    while (info.output_scanline < info.output_height) {
-      JSAMPROW line = inks->data() + row * info.output_scanline;
-      jpeg_read_scanlines(&info, &line, 1);
-    }
-    jpeg_finish_decompress(&info);
-    done = true;
   }
   jpeg_destroy_decompress(&info);
-  return done;
+  return error;
 }
 
 std::uint32_t cmyk_decode(const QByteArray& bytes, std::uint32_t reduction, PictureColour colour,
                           QImage* image, ColourTag* tag) {
-  std::vector<std::uint8_t> inks;
-  int width = 0;
-  int height = 0;
-  bool inverted = false;
-  std::uint32_t error = kPictureNotLoaded;
-  if (!cmyk_inks(bytes, reduction, &inks, &width, &height, &inverted, &error)) return error;
-  QImage pixels(width, height, QImage::Format_RGB32);
+  struct Inks {
+    std::vector<std::uint8_t> bytes;
+    int width = 0;
+    int height = 0;
+    bool inverted = false;
+  } inks;
+  JpegRows rows;
+  rows.cmyk = true;
+  rows.reduction = reduction;
+  rows.context = &inks;
+  rows.place = [](void* context, int width, int height, bool inverted) -> std::uint8_t* {
+    auto* held = static_cast<Inks*>(context);
+    held->width = width;
+    held->height = height;
+    held->inverted = inverted;
+    try {
+      held->bytes.resize(static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height));
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+    return held->bytes.data();
+  };
+  const std::uint32_t error = read_jpeg(bytes, rows);
+  if (error != 0) return error;
+  QImage pixels(inks.width, inks.height, QImage::Format_RGB32);
   if (pixels.isNull()) return kPictureNoMemory;
   const ColourTag found = find_colour_tag(data_of(bytes), static_cast<std::size_t>(bytes.size()));
-  convert_cmyk(inks.data(), inverted, found, colour, pixels);
+  convert_cmyk(inks.bytes.data(), inks.inverted, found, colour, pixels);
   *image = turned_upright(pixels, jpeg_orientation(bytes));
   *tag = ColourTag{};  // converted already
+  return image->isNull() ? kPictureNoMemory : 0;
+}
+
+// A JPEG of RGB or grey whose colours are converted band by band on a
+// second thread while later bands decode, so that the conversion costs
+// little more than its last band.
+std::uint32_t managed_jpeg_decode(const QByteArray& bytes, std::uint32_t reduction,
+                                  const ColourTag& found, QImage* image) {
+  struct Pipeline {
+    QImage pixels;
+    std::shared_ptr<const Conversion> conversion;
+    std::mutex lock;
+    std::condition_variable signal;
+    int ready = 0;  // rows decoded
+    bool ended = false;
+    std::thread converter;
+    void convert() {
+      int done = 0;
+      for (;;) {
+        std::unique_lock<std::mutex> hold(lock);
+        signal.wait(hold, [this, done] { return ready > done || ended; });
+        const int upto = ready;
+        const bool last = ended;
+        hold.unlock();
+        if (upto > done) convert_rows(*conversion, pixels, done, upto);
+        done = upto;
+        if (last && done >= upto) return;
+      }
+    }
+  } pipeline;
+  pipeline.conversion = display_conversion(found);
+  JpegRows rows;
+  rows.reduction = reduction;
+  rows.context = &pipeline;
+  rows.place = [](void* context, int width, int height, bool) -> std::uint8_t* {
+    auto* held = static_cast<Pipeline*>(context);
+    held->pixels = QImage(width, height, QImage::Format_RGB32);
+    if (held->pixels.isNull()) return nullptr;
+    if (held->conversion != nullptr) held->converter = std::thread(&Pipeline::convert, held);
+    return held->pixels.bits();
+  };
+  rows.band = [](void* context, int done) {
+    auto* held = static_cast<Pipeline*>(context);
+    if (held->conversion == nullptr) return;
+    {
+      std::lock_guard<std::mutex> hold(held->lock);
+      held->ready = done;
+    }
+    held->signal.notify_one();
+  };
+  const std::uint32_t error = read_jpeg(bytes, rows);
+  if (pipeline.converter.joinable()) {
+    {
+      std::lock_guard<std::mutex> hold(pipeline.lock);
+      pipeline.ended = true;
+    }
+    pipeline.signal.notify_one();
+    pipeline.converter.join();
+  }
+  if (error != 0) return error;
+  *image = turned_upright(pipeline.pixels, jpeg_orientation(bytes));
   return image->isNull() ? kPictureNoMemory : 0;
 }
 
@@ -423,6 +525,7 @@ bool adapter_facts(PictureDecoder decoder, const QByteArray& bytes, PictureFacts
       return jxl_facts(bytes, facts);
     case PictureDecoder::cmyk_jpeg:
       return cmyk_facts(bytes, facts);
+    case PictureDecoder::managed_jpeg:
     case PictureDecoder::qt:
       break;
   }
@@ -440,6 +543,11 @@ std::uint32_t adapter_decode(PictureDecoder decoder, const QByteArray& bytes,
       return reduction == 1 ? jxl_decode(bytes, image, tag) : kPictureNotLoaded;
     case PictureDecoder::cmyk_jpeg:
       return cmyk_decode(bytes, reduction, colour, image, tag);
+    case PictureDecoder::managed_jpeg: {
+      const ColourTag found =
+          find_colour_tag(data_of(bytes), static_cast<std::size_t>(bytes.size()));
+      return managed_jpeg_decode(bytes, reduction, found, image);
+    }
     case PictureDecoder::qt:
       break;
   }

@@ -12,7 +12,9 @@
 #include "platform/qt/picture_colour.h"
 #include "ports/picture.h"
 
-enum class PictureDecoder { qt, heif, jxl, cmyk_jpeg };
+// managed_jpeg is never chosen by decoder_for: the picture layer takes it
+// for a JPEG of RGB or grey with a profile when colours are managed.
+enum class PictureDecoder { qt, heif, jxl, cmyk_jpeg, managed_jpeg };
 
 // Which decoder the bytes are for, by their first bytes: a HEIF brand, JPEG
 // XL's signatures, a JPEG of four components; qt for the rest.
@@ -20,7 +22,7 @@ PictureDecoder decoder_for(const QByteArray& bytes);
 // The picture's upright size (and, for a CMYK JPEG, reducible); false when
 // the header is damaged or the picture too large.
 bool adapter_facts(PictureDecoder decoder, const QByteArray& bytes, PictureFacts* facts);
-// Decodes at 1/reduction (CMYK JPEG only; 1 for the others) into *image,
+// Decodes at 1/reduction (JPEG only; 1 for the others) into *image,
 // with its colour tag in *tag (a CMYK JPEG's colours are converted here, as
 // colour says). 0, kPictureNotLoaded or kPictureNoMemory.
 std::uint32_t adapter_decode(PictureDecoder decoder, const QByteArray& bytes,

@@ -14,9 +14,11 @@
 #include <atomic>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_window.h"
+#include "ports/picture.h"
 #include "shell/shell.h"
 #include "state/settings_block.h"
 
@@ -35,6 +37,37 @@ constexpr UINT kPostedRepaint = WM_APP + 3;
 AppState* viewer_state = nullptr;
 std::atomic<HWND> live_window{nullptr};
 PlatformWindow* window_record = nullptr;
+
+// The colour profile of the monitor the window is on, handed to the picture
+// layer; true when it differs from the one handed before.
+bool read_monitor_profile(HWND hwnd) {
+  static std::vector<std::uint8_t> last;
+  std::vector<std::uint8_t> bytes;
+  HDC dc = GetDC(hwnd);
+  wchar_t path[MAX_PATH] = L"";
+  DWORD size = MAX_PATH;
+  if (dc != nullptr && GetICMProfileW(dc, &size, path)) {
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER length;
+    // No profile is larger than a few megabytes.
+    if (file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &length) && length.QuadPart > 0 &&
+        length.QuadPart < (16 << 20)) {
+      bytes.resize(static_cast<std::size_t>(length.QuadPart));
+      DWORD got = 0;
+      if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
+          got != bytes.size()) {
+        bytes.clear();
+      }
+    }
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  }
+  if (dc != nullptr) ReleaseDC(hwnd, dc);
+  if (bytes == last) return false;
+  last = bytes;
+  picture_set_display_profile(bytes.empty() ? nullptr : bytes.data(), bytes.size());
+  return true;
+}
 
 std::uint32_t modifier_bits() {
   return ((GetKeyState(VK_SHIFT) & 0x8000) != 0 ? kModifierShift : 0) |
@@ -108,7 +141,13 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
     case WM_ENDSESSION:
       if (wparam != 0) handle_session_end(*state);
       return 0;
+    case WM_DISPLAYCHANGE:
+    case WM_EXITSIZEMOVE:
+      // Another monitor, or its profile changed with the display's settings.
+      if (read_monitor_profile(hwnd)) handle_display_profile_change(*state);
+      break;
     case WM_DPICHANGED: {
+      if (read_monitor_profile(hwnd)) handle_display_profile_change(*state);
       const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
       SetWindowPos(hwnd, nullptr, suggested->left, suggested->top,
                    suggested->right - suggested->left, suggested->bottom - suggested->top,
@@ -200,6 +239,7 @@ PlatformWindow* desktop_create_window(AppState& state, std::int32_t x, std::int3
   window_record->hwnd = hwnd;
   live_window = hwnd;
   DragAcceptFiles(hwnd, TRUE);
+  read_monitor_profile(hwnd);
   return window_record;
 }
 
