@@ -10,7 +10,7 @@
 namespace {
 
 // Far beyond a file of a few lines; a bigger one is not ours.
-constexpr std::uint64_t kMostExtraBytes = 64 * 1024;
+constexpr std::uint64_t kMostExtraBytes = std::uint64_t{64} << 10;
 
 // The keys, each with its flag.
 struct ExtraKey {

@@ -103,22 +103,6 @@ expect_colour "the root window's profile is the display's" "$swapped_adobe" 2
 "$root_profile"
 expect_colour "without it, sRGB again" "$swapped_srgb" 2
 # Colour Management off (menu item 18, separators not counted): the raw numbers.
-windows_of_viewer() { xdotool search --onlyvisible --pid "$viewer" 2>/dev/null; }
-popup() {
-  local w
-  for w in $(windows_of_viewer); do
-    xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' && { echo "$w"; return; }
-  done
-}
-menu() {
-  local open="" downs=()
-  xdotool mousemove --window "$window" 200 150 click 3
-  wait_until eval 'open=$(popup); [ -n "$open" ]' || { check "the menu opens" "open" "closed"; return; }
-  for _ in $(seq "$1"); do downs+=(Down); done
-  shift
-  xdotool key --window "$open" --delay 20 "${downs[@]}" "$@" 2>/dev/null
-  wait_until eval '[ -z "$(popup)" ]' || check "the menu closes" "closed" "open"
-}
 menu 18 Return
 expect_colour "Colour Management off draws the numbers as stored" "200 40 90" 1
 # More Picture Types off (item 17): BMP, JPG and GIF alone are listed.

@@ -69,23 +69,6 @@ check "the image is centred on black" "yes" "$(wait_until painted && echo yes)"
 # The context menu: right click, then the keyboard (items counted without
 # separators: 12 Auto Advance, 13 Select Mode, 14 Transparent, 16 Full Screen,
 # 20 Catalog).
-windows_of_viewer() { xdotool search --onlyvisible --pid "$viewer" 2>/dev/null; }
-override_redirect() { xwininfo -id "$1" 2>/dev/null | grep -q 'Override Redirect State: yes'; }
-popup() {  # the open menu's window, if any
-  local w
-  for w in $(windows_of_viewer); do override_redirect "$w" && { echo "$w"; return; }; done
-}
-menu() {  # menu N [KEYS...]: opens the menu, goes down to item N, then KEYS
-  local open="" downs=()
-  xdotool mousemove --window "$window" 200 150 click 3
-  wait_until eval 'open=$(popup); [ -n "$open" ]' || { check "the menu opens" "open" "closed"; return; }
-  for _ in $(seq "$1"); do downs+=(Down); done
-  shift
-  # A submenu takes the keys sent to its parent. The last key closes the
-  # menu before its release is sent, which xdotool reports.
-  xdotool key --window "$open" --delay 20 "${downs[@]}" "$@" 2>/dev/null
-  wait_until eval '[ -z "$(popup)" ]' || check "the menu closes" "closed" "open"
-}
 find_window() {  # the window again: changing stay-on-top may recreate it
   local w
   for w in $(windows_of_viewer); do override_redirect "$w" || { window=$w; return; }; done

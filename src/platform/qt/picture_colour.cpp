@@ -371,7 +371,7 @@ ColourTag png_tag(const std::uint8_t* bytes, std::size_t size) {
     } else if (std::memcmp(type, "gAMA", 4) == 0 && length == 4) {
       gamma = big_endian(data);
     } else if (std::memcmp(type, "cHRM", 4) == 0 && length == 32) {
-      for (int i = 0; i < 8; ++i) chromaticities[i] = big_endian(data + 4 * i) / 100000.0;
+      for (std::size_t i = 0; i < 8; ++i) chromaticities[i] = big_endian(data + 4 * i) / 100000.0;
       chrm = true;
     }
     at += 12 + length;

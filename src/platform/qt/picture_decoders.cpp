@@ -243,7 +243,8 @@ std::uint32_t jxl_decode(const QByteArray& bytes, QImage* image, ColourTag* tag)
       std::uint8_t* row = pixels.scanLine(y);
       auto* out = reinterpret_cast<QRgb*>(row);
       for (int x = pixels.width() - 1; x >= 0; --x) {
-        const int grey = row[2 * x] * row[2 * x + 1] / 255;  // over black
+        const auto at = 2 * static_cast<std::size_t>(x);
+        const int grey = row[at] * row[at + 1] / 255;  // over black
         out[x] = qRgb(grey, grey, grey);
       }
     }
@@ -259,7 +260,9 @@ struct JpegFailure {
   std::jmp_buf back;
 };
 
+// libjpeg's way back from an error; an exception must not cross its C frames.
 void jpeg_failed(j_common_ptr info) {
+  // NOLINTNEXTLINE(cert-err52-cpp): libjpeg's error protocol
   std::longjmp(reinterpret_cast<JpegFailure*>(info->err)->back, 1);
 }
 void jpeg_quiet(j_common_ptr, int) {}
@@ -324,6 +327,7 @@ bool cmyk_facts(const QByteArray& bytes, PictureFacts* facts) {
   failure.manager.emit_message = jpeg_quiet;
   volatile bool sound = false;
   jpeg_create_decompress(&info);
+  // NOLINTNEXTLINE(cert-err52-cpp): libjpeg's error protocol
   if (setjmp(failure.back) == 0 && jpeg_begin(info, bytes, true)) {
     sound = !too_many(info.image_width, info.image_height);
     const bool turned = (jpeg_orientation(bytes) & QImageIOHandler::TransformationRotate90) != 0;
@@ -360,6 +364,7 @@ std::uint32_t read_jpeg(const QByteArray& bytes, const JpegRows& rows) {
   failure.manager.emit_message = jpeg_quiet;
   volatile std::uint32_t error = kPictureNotLoaded;
   jpeg_create_decompress(&info);
+  // NOLINTNEXTLINE(cert-err52-cpp): libjpeg's error protocol
   if (setjmp(failure.back) == 0 && jpeg_begin(info, bytes, rows.cmyk) &&
       !too_many(info.image_width, info.image_height)) {
     info.out_color_space = rows.cmyk ? JCS_CMYK : JCS_EXT_BGRX;
