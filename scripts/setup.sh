@@ -20,9 +20,10 @@ windows_pkgs=(g++-mingw-w64-x86-64-posix googletest wine64)
 # xdg-utils for the association tests; rsync, feh and python3 for benchmarks only.
 test_pkgs=(xvfb xauth xdotool x11-utils imagemagick openbox xdg-utils rsync feh python3)
 # Test pictures of every type and the colour references: the encoders, Little
-# CMS's transicc, and profiles to tag pictures with.
+# CMS's transicc, and profiles to tag pictures with (libgs-common's CMYK one:
+# the free profile packages hold none).
 picture_test_pkgs=(webp libavif-bin libheif-examples libjxl-tools liblcms2-utils colord-data
-  icc-profiles-free)
+  icc-profiles-free libgs-common)
 
 missing=()
 for p in "${build_pkgs[@]}" "${qt_pkgs[@]}" "${windows_pkgs[@]}" "${test_pkgs[@]}" \
