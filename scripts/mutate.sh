@@ -55,7 +55,9 @@ navigation/file_selection.cpp @@ return a.name.size() < b.name.size(); @@ return
 navigation/file_selection.cpp @@ random_state = word % n + 1; @@ random_state = word % n;
 navigation/file_selection.cpp @@ n >= kRecentPicks ? kRecentPicks : n - 3 @@ n >= kRecentPicks ? kRecentPicks : n - 2
 navigation/file_selection.cpp @@ random_in_range(state, 50) > 40 @@ random_in_range(state, 50) >= 40
-navigation/file_selection.cpp @@ return state.settings.show_gif ? 3 : 0; @@ return state.settings.show_gif ? 2 : 0;
+navigation/file_selection.cpp @@ return block.show_jpg != 0 && state.extra.more_picture_types.load(); @@ return block.show_jpg != 0;
+navigation/viewer_thread.cpp @@ state.image.shown_colour != state.image.colour_serial.load()) { @@ false) {
+settings/options.cpp @@ if (value == "1" || value == "0") @@ if (value == "1" || value != "0")
 navigation/file_selection.cpp @@ count >= 100 ? count / 10 : 10 @@ count >= 100 ? count / 10 : 9
 navigation/file_selection.cpp @@ accepted = count <= 4 || @@ accepted = count <= 3 ||
 navigation/file_selection.cpp @@ if (count >= kListLimit) break; @@ if (count > kListLimit) break;

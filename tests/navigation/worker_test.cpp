@@ -217,6 +217,13 @@ TEST_F(PrefetchFixture, TheNextFileIsShownWithoutADecodeUnlessItChanged) {
   tick();
   ASSERT_TRUE(ahead_ready());
   EXPECT_EQ(decodes("d.bmp"), 2);
+  EXPECT_EQ(decodes("c.bmp"), 2);  // the rebuild stayed on c without decoding it
+  // New colours: the shown picture is decoded again, and so is the one ahead.
+  request_recolour(*state);
+  tick();
+  EXPECT_EQ(decodes("c.bmp"), 3);
+  ASSERT_TRUE(ahead_ready());
+  EXPECT_EQ(decodes("d.bmp"), 3);
   state->worker.current_index = 0;  // as a page step leaves it
   step_forward(*state, 0);
   tick();
