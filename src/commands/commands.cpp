@@ -91,15 +91,18 @@ void toggle_full_screen(AppState& state) {
 }
 
 // The types named by their endings in capitals ("BMP"), as the
-// associations are written, the first three in their old order.
+// associations are written: the new ones first, so that where one type has
+// several endings (a desktop's default is per type) JPG, written last as
+// always, is the one that stays.
 std::vector<std::string> association_extensions(const AppState& state) {
-  std::vector<std::string> extensions = {"BMP", "GIF", "JPG"};
+  std::vector<std::string> extensions;
   for (const PictureEnding& row : kPictureEndings) {
     if (row.type < kTypeJpeg || !picture_type_listed(state, row.type)) continue;
     std::string extension = row.ending + 1;
     for (char& c : extension) c = static_cast<char>(c - 'a' + 'A');
     extensions.push_back(extension);
   }
+  for (const char* first : {"BMP", "GIF", "JPG"}) extensions.emplace_back(first);
   return extensions;
 }
 

@@ -151,7 +151,7 @@ TEST_F(CommandFixture, PictureTypesAndColoursRelistRecolourAndAssociate) {
     headless_script(0, true, true, "");
     handle_command(*state, kCommandAssociations);
     const std::string list = read_text(root / "config/mimeapps.list");
-    for (const char* type : {"image/bmp=", "image/gif=", "image/jpeg="})
+    for (const char* type : {"image/bmp=", "image/gif=", "image/jpeg=Tessmira.JPGFile.desktop"})
       EXPECT_NE(list.find(type), std::string::npos) << type;
     for (const char* type :
          {"image/png=", "image/webp=", "image/tiff=", "image/avif=", "image/heic=", "image/jxl="})
