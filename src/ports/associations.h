@@ -2,7 +2,8 @@
 #pragma once
 
 // Makes the program in program_folder (ending in '/') the default for files
-// with the extension ("BMP", "GIF", "JPG"), described as description.
+// with the extension ("BMP", "GIF", "JPG", "PNG", "HEIC" and the others),
+// described as description.
 // True when done, false when it could not be written.
 bool register_extension(const char* program_folder, const char* extension, const char* description);
 
