@@ -36,6 +36,11 @@ wait_until() {  # wait_until COMMAND...: polls until it succeeds; 1 after the li
   done
 }
 
+# No session bus: libdbus would otherwise fork to autolaunch one when Qt's
+# accessibility bridge first asks for it, and a fork of a sanitized,
+# threaded process can hang in the child, leaving the viewer waiting on it.
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-session-bus"
+
 # A display of our own, its number chosen by the server.
 exec 3<>"$work/display"
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
