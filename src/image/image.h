@@ -16,13 +16,6 @@ std::uint32_t percent_of(std::uint32_t a, std::uint32_t b);
 // A text of more than 75 characters becomes "..." and its last 75 characters.
 void shorten_path(char* text);
 
-// The depth a buffer is sized for, from the bitmap's planes x bits per pixel.
-std::uint32_t standard_depth(std::uint32_t planes_times_bits);
-// Bytes of the pixel buffer for an image: the larger of the width-rounded-to-8
-// size and the padded rows the copy writes, in 64 bits.
-std::uint64_t image_buffer_size(std::uint32_t width, std::uint32_t height,
-                                std::uint32_t planes_times_bits);
-
 // Claims loader_busy: when it is held, waits six sleeps of 500 ms and tries
 // once more. True when the caller now holds it, false when it stayed held.
 bool claim_loader_busy(AppState& state);
@@ -31,8 +24,10 @@ bool claim_loader_busy(AppState& state);
 // still cover the fitted size; else 1.
 std::uint32_t fit_reduction(std::int32_t client_width, std::int32_t client_height,
                             std::int32_t width, std::int32_t height);
-// No picture is decoded for later (prepared ahead) beyond this many pixels,
-// counting the pixels already held.
+// The memory budget of decoded pictures: at most the one shown, one prepared
+// ahead and one full-size decode for the magnifier are held at once; and no
+// picture is decoded ahead beyond this many pixels, counting those held.
+constexpr std::int32_t kHeldPicturesBudget = 3;
 constexpr std::uint64_t kPrefetchBudgetPixels = 256ull << 20;
 // A budget that refuses nothing (the decoder's own limit stays).
 constexpr std::uint64_t kUnboundedPixels = ~std::uint64_t{0};
@@ -40,10 +35,18 @@ constexpr std::uint64_t kUnboundedPixels = ~std::uint64_t{0};
 constexpr std::uint32_t kPictureOverBudget = 9;
 // Decodes the picture at path into *picture: reduced for a client area of
 // fit_width x fit_height as fit_reduction says (0 x 0: full size), within
-// budget pixels. Returns 0, or a kPicture code with *picture empty.
+// budget pixels; stopped when *cancel turns true. Returns 0, or a kPicture
+// code with *picture empty.
 std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit_width,
-                             std::int32_t fit_height, std::uint64_t budget, Picture* picture);
-void free_picture(Picture* picture);
+                             std::int32_t fit_height, std::uint64_t budget, Picture* picture,
+                             const std::atomic<bool>* cancel = nullptr);
+void free_picture(AppState& state, Picture* picture);
+// Deletes the bitmap of a decoded picture, counting it out of the pictures
+// held; null is ignored.
+void release_bitmap(AppState& state, PlatformBitmap* bitmap);
+// The shown picture's pixels are reduced and fewer than its fitted view in
+// the client area draws (the window grew). Window thread.
+bool larger_than_reduced(AppState& state);
 // Shows *picture (taken, left empty), decoded from path, in place of the
 // current image. The caller holds loader_busy or otherwise owns the right to
 // replace it.

@@ -1,4 +1,3 @@
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -24,45 +23,60 @@ std::uint64_t reduced(std::int64_t size, std::uint32_t reduction) {
 
 }  // namespace
 
-std::uint32_t standard_depth(std::uint32_t planes_times_bits) {
-  const std::uint32_t product = planes_times_bits & 0xFFFF;
-  if (product == 1) return 1;
-  if (product <= 4) return 4;
-  if (product <= 8) return 8;
-  if (product <= 16) return 16;
-  if (product <= 24) return 24;
-  return 32;
-}
-
-std::uint64_t image_buffer_size(std::uint32_t width, std::uint32_t height,
-                                std::uint32_t planes_times_bits) {
-  const std::uint64_t depth = standard_depth(planes_times_bits);
-  const std::uint64_t rounded = (static_cast<std::uint64_t>(width) + 7) / 8 * height * depth;
-  const std::uint64_t row = (static_cast<std::uint64_t>(width) * depth + 31) / 32 * 4;
-  const std::uint64_t padded = row * height;
-  return rounded > padded ? rounded : padded;
-}
-
 bool claim_loader_busy(AppState& state) {
   if (try_claim(state)) return true;
   for (std::uint32_t i = 0; i < kClaimSleeps; ++i) pause_ms(state, kClaimSleepMs);
   return try_claim(state);
 }
 
-void free_picture(Picture* picture) {
-  delete_bitmap(picture->bitmap);
-  std::free(picture->pixels);
+namespace {
+
+// Counts a decoded bitmap in (+1) or out (-1) of the pictures held.
+void count_held(AppState& state, const PlatformBitmap* bitmap, std::int32_t sign) {
+  const PictureInfo info = picture_info(bitmap);
+  const std::uint64_t pixels =
+      static_cast<std::uint64_t>(info.width) * static_cast<std::uint64_t>(info.height);
+  const std::int32_t pictures = state.image.held_pictures.fetch_add(sign) + sign;
+  const std::uint64_t held = sign > 0 ? state.image.held_pixels.fetch_add(pixels) + pixels
+                                      : state.image.held_pixels.fetch_sub(pixels) - pixels;
+  if (state.seams.pictures_held != nullptr) state.seams.pictures_held(pictures, held);
+}
+
+}  // namespace
+
+void release_bitmap(AppState& state, PlatformBitmap* bitmap) {
+  if (bitmap == nullptr) return;
+  count_held(state, bitmap, -1);
+  delete_bitmap(bitmap);
+}
+
+void free_picture(AppState& state, Picture* picture) {
+  release_bitmap(state, picture->bitmap);
   *picture = Picture{};
 }
 
 void free_image(AppState& state) {
   state.image.shown_file[0] = '\0';
+  // A full-size decode for the picture going is not wanted any more.
+  state.prefetch.full_cancel = true;
   std::lock_guard<std::mutex> hold(state.image.image_lock);
-  delete_bitmap(state.image.image_bitmap);
+  release_bitmap(state, state.image.image_bitmap);
   state.image.image_bitmap = nullptr;
-  std::free(state.image.pixel_buffer);
   state.image.pixel_buffer = nullptr;
   ++state.image.shown_serial;
+}
+
+bool larger_than_reduced(AppState& state) {
+  std::lock_guard<std::mutex> hold(state.image.image_lock);
+  const ImageView& image = state.image;
+  if (image.pixel_buffer == nullptr || (image.image_header.width == image.image_width &&
+                                        image.image_header.height == image.image_height)) {
+    return false;
+  }
+  const PaintPlan plan = plan_paint(image.client_width, image.client_height, image.image_width,
+                                    image.image_height, 0, 0, 0);
+  return plan.draw != 0 && (image.image_header.width < plan.target_width ||
+                            image.image_header.height < plan.target_height);
 }
 
 std::uint32_t fit_reduction(std::int32_t client_width, std::int32_t client_height,
@@ -79,7 +93,8 @@ std::uint32_t fit_reduction(std::int32_t client_width, std::int32_t client_heigh
 }
 
 std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit_width,
-                             std::int32_t fit_height, std::uint64_t budget, Picture* picture) {
+                             std::int32_t fit_height, std::uint64_t budget, Picture* picture,
+                             const std::atomic<bool>* cancel) {
   *picture = Picture{};
   // Read before the bytes are: a file rewritten meanwhile then shows as changed.
   file_stamp(path, &picture->stamp);
@@ -101,15 +116,14 @@ std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit
   picture->colour_serial = state.image.colour_serial.load();
   const PictureColour colour =
       state.extra.colour_management.load() ? PictureColour::managed : PictureColour::as_stored;
-  PlatformBitmap* bitmap = picture_decode(source, reduction, colour, &error);
+  PlatformBitmap* bitmap = picture_decode(source, reduction, colour, cancel, &error);
   picture_close(source);
+  if (state.seams.decoded != nullptr) {
+    state.seams.decoded(path, reduction, bitmap == nullptr ? error : 0);
+  }
   if (bitmap == nullptr) return error;
+  count_held(state, bitmap, +1);
   const PictureInfo info = picture_info(bitmap);
-  const std::uint32_t planes_times_bits =
-      static_cast<std::uint32_t>(info.planes) * info.bits_per_pixel;
-  const std::uint64_t size =
-      image_buffer_size(static_cast<std::uint32_t>(info.width),
-                        static_cast<std::uint32_t>(info.height), planes_times_bits);
   BitmapHeader& header = picture->header;
   header.size = 40;
   header.width = info.width;
@@ -117,13 +131,10 @@ std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit
   header.planes = info.planes;
   header.bit_count = info.bits_per_pixel;
   header.compression = 0;
-  header.size_image = static_cast<std::uint32_t>(size);
-  // A failed allocation leaves the bitmap without pixels: nothing is drawn.
-  picture->pixels = static_cast<std::uint8_t*>(std::malloc(size));
-  if (picture->pixels != nullptr) {
-    picture_copy_rows(bitmap, picture->pixels, header);
-    picture_release_pixels(bitmap);
-  }
+  header.size_image = static_cast<std::uint32_t>(static_cast<std::uint64_t>(info.width) * 4 *
+                                                 static_cast<std::uint64_t>(info.height));
+  // The pixels stay where the decoder put them: one copy of them, no more.
+  picture->pixels = picture_rows(bitmap);
   picture->bitmap = bitmap;
   // The own size, upright; a reduced decode has fewer pixels than that.
   picture->width = reduction == 1 ? info.width : facts.width;
@@ -135,10 +146,10 @@ void install_picture(AppState& state, Picture* picture, const char* path) {
   copy_text(path, state.image.shown_file);
   state.image.shown_stamp = picture->stamp;
   state.image.shown_colour = picture->colour_serial;
+  state.prefetch.full_cancel = true;
   {
     std::lock_guard<std::mutex> hold(state.image.image_lock);
-    delete_bitmap(state.image.image_bitmap);
-    std::free(state.image.pixel_buffer);
+    release_bitmap(state, state.image.image_bitmap);
     state.image.image_bitmap = picture->bitmap;
     state.image.image_header = picture->header;
     state.image.image_width = picture->width;

@@ -98,5 +98,12 @@ void paint_window(AppState& state) {
     }
   }
   back_buffer_present(state.window.main_window, state.image.back_buffer);
+  {
+    // The picture ahead waits for this (navigation/prefetch.cpp).
+    std::lock_guard<std::mutex> hold(state.prefetch.lock);
+    std::lock_guard<std::mutex> image_hold(state.image.image_lock);
+    state.image.painted_serial = state.image.shown_serial;
+  }
+  state.prefetch.signal.notify_all();
   if (titled) show_title(state, TitleKind::image, nullptr);
 }

@@ -104,8 +104,9 @@ std::uint32_t pick_file(AppState& state, char path[kPathBytes], SelectMode mode,
                         RequestKind list_use);
 
 // The decoding threads: one prepares the picture the next forward step will
-// show, one decodes a picture shown reduced in full (navigation/prefetch.cpp).
-// Started and stopped by the worker; the worker does all else here.
+// show, one decodes a picture shown reduced in full when it is needed
+// (navigation/prefetch.cpp). Started and stopped by the worker, which does
+// all else here but set_magnifying and want_full_size.
 void prefetch_start(AppState& state);
 void prefetch_stop(AppState& state);
 // Throws the picture ahead away: the list, the mode or the folder changes.
@@ -117,8 +118,15 @@ bool take_ahead_pick(AppState& state, std::uint32_t* slot);
 // it is that file, unchanged on disk, else a decode (load_image).
 void show_file(AppState& state, const char* path, std::int32_t index);
 // After a picture is shown: queues the next forward step's picture and, for
-// a picture shown reduced, its full-size decode.
+// a picture shown reduced, readies its full-size decode (for the magnifier,
+// or for when the user stays on it).
 void prefetch_next(AppState& state);
+// The window thread's drag magnifies (on) or ended: while it magnifies, a
+// reduced picture's full size is decoded at once.
+void set_magnifying(AppState& state, bool on);
+// The reduced pixels no longer cover what the window shows (it grew): the
+// full size is decoded at once.
+void want_full_size(AppState& state);
 
 // Runs the viewer thread detached; it is never joined.
 void start_viewer_thread(AppState& state);

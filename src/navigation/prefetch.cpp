@@ -1,12 +1,16 @@
 // The picture ahead and the decoding threads. While a picture is looked at,
-// one decodes the picture the next forward step will show, the other the
-// shown one at full size when it was shown reduced; the worker meanwhile
-// stays free to serve requests.
+// one decodes the picture the next forward step will show, the other, when
+// the shown one was decoded reduced, its full size: at once for a drag of
+// the magnifier, else once the user has not stepped for a while, at low
+// priority; any step stops it. The worker meanwhile stays free to serve
+// requests.
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
 #include "image/image.h"
 #include "navigation/navigation.h"
+#include "ports/clock.h"
 #include "ports/desktop.h"
 #include "ports/picture.h"
 #include "text/text.h"
@@ -19,22 +23,22 @@ void discard_locked(AppState& state) {
   AheadPicture& ahead = state.prefetch.ahead;
   if (ahead.drawn != 0) give_back_pick(state, ahead.draw);
   ahead.drawn = 0;
-  free_picture(&ahead.picture);
+  free_picture(state, &ahead.picture);
   ahead.status = AheadStatus::none;
   ++ahead.ticket;
 }
 
-// Pixels the shown picture holds, and will hold once its full-size decode
-// is done.
-std::uint64_t held_pixels(AppState& state) {
+// Pixels the shown picture will hold once its full-size decode is done,
+// beside those held now.
+std::uint64_t pixels_to_come(AppState& state) {
   std::lock_guard<std::mutex> hold(state.image.image_lock);
-  if (state.image.image_bitmap == nullptr) return 0;
-  const auto area = [](std::int64_t width, std::int64_t height) {
-    return static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
-  };
-  const std::uint64_t shown = area(state.image.image_header.width, state.image.image_header.height);
-  const std::uint64_t full = area(state.image.image_width, state.image.image_height);
-  return shown == full ? shown : shown + full;
+  const ImageView& image = state.image;
+  if (image.pixel_buffer == nullptr || (image.image_header.width == image.image_width &&
+                                        image.image_header.height == image.image_height)) {
+    return 0;
+  }
+  return static_cast<std::uint64_t>(image.image_width) *
+         static_cast<std::uint64_t>(image.image_height);
 }
 
 // Puts the full-size pixels in place of the reduced ones, when the picture
@@ -45,7 +49,10 @@ void decode_full_size(AppState& state, const char* path, std::uint32_t serial) {
     if (state.image.shown_serial != serial) return;
   }
   Picture picture;
-  if (decode_picture(state, path, 0, 0, kUnboundedPixels, &picture) != 0) return;
+  if (decode_picture(state, path, 0, 0, kUnboundedPixels, &picture, &state.prefetch.full_cancel) !=
+      0) {
+    return;
+  }
   bool placed = false;
   {
     std::lock_guard<std::mutex> hold(state.image.image_lock);
@@ -58,24 +65,63 @@ void decode_full_size(AppState& state, const char* path, std::uint32_t serial) {
       placed = true;
     }
   }
-  free_picture(&picture);  // the reduced pixels, or the decode nobody needs now
+  free_picture(state, &picture);  // the reduced pixels, or the decode nobody needs now
   if (placed) desktop_request_repaint(state.window.main_window);
+}
+
+// Whether the full-size decode the record is armed for starts now: at once
+// while the magnifier is used, else when no step came for full_idle_ms and
+// nothing is decoded ahead. *wait is how long to wait before asking again.
+bool full_size_due(AppState& state, std::chrono::milliseconds* wait) {
+  PrefetchState& prefetch = state.prefetch;
+  if (state.image.magnifying.load() || prefetch.full_urgent) return true;
+  const AheadStatus ahead = prefetch.ahead.status;
+  if (ahead == AheadStatus::queued || ahead == AheadStatus::decoding) {
+    *wait = std::chrono::milliseconds::max();  // the ahead decode's end signals
+    return false;
+  }
+  const auto due = prefetch.full_armed_at + std::chrono::milliseconds(prefetch.full_idle_ms);
+  const auto now = std::chrono::steady_clock::now();
+  if (now >= due) return true;
+  *wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - now) +
+          std::chrono::milliseconds(1);
+  return false;
+}
+
+// How long the picture ahead waits for the shown one to be painted: on a
+// small machine the decode would take the core the paint and the display
+// server need. No paint comes for a hidden window, nor without one.
+constexpr std::chrono::milliseconds kPaintFirstWait{40};
+
+// Whether the picture ahead may be decoded now: the shown picture was
+// painted, or waited for long enough. Under prefetch.lock.
+bool painted_or_late(AppState& state) {
+  if (std::chrono::steady_clock::now() >= state.prefetch.ahead.queued_at + kPaintFirstWait) {
+    return true;
+  }
+  std::lock_guard<std::mutex> hold(state.image.image_lock);
+  return state.image.painted_serial == state.image.shown_serial;
 }
 
 // One of the two decoding threads: the picture ahead (full_size false) or
 // the shown picture at full size, so that neither waits behind the other.
 void decoding_thread(AppState& state, bool full_size) {
+  // What this thread decodes nobody waits for: it yields to what they do.
+  if (full_size) lower_thread_priority();
   PrefetchState& prefetch = state.prefetch;
   AheadPicture& ahead = prefetch.ahead;
   std::unique_lock<std::mutex> hold(prefetch.lock);
   while (!prefetch.stop) {
     char path[kPathBytes];
-    if (!full_size && ahead.status == AheadStatus::queued) {
+    if (!full_size && ahead.status == AheadStatus::queued && !painted_or_late(state)) {
+      // The step's own picture reaches the screen first.
+      prefetch.signal.wait_until(hold, ahead.queued_at + kPaintFirstWait);
+    } else if (!full_size && ahead.status == AheadStatus::queued) {
       const std::uint32_t ticket = ahead.ticket;
       copy_text(ahead.path, path);
       ahead.status = AheadStatus::decoding;
       hold.unlock();
-      const std::uint64_t held = held_pixels(state);
+      const std::uint64_t held = state.image.held_pixels.load() + pixels_to_come(state);
       Picture picture;
       const std::uint32_t error = held >= kPrefetchBudgetPixels
                                       ? kPictureOverBudget
@@ -91,11 +137,23 @@ void decoding_thread(AppState& state, bool full_size) {
                        : error == kPictureNotLoaded ? AheadStatus::failed
                                                     : AheadStatus::over_budget;
       } else {
-        free_picture(&picture);
+        free_picture(state, &picture);
       }
       prefetch.signal.notify_all();
-    } else if (full_size && prefetch.full_wanted != 0) {
-      prefetch.full_wanted = 0;
+    } else if (full_size && prefetch.full_armed) {
+      std::chrono::milliseconds wait{0};
+      if (!full_size_due(state, &wait)) {
+        if (wait == std::chrono::milliseconds::max()) {
+          prefetch.signal.wait(hold);
+        } else {
+          prefetch.signal.wait_for(hold, wait);
+        }
+        continue;
+      }
+      prefetch.full_armed = false;
+      // A request from here on stops the decode; one raised before it is
+      // served soon, and the change of picture stops it then.
+      prefetch.full_cancel = false;
       const std::uint32_t serial = prefetch.full_serial;
       copy_text(prefetch.full_path, path);
       hold.unlock();
@@ -138,7 +196,40 @@ AheadStatus take_prepared(AppState& state, const char* path, std::int32_t index,
   return status == AheadStatus::ready || status == AheadStatus::failed ? status : AheadStatus::none;
 }
 
+// Readies the full-size decode of the shown picture when it is reduced; the
+// wait for the user to stay on it starts anew. Under prefetch.lock.
+void arm_full_size(AppState& state) {
+  PrefetchState& prefetch = state.prefetch;
+  std::lock_guard<std::mutex> image_hold(state.image.image_lock);
+  const ImageView& image = state.image;
+  if (image.pixel_buffer == nullptr || (image.image_header.width == image.image_width &&
+                                        image.image_header.height == image.image_height)) {
+    prefetch.full_armed = false;
+    return;
+  }
+  if (prefetch.full_serial != image.shown_serial) prefetch.full_urgent = false;
+  prefetch.full_armed = true;
+  prefetch.full_serial = image.shown_serial;
+  prefetch.full_armed_at = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> text_hold(state.shared_text_lock);
+  copy_text(state.settings.image_path, prefetch.full_path);
+}
+
 }  // namespace
+
+void set_magnifying(AppState& state, bool on) {
+  if (state.image.magnifying.exchange(on) == on || !on) return;
+  { std::lock_guard<std::mutex> hold(state.prefetch.lock); }
+  state.prefetch.signal.notify_all();
+}
+
+void want_full_size(AppState& state) {
+  {
+    std::lock_guard<std::mutex> hold(state.prefetch.lock);
+    state.prefetch.full_urgent = true;
+  }
+  state.prefetch.signal.notify_all();
+}
 
 void prefetch_start(AppState& state) {
   PrefetchState& prefetch = state.prefetch;
@@ -165,7 +256,7 @@ void prefetch_stop(AppState& state) {
   prefetch.running = 0;
   std::lock_guard<std::mutex> hold(prefetch.lock);
   discard_locked(state);
-  prefetch.full_wanted = 0;
+  prefetch.full_armed = false;
 }
 
 void prefetch_discard(AppState& state) {
@@ -197,7 +288,7 @@ void show_file(AppState& state, const char* path, std::int32_t index) {
     state.worker.loader_busy.store(0, std::memory_order_release);
     return;
   }
-  free_picture(&picture);
+  free_picture(state, &picture);
   // The same file failed ahead: not decoded a second time.
   if (current) {
     show_load_failure(state, path);
@@ -215,17 +306,7 @@ void prefetch_next(AppState& state) {
   const std::uint32_t generation = state.scan.list_generation;
   AheadPicture& ahead = prefetch.ahead;
   std::unique_lock<std::mutex> hold(prefetch.lock);
-  {
-    std::lock_guard<std::mutex> image_hold(state.image.image_lock);
-    const ImageView& image = state.image;
-    if (image.pixel_buffer != nullptr && (image.image_header.width != image.image_width ||
-                                          image.image_header.height != image.image_height)) {
-      prefetch.full_wanted = 1;
-      prefetch.full_serial = image.shown_serial;
-      std::lock_guard<std::mutex> text_hold(state.shared_text_lock);
-      copy_text(state.settings.image_path, prefetch.full_path);
-    }
-  }
+  arm_full_size(state);
   if (ahead.generation != generation || ahead.mode != mode) discard_locked(state);
   if (prefetch.enabled != 0 && count != 0) {
     if (!is_random(mode)) {
@@ -235,6 +316,7 @@ void prefetch_next(AppState& state) {
         discard_locked(state);
         ahead.index = index;
         ahead.status = AheadStatus::queued;
+        ahead.queued_at = std::chrono::steady_clock::now();
       }
     } else if (ahead.drawn == 0) {
       discard_locked(state);
@@ -246,6 +328,7 @@ void prefetch_next(AppState& state) {
       ahead.drawn = 1;
       ahead.index = static_cast<std::int32_t>(slot);
       ahead.status = AheadStatus::queued;
+      ahead.queued_at = std::chrono::steady_clock::now();
     }
     ahead.generation = generation;
     ahead.mode = mode;

@@ -12,6 +12,8 @@ bool linear_mode(const AppState& state) {
 }
 
 void raise_request(AppState& state) {
+  // Whatever is asked for comes before a full-size decode nobody waits for.
+  state.prefetch.full_cancel = true;
   state.worker.request_pending.store(1, std::memory_order_release);
   wake_worker(state);
 }

@@ -1,4 +1,4 @@
-// Time and randomness for the core.
+// Time, threads and randomness for the core.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,9 @@
 std::uint32_t tick_count();
 // Blocks the calling thread for ms milliseconds.
 void sleep_ms(std::uint32_t ms);
+// Lowers the calling thread's scheduling priority (for work done while the
+// user is idle, which must never slow what they asked for).
+void lower_thread_priority();
 // Fills size bytes from the system's cryptographic source. True when done.
 bool random_bytes(void* data, std::uint32_t size);
 // A time in 100-ns units since 1601-01-01 UTC as the local calendar time

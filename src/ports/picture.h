@@ -2,6 +2,7 @@
 // reduced where the decoder can do that cheaply (a JPEG's DCT scaling).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -14,6 +15,7 @@ struct PictureSource;
 // Failure codes, as the core reports them.
 constexpr std::uint32_t kPictureNotLoaded = 2;  // missing, unreadable or undecodable
 constexpr std::uint32_t kPictureNoMemory = 8;
+constexpr std::uint32_t kPictureCancelled = 10;  // stopped because it was no longer wanted
 // The largest picture accepted, in pixels (16,384 x 16,384).
 constexpr std::uint64_t kMaxPicturePixels = 1ull << 28;
 
@@ -45,9 +47,11 @@ PictureFacts picture_facts(const PictureSource* source);
 enum class PictureColour { as_stored, managed };
 // Decodes the source once, at 1/reduction of its size each way, rounded up
 // (reduction 1, or 2, 4 or 8 for a reducible picture), turned upright, a
-// GIF's first frame. Returns the bitmap, or null with *error set.
+// GIF's first frame. Returns the bitmap, or null with *error set. A cancel
+// flag that turns true stops a decode that can stop between its rows
+// (JPEG's) with kPictureCancelled; others finish first.
 PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction, PictureColour colour,
-                               std::uint32_t* error);
+                               const std::atomic<bool>* cancel, std::uint32_t* error);
 // The display's ICC profile, which managed colours are converted to; null or
 // a profile that cannot be used means sRGB. Copied; any thread.
 void picture_set_display_profile(const std::uint8_t* profile, std::size_t size);
@@ -61,18 +65,15 @@ inline PlatformBitmap* load_picture_bitmap(const char* path, std::uint32_t* erro
                                            PictureColour colour = PictureColour::managed) {
   PictureSource* source = picture_open(path, error);
   if (source == nullptr) return nullptr;
-  PlatformBitmap* bitmap = picture_decode(source, 1, colour, error);
+  PlatformBitmap* bitmap = picture_decode(source, 1, colour, nullptr, error);
   picture_close(source);
   return bitmap;
 }
 // Size and depth of a decoded bitmap.
 PictureInfo picture_info(const PlatformBitmap* bitmap);
-// Copies the pixels into buffer as header describes them: bottom-up rows of
-// 32-bit pixels (blue, green, red, unused), each row padded to 4 bytes.
-// True, or false when the header does not match the bitmap.
-bool picture_copy_rows(const PlatformBitmap* bitmap, std::uint8_t* buffer,
-                       const BitmapHeader& header);
-// Drops the decoded pixels, keeping the bitmap as the mark of a present image.
-void picture_release_pixels(PlatformBitmap* bitmap);
+// The decoded pixels, held by the bitmap until it is deleted (the one copy
+// of them): bottom-up rows of 32-bit pixels (blue, green, red, unused), each
+// width x 4 bytes. Null for a bitmap without pixels.
+const std::uint8_t* picture_rows(const PlatformBitmap* bitmap);
 // Deletes a bitmap (decoded picture or back buffer); null is ignored.
 void delete_bitmap(PlatformBitmap* bitmap);

@@ -67,11 +67,17 @@ void handle_resize(AppState& state, std::int32_t width, std::int32_t height) {
   state.image.fit_height = height;
   delete_bitmap(state.image.back_buffer);
   state.image.back_buffer = nullptr;
+  // A larger window may show the reduced picture above 50%, where its own
+  // pixels are the ones to draw.
+  if (larger_than_reduced(state)) want_full_size(state);
 }
 
 void handle_mouse_move(AppState& state, bool left_button_down, std::int32_t x, std::int32_t y) {
   if (!left_button_down) return;
-  if (state.image.zoom_level == 0) state.image.zoom_level = 1;
+  if (state.image.zoom_level == 0) {
+    state.image.zoom_level = 1;
+    set_magnifying(state, true);
+  }
   state.image.pan_x = x & 0xFFFF;
   state.image.pan_y = y & 0xFFFF;
   desktop_request_repaint(state.window.main_window);
@@ -80,6 +86,7 @@ void handle_mouse_move(AppState& state, bool left_button_down, std::int32_t x, s
 void handle_button_up(AppState& state, std::uint32_t modifiers) {
   if (state.image.zoom_level != 0) {
     state.image.zoom_level = 0;
+    set_magnifying(state, false);
     desktop_request_repaint(state.window.main_window);
   } else {
     request_next_image(state, modifiers);

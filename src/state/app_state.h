@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -112,9 +113,9 @@ enum class TitleKind : std::int32_t {
 // buffer holds them, at that size or reduced by the decoder; with the stamp
 // its file had when it was read.
 struct Picture {
-  PlatformBitmap* bitmap = nullptr;  // the mark of a decoded picture
-  std::uint8_t* pixels = nullptr;    // null when there was no memory for them
-  BitmapHeader header = {};          // the pixels' size
+  PlatformBitmap* bitmap = nullptr;      // the mark of a decoded picture
+  const std::uint8_t* pixels = nullptr;  // the bitmap's own rows; null for none
+  BitmapHeader header = {};              // the pixels' size
   std::int32_t width = 0;
   std::int32_t height = 0;
   FileStamp stamp;
@@ -127,13 +128,14 @@ struct Picture {
 struct ImageView {
   std::mutex image_lock;
   PlatformBitmap* image_bitmap = nullptr;
-  std::uint8_t* pixel_buffer = nullptr;
+  const std::uint8_t* pixel_buffer = nullptr;  // image_bitmap's own rows
   BitmapHeader image_header = {};
   std::int32_t image_width = 0;  // the picture's own size; the pixels may be reduced
   std::int32_t image_height = 0;
   // Counts the pictures shown; a full-size decode is put in place only
   // while the picture it was made for is still shown.
   std::uint32_t shown_serial = 0;
+  std::uint32_t painted_serial = 0;  // the shown_serial the last paint drew
   // The file shown and its stamp when it was read: a rebuild that stays on
   // it, unchanged, shows it without decoding it again. Worker only.
   char shown_file[kPathBytes] = {};
@@ -150,6 +152,12 @@ struct ImageView {
   std::int32_t client_width = 0;
   std::int32_t client_height = 0;
   std::int32_t zoom_level = 0;  // 0 fitted, 1..5 magnified during a drag
+  // Whether a drag magnifies (zoom_level above 0), for the decoding threads.
+  std::atomic<bool> magnifying{false};
+  // The decoded pictures held now (shown, ahead, being decoded) and their
+  // pixels: what the budget in image/image.h bounds.
+  std::atomic<std::int32_t> held_pictures{0};
+  std::atomic<std::uint64_t> held_pixels{0};
   std::int32_t pan_x = 0;
   std::int32_t pan_y = 0;
   // Set by whoever changes what the title says (either thread).
@@ -184,8 +192,13 @@ struct AheadPicture {
   std::int32_t drawn = 0;  // random modes: draw holds a pick no step took yet
   PickDraw draw;
   char path[kPathBytes] = {};
+  std::chrono::steady_clock::time_point queued_at;
   Picture picture;  // once ready
 };
+
+// Without a step for this long the user is looking at the picture: its
+// full-size pixels are decoded for a magnifier they may use.
+constexpr std::uint32_t kFullSizeIdleMs = 2000;
 
 // The decoding threads' work: the picture ahead, and the shown picture's
 // full-size pixels when it was shown reduced, one thread each. All under lock
@@ -199,9 +212,17 @@ struct PrefetchState {
   bool stop = false;
   std::int32_t enabled = 1;  // 0: nothing is prepared ahead (set before the start)
   AheadPicture ahead;
-  std::int32_t full_wanted = 0;
+  // The shown picture is reduced: its full-size pixels can be decoded, for
+  // the magnifier (at once) or after full_idle_ms without a step.
+  bool full_armed = false;
+  bool full_urgent = false;       // the window needs the pixels now
   std::uint32_t full_serial = 0;  // the shown picture it is for
+  std::chrono::steady_clock::time_point full_armed_at;
+  std::uint32_t full_idle_ms = kFullSizeIdleMs;
   char full_path[kPathBytes] = {};
+  // Raised by any request or change of picture: a full-size decode under
+  // way stops at once.
+  std::atomic<bool> full_cancel{false};
   // Words of thrown-away picks, handed out again before the source's own;
   // under AppState::shared_text_lock.
   std::uint32_t returned[2 * kMaxPickDraws] = {};
@@ -283,8 +304,11 @@ struct TestSeams {
   void (*sleep_ms)(std::uint32_t ms) = nullptr;                    // every 500 ms wait
   std::uint32_t (*tick_count)() = nullptr;                         // milliseconds
   bool (*random_bytes)(void* data, std::uint32_t size) = nullptr;  // true when filled
-  // Called before each decode, on the thread that decodes.
+  // Called before and after each decode, on the thread that decodes.
   void (*decoding)(const char* path, std::uint32_t reduction) = nullptr;
+  void (*decoded)(const char* path, std::uint32_t reduction, std::uint32_t error) = nullptr;
+  // Called whenever the decoded pictures held change, with their count.
+  void (*pictures_held)(std::int32_t pictures, std::uint64_t pixels) = nullptr;
 };
 
 struct AppState {

@@ -208,7 +208,8 @@ QImage decoded(const fs::path& path, PictureColour colour = PictureColour::manag
   PlatformBitmap* bitmap = load_picture_bitmap(path.c_str(), &code, colour);
   if (error != nullptr) *error = code;
   if (bitmap == nullptr) return QImage();
-  QImage image = bitmap->image;
+  // Top-down, as Qt's own readers give pictures.
+  QImage image = bitmap->image.mirrored();
   delete_bitmap(bitmap);
   return image;
 }
@@ -345,7 +346,7 @@ TEST_F(FormatFixture, TaggedPicturesGiveWhatLittleCmsGives) {
   std::uint32_t error = 0;
   PictureSource* source = picture_open(turned.c_str(), &error);
   ASSERT_NE(source, nullptr);
-  PlatformBitmap* half = picture_decode(source, 2, PictureColour::managed, &error);
+  PlatformBitmap* half = picture_decode(source, 2, PictureColour::managed, nullptr, &error);
   picture_close(source);
   ASSERT_NE(half, nullptr);
   EXPECT_EQ(half->image.size(), QSize(10, 20));

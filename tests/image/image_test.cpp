@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QImageWriter>
 
+#include <condition_variable>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -135,10 +137,10 @@ TEST_F(PictureFixture, LoadImageFillsABottomUpBufferOrSetsTheFailureTitle) {
   ASSERT_NE(state->image.pixel_buffer, nullptr);
   EXPECT_EQ(state->worker.loader_busy.load(), 0);
   const BitmapHeader& h = state->image.image_header;
-  // Size, width, height, planes, bits; the rows padded to 32 pixels: (7 + 7) / 8 x 3 x 32.
+  // Size, width, height, planes, bits; the bytes of the rows the decoder holds: 7 x 4 x 3.
   EXPECT_EQ(std::vector<std::int64_t>(
                 {h.size, h.width, h.height, h.planes, h.bit_count, h.compression, h.size_image}),
-            std::vector<std::int64_t>({40, 7, 3, 1, 32, 0, 96}));
+            std::vector<std::int64_t>({40, 7, 3, 1, 32, 0, 84}));
   // Row 0 of the buffer is the picture's bottom row; pixels are blue, green, red.
   const auto* pixels = reinterpret_cast<const std::uint32_t*>(state->image.pixel_buffer);
   EXPECT_EQ(pixels[0] & 0xFFFFFF, pattern_colour(0, 2) & 0xFFFFFF);
@@ -222,18 +224,6 @@ TEST(Paint, TitleInLinearAndRandomModesWithTheFolderShortened) {
   }
 }
 
-TEST(Paint, BufferSizesFollowTheDepthTable) {
-  EXPECT_EQ(image_buffer_size(1001, 10, 32), 40320u);
-  // Planes times bits, and the depth the buffer gets: every step's edges.
-  const std::uint32_t depths[][2] = {{0, 4},   {1, 1},   {4, 4},   {5, 8},   {8, 8},  {9, 16},
-                                     {16, 16}, {17, 24}, {24, 24}, {25, 32}, {48, 32}};
-  for (const auto& d : depths) EXPECT_EQ(standard_depth(d[0]), d[1]) << d[0];
-  // At 1 bit the width-rounded size is smaller than the padded rows: rows win.
-  EXPECT_EQ(image_buffer_size(33, 2, 1), 16u);
-  // No 32-bit wrap for the largest accepted picture.
-  EXPECT_EQ(image_buffer_size(16384, 16384, 32), 1073741824u);
-}
-
 TEST(Paint, AReductionStillCoversTheFittedSize) {
   // 6000 x 4000 in 800 x 600: 13%, 780 x 520; a quarter (1500 x 1000) covers it.
   EXPECT_EQ(fit_reduction(800, 600, 6000, 4000), 4u);
@@ -305,24 +295,90 @@ TEST_F(PictureFixture, AReducedDecodeTitlesTheOwnSizeAndPaintsAsTheFullOne) {
   ASSERT_EQ(decode_picture(*state, turned.c_str(), 20, 40, kUnboundedPixels, &picture), 0u);
   EXPECT_EQ(std::make_pair(picture.width, picture.height), std::make_pair(80, 160));
   EXPECT_EQ(std::make_pair(picture.header.width, picture.header.height), std::make_pair(20, 40));
-  free_picture(&picture);
+  free_picture(*state, &picture);
 }
 
-TEST_F(PictureFixture, TheMagnifierShowsRealPixelsOnceTheFullDecodeFollows) {
+// The decodes the decoding threads make, by reduction and outcome; a
+// full-size one may be held at its start until the test lets it go.
+struct FullDecodes {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<std::uint32_t> started;  // reductions
+  std::vector<std::uint32_t> ended;    // outcomes of the full-size ones
+  bool hold = false;
+  bool held = false;
+};
+FullDecodes full_decodes;
+
+void full_decoding(const char*, std::uint32_t reduction) {
+  std::unique_lock<std::mutex> hold(full_decodes.lock);
+  full_decodes.started.push_back(reduction);
+  if (reduction != 1) return;
+  full_decodes.held = full_decodes.hold;
+  full_decodes.changed.notify_all();
+  full_decodes.changed.wait(hold, [] { return !full_decodes.hold; });
+  full_decodes.held = false;
+}
+
+void full_decoded(const char*, std::uint32_t reduction, std::uint32_t error) {
+  std::lock_guard<std::mutex> hold(full_decodes.lock);
+  if (reduction == 1) full_decodes.ended.push_back(error);
+  full_decodes.changed.notify_all();
+}
+
+TEST_F(PictureFixture, TheFullSizeIsDecodedForTheMagnifierOrWhenIdleAndAStepStopsIt) {
   const fs::path path = file("p.jpg", encode(pattern(160, 120), "jpg", 100));
   Picture full;
   ASSERT_EQ(decode_picture(*state, path.c_str(), 0, 0, kUnboundedPixels, &full), 0u);
   state->image.fit_width = 40;
   state->image.fit_height = 30;
   std::strcpy(state->settings.image_path, path.c_str());
+  state->prefetch.full_idle_ms = 3600u * 1000u;  // the user never rests
+  state->seams.decoding = full_decoding;
+  state->seams.decoded = full_decoded;
+  full_decodes.hold = true;
   prefetch_start(*state);
-  load_image(*state, path.c_str());
-  EXPECT_EQ(state->image.image_header.width, 40);  // shown reduced at first
-  prefetch_next(*state);
-  const bool in_full = eventually([&] {
+  const auto shown_width = [&] {
     std::lock_guard<std::mutex> hold(state->image.image_lock);
-    return state->image.image_header.width == 160;
-  });
+    return state->image.image_header.width;
+  };
+  // Steps with the magnifier unused: the reduced decodes, never a full one.
+  for (int step = 0; step < 3; ++step) {
+    load_image(*state, path.c_str());
+    prefetch_next(*state);
+  }
+  EXPECT_EQ(shown_width(), 40);
+  {
+    std::lock_guard<std::mutex> hold(full_decodes.lock);
+    EXPECT_EQ(full_decodes.started, std::vector<std::uint32_t>(3, 4));
+  }
+  // A drag starts the full decode; a step while it runs stops it.
+  set_magnifying(*state, true);
+  std::unique_lock<std::mutex> hold(full_decodes.lock);
+  ASSERT_TRUE(full_decodes.changed.wait_for(hold, std::chrono::seconds(30),
+                                            [] { return full_decodes.held; }));
+  request_next_image(*state, 0);
+  full_decodes.hold = false;
+  full_decodes.changed.notify_all();
+  ASSERT_TRUE(full_decodes.changed.wait_for(hold, std::chrono::seconds(30),
+                                            [] { return !full_decodes.ended.empty(); }));
+  EXPECT_EQ(full_decodes.ended[0], kPictureCancelled);
+  hold.unlock();
+  EXPECT_EQ(shown_width(), 40);
+  // Shown again (the step's picture), with the drag still on: in full once decoded.
+  load_image(*state, path.c_str());
+  prefetch_next(*state);
+  ASSERT_TRUE(eventually([&] { return shown_width() == 160; }));
+  // Without a drag, a picture looked at for long enough gets its full size too.
+  set_magnifying(*state, false);
+  {
+    std::lock_guard<std::mutex> rest(state->prefetch.lock);
+    state->prefetch.full_idle_ms = 0;
+  }
+  load_image(*state, path.c_str());
+  EXPECT_EQ(shown_width(), 40);
+  prefetch_next(*state);
+  const bool in_full = eventually([&] { return shown_width() == 160; });
   prefetch_stop(*state);
   ASSERT_TRUE(in_full);
   EXPECT_EQ(state->image.image_width, 160);
@@ -336,7 +392,7 @@ TEST_F(PictureFixture, TheMagnifierShowsRealPixelsOnceTheFullDecodeFollows) {
           << x << "," << y;
     }
   }
-  free_picture(&full);
+  free_picture(*state, &full);
 }
 
 constexpr QRgb kBlack = 0xFF000000u;

@@ -2,7 +2,9 @@
 // the picture prepared ahead, and the queue of key presses.
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -296,6 +298,54 @@ TEST_F(PrefetchFixture, ARequestIsServedWhileAPrefetchRunsAndWaitsForItsOwnPictu
   step.join();
   EXPECT_EQ(shown(), "b.bmp");
   EXPECT_EQ(decodes("b.bmp"), before);
+}
+
+// The most decoded pictures (and their pixels) held at any one time.
+std::atomic<std::int32_t> most_pictures{0};
+std::atomic<std::uint64_t> most_pixels{0};
+void count_held(std::int32_t pictures, std::uint64_t pixels) {
+  std::int32_t seen = most_pictures.load();
+  while (pictures > seen && !most_pictures.compare_exchange_weak(seen, pictures)) {
+  }
+  std::uint64_t seen_pixels = most_pixels.load();
+  while (pixels > seen_pixels && !most_pixels.compare_exchange_weak(seen_pixels, pixels)) {
+  }
+}
+
+TEST_F(PrefetchFixture, ABurstOfStepsWithTheMagnifierOnStaysWithinTheMemoryBudget) {
+  // Large for the window: shown and prepared at an eighth, in full while the
+  // drag magnifies, each full decode stopped by the next step.
+  QImage photo(1600, 1200, QImage::Format_RGB32);
+  photo.fill(qRgb(40, 120, 200));
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(
+        photo.save(QString::fromStdString((root / ("p" + std::to_string(i) + ".jpg")).string())));
+  }
+  state->image.fit_width = 100;
+  state->image.fit_height = 75;
+  most_pictures = 0;
+  most_pixels = 0;
+  state->seams.pictures_held = count_held;
+  set_magnifying(*state, true);
+  request_rebuild(*state);
+  tick();
+  for (int step = 0; step < 20; ++step) {
+    step % 7 == 3 ? step_back(*state, 0) : step_forward(*state, 0);
+    tick();
+    ASSERT_NE(state->image.pixel_buffer, nullptr);
+  }
+  // The last one shown stays: its full size arrives.
+  ASSERT_TRUE(eventually([&] {
+    std::lock_guard<std::mutex> hold(state->image.image_lock);
+    return state->image.image_header.width == 1600;
+  }));
+  set_magnifying(*state, false);
+  prefetch_stop(*state);
+  EXPECT_LE(most_pictures.load(), kHeldPicturesBudget);
+  EXPECT_LE(most_pixels.load(), 1600u * 1200u + 2u * 200u * 150u);
+  free_image(*state);
+  EXPECT_EQ(state->image.held_pictures.load(), 0);
+  EXPECT_EQ(state->image.held_pixels.load(), 0u);
 }
 
 // A fixed stream of random words, and the picks and settings a run ends with.

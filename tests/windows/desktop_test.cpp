@@ -18,10 +18,11 @@ namespace {
 
 std::vector<std::uint32_t> rows_of(PlatformBitmap* bitmap) {
   const PictureInfo info = picture_info(bitmap);
-  BitmapHeader header{40, info.width, info.height, 1, 32, 0, 0, 0, 0, 0, 0, {}};
-  std::vector<std::uint32_t> rows(static_cast<std::size_t>(info.width) * info.height);
-  EXPECT_TRUE(picture_copy_rows(bitmap, reinterpret_cast<std::uint8_t*>(rows.data()), header));
-  return rows;
+  const auto* rows = reinterpret_cast<const std::uint32_t*>(picture_rows(bitmap));
+  EXPECT_NE(rows, nullptr);
+  if (rows == nullptr) return {};
+  return std::vector<std::uint32_t>(rows,
+                                    rows + static_cast<std::size_t>(info.width) * info.height);
 }
 
 // A picture whose header claims more pixels than may be held is refused
@@ -84,7 +85,7 @@ TEST(Win32Pictures, DecodedBottomUpTurnedUprightOrRefused) {
   ASSERT_NE(source, nullptr);
   EXPECT_EQ(picture_facts(source).width, 1000);
   EXPECT_EQ(picture_facts(source).height, 1600);
-  PlatformBitmap* turned = picture_decode(source, 1, PictureColour::managed, &error);
+  PlatformBitmap* turned = picture_decode(source, 1, PictureColour::managed, nullptr, &error);
   picture_close(source);
   PlatformBitmap* plain = load_picture_bitmap(TESSMIRA_SAMPLES "/01-dusk.jpg", &error);
   ASSERT_NE(turned, nullptr);

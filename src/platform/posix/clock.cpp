@@ -1,7 +1,10 @@
-// POSIX clock: tick_count (CLOCK_MONOTONIC), sleep_ms, random_bytes (getrandom),
-// local_time_text (localtime_r).
+// POSIX clock: tick_count (CLOCK_MONOTONIC), sleep_ms, lower_thread_priority
+// (the thread's own nice value), random_bytes (getrandom), local_time_text
+// (localtime_r).
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -20,6 +23,13 @@ void sleep_ms(std::uint32_t ms) {
   timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0) {
   }
+}
+
+void lower_thread_priority() {
+  // Linux keeps a nice value per thread; 10 yields to anything interactive
+  // yet still runs on a machine with a core to spare.
+  constexpr int kIdleNice = 10;
+  (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kIdleNice);
 }
 
 bool random_bytes(void* data, std::uint32_t size) {

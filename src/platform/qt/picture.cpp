@@ -1,9 +1,10 @@
 // Linux picture decoding: picture_open, picture_decode, picture_info,
-// picture_copy_rows, picture_release_pixels, delete_bitmap. The file's bytes
-// are read with POSIX calls, so any byte path opens; Qt's image readers
-// decode them (JPEG, PNG, GIF, BMP, TIFF, WebP), the layer's own adapters
-// the rest, and the colours of a tagged picture are converted to the
-// display's.
+// picture_rows, delete_bitmap. The file's bytes are read with POSIX calls, so
+// any byte path opens; Qt's image readers decode them (PNG, GIF, BMP, TIFF,
+// WebP), the layer's own adapters the rest (JPEG among them), and the
+// colours of a tagged picture are converted to the display's. The decoded
+// QImage is the picture's one copy of its pixels, its rows turned bottom-up
+// in place.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,17 +131,11 @@ void picture_close(PictureSource* source) {
 
 namespace {
 
-// Decodes with Qt's reader; the picture's colour tag, where it has one, in *tag.
-std::uint32_t qt_decode(PictureSource* source, std::uint32_t reduction, QImage* image,
-                        ColourTag* tag) {
+// Decodes with Qt's reader (at full size: JPEG, the one reducible type,
+// has a decoder of its own); the picture's colour tag, where it has one, in
+// *tag.
+std::uint32_t qt_decode(PictureSource* source, QImage* image, ColourTag* tag) {
   QImageReader& reader = source->reader;
-  if (reduction > 1) {
-    // The decoder's own sizes (rounded up), so that it scales in its DCT
-    // and nothing resamples after it.
-    const int r = static_cast<int>(reduction);
-    reader.setScaledSize(
-        QSize((source->stored.width() + r - 1) / r, (source->stored.height() + r - 1) / r));
-  }
   if (!reader.read(image) || image->isNull()) return kPictureNotLoaded;
   if (static_cast<std::uint64_t>(image->width()) * static_cast<std::uint64_t>(image->height()) >
       kMaxPicturePixels) {
@@ -150,7 +145,7 @@ std::uint32_t qt_decode(PictureSource* source, std::uint32_t reduction, QImage* 
                          static_cast<std::size_t>(source->bytes.size()));
   // TIFF's profile, as Qt's reader found it; the others' tags are read above.
   const QByteArray& format = source->format;
-  if (format != "png" && format != "jpeg" && format != "webp") {
+  if (format != "png" && format != "webp") {
     const QByteArray profile = image->colorSpace().iccProfile();
     tag->profile.assign(profile.begin(), profile.end());
   }
@@ -161,7 +156,7 @@ std::uint32_t qt_decode(PictureSource* source, std::uint32_t reduction, QImage* 
 }  // namespace
 
 PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction, PictureColour colour,
-                               std::uint32_t* error) {
+                               const std::atomic<bool>* cancel, std::uint32_t* error) {
   if (reduction > 1 &&
       (source->facts.reducible == 0 || (reduction != 2 && reduction != 4 && reduction != 8))) {
     *error = kPictureNotLoaded;
@@ -170,16 +165,15 @@ PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction, P
   QImage image;
   ColourTag tag;
   PictureDecoder decoder = source->decoder;
-  // A tagged photo's colours are converted while it decodes.
-  if (decoder == PictureDecoder::qt && source->format == "jpeg" &&
-      colour == PictureColour::managed &&
-      tagged(find_colour_tag(reinterpret_cast<const std::uint8_t*>(source->bytes.constData()),
-                             static_cast<std::size_t>(source->bytes.size())))) {
-    decoder = PictureDecoder::managed_jpeg;
+  if (decoder == PictureDecoder::qt && source->format == "jpeg") decoder = PictureDecoder::rgb_jpeg;
+  if (decoder == PictureDecoder::qt) {
+    // Qt's readers cannot stop midway; at least none starts unwanted.
+    *error =
+        cancel != nullptr && cancel->load() ? kPictureCancelled : qt_decode(source, &image, &tag);
+    if (*error == 0) image.mirror(false, true);  // bottom-up, in place
+  } else {
+    *error = adapter_decode(decoder, source->bytes, reduction, colour, cancel, &image, &tag);
   }
-  *error = decoder == PictureDecoder::qt
-               ? qt_decode(source, reduction, &image, &tag)
-               : adapter_decode(decoder, source->bytes, reduction, colour, &image, &tag);
   if (*error != 0) return nullptr;
   if (colour == PictureColour::managed) convert_to_display(image, tag);
   auto* bitmap = new (std::nothrow) PlatformBitmap;
@@ -197,24 +191,8 @@ PictureInfo picture_info(const PlatformBitmap* bitmap) {
   return PictureInfo{bitmap->width, bitmap->height, 1, 32};
 }
 
-bool picture_copy_rows(const PlatformBitmap* bitmap, std::uint8_t* buffer,
-                       const BitmapHeader& header) {
-  const QImage& image = bitmap->image;
-  if (image.isNull() || header.width != image.width() || header.height != image.height() ||
-      header.bit_count != 32) {
-    return false;
-  }
-  const std::size_t row_bytes = static_cast<std::size_t>(image.width()) * 4;
-  for (int y = 0; y < image.height(); ++y) {
-    // The buffer's first row is the picture's bottom row.
-    std::memcpy(buffer + row_bytes * static_cast<std::size_t>(image.height() - 1 - y),
-                image.constScanLine(y), row_bytes);
-  }
-  return true;
-}
-
-void picture_release_pixels(PlatformBitmap* bitmap) {
-  if (bitmap != nullptr) bitmap->image = QImage();
+const std::uint8_t* picture_rows(const PlatformBitmap* bitmap) {
+  return bitmap->image.isNull() ? nullptr : bitmap->image.constBits();
 }
 
 void delete_bitmap(PlatformBitmap* bitmap) {

@@ -343,7 +343,9 @@ bool cmyk_facts(const QByteArray& bytes, PictureFacts* facts) {
 // else B, G, R and 0xFF.
 struct JpegRows {
   bool cmyk = false;
-  std::uint32_t reduction = 1;  // the DCT's own scaling: 1, 2, 4 or 8
+  bool bottom_up = false;                     // the first row placed is the picture's last
+  std::uint32_t reduction = 1;                // the DCT's own scaling: 1, 2, 4 or 8
+  const std::atomic<bool>* cancel = nullptr;  // asked after every band
   // Once the size is known: the first row's place (rows follow at width x
   // 4 bytes), or null without memory.
   std::uint8_t* (*place)(void* context, int width, int height, bool inverted) = nullptr;
@@ -355,7 +357,8 @@ struct JpegRows {
 // Rows decoded between two calls of JpegRows::band.
 constexpr int kBandRows = 64;
 
-// Decodes the JPEG into the rows' place; 0, kPictureNotLoaded or kPictureNoMemory.
+// Decodes the JPEG into the rows' place; 0, kPictureNotLoaded,
+// kPictureNoMemory or kPictureCancelled.
 std::uint32_t read_jpeg(const QByteArray& bytes, const JpegRows& rows) {
   jpeg_decompress_struct info{};
   JpegFailure failure{};
@@ -379,17 +382,27 @@ std::uint32_t read_jpeg(const QByteArray& bytes, const JpegRows& rows) {
       error = kPictureNoMemory;
     } else {
       const std::size_t stride = static_cast<std::size_t>(width) * 4;
-      while (info.output_scanline < info.output_height) {
+      const JDIMENSION last = info.output_height - 1;
+      bool cancelled = false;
+      while (info.output_scanline < info.output_height && !cancelled) {
         const JDIMENSION band_end =
             std::min<JDIMENSION>(info.output_height, info.output_scanline + kBandRows);
         while (info.output_scanline < band_end) {
-          JSAMPROW line = first + stride * info.output_scanline;
+          const JDIMENSION row =
+              rows.bottom_up ? last - info.output_scanline : info.output_scanline;
+          JSAMPROW line = first + stride * row;
           jpeg_read_scanlines(&info, &line, 1);
         }
         if (rows.band != nullptr) rows.band(rows.context, static_cast<int>(band_end));
+        cancelled = rows.cancel != nullptr && rows.cancel->load(std::memory_order_relaxed);
       }
-      jpeg_finish_decompress(&info);
-      error = 0;
+      if (cancelled) {
+        jpeg_abort_decompress(&info);
+        error = kPictureCancelled;
+      } else {
+        jpeg_finish_decompress(&info);
+        error = 0;
+      }
     }
   }
   jpeg_destroy_decompress(&info);
@@ -397,7 +410,7 @@ std::uint32_t read_jpeg(const QByteArray& bytes, const JpegRows& rows) {
 }
 
 std::uint32_t cmyk_decode(const QByteArray& bytes, std::uint32_t reduction, PictureColour colour,
-                          QImage* image, ColourTag* tag) {
+                          const std::atomic<bool>* cancel, QImage* image, ColourTag* tag) {
   struct Inks {
     std::vector<std::uint8_t> bytes;
     int width = 0;
@@ -407,6 +420,7 @@ std::uint32_t cmyk_decode(const QByteArray& bytes, std::uint32_t reduction, Pict
   JpegRows rows;
   rows.cmyk = true;
   rows.reduction = reduction;
+  rows.cancel = cancel;
   rows.context = &inks;
   rows.place = [](void* context, int width, int height, bool inverted) -> std::uint8_t* {
     auto* held = static_cast<Inks*>(context);
@@ -431,11 +445,13 @@ std::uint32_t cmyk_decode(const QByteArray& bytes, std::uint32_t reduction, Pict
   return image->isNull() ? kPictureNoMemory : 0;
 }
 
-// A JPEG of RGB or grey whose colours are converted band by band on a
-// second thread while later bands decode, so that the conversion costs
-// little more than its last band.
-std::uint32_t managed_jpeg_decode(const QByteArray& bytes, std::uint32_t reduction,
-                                  const ColourTag& found, QImage* image) {
+// A JPEG of RGB or grey, its rows bottom-up (upright ones decode so); the
+// colours of a tagged one converted band by band on a second thread while
+// later bands decode, so that the conversion costs little more than its last
+// band.
+std::uint32_t rgb_jpeg_decode(const QByteArray& bytes, std::uint32_t reduction,
+                              const ColourTag& found, const std::atomic<bool>* cancel,
+                              QImage* image) {
   struct Pipeline {
     QImage pixels;
     std::shared_ptr<const Conversion> conversion;
@@ -443,6 +459,7 @@ std::uint32_t managed_jpeg_decode(const QByteArray& bytes, std::uint32_t reducti
     std::condition_variable signal;
     int ready = 0;  // rows decoded
     bool ended = false;
+    bool bottom_up = false;
     std::thread converter;
     void convert() {
       int done = 0;
@@ -452,15 +469,27 @@ std::uint32_t managed_jpeg_decode(const QByteArray& bytes, std::uint32_t reducti
         const int upto = ready;
         const bool last = ended;
         hold.unlock();
-        if (upto > done) convert_rows(*conversion, pixels, done, upto);
+        if (upto > done) {
+          const int height = pixels.height();
+          // Band rows count from the top, the image's from the bottom.
+          if (bottom_up) {
+            convert_rows(*conversion, pixels, height - upto, height - done);
+          } else {
+            convert_rows(*conversion, pixels, done, upto);
+          }
+        }
         done = upto;
         if (last && done >= upto) return;
       }
     }
   } pipeline;
   pipeline.conversion = display_conversion(found);
+  const QImageIOHandler::Transformations turn = jpeg_orientation(bytes);
+  pipeline.bottom_up = turn == QImageIOHandler::TransformationNone;
   JpegRows rows;
   rows.reduction = reduction;
+  rows.bottom_up = pipeline.bottom_up;
+  rows.cancel = cancel;
   rows.context = &pipeline;
   rows.place = [](void* context, int width, int height, bool) -> std::uint8_t* {
     auto* held = static_cast<Pipeline*>(context);
@@ -488,7 +517,12 @@ std::uint32_t managed_jpeg_decode(const QByteArray& bytes, std::uint32_t reducti
     pipeline.converter.join();
   }
   if (error != 0) return error;
-  *image = turned_upright(pipeline.pixels, jpeg_orientation(bytes));
+  if (pipeline.bottom_up) {
+    *image = std::move(pipeline.pixels);
+    return 0;
+  }
+  *image = turned_upright(pipeline.pixels, turn);
+  image->mirror(false, true);
   return image->isNull() ? kPictureNoMemory : 0;
 }
 
@@ -530,7 +564,7 @@ bool adapter_facts(PictureDecoder decoder, const QByteArray& bytes, PictureFacts
       return jxl_facts(bytes, facts);
     case PictureDecoder::cmyk_jpeg:
       return cmyk_facts(bytes, facts);
-    case PictureDecoder::managed_jpeg:
+    case PictureDecoder::rgb_jpeg:
     case PictureDecoder::qt:
       break;
   }
@@ -538,23 +572,31 @@ bool adapter_facts(PictureDecoder decoder, const QByteArray& bytes, PictureFacts
 }
 
 std::uint32_t adapter_decode(PictureDecoder decoder, const QByteArray& bytes,
-                             std::uint32_t reduction, PictureColour colour, QImage* image,
-                             ColourTag* tag) {
+                             std::uint32_t reduction, PictureColour colour,
+                             const std::atomic<bool>* cancel, QImage* image, ColourTag* tag) {
   *tag = ColourTag{};
+  std::uint32_t error = kPictureNotLoaded;
   switch (decoder) {
     case PictureDecoder::heif:
-      return reduction == 1 ? heif_decode(bytes, image, tag) : kPictureNotLoaded;
+      if (reduction == 1) error = heif_decode(bytes, image, tag);
+      break;
     case PictureDecoder::jxl:
-      return reduction == 1 ? jxl_decode(bytes, image, tag) : kPictureNotLoaded;
+      if (reduction == 1) error = jxl_decode(bytes, image, tag);
+      break;
     case PictureDecoder::cmyk_jpeg:
-      return cmyk_decode(bytes, reduction, colour, image, tag);
-    case PictureDecoder::managed_jpeg: {
+      error = cmyk_decode(bytes, reduction, colour, cancel, image, tag);
+      break;
+    case PictureDecoder::rgb_jpeg: {
+      // Converted while it decodes; nothing is left to convert after.
       const ColourTag found =
-          find_colour_tag(data_of(bytes), static_cast<std::size_t>(bytes.size()));
-      return managed_jpeg_decode(bytes, reduction, found, image);
+          colour == PictureColour::managed
+              ? find_colour_tag(data_of(bytes), static_cast<std::size_t>(bytes.size()))
+              : ColourTag{};
+      return rgb_jpeg_decode(bytes, reduction, found, cancel, image);
     }
     case PictureDecoder::qt:
       break;
   }
-  return kPictureNotLoaded;
+  if (error == 0) image->mirror(false, true);  // bottom-up, in place
+  return error;
 }

@@ -7,14 +7,17 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <atomic>
 #include <cstdint>
 
 #include "platform/qt/picture_colour.h"
 #include "ports/picture.h"
 
-// managed_jpeg is never chosen by decoder_for: the picture layer takes it
-// for a JPEG of RGB or grey with a profile when colours are managed.
-enum class PictureDecoder { qt, heif, jxl, cmyk_jpeg, managed_jpeg };
+// rgb_jpeg is never chosen by decoder_for: the picture layer takes it for
+// every JPEG of RGB or grey that Qt's reader recognises, for its bands (a
+// decode that stops when cancelled, colours converted while it decodes)
+// and its rows written bottom-up.
+enum class PictureDecoder { qt, heif, jxl, cmyk_jpeg, rgb_jpeg };
 
 // Which decoder the bytes are for, by their first bytes: a HEIF brand, JPEG
 // XL's signatures, a JPEG of four components; qt for the rest.
@@ -22,12 +25,13 @@ PictureDecoder decoder_for(const QByteArray& bytes);
 // The picture's upright size (and, for a CMYK JPEG, reducible); false when
 // the header is damaged or the picture too large.
 bool adapter_facts(PictureDecoder decoder, const QByteArray& bytes, PictureFacts* facts);
-// Decodes at 1/reduction (JPEG only; 1 for the others) into *image,
-// with its colour tag in *tag (a CMYK JPEG's colours are converted here, as
-// colour says). 0, kPictureNotLoaded or kPictureNoMemory.
+// Decodes at 1/reduction (JPEG only; 1 for the others) into *image, its
+// rows bottom-up, with its colour tag in *tag (a JPEG's colours are
+// converted here, as colour says); a JPEG stops when *cancel turns true.
+// 0, kPictureNotLoaded, kPictureNoMemory or kPictureCancelled.
 std::uint32_t adapter_decode(PictureDecoder decoder, const QByteArray& bytes,
-                             std::uint32_t reduction, PictureColour colour, QImage* image,
-                             ColourTag* tag);
+                             std::uint32_t reduction, PictureColour colour,
+                             const std::atomic<bool>* cancel, QImage* image, ColourTag* tag);
 // 32-bit pixels without alpha; transparent parts come out black, as the
 // window's background.
 QImage opaque(QImage image);

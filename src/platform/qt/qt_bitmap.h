@@ -5,7 +5,9 @@
 #include <cstdint>
 
 struct PlatformBitmap {
-  QImage image;  // Format_RGB32; emptied once a picture's pixels were copied
+  // Format_RGB32: a decoded picture's rows bottom-up (as picture_rows gives
+  // them), a back buffer's top-down.
+  QImage image;
   std::int32_t width = 0;
   std::int32_t height = 0;
 };

@@ -1,4 +1,5 @@
-// Win32 clock: tick_count (GetTickCount64), sleep_ms (Sleep), random_bytes
+// Win32 clock: tick_count (GetTickCount64), sleep_ms (Sleep),
+// lower_thread_priority (SetThreadPriority), random_bytes
 // (BCryptGenRandom, the system's preferred generator), local_time_text (the
 // time zone's rules for that date).
 #include <windows.h>
@@ -15,6 +16,10 @@ std::uint32_t tick_count() {
 
 void sleep_ms(std::uint32_t ms) {
   Sleep(ms);
+}
+
+void lower_thread_priority() {
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
 }
 
 bool random_bytes(void* data, std::uint32_t size) {

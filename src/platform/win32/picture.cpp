@@ -5,7 +5,9 @@
 // their full size: reducible is 0. Every type Windows has a codec for
 // decodes (WebP, HEIF, AVIF, JPEG XL where one is installed); a type
 // without one is not loaded, as a damaged file is. A picture's embedded
-// profile goes through WIC's colour transform.
+// profile goes through WIC's colour transform. The rows are copied out band
+// by band, bottom-up as picture_rows gives them, and the copy stops between
+// bands when it is cancelled.
 #include "ports/picture.h"
 
 #include <windows.h>
@@ -27,6 +29,8 @@ namespace {
 
 // No image file worth showing is larger; a bigger one is refused unread.
 constexpr std::uint64_t kMaxFileBytes = 1536ull << 20;
+// Rows copied out of the decoder at a time.
+constexpr std::int32_t kBandRows = 64;
 
 // COM on the calling thread (the worker and the decoding threads each), for
 // as long as the thread lives.
@@ -367,7 +371,7 @@ void picture_set_display_profile(const std::uint8_t* profile, std::size_t size) 
 }
 
 PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction, PictureColour colour,
-                               std::uint32_t* error) {
+                               const std::atomic<bool>* cancel, std::uint32_t* error) {
   *error = kPictureNotLoaded;
   if (reduction != 1) return nullptr;
   Held<IWICColorTransform> transform;
@@ -382,31 +386,58 @@ PlatformBitmap* picture_decode(PictureSource* source, std::uint32_t reduction, P
   }
   const auto width = static_cast<std::int32_t>(source->stored_width);
   const auto height = static_cast<std::int32_t>(source->stored_height);
+  const bool upright = source->orientation == 1;
+  const auto columns = static_cast<std::size_t>(width);
+  // Upright, the rows go straight to their bottom-up places; else top-down
+  // first, to be turned.
   std::vector<std::uint32_t> pixels;
+  std::vector<std::uint32_t> band;
   auto* bitmap = new (std::nothrow) PlatformBitmap;
+  if (bitmap == nullptr) {
+    *error = kPictureNoMemory;
+    return nullptr;
+  }
+  std::vector<std::uint32_t>& rows = upright ? bitmap->pixels : pixels;
   try {
-    pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    rows.resize(columns * static_cast<std::size_t>(height));
+    band.resize(columns * static_cast<std::size_t>(kBandRows));
   } catch (const std::bad_alloc&) {
     delete bitmap;
     *error = kPictureNoMemory;
     return nullptr;
   }
-  if (bitmap == nullptr) {
-    *error = kPictureNoMemory;
-    return nullptr;
-  }
   const UINT stride = static_cast<UINT>(width) * 4;
-  if (FAILED(converter->CopyPixels(nullptr, stride, stride * static_cast<UINT>(height),
-                                   reinterpret_cast<BYTE*>(pixels.data())))) {
-    delete bitmap;
-    return nullptr;
+  for (std::int32_t top = 0; top < height; top += kBandRows) {
+    if (cancel != nullptr && cancel->load()) {
+      delete bitmap;
+      *error = kPictureCancelled;
+      return nullptr;
+    }
+    const std::int32_t count = std::min(kBandRows, height - top);
+    const WICRect rect{0, top, width, count};
+    if (FAILED(converter->CopyPixels(&rect, stride, stride * static_cast<UINT>(count),
+                                     reinterpret_cast<BYTE*>(band.data())))) {
+      delete bitmap;
+      return nullptr;
+    }
+    // Premultiplied colour is the colour composed over black.
+    for (std::uint32_t& pixel : band) pixel |= 0xFF000000u;
+    for (std::int32_t row = 0; row < count; ++row) {
+      const std::int32_t at = upright ? height - 1 - (top + row) : top + row;
+      std::memcpy(rows.data() + static_cast<std::size_t>(at) * columns,
+                  band.data() + static_cast<std::size_t>(row) * columns, columns * 4);
+    }
   }
-  // Premultiplied colour is the colour composed over black.
-  for (std::uint32_t& pixel : pixels) pixel |= 0xFF000000u;
-  if (source->orientation == 1) {
-    bitmap->pixels = std::move(pixels);
-  } else {
+  if (!upright) {
     turn(pixels, width, height, source->orientation, &bitmap->pixels);
+    std::vector<std::uint32_t>().swap(pixels);
+    const auto turned = static_cast<std::size_t>(source->facts.width);
+    auto* data = bitmap->pixels.data();
+    for (std::int32_t y = 0, z = source->facts.height - 1; y < z; ++y, --z) {
+      std::swap_ranges(data + static_cast<std::size_t>(y) * turned,
+                       data + static_cast<std::size_t>(y + 1) * turned,
+                       data + static_cast<std::size_t>(z) * turned);
+    }
   }
   bitmap->width = source->facts.width;
   bitmap->height = source->facts.height;
@@ -418,23 +449,9 @@ PictureInfo picture_info(const PlatformBitmap* bitmap) {
   return PictureInfo{bitmap->width, bitmap->height, 1, 32};
 }
 
-bool picture_copy_rows(const PlatformBitmap* bitmap, std::uint8_t* buffer,
-                       const BitmapHeader& header) {
-  if (bitmap->pixels.empty() || header.width != bitmap->width || header.height != bitmap->height ||
-      header.bit_count != 32) {
-    return false;
-  }
-  const std::size_t row_bytes = static_cast<std::size_t>(bitmap->width) * 4;
-  for (std::int32_t y = 0; y < bitmap->height; ++y) {
-    // The buffer's first row is the picture's bottom row.
-    std::memcpy(buffer + row_bytes * static_cast<std::size_t>(bitmap->height - 1 - y),
-                bitmap->pixels.data() + static_cast<std::size_t>(y) * bitmap->width, row_bytes);
-  }
-  return true;
-}
-
-void picture_release_pixels(PlatformBitmap* bitmap) {
-  if (bitmap != nullptr) std::vector<std::uint32_t>().swap(bitmap->pixels);
+const std::uint8_t* picture_rows(const PlatformBitmap* bitmap) {
+  return bitmap->pixels.empty() ? nullptr
+                                : reinterpret_cast<const std::uint8_t*>(bitmap->pixels.data());
 }
 
 void delete_bitmap(PlatformBitmap* bitmap) {
