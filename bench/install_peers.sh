@@ -3,7 +3,7 @@
 # Tessmira against (benchmarks only; no test needs them).
 set -euo pipefail
 missing=()
-for package in feh nsxiv qimgv eog; do
+for package in feh nsxiv qimgv eog libxdamage1 libxtst6; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0

@@ -26,7 +26,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from step_bench import run, start_desktop, wait_for, window_of  # noqa: E402
+from step_bench import nsxiv_titles, run, start_desktop, wait_for, window_of  # noqa: E402
 
 PHOTOS = 9  # one digit each: every viewer lists them in the same order
 
@@ -128,11 +128,7 @@ def viewers(binary, work, photos):
                                     "--auto-zoom", "--title", "feh %f", "--start-at", first,
                                     photos], "Right", lambda t: t.startswith("feh " + photos)))
     if shutil.which("nsxiv"):
-        script = os.path.join(os.environ["HOME"], ".config", "nsxiv", "exec", "win-title")
-        os.makedirs(os.path.dirname(script), exist_ok=True)
-        with open(script, "w") as out:
-            out.write('#!/bin/sh\n[ -n "$4" ] && printf "nsxiv %s" "$1"\n')
-        os.chmod(script, 0o755)
+        nsxiv_titles()
         found.append(Viewer("nsxiv", ["nsxiv", "-g", "1024x768"] + files, "n",
                             lambda t: t.startswith("nsxiv " + photos)))
     if shutil.which("qimgv"):
