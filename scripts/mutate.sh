@@ -67,6 +67,9 @@ navigation/prefetch.cpp @@ && picture_current(picture, path); @@ ;
 navigation/prefetch.cpp @@ const std::int32_t index = next >= count ? 0 @@ const std::int32_t index = next > count ? 0
 navigation/prefetch.cpp @@ if (ahead.drawn != 0) give_back_pick(state, ahead.draw); @@ ahead.drawn = ahead.drawn;
 navigation/prefetch.cpp @@ ahead.status != AheadStatus::decoding; @@ ahead.status != AheadStatus::ready;
+navigation/prefetch.cpp @@ if (state.image.magnifying.load() || prefetch.full_urgent) return true; @@ if (true) return true;
+navigation/requests.cpp @@ state.prefetch.full_cancel = true;\n  state.worker.request_pending @@ state.worker.request_pending
+image/image_buffer.cpp @@ release_bitmap(state, state.image.image_bitmap);\n    state.image.image_bitmap = picture->bitmap; @@ state.image.image_bitmap = picture->bitmap;
 image/image_buffer.cpp @@ if (plan.draw == 0 || plan.scale > 50) return 1; @@ if (plan.draw == 0 || plan.scale > 51) return 1;
 image/image_buffer.cpp @@ if (reduced(width, reduction) >= static_cast<std::uint64_t>(plan.target_width) && @@ if (reduced(width, reduction) > static_cast<std::uint64_t>(plan.target_width) &&
 navigation/viewer_thread.cpp @@ if (rebuild) prefetch_discard(state); @@ (void)rebuild;
