@@ -336,6 +336,8 @@ TEST_F(PictureFixture, TheFullSizeIsDecodedForTheMagnifierOrWhenIdleAndAStepStop
   state->prefetch.full_idle_ms = 3600u * 1000u;  // the user never rests
   state->seams.decoding = full_decoding;
   state->seams.decoded = full_decoded;
+  full_decodes.started.clear();  // a repeated run starts afresh
+  full_decodes.ended.clear();
   full_decodes.hold = true;
   prefetch_start(*state);
   const auto shown_width = [&] {
