@@ -15,7 +15,6 @@
 #include <QImageIOHandler>
 #include <QImageReader>
 #include <cerrno>
-#include <cstring>
 #include <new>
 
 #include "platform/qt/picture_colour.h"
