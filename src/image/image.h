@@ -44,6 +44,12 @@ void free_picture(AppState& state, Picture* picture);
 // Deletes the bitmap of a decoded picture, counting it out of the pictures
 // held; null is ignored.
 void release_bitmap(AppState& state, PlatformBitmap* bitmap);
+// Whether the image's pixels are a reduced decode of it (fewer than its own
+// size). Under image_lock.
+inline bool pixels_reduced(const ImageView& image) {
+  return image.pixel_buffer != nullptr && (image.image_header.width != image.image_width ||
+                                           image.image_header.height != image.image_height);
+}
 // The shown picture's pixels are reduced and fewer than its fitted view in
 // the client area draws (the window grew). Window thread.
 bool larger_than_reduced(AppState& state);

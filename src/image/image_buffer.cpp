@@ -69,10 +69,7 @@ void free_image(AppState& state) {
 bool larger_than_reduced(AppState& state) {
   std::lock_guard<std::mutex> hold(state.image.image_lock);
   const ImageView& image = state.image;
-  if (image.pixel_buffer == nullptr || (image.image_header.width == image.image_width &&
-                                        image.image_header.height == image.image_height)) {
-    return false;
-  }
+  if (!pixels_reduced(image)) return false;
   const PaintPlan plan = plan_paint(image.client_width, image.client_height, image.image_width,
                                     image.image_height, 0, 0, 0);
   return plan.draw != 0 && (image.image_header.width < plan.target_width ||

@@ -33,10 +33,7 @@ void discard_locked(AppState& state) {
 std::uint64_t pixels_to_come(AppState& state) {
   std::lock_guard<std::mutex> hold(state.image.image_lock);
   const ImageView& image = state.image;
-  if (image.pixel_buffer == nullptr || (image.image_header.width == image.image_width &&
-                                        image.image_header.height == image.image_height)) {
-    return 0;
-  }
+  if (!pixels_reduced(image)) return 0;
   return static_cast<std::uint64_t>(image.image_width) *
          static_cast<std::uint64_t>(image.image_height);
 }
@@ -202,8 +199,7 @@ void arm_full_size(AppState& state) {
   PrefetchState& prefetch = state.prefetch;
   std::lock_guard<std::mutex> image_hold(state.image.image_lock);
   const ImageView& image = state.image;
-  if (image.pixel_buffer == nullptr || (image.image_header.width == image.image_width &&
-                                        image.image_header.height == image.image_height)) {
+  if (!pixels_reduced(image)) {
     prefetch.full_armed = false;
     return;
   }
