@@ -57,13 +57,7 @@ void index_forget(ListFile& list, std::uint32_t slot) {
   for (std::uint32_t f = 1; f <= list.index->fields.size(); ++f) {
     FieldIndex& field = list.index->fields[f - 1];
     if (!field.built) continue;
-    auto [at, end] = field.slots_by_hash.equal_range(slot_hash(list, slot, f));
-    for (; at != end; ++at) {
-      if (at->second == slot) {
-        field.slots_by_hash.erase(at);
-        break;
-      }
-    }
+    index_erase(field, slot_hash(list, slot, f), slot);
   }
 }
 
@@ -71,7 +65,7 @@ void index_note(ListFile& list, std::uint32_t slot) {
   if (list.index == nullptr || tag_of(list, slot) != SLOT_RECORD) return;
   for (std::uint32_t f = 1; f <= list.index->fields.size(); ++f) {
     FieldIndex& field = list.index->fields[f - 1];
-    if (field.built) field.slots_by_hash.emplace(slot_hash(list, slot, f), slot);
+    if (field.built) index_insert(field, slot_hash(list, slot, f), slot);
   }
 }
 
@@ -85,10 +79,11 @@ FieldIndex* index_for(ListFile& list, std::uint32_t field) {
   FieldIndex& index = list.index->fields[field - 1];
   if (!index.built) {
     index.built = true;
-    index.slots_by_hash.reserve(list.live_count + list.live_count / 4);
+    index.live = list.live_count;
+    index_grow(index);
     for (std::uint32_t slot = 0; slot < list.capacity; ++slot) {
       if (tag_of(list, slot) == SLOT_RECORD)
-        index.slots_by_hash.emplace(slot_hash(list, slot, field), slot);
+        index_insert(index, slot_hash(list, slot, field), slot);
     }
   }
   return &index;
@@ -186,11 +181,19 @@ void grow(ListFile& list, std::uint32_t slots) {
   const std::uint32_t old_capacity = list.capacity;
   list.capacity = capacity;
   if (!remap(list)) return;
-  count_slots(list, old_capacity, capacity, +1);
-  for (std::uint32_t slot = old_capacity; slot < capacity; ++slot) {
+  // Slots in the bytes the file held beyond its slot area are read as they
+  // are; those in the bytes just added are blank, so they are not read: that
+  // spares a fault on each new page before its first write.
+  const std::uint64_t held = static_cast<std::uint64_t>(length) - list.records_offset;
+  const auto read_to = static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(capacity, (held + list.record_size - 1) / list.record_size));
+  count_slots(list, old_capacity, std::max(old_capacity, read_to), +1);
+  for (std::uint32_t slot = old_capacity; slot < read_to; ++slot) {
     index_note(list, slot);
     if (takeable(tag_of(list, slot))) list.take_from = std::min(list.take_from, slot);
   }
+  if (read_to < capacity)
+    list.take_from = std::min(list.take_from, std::max(old_capacity, read_to));
 }
 
 void shrink(ListFile& list) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "state/list_record.h"
 
@@ -70,6 +71,11 @@ bool list_sort(ListFile& list, std::uint32_t field);
 std::int32_t list_find(ListFile& list, std::uint32_t field);
 // Highest slot whose text field equals search_key byte for byte. Slot, or -1.
 std::int32_t list_find_exact(ListFile& list, std::uint32_t field);
+// Whether the slot holds a record (tag SLOT_RECORD) of a mapped list.
+bool list_holds_record(const ListFile& list, std::uint32_t slot);
+// A text field's stored text, in place (valid until the list changes); ""
+// when not mapped or not a text field.
+std::string_view list_text_of(const ListFile& list, std::uint32_t slot, std::uint32_t field);
 // Fetches a field into number_value or text_value. Type code, or -1.
 std::int32_t list_get_field(ListFile& list, std::uint32_t slot, std::uint32_t field);
 // Stores number_value or text_value into a field; empties text_value. Type code, or -1.

@@ -87,12 +87,32 @@ bool list_compact(ListFile& list) {
   return true;
 }
 
+namespace {
+
+// Whether the first count slots are in order already, as a build leaves
+// them: told by comparing neighbours in place, without copying a key.
+bool already_sorted(const ListFile& list, std::uint32_t field, std::uint32_t count) {
+  if (!is_text_type(type_of(list, field))) return false;
+  const char* previous = nullptr;
+  for (std::uint32_t slot = 0; slot < count; ++slot) {
+    const std::string_view text = list_text_of(list, slot, field);
+    // A text that fills its whole limit has no terminator there to stop at.
+    if (text.data() == nullptr || text.data()[text.size()] != '\0') return false;
+    if (previous != nullptr && std::strcoll(previous, text.data()) > 0) return false;
+    previous = text.data();
+  }
+  return true;
+}
+
+}  // namespace
+
 bool list_sort(ListFile& list, std::uint32_t field) {
   if (!can_write(list) || list.capacity <= 2 || !valid_field(list, field) || list.live_count == 0) {
     return false;
   }
   list_compact(list);
   const std::uint32_t count = list.occupied_count;
+  if (already_sorted(list, field, count)) return true;
   std::vector<std::string> keys(count);
   for (std::uint32_t slot = 0; slot < count; ++slot) keys[slot] = sort_key(list, slot, field);
   std::vector<std::uint32_t> order(count);
@@ -150,12 +170,12 @@ std::int32_t find_text_slot(ListFile& list, std::uint32_t field, bool exact) {
   };
   std::int32_t found = -1;
   if (FieldIndex* index = index_for(list, field)) {
-    auto [at, end] = index->slots_by_hash.equal_range(folded_hash(key.c_str(), kListTextBytes));
-    for (; at != end; ++at) {
-      if (static_cast<std::int32_t>(at->second) > found && matches(at->second)) {
-        found = static_cast<std::int32_t>(at->second);
+    index_probe(*index, folded_hash(key.c_str(), kListTextBytes), [&](const HashEntry& entry) {
+      if (static_cast<std::int32_t>(entry.slot) > found && matches(entry.slot)) {
+        found = static_cast<std::int32_t>(entry.slot);
       }
-    }
+      return false;
+    });
   } else {
     for (std::uint32_t slot = list.capacity; slot-- > 0;) {
       if (matches(slot)) {
@@ -187,6 +207,21 @@ std::int32_t list_find_exact(ListFile& list, std::uint32_t field) {
   if (!is_mapped(list) || !valid_field(list, field) || list.live_count == 0) return -1;
   if (!is_text_type(type_of(list, field))) return list_find(list, field);
   return find_text_slot(list, field, true);
+}
+
+bool list_holds_record(const ListFile& list, std::uint32_t slot) {
+  return is_mapped(list) && slot < list.capacity && tag_of(list, slot) == SLOT_RECORD;
+}
+
+std::string_view list_text_of(const ListFile& list, std::uint32_t slot, std::uint32_t field) {
+  if (!is_mapped(list) || !valid_field(list, field) || slot >= list.capacity ||
+      !is_text_type(type_of(list, field))) {
+    return {};
+  }
+  const auto* at = reinterpret_cast<const char*>(field_at(list, slot, field));
+  const std::uint32_t limit = text_limit(type_of(list, field));
+  const void* end = std::memchr(at, '\0', limit);
+  return {at, end ? static_cast<std::size_t>(static_cast<const char*>(end) - at) : limit};
 }
 
 std::int32_t list_get_field(ListFile& list, std::uint32_t slot, std::uint32_t field) {

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "catalog/list_file.h"
@@ -16,11 +15,67 @@
 // Finds by text are answered from an index per text field, built on the
 // first find and kept exact by every change of field bytes or tags. It maps a
 // hash of the ASCII-folded text of every record (free slots never answer a
-// find) to the record's slot; a find checks the text itself.
+// find) to the record's slot; a find checks the text itself. An open-address
+// table: one array, probed in a row from the hash, so that a lookup in a
+// catalog of a million records costs a cache miss or two.
+struct HashEntry {
+  std::uint64_t hash;
+  std::uint32_t slot;  // or kEmptyEntry, kErasedEntry
+};
+inline constexpr std::uint32_t kEmptyEntry = UINT32_MAX;
+inline constexpr std::uint32_t kErasedEntry = UINT32_MAX - 1;
 struct FieldIndex {
   bool built = false;
-  std::unordered_multimap<std::uint64_t, std::uint32_t> slots_by_hash;
+  std::vector<HashEntry> table;  // a power of two long, at most half used
+  std::size_t used = 0;          // entries not empty, erased ones too
+  std::size_t live = 0;
 };
+
+inline void index_insert(FieldIndex& index, std::uint64_t hash, std::uint32_t slot);
+
+inline void index_grow(FieldIndex& index) {
+  std::size_t size = 16;
+  while (size < 4 * (index.live + 1)) size *= 2;
+  std::vector<HashEntry> old = std::move(index.table);
+  index.table.assign(size, HashEntry{0, kEmptyEntry});
+  index.used = 0;
+  index.live = 0;
+  for (const HashEntry& entry : old) {
+    if (entry.slot < kErasedEntry) index_insert(index, entry.hash, entry.slot);
+  }
+}
+
+inline void index_insert(FieldIndex& index, std::uint64_t hash, std::uint32_t slot) {
+  if (2 * (index.used + 1) > index.table.size()) index_grow(index);
+  const std::size_t mask = index.table.size() - 1;
+  std::size_t at = hash & mask;
+  // An erased entry is taken again: a record's slot that is noted, forgotten
+  // and noted anew as its text is written keeps reusing one entry.
+  while (index.table[at].slot < kErasedEntry) at = (at + 1) & mask;
+  if (index.table[at].slot == kEmptyEntry) ++index.used;
+  index.table[at] = HashEntry{hash, slot};
+  ++index.live;
+}
+
+// Calls visit(entry) for every live entry of hash until it returns true.
+template <typename Visit>
+void index_probe(FieldIndex& index, std::uint64_t hash, Visit visit) {
+  if (index.table.empty()) return;
+  const std::size_t mask = index.table.size() - 1;
+  for (std::size_t at = hash & mask; index.table[at].slot != kEmptyEntry; at = (at + 1) & mask) {
+    HashEntry& entry = index.table[at];
+    if (entry.hash == hash && entry.slot < kErasedEntry && visit(entry)) return;
+  }
+}
+
+inline void index_erase(FieldIndex& index, std::uint64_t hash, std::uint32_t slot) {
+  index_probe(index, hash, [&](HashEntry& entry) {
+    if (entry.slot != slot) return false;
+    entry.slot = kErasedEntry;
+    --index.live;
+    return true;
+  });
+}
 struct ListIndex {
   std::vector<FieldIndex> fields;  // by field number - 1
 };
