@@ -8,6 +8,7 @@
 
 #include "backup/backup_parts.h"
 #include "catalog/catalog.h"
+#include "catalog/finder.h"
 #include "ports/backup_target.h"
 #include "ports/console.h"
 #include "ports/files.h"
@@ -149,8 +150,11 @@ bool needs_copy(Run& run, FolderListing* listing, const char* src, const char* n
     }
     list_set_text(catalog, src);
     list_put_field(catalog, static_cast<std::uint32_t>(*slot), kCatalogPath);
+    run.state.scan.catalog_answers_changed = true;
     return true;
   }
+  // Met here, so not gone, whatever a build said of it before.
+  if (run.planned == nullptr) catalog_set_gone(run.state, static_cast<std::uint32_t>(*slot), false);
   std::uint64_t size = 0;
   std::uint64_t written = 0;
   std::int32_t error = 0;
@@ -520,6 +524,8 @@ bool backup_folder(AppState& state, const char* folder, BackupReport* report,
   walk(run, start);
   while (!run.levels.empty()) leave(run);
   state.scan.scan_mode = ScanMode::none;
+  // So that --find names the files this run added.
+  if (state.scan.catalog_answers_changed && planned == nullptr) catalog_index_write(state);
   list_close(state.scan.catalog);
   if (report->folders_not_entered > 0) {
     tell(message, std::string("subfolders not entered: the selection mode is ") +

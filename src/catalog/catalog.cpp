@@ -11,8 +11,9 @@ namespace {
 
 constexpr std::uint32_t kCatalogFields = 10;
 
-// A list file laid out as catalog_create lays one out: a path, then numbers.
-bool has_catalog_fields(const ListFile& catalog) {
+}  // namespace
+
+bool catalog_layout_sound(const ListFile& catalog) {
   if (catalog.field_count != kCatalogFields || list_field_type(catalog, kCatalogPath) != TEXT1000) {
     return false;
   }
@@ -21,8 +22,6 @@ bool has_catalog_fields(const ListFile& catalog) {
   }
   return true;
 }
-
-}  // namespace
 
 std::uint8_t* catalog_create(AppState& state) {
   ListFile& catalog = state.scan.catalog;
@@ -64,7 +63,7 @@ bool catalog_open_for_reading(AppState& state) {
   if (!name_catalog(state)) return false;
   catalog.writable = false;
   if (list_map(catalog) == nullptr) return false;
-  if (has_catalog_fields(catalog)) return true;
+  if (catalog_layout_sound(catalog)) return true;
   list_close(catalog);
   return false;
 }
@@ -75,8 +74,9 @@ CatalogMends catalog_open(AppState& state) {
   if (catalog.base != nullptr || !name_catalog(state)) return mends;
   catalog.writable = true;
   if (list_map(catalog) != nullptr) {
-    if (has_catalog_fields(catalog)) {
+    if (catalog_layout_sound(catalog)) {
       mends.dropped = list_drop_damaged(catalog, kCatalogPath);
+      state.scan.catalog_answers_changed = mends.dropped > 0;
       return mends;
     }
     // A sound list file, but none whose fields a catalog could use.
@@ -97,6 +97,7 @@ CatalogMends catalog_open(AppState& state) {
     mends.set_aside = true;
   }
   catalog_create(state);
+  state.scan.catalog_answers_changed = true;
   return mends;
 }
 

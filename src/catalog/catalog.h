@@ -17,6 +17,9 @@ constexpr std::uint32_t kCatalogPath = 1;
 constexpr std::uint32_t kCatalogSize = 2;
 constexpr std::uint32_t kCatalogBackupHigh = 5;
 constexpr std::uint32_t kCatalogBackupLow = 6;
+// 1 when a build found the file gone: no answer names it, while the backup
+// still finds its times. A field the catalog's first layout leaves at 0.
+constexpr std::uint32_t kCatalogGone = 7;
 // Bytes of the build's log; past kLogLimit characters its head is dropped.
 constexpr std::uint32_t kCatalogLogBytes = 10240000;
 constexpr std::uint32_t kCatalogLogLimit = 10000000;
@@ -34,6 +37,9 @@ inline constexpr char kCatalogAside[] = "TesmiCat.lbf.damaged";
 // when the file is missing; leaves a file held by another process alone (the
 // catalog then stays closed).
 CatalogMends catalog_open(AppState& state);
+// Whether a mapped list is laid out as catalog_create lays one out: a path,
+// then numbers.
+bool catalog_layout_sound(const ListFile& catalog);
 // Maps the catalog read-only, mending and creating nothing: true when it is
 // open with a catalog's fields.
 bool catalog_open_for_reading(AppState& state);
@@ -41,10 +47,14 @@ bool catalog_open_for_reading(AppState& state);
 // maps it writable. Returns its base, or null.
 std::uint8_t* catalog_create(AppState& state);
 // The scan's step for one file in scan mode 2: adds a record with the path and
-// size unless the path is listed already. Returns the new count (50,000
-// becomes 99,980, so a drive adds at most about 50,000 files a build).
+// size unless the path is listed already (a listed one gone is back). Notes
+// the path in run (a build's, or null) and counts it in scan.catalog_met.
+// Returns count unchanged: a build has no limit.
 std::uint32_t catalog_add_file(AppState& state, const char* folder, const char* name,
-                               std::uint32_t count);
+                               std::uint32_t count, void* run = nullptr);
+// Whether a record is marked gone; marks or unmarks it (writing only a change).
+bool catalog_is_gone(ListFile& catalog, std::uint32_t slot);
+void catalog_set_gone(AppState& state, std::uint32_t slot, bool gone);
 // The highest slot whose path is the list's search_key, as the file system
 // compares names (byte for byte on POSIX, ignoring letter case on Windows).
 std::int32_t catalog_find_path(ListFile& catalog, const PathRules& rules = path_rules());
@@ -53,10 +63,31 @@ using CatalogLogSink = void (*)(void* context, const char* log);
 // Appends "\r\n" and line to the log, trimming its head past 10,000,000
 // characters, and shows the log through the sink.
 void catalog_log_line(AppState& state, const char* line, CatalogLogSink sink, void* context);
-// The whole build over the given drives: open, claim the scan, sort, then a
-// log line and a scan of each drive on its own file system.
+// A tree a build reads: a drive's mount point (kept to its file system) or a
+// folder named by the user.
+struct CatalogTree {
+  std::string folder;
+  bool one_file_system;
+};
+enum class CatalogBuilt {
+  done,
+  not_opened,    // the catalog could not be opened or made (catalog.failure says why)
+  busy,          // another scan of this process runs
+  stopped,       // asked to stop (scan.catalog_cancel); nothing was marked gone
+  index_failed,  // built, but its index could not be written
+};
+// The whole build: open, claim the scan, sort, then a log line and a scan of
+// each tree, every file it meets added or found; at the end, every record of
+// those trees that was not met and whose file is no longer there is marked
+// gone, and the index is written anew.
+CatalogBuilt catalog_build_trees(AppState& state, const std::vector<CatalogTree>& trees,
+                                 CatalogLogSink sink, void* context);
+// The same over the given drives, each on its own file system.
 void catalog_build_drives(AppState& state, const std::vector<Drive>& drives, CatalogLogSink sink,
                           void* context);
+// The progress of a build: "N files counted, M new", and "; reading TREE"
+// when reading is not empty.
+std::string catalog_status(const AppState& state, const char* reading);
 // The "Results Report" of the "Catalog" command: the build over drives runs
 // on a thread of its own while the desktop shows its log and count; returns
 // once the build has ended and the report was closed.

@@ -1,47 +1,129 @@
-// The catalog build over the drives: the scan of the viewer's file selection
-// in its catalog mode, apart from the catalog file itself so that the backup
-// links no scanning.
+// The catalog build over the drives or one folder's tree: the scan of the
+// viewer's file selection in its catalog mode, apart from the catalog file
+// itself so that the backup links no scanning.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "catalog/catalog.h"
+#include "catalog/finder.h"
 #include "navigation/navigation.h"
 #include "ports/files.h"
 #include "text/text.h"
 
 namespace {
 
-constexpr std::uint32_t kCatalogJumpAt = 50000;
+// The hash a build notes for every path it meets, so that the records it did
+// not meet can be told at its end whatever slots the records moved to. It
+// compares as the file system does.
+std::uint64_t path_hash(std::string_view path, const PathRules& rules) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (char c : path) {
+    if (rules.fold_case != 0 && c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  }
+  return hash;
+}
+
+struct BuildRun {
+  std::vector<std::uint64_t> met;  // path_hash of every file met
+};
+
+void note_met(AppState& state, void* context, const char* path) {
+  state.scan.catalog_met.fetch_add(1);
+  if (context != nullptr)
+    static_cast<BuildRun*>(context)->met.push_back(path_hash(path, path_rules()));
+}
 
 }  // namespace
 
 std::uint32_t catalog_add_file(AppState& state, const char* folder, const char* name,
-                               std::uint32_t count) {
+                               std::uint32_t count, void* run) {
   // Asked to stop: the scan winds up as it does at its limit.
   if (state.scan.catalog_cancel.load() != 0) return kListLimit;
   ListFile& catalog = state.scan.catalog;
   char path[kPathBytes];
   if (!join_path(folder, name, path)) return count;
+  note_met(state, run, path);
   // Paths are case-sensitive here: IMG_1.JPG and img_1.jpg are two files.
   list_set_search_key(catalog, path);
-  if (catalog_find_path(catalog) >= 0) return count;
+  const std::int32_t found = catalog_find_path(catalog);
+  if (found >= 0) {
+    // Back again after a refresh called it gone.
+    catalog_set_gone(state, static_cast<std::uint32_t>(found), false);
+    return count;
+  }
   const std::int32_t slot = list_add_record(catalog);
-  if (slot < 0) return count;
+  if (slot < 0) {
+    state.scan.catalog_refused.fetch_add(1);
+    return count;
+  }
   list_set_text(catalog, path);
   list_put_field(catalog, static_cast<std::uint32_t>(slot), kCatalogPath);
-  catalog.number_value = static_cast<std::int32_t>(file_size(path));
+  // Asked of the open folder: no walk of the whole path again.
+  std::uint64_t size = 0;
+  std::uint64_t written = 0;
+  std::int32_t error = 0;
+  if (state.scan.folder_listing == nullptr ||
+      !listing_file_facts(state.scan.folder_listing, name, &size, &written, &error)) {
+    size = file_size(path);
+  }
+  catalog.number_value = static_cast<std::int32_t>(size);
   list_put_field(catalog, static_cast<std::uint32_t>(slot), kCatalogSize);
   state.scan.catalog_added.fetch_add(1);
-  ++count;
-  return count == kCatalogJumpAt ? kFolderLimit : count;
+  state.scan.catalog_answers_changed = true;
+  // The scan's own count never grows, so the view list's limits never stop a build.
+  return count;
+}
+
+bool catalog_is_gone(ListFile& catalog, std::uint32_t slot) {
+  return list_get_field(catalog, slot, kCatalogGone) >= 0 && catalog.number_value != 0;
+}
+
+void catalog_set_gone(AppState& state, std::uint32_t slot, bool gone) {
+  ListFile& catalog = state.scan.catalog;
+  // Written only when it changes: a build that finds everything in place
+  // dirties no page of the catalog.
+  if (catalog_is_gone(catalog, slot) == gone) return;
+  catalog.number_value = gone ? 1 : 0;
+  list_put_field(catalog, slot, kCatalogGone);
+  state.scan.catalog_answers_changed = true;
 }
 
 namespace {
 
-std::uint32_t add_listed_file(AppState& state, void*, const char* folder, const char* name,
+std::uint32_t add_listed_file(AppState& state, void* run, const char* folder, const char* name,
                               std::uint32_t count) {
-  return catalog_add_file(state, folder, name, count);
+  return catalog_add_file(state, folder, name, count, run);
+}
+
+// Whether path lies in the tree a scan from start ("" for the root, "C:" for
+// a drive) read.
+bool under(std::string_view path, const std::string& start) {
+  return path.size() > start.size() && path.compare(0, start.size(), start) == 0 &&
+         is_separator(path[start.size()]);
+}
+
+// Marks gone every record in the scanned trees that the build did not meet
+// and whose file is no longer there. One the scan could not meet (a folder
+// it left out, another file system) but that is still there keeps its mark.
+void mark_gone(AppState& state, const std::vector<std::string>& starts, BuildRun& run) {
+  ListFile& catalog = state.scan.catalog;
+  std::sort(run.met.begin(), run.met.end());
+  const PathRules& rules = path_rules();
+  for (std::uint32_t slot = 0; slot < catalog.capacity; ++slot) {
+    if (state.scan.catalog_cancel.load() != 0) return;
+    if (!list_holds_record(catalog, slot)) continue;
+    const std::string_view path = list_text_of(catalog, slot, kCatalogPath);
+    if (std::none_of(starts.begin(), starts.end(),
+                     [&path](const std::string& start) { return under(path, start); })) {
+      continue;
+    }
+    if (std::binary_search(run.met.begin(), run.met.end(), path_hash(path, rules))) continue;
+    if (!path_taken(std::string(path).c_str())) catalog_set_gone(state, slot, true);
+  }
 }
 
 }  // namespace
@@ -61,29 +143,49 @@ void catalog_log_line(AppState& state, const char* line, CatalogLogSink sink, vo
   if (sink != nullptr) sink(context, log);
 }
 
-void catalog_build_drives(AppState& state, const std::vector<Drive>& drives, CatalogLogSink sink,
-                          void* context) {
+CatalogBuilt catalog_build_trees(AppState& state, const std::vector<CatalogTree>& trees,
+                                 CatalogLogSink sink, void* context) {
   catalog_open(state);
-  if (state.scan.catalog.base == nullptr) return;
+  if (state.scan.catalog.base == nullptr) return CatalogBuilt::not_opened;
   ScanMode idle = ScanMode::none;
-  if (!state.scan.scan_mode.compare_exchange_strong(idle, ScanMode::catalog)) return;
+  if (!state.scan.scan_mode.compare_exchange_strong(idle, ScanMode::catalog)) {
+    return CatalogBuilt::busy;
+  }
+  // Others answer from the index while the catalog changes: it must hold the
+  // catalog as it stands before the build.
+  catalog_index_refresh(state);
   list_sort(state.scan.catalog, kCatalogPath);
   state.scan.catalog_log = static_cast<char*>(std::calloc(kCatalogLogBytes, 1));
-  for (const Drive& drive : drives) {
+  BuildRun run;
+  std::vector<std::string> starts;
+  for (const CatalogTree& tree : trees) {
     if (state.scan.catalog_cancel.load() != 0) break;
     FolderIdentity identity{};
-    if (!folder_identity(drive.mount_point.c_str(), &identity)) continue;
-    catalog_log_line(state, drive.mount_point.c_str(), sink, context);
+    if (!folder_identity(tree.folder.c_str(), &identity)) continue;
+    catalog_log_line(state, tree.folder.c_str(), sink, context);
     // A root scans without its final separator ("" for "/", "C:" for "C:\\"),
     // so that its paths read "/name" and "C:\\name".
-    std::string start = drive.mount_point;
+    std::string start = tree.folder;
     if (!start.empty() && is_separator(start.back())) start.pop_back();
-    state.scan.scan_device = identity.device;
-    scan_folder(state, 0, start.c_str(), ScanVisit{add_listed_file, nullptr});
+    state.scan.scan_device = tree.one_file_system ? identity.device : 0;
+    scan_folder(state, 0, start.c_str(), ScanVisit{add_listed_file, &run});
     state.scan.scan_device = 0;
+    starts.push_back(start);
   }
+  const bool complete = state.scan.catalog_cancel.load() == 0;
+  if (complete) mark_gone(state, starts, run);
+  const bool indexed = catalog_index_write(state);
   state.scan.scan_mode = ScanMode::none;
   list_close(state.scan.catalog);
   std::free(state.scan.catalog_log);
   state.scan.catalog_log = nullptr;
+  if (!complete) return CatalogBuilt::stopped;
+  return indexed ? CatalogBuilt::done : CatalogBuilt::index_failed;
+}
+
+void catalog_build_drives(AppState& state, const std::vector<Drive>& drives, CatalogLogSink sink,
+                          void* context) {
+  std::vector<CatalogTree> trees;
+  for (const Drive& drive : drives) trees.push_back(CatalogTree{drive.mount_point, true});
+  catalog_build_trees(state, trees, sink, context);
 }

@@ -17,6 +17,7 @@ struct ReportProgress {
   AppState* state = nullptr;
   std::mutex lock;
   std::string log;                 // under lock
+  std::string reading;             // under lock: the tree being read
   std::uint64_t version = 0;       // under lock
   std::uint64_t read_version = 0;  // the report's thread only
   std::atomic<bool> finished{false};
@@ -26,6 +27,9 @@ void report_log(void* context, const char* log) {
   auto* progress = static_cast<ReportProgress*>(context);
   std::lock_guard<std::mutex> hold(progress->lock);
   progress->log = log;
+  // Each tree's line is logged as its scan begins: the last is being read.
+  const std::size_t line = progress->log.rfind("\r\n");
+  progress->reading = line == std::string::npos ? "" : progress->log.substr(line + 2);
   ++progress->version;
 }
 
@@ -33,8 +37,9 @@ void read_report(void* context, ReportSnapshot* snapshot) {
   auto* progress = static_cast<ReportProgress*>(context);
   // finished first: once it is seen, the log read below is the last one.
   snapshot->finished = progress->finished.load(std::memory_order_acquire);
-  snapshot->count = progress->state->scan.catalog_added.load();
   std::lock_guard<std::mutex> hold(progress->lock);
+  snapshot->status =
+      catalog_status(*progress->state, snapshot->finished ? "" : progress->reading.c_str());
   snapshot->log_changed = progress->version != progress->read_version;
   if (snapshot->log_changed) {
     snapshot->log = progress->log;
@@ -44,10 +49,18 @@ void read_report(void* context, ReportSnapshot* snapshot) {
 
 }  // namespace
 
+std::string catalog_status(const AppState& state, const char* reading) {
+  std::string status = std::to_string(state.scan.catalog_met.load()) + " files counted, " +
+                       std::to_string(state.scan.catalog_added.load()) + " new";
+  if (reading[0] != '\0') status += "; reading " + std::string(reading);
+  return status;
+}
+
 void catalog_report_drives(AppState& state, const std::vector<Drive>& drives) {
   ReportProgress progress;
   progress.state = &state;
   state.scan.catalog_added = 0;
+  state.scan.catalog_met = 0;
   state.scan.catalog_cancel = 0;
   std::thread build([&] {
     catalog_build_drives(state, drives, report_log, &progress);

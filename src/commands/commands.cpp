@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "catalog/catalog.h"
+#include "catalog/finder.h"
 #include "image/image.h"
 #include "navigation/navigation.h"
 #include "ports/associations.h"
@@ -223,6 +224,22 @@ void view_current_folder(AppState& state, std::uint32_t) {
 void show_catalog(AppState& state, std::uint32_t) {
   catalog_report(state);
 }
+void read_matches(void* context, const char* pattern, std::vector<std::string>* paths) {
+  *paths = find_paths(*static_cast<const FindIndex*>(context), pattern, kFindListed);
+}
+void find_file(AppState& state, std::uint32_t) {
+  FindIndex index;
+  std::string problem;
+  if (!find_index_open(state, &index, &problem)) {
+    desktop_show_error(state.window.main_window, "Find File",
+                       ("Nothing can be found: " + problem).c_str());
+    return;
+  }
+  const std::string chosen = desktop_find_file(state.window.main_window, read_matches, &index);
+  find_index_close(&index);
+  // Shown with its folder, which the steps then go through.
+  if (!chosen.empty()) open_image_file(state, chosen.c_str());
+}
 void view_lower_folder(AppState& state, std::uint32_t) {
   view_and_rebuild(state, [](SettingsBlock& block) { strip_to_folder(block.view_folder); });
 }
@@ -411,6 +428,7 @@ constexpr CommandRow kCommandTable[] = {
      .action = associations},
     kSeparator,
     {.id = kCommandCatalog, .text = "Catalog", .action = show_catalog},
+    {.id = kCommandFindFile, .text = "Find File...", .action = find_file},
     kSeparator,
     {.id = kCommandExit, .text = "Exit", .action = exit_viewer},
     {.id = kCommandWorkerStopped, .action = save_and_destroy},

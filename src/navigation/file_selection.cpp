@@ -41,11 +41,14 @@ namespace {
 // the order the file system gives them; false
 // when it cannot be listed or lies on a pseudo file system (proc, sysfs,
 // devtmpfs and the like). Sorted after, so the folder is listed whole.
-bool read_folder(const char* folder, std::vector<FolderEntry>* entries, FolderIdentity* identity) {
+// The folder's files and subfolders; the listing stays open for their facts
+// (null when the folder could not be read).
+FolderListing* read_folder(const char* folder, std::vector<FolderEntry>* entries,
+                           FolderIdentity* identity) {
   entries->clear();
   std::int32_t error = 0;
   FolderListing* listing = listing_open(folder, identity, &error);
-  if (listing == nullptr) return false;
+  if (listing == nullptr) return nullptr;
   FolderEntry entry;
   while (listing_next(listing, &entry, &error) == ListingStep::entry) {
     // A link to a picture shows the picture.
@@ -54,8 +57,7 @@ bool read_folder(const char* folder, std::vector<FolderEntry>* entries, FolderId
       entries->push_back(entry);
     }
   }
-  listing_close(listing);
-  return true;
+  return listing;
 }
 
 // One random word: a word given back by a thrown-away pick first, else the
@@ -143,14 +145,22 @@ std::uint32_t scan_folder(AppState& state, std::uint32_t count, const char* fold
   if (count > kFolderLimit) return count;
   std::vector<FolderEntry> entries;
   FolderIdentity identity{};
-  if (!read_folder(folder, &entries, &identity)) return count;
+  FolderListing* listing = read_folder(folder, &entries, &identity);
+  if (listing == nullptr) return count;
   // A catalog drive's scan stays on its file system.
-  if (state.scan.scan_device != 0 && identity.device != state.scan.scan_device) return count;
+  if (state.scan.scan_device != 0 && identity.device != state.scan.scan_device) {
+    listing_close(listing);
+    return count;
+  }
   std::sort(entries.begin(), entries.end(), name_before);
   for (const FolderEntry& entry : entries) {
+    // A subfolder's scan had its own.
+    state.scan.folder_listing = listing;
     count = scan_entry(state, entry.kind, entry.name.c_str(), count, folder, visit);
     if (count >= kListLimit) break;
   }
+  state.scan.folder_listing = nullptr;
+  listing_close(listing);
   return count;
 }
 
@@ -160,7 +170,10 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
     char path[kPathBytes];
     // Asked first, so a folder named "low" costs a draw in every mode.
     const bool admitted = admit_subfolder(state, name);
-    if (admitted && is_deep(select_mode_of(state.settings)) && join_path(folder, name, path)) {
+    // A catalog takes every file of its trees, whatever the viewer's mode.
+    const bool deep =
+        is_deep(select_mode_of(state.settings)) || state.scan.scan_mode.load() == ScanMode::catalog;
+    if (admitted && deep && join_path(folder, name, path)) {
       count = scan_folder(state, count, path, visit);
     }
     return count;

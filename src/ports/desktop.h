@@ -86,12 +86,21 @@ void desktop_about_box(PlatformWindow* window, const char* program_folder, const
 
 // What the "Results Report" dialog shows, read from the core every 200 ms.
 struct ReportSnapshot {
-  std::uint32_t count;  // files catalogued so far
-  bool finished;        // the build has ended: OK may close the dialog
-  bool log_changed;     // log holds a newer log text than the last read
+  std::string status;  // the files counted and added so far, and the tree being read
+  bool finished;       // the build has ended: OK may close the dialog
+  bool log_changed;    // log holds a newer log text than the last read
   std::string log;
 };
 using ReportReader = void (*)(void* context, ReportSnapshot* snapshot);
-// The modal "Results Report" dialog: shows the log and "N files catalogued"
-// as read reports them, and closes only after a read said finished.
+// Matches the "Find File" dialog lists as the user types.
+constexpr std::uint32_t kFindListed = 300;
+// What the "Find File" dialog asks as its field changes: the paths matching
+// pattern, the first kFindListed in path order.
+using FindReader = void (*)(void* context, const char* pattern, std::vector<std::string>* paths);
+// The modal "Find File" dialog: a field and the live list of the paths its
+// text matches; Enter or a double-click chooses one. Returns the chosen path,
+// or "" when it was closed without one.
+std::string desktop_find_file(PlatformWindow* window, FindReader read, void* context);
+// The modal "Results Report" dialog: shows the log and the status line as
+// read reports them, and closes only after a read said finished.
 void desktop_catalog_report(ReportReader read, void* context);

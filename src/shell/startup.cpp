@@ -26,6 +26,8 @@ constexpr char kUsageText[] =
     "       tessmira --versions=PATH\n"
     "       tessmira --restore=PATH [--from=GEN] [--to=DEST] [--overwrite]\n"
     "       tessmira --verify=FOLDER\n"
+    "       tessmira --catalog[=FOLDER]\n"
+    "       tessmira --find=PATTERN\n"
     "\n"
     "With an image, shows it and steps through its folder; with a folder, steps\n"
     "through it from its first file; with no argument, reopens where the last\n"
@@ -53,14 +55,21 @@ constexpr char kUsageText[] =
     "              reads back whole, as the catalog recorded it, and holds the\n"
     "              file's bytes where the file has not changed since, e.g.\n"
     "              tessmira --verify=Pictures\n"
+    "  --catalog   add every file of the machine's drives to the catalog, and\n"
+    "              mark those that are gone\n"
+    "  --catalog=FOLDER\n"
+    "              the same for FOLDER's tree only\n"
+    "  --find=PATTERN\n"
+    "              print the catalogued paths that contain PATTERN, ignoring\n"
+    "              letter case; with * or ? it must match the whole path, as a\n"
+    "              shell glob: tessmira --find=holiday, tessmira --find='*.png'\n"
+    "              (exit 0 when something was found, 1 when nothing was)\n"
     "  --          ends the switches: what follows is an image or folder\n"
     "  --help      show this text\n"
     "  --version   show the version\n";
 
 void say(const char* text) {
-  console_error("tessmira: ");
-  console_error(text);
-  console_error("\n");
+  shell_say(text);
 }
 
 // Whether a progress line stands unfinished on the terminal, and when the
@@ -284,6 +293,12 @@ void take_argument(AppState& state, const char* argument) {
 
 }  // namespace
 
+void shell_say(const char* text) {
+  console_error("tessmira: ");
+  console_error(text);
+  console_error("\n");
+}
+
 std::int32_t extract_argument(const char* command_line, std::uint32_t index,
                               std::string* argument) {
   std::string line = command_line;
@@ -372,8 +387,37 @@ bool nothing_after(int argc, char** argv, int number, const char* which) {
 
 }  // namespace
 
+namespace {
+
+// The catalog's switches, when the command line is one of them: they only
+// read the settings' folder and need no instance lock, so that --find answers
+// while the viewer runs.
+int catalog_switch(AppState& state, int argc, char** argv) {
+  if (argc < 2) return kViewerWanted;
+  const std::string word = argv[1];
+  const char* which = nullptr;
+  if (word == "--catalog" || word.rfind("--catalog=", 0) == 0) which = "--catalog";
+  if (word.rfind("--find=", 0) == 0) which = "--find=PATTERN";
+  if (which == nullptr) return kViewerWanted;
+  if (!nothing_after(argc, argv, 1, which) || word.size() >= kPathBytes) {
+    if (word.size() >= kPathBytes)
+      say(("the argument of " + word.substr(0, word.find('=') + 1) + " is too long").c_str());
+    return kExitUsage;
+  }
+  if (word.rfind("--find=", 0) == 0) return run_find_switch(state, word.c_str() + 7);
+  if (word == "--catalog") return run_catalog_switch(state, nullptr);
+  if (word.size() == 10) {
+    say("--catalog= needs a folder: --catalog=FOLDER");
+    return kExitUsage;
+  }
+  return run_catalog_switch(state, word.c_str() + 10);
+}
+
+}  // namespace
+
 int start_program(AppState& state, int argc, char** argv, bool* settings_loaded) {
   choose_data_folder(state);
+  if (const int status = catalog_switch(state, argc, argv); status != kViewerWanted) return status;
   // Kept with the data files it guards, so that another login of the same
   // user sees it too.
   const bool already_running =

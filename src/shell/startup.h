@@ -18,6 +18,12 @@ constexpr int kExitInterrupted = 130;
 constexpr int kViewerWanted = -1;
 int start_program(AppState& state, int argc, char** argv, bool* settings_loaded);
 
+// "tessmira: " and the line, on standard error.
+void shell_say(const char* text);
+// "--catalog" (folder null: every drive) and "--catalog=FOLDER"; "--find=PATTERN".
+int run_catalog_switch(AppState& state, const char* folder);
+int run_find_switch(AppState& state, const char* pattern);
+
 // Result codes of get_command_argument.
 constexpr std::int32_t kArgumentCopied = 1;
 constexpr std::int32_t kArgumentMissing = 2;

@@ -293,9 +293,18 @@ struct ScanState {
   // a request to wind the build up early (the session is ending).
   std::atomic<std::uint32_t> catalog_added{0};
   std::atomic<std::int32_t> catalog_cancel{0};
+  // Files the running build has met, listed or not.
+  std::atomic<std::uint32_t> catalog_met{0};
+  // Files it could not add: the catalog could not grow.
+  std::atomic<std::uint32_t> catalog_refused{0};
+  // The catalog's answers changed since its index was written (a record
+  // added or a gone mark changed): whoever closes it writes the index.
+  bool catalog_answers_changed = false;
   // While not 0, scans stay on the file system with this device number (a
   // catalog drive).
   std::uint64_t scan_device = 0;
+  // The listing of the folder whose file a scan visits, for the file's facts.
+  FolderListing* folder_listing = nullptr;
 };
 
 // Seams that tests replace before any thread starts; null means the

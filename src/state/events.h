@@ -60,3 +60,4 @@ constexpr std::int32_t kCommandSelectFile = 2073;
 constexpr std::int32_t kCommandFullScreen = 2074;
 constexpr std::int32_t kCommandMoreTypes = 2075;
 constexpr std::int32_t kCommandColourManagement = 2076;
+constexpr std::int32_t kCommandFindFile = 2077;

@@ -76,12 +76,11 @@ TEST_F(CatalogFixture, BuildAddsEachPathOnceWithItsSize) {
   put("a.jpg", "12345");
   put("A.JPG", "123");  // differs only in case: a file of its own
   put("sub/notes.txt", "1");
-  state->settings.select_mode = 0;  // the drive's root folder only
-  build();
-  EXPECT_EQ(records(), 2u);
-  state->settings.select_mode = 1;
+  state->settings.select_mode = 0;  // Linear: a catalog takes subfolders all the same
   build();
   EXPECT_EQ(last_log, "\r\n" + drive.string());
+  EXPECT_EQ(records(), 3u);
+  build();
   EXPECT_EQ(records(), 3u);
   EXPECT_EQ(state->scan.scan_mode.load(), ScanMode::none);
   EXPECT_EQ(state->scan.catalog.base, nullptr);
@@ -117,15 +116,17 @@ TEST_F(CatalogFixture, TheReportRunsTheBuildAndShowsItsLogAndCount) {
   headless_reset();
   catalog_report_drives(*state, {Drive{drive.string(), DRIVE_FIXED}});
   EXPECT_EQ(headless_calls(),
-            std::vector<std::string>{"report 2 files catalogued:\r\n" + drive.string()});
+            std::vector<std::string>{"report 2 files counted, 2 new:\r\n" + drive.string()});
   EXPECT_EQ(records(), 2u);
 }
 
-TEST_F(CatalogFixture, JumpAtFiftyThousandAndLogTrimming) {
+TEST_F(CatalogFixture, NoCountStopsABuildAndTheLogIsTrimmed) {
   catalog_open(*state);
   put("f.txt");
-  EXPECT_EQ(catalog_add_file(*state, drive.c_str(), "f.txt", 49999), 99980u);
-  EXPECT_EQ(catalog_add_file(*state, drive.c_str(), "f.txt", 7), 7u);  // listed already
+  // The scan's count is left as it was: its limits never end a build.
+  EXPECT_EQ(catalog_add_file(*state, drive.c_str(), "f.txt", 49999), 49999u);
+  EXPECT_EQ(catalog_add_file(*state, drive.c_str(), "f.txt", 99989), 99989u);  // listed already
+  EXPECT_EQ(list_count_records(state->scan.catalog), 1u);
   list_close(state->scan.catalog);
   state->scan.catalog_log = static_cast<char*>(std::calloc(kCatalogLogBytes, 1));
   std::memset(state->scan.catalog_log, 'x', kCatalogLogLimit + 1);

@@ -53,7 +53,7 @@ TEST_F(CommandFixture, MenuTextsAndTheIdsOtherProgramsSee) {
             "About|Help|-|Delete File|Execute|-|Select File...|Select Folder...|Recent Folders|"
             "Change to current directory|Change to lower directory|Open Current Dir|Resync List|-|"
             "Auto Advance|Select Mode|-|Transparent*|On Top*|Full Screen*|More Picture Types*|"
-            "Colour Management*|Settings|-|Catalog|-|Exit|");
+            "Colour Management*|Settings|-|Catalog|Find File...|-|Exit|");
   EXPECT_EQ(texts(submenu(*state, "Recent Folders")), "||/pictures||||||||");  // even empty ones
   // The ranges' first ids are fixed: the stop handshake and other programs use them.
   EXPECT_EQ(submenu(*state, "Auto Advance").front().id, 2020);

@@ -181,6 +181,19 @@ void desktop_about_box(PlatformWindow*, const char* program_folder, const char* 
   note(std::string("about ") + program_folder + " " + data_folder);
 }
 
+std::string desktop_find_file(PlatformWindow*, FindReader read, void* context) {
+  // The script's chosen text is typed; the first match is chosen.
+  std::string typed;
+  {
+    std::lock_guard<std::mutex> hold(record_lock);
+    typed = chosen_path;
+  }
+  std::vector<std::string> paths;
+  read(context, typed.c_str(), &paths);
+  note("find " + typed + ": " + std::to_string(paths.size()));
+  return paths.empty() ? std::string() : paths.front();
+}
+
 void desktop_catalog_report(ReportReader read, void* context) {
   // Read as the dialog would until the build says it has ended.
   ReportSnapshot snapshot{};
@@ -190,7 +203,7 @@ void desktop_catalog_report(ReportReader read, void* context) {
     read(context, &snapshot);
     if (snapshot.log_changed) log = snapshot.log;
   } while (!snapshot.finished);
-  note("report " + std::to_string(snapshot.count) + " files catalogued:" + log);
+  note("report " + snapshot.status + ":" + log);
 }
 
 void headless_while_asking(void (*during)(void* context), void* context) {

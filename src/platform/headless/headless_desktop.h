@@ -20,7 +20,7 @@ PlatformWindow* headless_window();
 int headless_repaints();
 // Scripts the user: the menu id chosen (0 dismisses), the answer to
 // questions (1 Yes), whether the trash works, and the folder or file chosen
-// in the choosers ("" cancels).
+// in the choosers ("" cancels), which is also what is typed into Find File.
 void headless_script(std::int32_t menu, bool yes, bool trash, const std::string& chosen);
 // Runs during(context) while each later question is on screen, as the
 // window would paint behind it; null stops it.

@@ -7,7 +7,10 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -165,6 +168,61 @@ struct ReportDialog : QDialog {
 
 }  // namespace
 
+std::string desktop_find_file(PlatformWindow* window, FindReader read, void* context) {
+  QDialog dialog(window != nullptr ? window->widget : nullptr);
+  dialog.setWindowTitle("Find File");
+  dialog.resize(640, 440);
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* field = new QLineEdit;
+  field->setPlaceholderText("Part of a name or path; * and ? as in a shell");
+  layout->addWidget(field);
+  auto* list = new QListWidget;
+  layout->addWidget(list);
+  auto* status = new QLabel;
+  layout->addWidget(status);
+  // Each path's own bytes ride with its item: the text shown is only a decoding.
+  QObject::connect(field, &QLineEdit::textChanged, [&] {
+    std::vector<std::string> paths;
+    const QByteArray pattern = field->text().toLocal8Bit();
+    read(context, pattern.constData(), &paths);
+    list->clear();
+    for (const std::string& path : paths) {
+      auto* item = new QListWidgetItem(QString::fromLocal8Bit(path.c_str()));
+      item->setData(Qt::UserRole, QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+      list->addItem(item);
+    }
+    if (!paths.empty()) list->setCurrentRow(0);
+    status->setText(pattern.isEmpty() ? QString()
+                    : paths.size() >= kFindListed
+                        ? QString("the first %1 matches").arg(paths.size())
+                        : QString("%1 matches").arg(paths.size()));
+  });
+  std::string chosen;
+  auto choose = [&](QListWidgetItem* item) {
+    if (item == nullptr) return;
+    chosen = item->data(Qt::UserRole).toByteArray().toStdString();
+    dialog.accept();
+  };
+  QObject::connect(list, &QListWidget::itemActivated, choose);
+  QObject::connect(field, &QLineEdit::returnPressed, [&] { choose(list->currentItem()); });
+  // Up and Down in the field move through the list.
+  struct Arrows : QObject {
+    QListWidget* list;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() != QEvent::KeyPress) return false;
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      if (key != Qt::Key_Up && key != Qt::Key_Down) return false;
+      const int row = list->currentRow() + (key == Qt::Key_Down ? 1 : -1);
+      if (row >= 0 && row < list->count()) list->setCurrentRow(row);
+      return true;
+    }
+  } arrows;
+  arrows.list = list;
+  field->installEventFilter(&arrows);
+  dialog.exec();
+  return chosen;
+}
+
 void desktop_catalog_report(ReportReader read, void* context) {
   ReportDialog dialog;
   dialog.setWindowTitle("Results Report");
@@ -173,7 +231,7 @@ void desktop_catalog_report(ReportReader read, void* context) {
   auto* text = new QPlainTextEdit;
   text->setReadOnly(true);
   layout->addWidget(text);
-  auto* count = new QLabel("0 files catalogued");
+  auto* count = new QLabel;
   layout->addWidget(count);
   auto* ok = new QPushButton("OK");
   ok->setDefault(true);
@@ -189,7 +247,7 @@ void desktop_catalog_report(ReportReader read, void* context) {
       text->setPlainText(QString::fromLocal8Bit(snapshot.log.c_str()));
       text->moveCursor(QTextCursor::End);
     }
-    count->setText(QString::number(snapshot.count) + " files catalogued");
+    count->setText(QString::fromLocal8Bit(snapshot.status.c_str()));
     if (snapshot.finished) {
       dialog.finished = true;
       progress.stop();

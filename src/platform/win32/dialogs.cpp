@@ -25,6 +25,10 @@ constexpr int kReportDialog = 100;
 constexpr int kReportLog = 101;
 constexpr int kReportCount = 102;
 constexpr UINT_PTR kReportTimer = 1;
+constexpr int kFindDialog = 110;
+constexpr int kFindField = 111;
+constexpr int kFindList = 112;
+constexpr int kFindStatus = 113;
 
 HWND owner_of(PlatformWindow* window) {
   return window != nullptr ? window->hwnd : nullptr;
@@ -79,8 +83,7 @@ INT_PTR CALLBACK report_procedure(HWND dialog, UINT message, WPARAM wparam, LPAR
         SendMessageW(log, EM_SETSEL, static_cast<WPARAM>(end), end);
         SendMessageW(log, EM_SCROLLCARET, 0, 0);
       }
-      SetDlgItemTextW(dialog, kReportCount,
-                      (std::to_wstring(snapshot.count) + L" files catalogued").c_str());
+      SetDlgItemTextW(dialog, kReportCount, wide_text(snapshot.status.c_str()).c_str());
       if (snapshot.finished) {
         report->finished = true;
         KillTimer(dialog, kReportTimer);
@@ -226,6 +229,78 @@ void desktop_about_box(PlatformWindow* window, const char* program_folder,
     const char* folder = pressed == 1001 ? program_folder : data_folder;
     desktop_open_with_default(folder[0] != '\0' ? folder : ".");
   }
+}
+
+namespace {
+
+// What the find dialog asks and lists, while it is open.
+struct Finder {
+  FindReader read;
+  void* context;
+  std::vector<std::string> paths;  // as listed
+  std::string chosen;
+};
+
+void list_matches(HWND dialog, Finder* finder) {
+  const int length = GetWindowTextLengthW(GetDlgItem(dialog, kFindField));
+  std::wstring pattern(static_cast<std::size_t>(length) + 1, L'\0');
+  GetDlgItemTextW(dialog, kFindField, pattern.data(), length + 1);
+  pattern.resize(static_cast<std::size_t>(length));
+  finder->paths.clear();
+  finder->read(finder->context, utf8_of(pattern.c_str()).c_str(), &finder->paths);
+  HWND list = GetDlgItem(dialog, kFindList);
+  SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  SendMessageW(list, LB_RESETCONTENT, 0, 0);
+  for (const std::string& path : finder->paths) {
+    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide_text(path.c_str()).c_str()));
+  }
+  if (!finder->paths.empty()) SendMessageW(list, LB_SETCURSEL, 0, 0);
+  SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(list, nullptr, TRUE);
+  std::wstring status;
+  if (length > 0) {
+    status = (finder->paths.size() >= kFindListed ? L"the first " : L"") +
+             std::to_wstring(finder->paths.size()) + L" matches";
+  }
+  SetDlgItemTextW(dialog, kFindStatus, status.c_str());
+}
+
+void choose_match(HWND dialog, Finder* finder) {
+  const LRESULT row = SendDlgItemMessageW(dialog, kFindList, LB_GETCURSEL, 0, 0);
+  if (row == LB_ERR || static_cast<std::size_t>(row) >= finder->paths.size()) return;
+  finder->chosen = finder->paths[static_cast<std::size_t>(row)];
+  EndDialog(dialog, IDOK);
+}
+
+INT_PTR CALLBACK find_procedure(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* finder = reinterpret_cast<Finder*>(GetWindowLongPtrW(dialog, DWLP_USER));
+  switch (message) {
+    case WM_INITDIALOG:
+      SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+      SetFocus(GetDlgItem(dialog, kFindField));
+      return FALSE;  // the focus is set
+    case WM_COMMAND:
+      if (LOWORD(wparam) == kFindField && HIWORD(wparam) == EN_CHANGE) {
+        list_matches(dialog, finder);
+      } else if ((LOWORD(wparam) == kFindList && HIWORD(wparam) == LBN_DBLCLK) ||
+                 LOWORD(wparam) == IDOK) {
+        choose_match(dialog, finder);
+      } else if (LOWORD(wparam) == IDCANCEL) {
+        EndDialog(dialog, IDCANCEL);
+      }
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+std::string desktop_find_file(PlatformWindow* window, FindReader read, void* context) {
+  Finder finder{read, context, {}, {}};
+  DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kFindDialog), owner_of(window),
+                  find_procedure, reinterpret_cast<LPARAM>(&finder));
+  return finder.chosen;
 }
 
 void desktop_catalog_report(ReportReader read, void* context) {
