@@ -81,6 +81,29 @@ head -c 84 "$work/prog/dTesmi.dat" >"$work/short" && mv "$work/short" "$work/pro
 check "a cut settings file is set aside, told once" "0 yes 84 1" \
   "$(run /r) $(err_has "the settings file was damaged") $(stat -c %s "$work/prog/dTesmi.dat.damaged") $(generation)"
 check "and not told again" "0 " "$(run /r) $(cat "$work/err")"
+# The catalog: one folder's tree, answered by --find, also while the viewer's
+# instance lock is held; a gone file is no longer named.
+mkdir -p "$work/photos/2024 Trip"
+echo p >"$work/photos/2024 Trip/Beach.JPG"
+echo q >"$work/photos/notes.txt"
+check "--catalog=FOLDER builds" "0 2 files counted, 2 new" "$(run "--catalog=$work/photos") $(out)"
+exec 9>"$work/prog/Tessmira.exe.lock"
+flock 9
+check "--find names what it finds" "0 $work/photos/2024 Trip/Beach.JPG" "$(run --find=trip/beach) $(out)"
+exec 9>&-
+check "a glob matches the whole path" "0 $work/photos/notes.txt" "$(run '--find=*/PHOTOS/*.TXT') $(out)"
+check "nothing found is 1" "1 " "$(run --find=nowhere) $(out)"
+check "an empty pattern is a usage error" "2 yes" "$(run --find=) $(err_has "needs a pattern")"
+check "a missing folder is not catalogued" "1 yes" "$(run "--catalog=$work/none") $(err_has "no folder")"
+rm "$work/photos/notes.txt"
+check "a refresh" "0 1 files counted, 0 new" "$(run "--catalog=$work/photos") $(out)"
+check "drops the gone file from the answers" "1 " "$(run --find=notes) $(out)"
+exec 9>"$work/prog/TesmiCat.lbf"
+flock 9
+check "a held catalog fails the build, saying why" "1 yes" \
+  "$(run "--catalog=$work/photos") $(err_has "held by another process")"
+check "while --find answers from the index" "0 $work/photos/2024 Trip/Beach.JPG" "$(run --find=beach) $(out)"
+exec 9>&-
 check "--help lists the switches" yes "$(run --help >/dev/null; grep -q '/b=FOLDER' "$work/out" && echo yes)"
 [ "$fails" -eq 0 ] && echo "command line: all passed"
 [ "$fails" -eq 0 ]

@@ -120,6 +120,12 @@ put_root "$work/win" "$(z "$wb")\\"
 check "Windows reads the Linux catalog" "0 0 files copied" "$(wrun "/b=$(z "$tree")") $(out)"
 check "and the Linux settings" "0 4" "$(wrun /r) $(generation "$work/win")"
 
+# The catalog of one tree and the answers to --find, as on Linux.
+check "--catalog=FOLDER builds" "0 yes" "$(wrun "--catalog=$(z "$tree")") $(out | grep -q ' files counted, ' && echo yes)"
+check "--find names the file" "0 $(z "$tree/sub/b.txt")" "$(wrun --find=SUB\\B.TXT) $(out)"
+check "a glob matches the whole path" "0 $(z "$tree/a.jpg")" "$(wrun '--find=*\a.jp?') $(out)"
+check "nothing found is 1" "1 " "$(wrun --find=nowhere) $(out)"
+
 # The data folder: with "DefSet.txt" beside the program, the roaming
 # application-data folder, except on a removable drive (R:, made one here).
 drun() { (cd "$1" && "$wine" "$1/tessmira.exe" /r >/dev/null 2>&1); echo $?; }
