@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "catalog/catalog.h"
 #include "navigation/tree_support.h"
 #include "platform/qt/qt_bitmap.h"
 #include "shell/shell.h"
@@ -226,6 +227,32 @@ TEST_F(CommandFixture, SelectFileStartsInDocumentsWhenTheImageIsGoneHelpAndExit)
   EXPECT_EQ(headless_calls().back(), "open /opt/tessmira/ReadMe.htm");
   handle_command(*state, kCommandExit);
   EXPECT_EQ(state->worker.stop_counter.load(), 666u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CommandFixture, FindFileShowsTheChosenMatchWithItsFolderOrSaysWhyNot) {
+  std::strcpy(state->window.data_folder, (root.string() + "/").c_str());
+  state->window.data_folder_usable = 1;
+  headless_script(0, true, true, "x2");
+  handle_command(*state, kCommandFindFile);
+  EXPECT_EQ(headless_calls().back().rfind("error Find File: Nothing can be found", 0), 0u)
+      << headless_calls().back();
+  fs::create_directories(root / "pics");
+  for (const char* name : {"x1.bmp", "X2.bmp", "x3.bmp"}) put_picture(root / "pics" / name);
+  ASSERT_EQ(
+      catalog_build_trees(*state, {CatalogTree{(root / "pics").string(), false}}, nullptr, nullptr),
+      CatalogBuilt::done);
+  handle_command(*state, kCommandFindFile);
+  EXPECT_EQ(headless_calls().back(), "find x2: 1");
+  EXPECT_EQ(view(), (root / "pics").string());
+  serve();  // the worker shows it, in its folder's list
+  EXPECT_EQ(std::string(state->settings.image_path), (root / "pics/X2.bmp").string());
+  EXPECT_NE(state->image.pixel_buffer, nullptr);
+  EXPECT_EQ(state->worker.file_count.load(), 3u);
+  EXPECT_EQ(state->worker.current_index.load(), 1);
 }
 
 }  // namespace
