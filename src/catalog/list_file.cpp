@@ -194,6 +194,7 @@ void grow(ListFile& list, std::uint32_t slots) {
   }
   if (read_to < capacity)
     list.take_from = std::min(list.take_from, std::max(old_capacity, read_to));
+  prepare_pages(list.base + length, added);
 }
 
 void shrink(ListFile& list) {

@@ -37,3 +37,6 @@ bool cut_to(std::int32_t handle, std::uint64_t length);
 // Returns the address or null.
 std::uint8_t* map_handle(std::int32_t handle, std::uint64_t length, bool writable);
 void unmap(std::uint8_t* base, std::uint64_t length);
+// Readies the pages of a writable view that are about to be written, in one
+// call rather than a fault each; a hint, nothing when the system cannot.
+void prepare_pages(std::uint8_t* at, std::uint64_t length);

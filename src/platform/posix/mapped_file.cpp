@@ -128,6 +128,20 @@ std::uint8_t* map_handle(std::int32_t handle, std::uint64_t length, bool writabl
   return view == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(view);
 }
 
+void prepare_pages(std::uint8_t* at, std::uint64_t length) {
+#ifdef MADV_POPULATE_WRITE
+  // Page-aligned inward; refused by kernels before 5.14, which is harmless.
+  const auto start = (reinterpret_cast<std::uintptr_t>(at) + 4095) & ~std::uintptr_t{4095};
+  const auto end = (reinterpret_cast<std::uintptr_t>(at) + length) & ~std::uintptr_t{4095};
+  if (end > start) {
+    (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+  }
+#else
+  (void)at;
+  (void)length;
+#endif
+}
+
 void unmap(std::uint8_t* base, std::uint64_t length) {
   if (base != nullptr) munmap(base, length);
 }

@@ -178,6 +178,10 @@ std::uint8_t* map_handle(std::int32_t handle, std::uint64_t length, bool writabl
   return static_cast<std::uint8_t*>(view);
 }
 
+void prepare_pages(std::uint8_t*, std::uint64_t) {
+  // Windows maps the pages in as they are first written.
+}
+
 void unmap(std::uint8_t* base, std::uint64_t) {
   if (base != nullptr) UnmapViewOfFile(base);
 }
