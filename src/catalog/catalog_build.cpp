@@ -186,6 +186,7 @@ CatalogBuilt catalog_build_trees(AppState& state, const std::vector<CatalogTree>
 void catalog_build_drives(AppState& state, const std::vector<Drive>& drives, CatalogLogSink sink,
                           void* context) {
   std::vector<CatalogTree> trees;
+  trees.reserve(drives.size());
   for (const Drive& drive : drives) trees.push_back(CatalogTree{drive.mount_point, true});
   catalog_build_trees(state, trees, sink, context);
 }

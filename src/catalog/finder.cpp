@@ -83,7 +83,7 @@ std::uint64_t checksum_of(const std::uint8_t* bytes, std::uint64_t length) {
                             0x27d4eb2f165667c5ull};
   std::uint64_t at = 0;
   for (; at + 32 <= length; at += 32) {
-    for (int lane = 0; lane < 4; ++lane) {
+    for (std::uint64_t lane = 0; lane < 4; ++lane) {
       std::uint64_t word;
       std::memcpy(&word, bytes + at + 8 * lane, 8);
       lanes[lane] = (lanes[lane] ^ word) * 0x100000001b3ull;

@@ -131,11 +131,11 @@ std::uint8_t* map_handle(std::int32_t handle, std::uint64_t length, bool writabl
 void prepare_pages(std::uint8_t* at, std::uint64_t length) {
 #ifdef MADV_POPULATE_WRITE
   // Page-aligned inward; refused by kernels before 5.14, which is harmless.
-  const auto start = (reinterpret_cast<std::uintptr_t>(at) + 4095) & ~std::uintptr_t{4095};
-  const auto end = (reinterpret_cast<std::uintptr_t>(at) + length) & ~std::uintptr_t{4095};
-  if (end > start) {
-    (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
-  }
+  const auto address = reinterpret_cast<std::uintptr_t>(at);
+  const std::uintptr_t skip = (4096 - address % 4096) % 4096;
+  if (length <= skip) return;
+  const std::uint64_t pages = (length - skip) / 4096 * 4096;
+  if (pages > 0) (void)madvise(at + skip, pages, MADV_POPULATE_WRITE);
 #else
   (void)at;
   (void)length;
