@@ -99,6 +99,9 @@ catalog/list_records.cpp @@ if (tag_of(list, slot) == SLOT_FREED) { @@ if (tag_o
 catalog/list_slots.h @@ return field != 0 && field <= list.field_count; @@ return field != 0 && field < list.field_count;
 catalog/list_file.cpp @@ if (type == NUM2) return at[0] | (at[1] << 8); @@ if (type == NUM2) return at[0] | (at[1] << 4);
 catalog/list_records.cpp @@ if (percent > 90 || free < 10) { @@ if (percent > 91 || free < 10) {
+catalog/catalog_build.cpp @@ if (!path_taken(std::string(path).c_str())) catalog_set_gone @@ if (path_taken(std::string(path).c_str())) catalog_set_gone
+catalog/finder.cpp @@ if (!is_any_separator(literal[k - 1])) continue; @@ if (is_any_separator(literal[k - 1])) continue;
+catalog/finder.cpp @@ (wanted[p] == '?' || wanted[p] == text[t]) @@ (wanted[p] == '*' || wanted[p] == text[t])
 EOF
 )
 
