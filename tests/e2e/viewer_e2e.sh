@@ -166,8 +166,8 @@ check "Yes moves the file to the trash" "yes" "$(wait_until in_trash && echo yes
 shows 03-tiny.jpg
 check "the next image is shown" "$pics/03-tiny.jpg 2 of 5" "$(position)"
 
-# Catalog (Linear: each drive's root folder only): the report opens while the
-# build runs; its OK is disabled until the build has ended.
+# Catalog (every file of the fixed drives): the report opens while the build
+# runs; its OK is disabled until the build has ended.
 menu 20 Return
 report=$(visible_window --name "^Results Report$")
 check "the catalog report opens" "yes" "$([ -n "$report" ] && echo yes)"
