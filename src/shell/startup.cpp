@@ -68,10 +68,6 @@ constexpr char kUsageText[] =
     "  --help      show this text\n"
     "  --version   show the version\n";
 
-void say(const char* text) {
-  shell_say(text);
-}
-
 // Whether a progress line stands unfinished on the terminal, and when the
 // run began and the line was last written (milliseconds).
 bool progress_shown = false;
@@ -120,14 +116,14 @@ int end_long_run(bool stopped, int status) {
   if (progress_shown) console_error("\n");
   progress_shown = false;
   if (!stopped) return status;
-  say("stopped by an interrupt; nothing was left half written");
+  shell_say("stopped by an interrupt; nothing was left half written");
   return kExitInterrupted;
 }
 
 void show_message(const char* line) {
   if (progress_shown) console_error("\n");
   progress_shown = false;
-  say(line);
+  shell_say(line);
 }
 
 // A dry run's plan, one line each on standard output.
@@ -138,7 +134,7 @@ void show_planned(const char* line) {
 
 int run_backup(AppState& state, const char* folder, bool already_running, bool dry_run) {
   if (already_running) {
-    say("another Tessmira is running; no backup was made");
+    shell_say("another Tessmira is running; no backup was made");
     return kExitFailed;
   }
   BackupReport report;
@@ -149,7 +145,7 @@ int run_backup(AppState& state, const char* folder, bool already_running, bool d
   progress_shown = false;
   if (report.problem[0] != '\0') {
     std::string message = "no backup was made: ";
-    say((message + report.problem).c_str());
+    shell_say((message + report.problem).c_str());
     return kExitFailed;
   }
   std::string line =
@@ -165,12 +161,12 @@ int run_versions(AppState& state, const char* path) {
   std::vector<FileVersion> versions;
   std::string problem;
   if (!list_versions(state, path, &versions, &problem)) {
-    say(("no copies were listed: " + problem).c_str());
+    shell_say(("no copies were listed: " + problem).c_str());
     return kExitFailed;
   }
   for (const FileVersion& version : versions) console_out(version_line(version).c_str());
   if (versions.empty()) {
-    say((std::string("no copy of ") + path + " is in the backup generations").c_str());
+    shell_say((std::string("no copy of ") + path + " is in the backup generations").c_str());
     return kExitFailed;
   }
   return kExitDone;
@@ -181,7 +177,7 @@ int run_verify(AppState& state, const char* folder) {
   const bool sound = verify_folder(state, folder, &report, start_long_run(), show_message);
   end_long_run(false, kExitDone);
   if (report.problem[0] != '\0') {
-    say((std::string("nothing was verified: ") + report.problem).c_str());
+    shell_say((std::string("nothing was verified: ") + report.problem).c_str());
     return kExitFailed;
   }
   std::string line = std::to_string(report.checked) + " files verified";
@@ -211,16 +207,16 @@ int run_restore(AppState& state, int argc, char** argv, int number) {
       request.overwrite = true;
       continue;
     }
-    say(("unexpected argument after --restore=PATH: " + option +
-         " (--from=F0..F9 or FX, --to=DEST, --overwrite)")
-            .c_str());
+    shell_say(("unexpected argument after --restore=PATH: " + option +
+               " (--from=F0..F9 or FX, --to=DEST, --overwrite)")
+                  .c_str());
     return kExitUsage;
   }
   RestoreReport report;
   const bool complete = restore_files(state, request, &report, start_long_run(), show_message);
   end_long_run(false, kExitDone);
   if (report.problem[0] != '\0') {
-    say((std::string("nothing was restored: ") + report.problem).c_str());
+    shell_say((std::string("nothing was restored: ") + report.problem).c_str());
     return kExitFailed;
   }
   std::string line = std::to_string(report.restored) + " files restored";
@@ -233,19 +229,20 @@ int run_restore(AppState& state, int argc, char** argv, int number) {
 
 int run_rotation(AppState& state, bool already_running, bool dry_run) {
   if (already_running) {
-    say("another Tessmira is running; the generations were not rotated");
+    shell_say("another Tessmira is running; the generations were not rotated");
     return kExitFailed;
   }
   if (!is_absolute_path(state.settings.backup_root)) {
-    say("the backup root is not set; the generations were not rotated");
+    shell_say("the backup root is not set; the generations were not rotated");
     return kExitFailed;
   }
   char generation[4];
   catch_interrupt();
-  if (!rotate_backups(state, generation, say, dry_run ? show_planned : nullptr)) {
+  if (!rotate_backups(state, generation, shell_say, dry_run ? show_planned : nullptr)) {
     if (interrupted()) return end_long_run(true, kExitFailed);
     if (generation[0] != '\0') {
-      say((std::string("the backup generation ") + generation + " could not be moved").c_str());
+      shell_say(
+          (std::string("the backup generation ") + generation + " could not be moved").c_str());
     }
     return kExitFailed;
   }
@@ -379,7 +376,7 @@ bool nothing_after(int argc, char** argv, int number, const char* which) {
   for (int later = number + 1; later < argc; ++later) {
     if (argv[later][0] == '\0') break;  // an empty argument ends the command line
     if (std::strcmp(argv[later], "--dry-run") == 0) continue;  // the run's own
-    say((std::string("unexpected argument after ") + which + ": " + argv[later]).c_str());
+    shell_say((std::string("unexpected argument after ") + which + ": " + argv[later]).c_str());
     return false;
   }
   return true;
@@ -401,13 +398,13 @@ int catalog_switch(AppState& state, int argc, char** argv) {
   if (which == nullptr) return kViewerWanted;
   if (!nothing_after(argc, argv, 1, which) || word.size() >= kPathBytes) {
     if (word.size() >= kPathBytes)
-      say(("the argument of " + word.substr(0, word.find('=') + 1) + " is too long").c_str());
+      shell_say(("the argument of " + word.substr(0, word.find('=') + 1) + " is too long").c_str());
     return kExitUsage;
   }
   if (word.rfind("--find=", 0) == 0) return run_find_switch(state, word.c_str() + 7);
   if (word == "--catalog") return run_catalog_switch(state, nullptr);
   if (word.size() == 10) {
-    say("--catalog= needs a folder: --catalog=FOLDER");
+    shell_say("--catalog= needs a folder: --catalog=FOLDER");
     return kExitUsage;
   }
   return run_catalog_switch(state, word.c_str() + 10);
@@ -429,9 +426,9 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
   *settings_loaded = load_settings(state);
   // Told once: the damaged file is set aside, so the next start reads the new one.
   if (state.window.settings_set_aside) {
-    say((std::string("the settings file was damaged; it was renamed ") + kSettingsAside +
-         " and the defaults are used")
-            .c_str());
+    shell_say((std::string("the settings file was damaged; it was renamed ") + kSettingsAside +
+               " and the defaults are used")
+                  .c_str());
   }
 
   bool switches_ended = false;
@@ -442,17 +439,17 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
     if (!switches_ended && word == "--rotate") word = "/r";
     const bool backup_switch = !switches_ended && is_backup_switch(word);
     if (word.size() >= kPathBytes && backup_switch) {
-      say("the folder of /b= is too long: at most 596 bytes");
+      shell_say("the folder of /b= is too long: at most 596 bytes");
       return kExitUsage;
     }
     if (word.size() >= kPathBytes && !switches_ended &&
         (word.rfind("--versions=", 0) == 0 || word.rfind("--restore=", 0) == 0 ||
          word.rfind("--verify=", 0) == 0)) {
-      say(("the path of " + word.substr(0, word.find('=') + 1) + " is too long").c_str());
+      shell_say(("the path of " + word.substr(0, word.find('=') + 1) + " is too long").c_str());
       return kExitUsage;
     }
     if (word.size() >= kPathBytes) {
-      say("an argument longer than 599 bytes is ignored");
+      shell_say("an argument longer than 599 bytes is ignored");
       continue;
     }
     if (word.empty()) break;  // an empty argument ends the command line
@@ -472,7 +469,7 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
     }
     if (backup_switch) {
       if (word.size() == 3) {
-        say("/b= needs a folder: /b=FOLDER");
+        shell_say("/b= needs a folder: /b=FOLDER");
         return kExitUsage;
       }
       if (!nothing_after(argc, argv, number, "/b=FOLDER")) return kExitUsage;
@@ -480,7 +477,7 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
     }
     if (!switches_ended && word.rfind("--versions=", 0) == 0) {
       if (word.size() == 11) {
-        say("--versions= needs a path: --versions=PATH");
+        shell_say("--versions= needs a path: --versions=PATH");
         return kExitUsage;
       }
       if (!nothing_after(argc, argv, number, "--versions=PATH")) return kExitUsage;
@@ -488,7 +485,7 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
     }
     if (!switches_ended && word.rfind("--verify=", 0) == 0) {
       if (word.size() == 9) {
-        say("--verify= needs a folder: --verify=FOLDER");
+        shell_say("--verify= needs a folder: --verify=FOLDER");
         return kExitUsage;
       }
       if (!nothing_after(argc, argv, number, "--verify=FOLDER")) return kExitUsage;
@@ -496,7 +493,7 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
     }
     if (!switches_ended && word.rfind("--restore=", 0) == 0) {
       if (word.size() == 10) {
-        say("--restore= needs a path: --restore=PATH");
+        shell_say("--restore= needs a path: --restore=PATH");
         return kExitUsage;
       }
       return run_restore(state, argc, argv, number);
@@ -507,7 +504,7 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
       return run_rotation(state, already_running, dry_run);
     }
     if (!switches_ended && is_switch(word)) {
-      say(("unknown switch " + word + " (--help lists them; -- ends the switches)").c_str());
+      shell_say(("unknown switch " + word + " (--help lists them; -- ends the switches)").c_str());
       return kExitUsage;
     }
     if (word.size() >= 2 || switches_ended) {
@@ -516,7 +513,7 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
     }
   }
   if (dry_run) {
-    say("--dry-run goes with /b=FOLDER or /r");
+    shell_say("--dry-run goes with /b=FOLDER or /r");
     return kExitUsage;
   }
   return kViewerWanted;
