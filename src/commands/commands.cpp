@@ -149,11 +149,10 @@ void show_context_menu(AppState& state) {
 }
 
 void open_help(AppState& state) {
+  // A missing page is still asked for: the opener tells the user it is not there.
   char path[kPathBytes];
-  if (length_of_text(state.window.program_path) + sizeof "ReadMe.htm" > kPathBytes) return;
-  copy_text(state.window.program_path, path);
-  append_text(path, "ReadMe.htm");
-  desktop_open_with_default(path);
+  shipped_file_path(state, "ReadMe.htm", path);
+  if (path[0] != '\0') desktop_open_with_default(path);
 }
 
 void delete_current_file(AppState& state) {

@@ -29,6 +29,8 @@ bool rename_replacing(const char* from, const char* to);
 bool remove_file(const char* path);
 // True when path is a regular file (or a link to one) that opens for reading, else false.
 bool file_readable(const char* path);
+// True when this process may create files in folder, else false.
+bool folder_writable(const char* folder);
 // Creates every missing folder of path. True when the folder exists afterwards.
 bool make_folders(const char* path);
 // True when path lies on a removable medium (a removable block device, or a mount

@@ -8,6 +8,7 @@
 #include "ports/files.h"
 #include "ports/folders.h"
 #include "ports/paths.h"
+#include "state/version.h"
 #include "text/text.h"
 
 namespace {
@@ -62,9 +63,10 @@ void choose_data_folder_at(AppState& state, const char* program) {
     return;
 
   char marker[kPathBytes];
-  copy_text(state.window.program_path, marker);
-  append_text(marker, "DefSet.txt");
-  if (!file_readable(marker)) return;
+  if (!shipped_file_path(state, "DefSet.txt", marker) &&
+      folder_writable(state.window.program_path)) {
+    return;
+  }
 
   char data_home[kPathBytes];
   const std::string data = user_folder(UserFolder::data_home, data_home, sizeof data_home) < 0
@@ -78,6 +80,21 @@ void choose_data_folder_at(AppState& state, const char* program) {
   copy_text(data.c_str(), state.window.data_folder);
   // Failures show later, when the files in it cannot be written.
   make_folders(state.window.data_folder);
+}
+
+bool shipped_file_path(const AppState& state, const char* name, char* path) {
+  path[0] = '\0';
+  const std::string beside = std::string(state.window.program_path) + name;
+  const std::string shared =
+      std::string(state.window.program_path) + kShippedFilesFromProgram + name;
+  for (const std::string& candidate : {beside, shared}) {
+    if (candidate.size() < kPathBytes && file_readable(candidate.c_str())) {
+      copy_text(candidate.c_str(), path);
+      return true;
+    }
+  }
+  if (beside.size() < kPathBytes) copy_text(beside.c_str(), path);
+  return false;
 }
 
 bool data_file_path(const AppState& state, const char* name, char* path) {

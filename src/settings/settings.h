@@ -24,10 +24,15 @@ inline constexpr char kExtraSettingsFileName[] = "TesmiSet.txt";
 // Sets program_path and data_folder from the running program's file.
 void choose_data_folder(AppState& state);
 // The same for a given program file (absolute path): its folder is
-// program_path; "DefSet.txt" there, on a non-removable medium, moves the data
+// program_path. On a non-removable medium, "DefSet.txt" among the shipped
+// files, or a program folder this process cannot write to, moves the data
 // folder to $XDG_DATA_HOME/Brindlex/Tessmira/. A folder that does not fit its
 // buffer marks the data folder unusable.
 void choose_data_folder_at(AppState& state, const char* program_file);
+// The path (600 bytes) of a file shipped with the program: beside it (a
+// build, a Windows install) or else in the installed share folder. False when
+// it is in neither; path then names the one beside the program, if it fits.
+bool shipped_file_path(const AppState& state, const char* name, char* path);
 // The data folder's file name in path (600 bytes); false when the data
 // folder is unusable or the path would not fit.
 bool data_file_path(const AppState& state, const char* name, char* path);

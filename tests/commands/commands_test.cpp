@@ -225,6 +225,14 @@ TEST_F(CommandFixture, SelectFileStartsInDocumentsWhenTheImageIsGoneHelpAndExit)
   std::strcpy(state->window.program_path, "/opt/tessmira/");
   handle_command(*state, kCommandHelp);
   EXPECT_EQ(headless_calls().back(), "open /opt/tessmira/ReadMe.htm");
+  // An installed program's page lies in share/tessmira/, beside bin/.
+  fs::create_directories(root / "usr/bin");
+  fs::create_directories(root / "usr/share/tessmira");
+  std::ofstream(root / "usr/share/tessmira/ReadMe.htm") << "<p>help</p>";
+  std::strcpy(state->window.program_path, (root / "usr/bin/").c_str());
+  handle_command(*state, kCommandHelp);
+  EXPECT_EQ(headless_calls().back(),
+            "open " + (root / "usr/bin/../share/tessmira/ReadMe.htm").string());
   handle_command(*state, kCommandExit);
   EXPECT_EQ(state->worker.stop_counter.load(), 666u);
 }

@@ -33,10 +33,12 @@ TEST(Associations, RegisteredTypesAreTheDesktopsDefaultsAndOtherLinesStay) {
       "[Added Associations]\nimage/jpeg=gimp.desktop;\n\n[Default Applications]\n"
       "text/plain=gedit.desktop\nimage/jpeg=eog.desktop\n\n[Removed Associations]\nx=y\n";
   write_text(root / "config/mimeapps.list", before);
+  // A built program's icon lies beside it.
+  const std::string built = (root / "prog/").string();
+  write_text(root / "prog/tessmira.png", "png");
   for (int run = 0; run < 2; ++run) {
     for (const char* type : {"BMP", "GIF", "JPG"})
-      ASSERT_TRUE(
-          register_extension("/opt/tessmira/", type, (type + std::string(" File")).c_str()));
+      ASSERT_TRUE(register_extension(built.c_str(), type, (type + std::string(" File")).c_str()));
   }
   EXPECT_EQ(read_text(root / "config/mimeapps.list"),
             "[Added Associations]\nimage/jpeg=gimp.desktop;\n\n[Default Applications]\n"
@@ -45,7 +47,11 @@ TEST(Associations, RegisteredTypesAreTheDesktopsDefaultsAndOtherLinesStay) {
             "[Removed Associations]\nx=y\n");
   const std::string entry = read_text(root / "data/applications/Tessmira.GIFFile.desktop");
   EXPECT_NE(entry.find("MimeType=image/gif;\n"), std::string::npos);
-  EXPECT_NE(entry.find("Icon=/opt/tessmira/tessmira.png\n"), std::string::npos);
+  EXPECT_NE(entry.find("Icon=" + built + "tessmira.png\n"), std::string::npos);
+  // An installed one's is the icon theme's, by name.
+  ASSERT_TRUE(register_extension("/usr/bin/", "PNG", "PNG File"));
+  EXPECT_NE(read_text(root / "data/applications/Tessmira.PNGFile.desktop").find("Icon=tessmira\n"),
+            std::string::npos);
   EXPECT_EQ(mimeapps_with_default("", "image/bmp", "T.desktop"),
             "[Default Applications]\nimage/bmp=T.desktop\n");
 }

@@ -1,6 +1,8 @@
 // The data folder and the settings file.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>
@@ -186,6 +188,70 @@ TEST_F(SettingsFixture, DefSetMovesDataToTheUserDataFolder) {
   process.change("XDG_DATA_HOME", (root / "data").string());
   EXPECT_EQ(std::string(fresh_state()->window.data_folder),
             (root / "data/Brindlex/Tessmira/").string());
+}
+
+// What choose_data_folder_at picks for program when this process cannot
+// write to the program's folder: as another user when we are root (who may
+// write anywhere), else with the folder made read-only.
+std::string data_folder_unwritable(const fs::path& program) {
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0) return "no pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(pipe_ends[0]);
+    const bool as_root = geteuid() == 0;
+    const bool dropped = !as_root || (setgid(65534) == 0 && setuid(65534) == 0);
+    std::error_code ignored;
+    if (!as_root) {
+      fs::permissions(program.parent_path(), fs::perms::owner_write, fs::perm_options::remove,
+                      ignored);
+    }
+    AppState state;
+    choose_data_folder_at(state, program.c_str());
+    const std::string folder = dropped ? state.window.data_folder : "could not drop root";
+    (void)!write(pipe_ends[1], folder.data(), folder.size());
+    _exit(0);
+  }
+  close(pipe_ends[1]);
+  std::string folder;
+  char buffer[256];
+  for (ssize_t got; (got = read(pipe_ends[0], buffer, sizeof buffer)) > 0;)
+    folder.append(buffer, got);
+  close(pipe_ends[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  std::error_code ignored;
+  fs::permissions(program.parent_path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+  return folder;
+}
+
+TEST_F(SettingsFixture, AnInstalledProgramKeepsItsDataInTheUserDataFolder) {
+  // Installed as bin/tessmira with its shipped files in share/tessmira/.
+  const fs::path bin = root / "usr/bin";
+  const fs::path shipped = root / "usr/share/tessmira";
+  fs::create_directories(bin);
+  fs::create_directories(shipped);
+  const std::string program = (bin / "tessmira").string();
+  const std::string user_data = (root / ".local/share/Brindlex/Tessmira/").string();
+  choose_data_folder_at(*state, program.c_str());
+  EXPECT_EQ(std::string(state->window.data_folder), bin.string() + "/") << "nothing shipped";
+  EXPECT_EQ(data_folder_unwritable(program), user_data) << "a folder it cannot write to";
+
+  std::ofstream(shipped / "DefSet.txt") << "";
+  choose_data_folder_at(*state, program.c_str());
+  EXPECT_EQ(std::string(state->window.data_folder), user_data) << "DefSet.txt in share";
+  EXPECT_EQ(std::string(state->window.program_path), bin.string() + "/");
+
+  // A shipped file is taken beside the program first, then from share.
+  char path[kPathBytes];
+  EXPECT_FALSE(shipped_file_path(*state, "ReadMe.htm", path));
+  EXPECT_EQ(std::string(path), (bin / "ReadMe.htm").string()) << "named where it would be";
+  std::ofstream(shipped / "ReadMe.htm") << "<p>help</p>";
+  EXPECT_TRUE(shipped_file_path(*state, "ReadMe.htm", path));
+  EXPECT_EQ(std::string(path), bin.string() + "/../share/tessmira/ReadMe.htm");
+  std::ofstream(bin / "ReadMe.htm") << "<p>built</p>";
+  EXPECT_TRUE(shipped_file_path(*state, "ReadMe.htm", path));
+  EXPECT_EQ(std::string(path), (bin / "ReadMe.htm").string());
 }
 
 TEST_F(SettingsFixture, FailedSaveKeepsTheOldFile) {

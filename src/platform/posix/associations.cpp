@@ -130,7 +130,9 @@ bool register_extension(const char* program_folder, const char* extension,
     return false;
   }
   const std::string entry = std::string("Tessmira.") + extension + "File.desktop";
-  const std::string icon = std::string(program_folder) + "tessmira.png";
+  // The icon beside a built program, else the installed theme's by its name.
+  std::string icon = std::string(program_folder) + "tessmira.png";
+  if (!file_readable(icon.c_str())) icon = "tessmira";
   if (!write_text(applications + "/" + entry,
                   desktop_entry_text(program, icon, extension, description))) {
     return false;

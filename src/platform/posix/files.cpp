@@ -172,6 +172,12 @@ bool file_readable(const char* path) {
   return true;
 }
 
+bool folder_writable(const char* folder) {
+  // The effective user's rights, as a create would be judged; "" is the
+  // current folder.
+  return faccessat(AT_FDCWD, folder[0] == '\0' ? "." : folder, W_OK | X_OK, AT_EACCESS) == 0;
+}
+
 bool make_folders(const char* path) {
   std::string partial;
   const std::string whole(path);

@@ -321,6 +321,8 @@ bool desktop_open(int argc, char** argv, char* reason) {
   qt_handler = qInstallMessageHandler(opening_display);
   new QApplication(arguments, argv);  // lives as long as the process
   qInstallMessageHandler(qt_handler);
+  // So that the desktop matches the window to the installed entry and its icon.
+  QGuiApplication::setDesktopFileName("com.brindlex.Tessmira");
   dispatcher = new Dispatcher;
   load_decoders();
   watch_display_profile([] { return viewer_state; });

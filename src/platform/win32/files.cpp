@@ -257,6 +257,38 @@ bool file_readable(const char* path) {
   return true;
 }
 
+bool folder_writable(const char* folder) {
+  // Rights on Windows come from the folder's access list, which no attribute
+  // shows: it is checked against this process's token, writing nothing. Only
+  // a definite refusal counts; a check that cannot be made counts as allowed.
+  const std::wstring path = wide_path(folder[0] == '\0' ? "." : folder);
+  const SECURITY_INFORMATION parts =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  DWORD needed = 0;
+  GetFileSecurityW(path.c_str(), parts, nullptr, 0, &needed);
+  if (needed == 0) return true;
+  std::vector<unsigned char> descriptor(needed);
+  if (!GetFileSecurityW(path.c_str(), parts, descriptor.data(), needed, &needed)) return true;
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &token)) return true;
+  HANDLE impersonation = nullptr;
+  const BOOL duplicated = DuplicateToken(token, SecurityImpersonation, &impersonation);
+  CloseHandle(token);
+  if (!duplicated) return true;
+  GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                          FILE_ALL_ACCESS};
+  DWORD wanted = FILE_ADD_FILE;
+  MapGenericMask(&wanted, &mapping);
+  PRIVILEGE_SET privileges{};
+  DWORD privileges_size = sizeof privileges;
+  DWORD granted = 0;
+  BOOL allowed = FALSE;
+  const BOOL checked = AccessCheck(descriptor.data(), impersonation, wanted, &mapping, &privileges,
+                                   &privileges_size, &granted, &allowed);
+  CloseHandle(impersonation);
+  return !checked || allowed;
+}
+
 bool make_folders(const char* path) {
   const std::wstring whole = wide_path(path);
   // Past the root: "C:\", "\\server\share\" or the "\\?\" forms of both.
