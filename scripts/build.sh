@@ -5,6 +5,7 @@
 #   tsan     ThreadSanitizer
 #   fuzz     the libFuzzer targets, with clang, ASan and UBSan
 #   windows  cross-built with MinGW-w64 (cmake/mingw-w64.cmake), static
+#   windows32  the same for 32-bit Windows (cmake/mingw-w64-i686.cmake)
 set -euo pipefail
 flavour=${1:-release}
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,7 +16,8 @@ case "$flavour" in
   tsan) sanitize="thread" ;;
   fuzz) sanitize="address,undefined"; extra=(-DCMAKE_CXX_COMPILER=clang++ -DTESSMIRA_FUZZ=ON) ;;
   windows) sanitize=""; extra=(-DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64.cmake") ;;
-  *) echo "build.sh: unknown flavour '$flavour' (release, asan, tsan, fuzz, windows)" >&2; exit 2 ;;
+  windows32) sanitize=""; extra=(-DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-i686.cmake") ;;
+  *) echo "build.sh: unknown flavour '$flavour' (release, asan, tsan, fuzz, windows, windows32)" >&2; exit 2 ;;
 esac
 cmake -S "$top" -B "$top/build/$flavour" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSMIRA_WERROR=ON -DTESSMIRA_SANITIZE="$sanitize" "${extra[@]}" >/dev/null

@@ -13,9 +13,13 @@ build_pkgs=(g++ cmake ninja-build libgtest-dev clang libclang-rt-14-dev clang-fo
 # management), zlib (PNG profiles), XCB (the X display's profile).
 qt_pkgs=(qt6-base-dev qt6-image-formats-plugins libheif-dev libjxl-dev libjpeg62-turbo-dev
   liblcms2-dev zlib1g-dev libxcb1-dev pkg-config)
-# The Windows build: MinGW-w64 with POSIX threads, GoogleTest's sources to
-# build it for Windows, Wine to run its tests.
-windows_pkgs=(g++-mingw-w64-x86-64-posix googletest wine64)
+# The Windows builds: MinGW-w64 with POSIX threads for 64 and 32 bits,
+# GoogleTest's sources to build it for Windows, Wine of both widths to run
+# their tests (the 32-bit one from Debian's i386 architecture).
+windows_pkgs=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest wine64 wine32:i386)
+# The packages: CPack's Debian package checked by lintian, the desktop entry
+# and AppStream validators, and NSIS for the Windows installers.
+packaging_pkgs=(dpkg-dev lintian desktop-file-utils appstream nsis)
 # End-to-end tests under a real X server, screenshots, a window manager;
 # xdg-utils for the association tests; rsync, feh and python3 for benchmarks only.
 test_pkgs=(xvfb xauth xdotool x11-utils imagemagick openbox xdg-utils rsync feh python3)
@@ -26,8 +30,8 @@ picture_test_pkgs=(webp libavif-bin libheif-examples libjxl-tools liblcms2-utils
   icc-profiles-free libgs-common)
 
 missing=()
-for p in "${build_pkgs[@]}" "${qt_pkgs[@]}" "${windows_pkgs[@]}" "${test_pkgs[@]}" \
-  "${picture_test_pkgs[@]}"; do
+for p in "${build_pkgs[@]}" "${qt_pkgs[@]}" "${windows_pkgs[@]}" "${packaging_pkgs[@]}" \
+  "${test_pkgs[@]}" "${picture_test_pkgs[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
   [ "$status" = "install ok installed" ] || missing+=("$p")
 done
@@ -41,5 +45,8 @@ echo "setup: installing ${missing[*]}"
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+fi
 "${sudo_cmd[@]}" apt-get update -q
 "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

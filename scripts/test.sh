@@ -3,8 +3,8 @@
 # once under AddressSanitizer + UndefinedBehaviorSanitizer; the unit tests of
 # the plain build once more shuffled and repeated, then clang-tidy and
 # cppcheck on src/; the threaded tests once more under ThreadSanitizer; then
-# the fuzz targets for a bounded time; last the Windows build, its tests run
-# under Wine.
+# the fuzz targets for a bounded time; then the 64- and 32-bit Windows builds,
+# their tests run under Wine; last the packages, checked and installed.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
@@ -39,11 +39,24 @@ TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} \
 echo "== fuzz"
 "$top/scripts/fuzz.sh" || status=1
 
-echo "== windows build"
-"$top/scripts/build.sh" windows
-echo "== windows tests, under Wine"
-# A Wine prefix of the build's own, made once (about 12 s).
-export WINEPREFIX="$top/build/windows/wine-prefix" WINEDEBUG=-all
-[ -f "$WINEPREFIX/system.reg" ] || /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-ctest --test-dir "$top/build/windows" --output-on-failure || status=1
+# The Windows builds, 64- and 32-bit, each with its installer; their tests
+# run under Wine of their width, each in a prefix of the build's own, made
+# once (about 12 s): the 32-bit one a 32-bit Windows.
+export WINEDEBUG=-all
+for flavour in windows windows32; do
+  echo "== $flavour build"
+  "$top/scripts/build.sh" "$flavour"
+  echo "== $flavour tests, under Wine"
+  if [ "$flavour" = windows ]; then loader=/usr/lib/wine/wine64 arch=win64; else loader=/usr/lib/wine/wine arch=win32; fi
+  (
+    export WINEPREFIX="$top/build/$flavour/wine-prefix" WINEARCH=$arch
+    [ -f "$WINEPREFIX/system.reg" ] || "$loader" wineboot -i >/dev/null 2>&1
+    ctest --test-dir "$top/build/$flavour" --output-on-failure
+  ) || status=1
+done
+
+echo "== packages"
+"$top/scripts/package.sh" || status=1
+version=$(sed -n 's/^project(Tessmira VERSION \([0-9.]*\) .*/\1/p' "$top/CMakeLists.txt")
+"$top/tests/e2e/package_e2e.sh" "$top/dist/tessmira_${version}_amd64.deb" "$version" || status=1
 exit $status
