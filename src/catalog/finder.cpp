@@ -254,6 +254,23 @@ bool stamped_with(const Header& header, const FileStamp& stamp) {
 
 }  // namespace
 
+namespace {
+
+// The bytes of the UTF-8 character at text[at]: a lead byte and the
+// continuation bytes after it (a stray byte is a character of its own).
+std::size_t character_length(const std::string& text, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  const std::size_t most = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+  std::size_t length = 1;
+  while (length < most && at + length < text.size() &&
+         (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80) {
+    ++length;
+  }
+  return length;
+}
+
+}  // namespace
+
 bool pattern_matches(const char* pattern, const char* path) {
   const std::string wanted = folded(pattern);
   const std::string text = folded(path);
@@ -261,13 +278,17 @@ bool pattern_matches(const char* pattern, const char* path) {
   if (wanted.find_first_of("*?") == std::string::npos) {
     return text.find(wanted) != std::string::npos;
   }
-  // The glob with one backtrack point: the last '*' seen.
+  // The glob with one backtrack point: the last '*' seen. Both '?' and the
+  // star's steps take whole characters, as a shell glob in UTF-8 does.
   std::size_t p = 0;
   std::size_t t = 0;
   std::size_t star = std::string::npos;
   std::size_t star_text = 0;
   while (t < text.size()) {
-    if (p < wanted.size() && (wanted[p] == '?' || wanted[p] == text[t])) {
+    if (p < wanted.size() && wanted[p] == '?') {
+      ++p;
+      t += character_length(text, t);
+    } else if (p < wanted.size() && wanted[p] == text[t]) {
       ++p;
       ++t;
     } else if (p < wanted.size() && wanted[p] == '*') {
@@ -275,7 +296,8 @@ bool pattern_matches(const char* pattern, const char* path) {
       star_text = t;
     } else if (star != std::string::npos) {
       p = star + 1;
-      t = ++star_text;
+      star_text += character_length(text, star_text);
+      t = star_text;
     } else {
       return false;
     }

@@ -29,8 +29,9 @@ struct FindIndex {
 
 // Whether a pattern matches a path: without '*' or '?', when the path
 // contains it; with them, when it matches the whole path as a shell glob
-// ('*' any run of characters, separators too; '?' any one). ASCII letter
-// case is ignored. An empty pattern matches nothing.
+// ('*' any run of characters, separators too; '?' any one, of however many
+// bytes in UTF-8). ASCII letter case is ignored. An empty pattern matches
+// nothing.
 bool pattern_matches(const char* pattern, const char* path);
 
 // Writes the index of the open catalog (mapped) beside it, stamped with the

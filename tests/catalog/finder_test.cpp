@@ -109,6 +109,11 @@ TEST_F(FinderFixture, PatternsIgnoreCaseAndGlobTheWholePath) {
   EXPECT_TRUE(pattern_matches("*", "/p"));
   EXPECT_FALSE(pattern_matches("", "/p"));
   EXPECT_FALSE(pattern_matches("/p/a.jpg/", "/p/a.jpg"));  // longer than the path
+  // '?' and the star's steps are whole UTF-8 characters.
+  EXPECT_TRUE(pattern_matches("*/caf?.jpg", "/p/caf\xC3\xA9.jpg"));
+  EXPECT_FALSE(pattern_matches("*/caf??.jpg", "/p/caf\xC3\xA9.jpg"));
+  EXPECT_FALSE(pattern_matches("*??", "\xE2\x98\xBA"));
+  EXPECT_TRUE(pattern_matches("?*?", "\xE2\x98\xBA\xC3\xA9"));
 
   fs::create_directories(tree / "Trip 2024");
   fs::create_directories(tree / "trip-notes");
