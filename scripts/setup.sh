@@ -13,10 +13,12 @@ build_pkgs=(g++ cmake ninja-build libgtest-dev clang libclang-rt-14-dev clang-fo
 # management), zlib (PNG profiles), XCB (the X display's profile).
 qt_pkgs=(qt6-base-dev qt6-image-formats-plugins libheif-dev libjxl-dev libjpeg62-turbo-dev
   liblcms2-dev zlib1g-dev libxcb1-dev pkg-config)
-# The Windows builds: MinGW-w64 with POSIX threads for 64 and 32 bits,
+# The Windows builds: MinGW-w64 with POSIX threads for 64 and 32 bits, zlib
+# built for both (to bound a PNG's embedded profile before WIC reads it),
 # GoogleTest's sources to build it for Windows, Wine of both widths to run
 # their tests (the 32-bit one from Debian's i386 architecture).
-windows_pkgs=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest wine64 wine32:i386)
+windows_pkgs=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev googletest wine64
+  wine32:i386)
 # The packages: CPack's Debian package checked by lintian, the desktop entry
 # and AppStream validators, and NSIS for the Windows installers.
 packaging_pkgs=(dpkg-dev lintian desktop-file-utils appstream nsis)

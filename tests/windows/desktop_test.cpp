@@ -5,8 +5,10 @@
 // After windows.h, which it needs.
 #include <psapi.h>
 
+#include <cstring>
 #include <string>
 
+#include "platform/win32/png_profile.h"
 #include "ports/associations.h"
 #include "ports/picture.h"
 #include "state/bitmap_header.h"
@@ -131,27 +133,36 @@ void png_chunk(Bytes& png, const char* type, const Bytes& data) {
 const Bytes kRgb = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255};
 const std::vector<std::uint32_t> kRgbRows = {0xFF0000FF, 0xFFFFFFFF, 0xFFFF0000, 0xFF00FF00};
 
-// The pixels as a PNG of one stored (uncompressed) deflate block.
-Bytes rgb_png() {
-  Bytes raw;
-  for (int row = 0; row < 2; ++row) {
-    raw.push_back(0);  // no filter
-    raw.insert(raw.end(), kRgb.begin() + row * 6, kRgb.begin() + row * 6 + 6);
-  }
-  Bytes idat = {0x78, 0x01,
-                0x01, static_cast<std::uint8_t>(raw.size()),
-                0,    static_cast<std::uint8_t>(~raw.size()),
-                0xFF};
-  idat.insert(idat.end(), raw.begin(), raw.end());
+// A zlib stream of one stored (uncompressed) deflate block.
+Bytes stored_zlib(const Bytes& raw) {
+  Bytes out = {0x78,
+               0x01,
+               0x01,
+               static_cast<std::uint8_t>(raw.size()),
+               static_cast<std::uint8_t>(raw.size() >> 8),
+               static_cast<std::uint8_t>(~raw.size()),
+               static_cast<std::uint8_t>(~raw.size() >> 8)};
+  out.insert(out.end(), raw.begin(), raw.end());
   std::uint32_t a = 1, b = 0;
   for (const std::uint8_t byte : raw) {
     a = (a + byte) % 65521;
     b = (b + a) % 65521;
   }
-  put_be(idat, (b << 16) | a);
+  put_be(out, (b << 16) | a);
+  return out;
+}
+
+// The pixels as a PNG, the chunk given (an iCCP) after its header.
+Bytes rgb_png(const Bytes& chunk = {}) {
+  Bytes raw;
+  for (int row = 0; row < 2; ++row) {
+    raw.push_back(0);  // no filter
+    raw.insert(raw.end(), kRgb.begin() + row * 6, kRgb.begin() + row * 6 + 6);
+  }
   Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   png_chunk(png, "IHDR", {0, 0, 0, 2, 0, 0, 0, 2, 8, 2, 0, 0, 0});
-  png_chunk(png, "IDAT", idat);
+  png.insert(png.end(), chunk.begin(), chunk.end());
+  png_chunk(png, "IDAT", stored_zlib(raw));
   png_chunk(png, "IEND", {});
   return png;
 }
@@ -214,6 +225,47 @@ TEST(Win32Pictures, PngAndTiffDecodeAndATypeWithoutACodecIsNotLoaded) {
   std::uint32_t error = 0;
   EXPECT_EQ(load_picture_bitmap((temp.path / "a.heic").string().c_str(), &error), nullptr);
   EXPECT_EQ(error, kPictureNotLoaded);
+}
+
+// A profile that claims gigabytes (or holds more than any display's) is
+// never read from the file; one whose chunk runs past the end is refused.
+TEST(Win32Pictures, AnEmbeddedProfileIsBoundedBeforeWicReadsIt) {
+  Bytes profile(132, 0);
+  std::memcpy(profile.data() + 12, "mntrRGB XYZ ", 12);
+  std::memcpy(profile.data() + 36, "acsp", 4);
+  const auto iccp = [](const Bytes& header, std::uint32_t claimed) {
+    Bytes data = {'i', 'c', 'c', 0, 0};
+    Bytes claiming = header;
+    for (int i = 0; i < 4; ++i) claiming[i] = static_cast<std::uint8_t>(claimed >> (24 - 8 * i));
+    const Bytes stream = stored_zlib(claiming);
+    data.insert(data.end(), stream.begin(), stream.end());
+    Bytes chunk;
+    png_chunk(chunk, "iCCP", data);
+    return chunk;
+  };
+  Bytes sound = rgb_png(iccp(profile, 132));
+  const Bytes kept = sound;
+  EXPECT_TRUE(bound_png_profiles(&sound));
+  EXPECT_EQ(sound, kept);
+  Bytes claiming = rgb_png(iccp(profile, 0xFFFFFFFCu));
+  EXPECT_TRUE(bound_png_profiles(&claiming));
+  EXPECT_EQ(claiming, rgb_png());
+  Bytes past_end = rgb_png(iccp(profile, 132));
+  past_end[33] = 0x7F;  // the chunk's length
+  EXPECT_FALSE(bound_png_profiles(&past_end));
+  // Decoded untagged, with no more memory than a small picture takes.
+  TempFolder temp;
+  write_bytes(temp.path / "claims.png", rgb_png(iccp(profile, 0xFFFFFFFCu)));
+  PROCESS_MEMORY_COUNTERS before{};
+  ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before));
+  std::uint32_t error = 99;
+  PlatformBitmap* bitmap = load_picture_bitmap((temp.path / "claims.png").string().c_str(), &error);
+  ASSERT_NE(bitmap, nullptr);
+  EXPECT_EQ(rows_of(bitmap), kRgbRows);
+  delete_bitmap(bitmap);
+  PROCESS_MEMORY_COUNTERS after{};
+  ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after));
+  EXPECT_LT(after.PeakPagefileUsage - before.PeakPagefileUsage, 64u << 20);
 }
 
 std::wstring default_value(const std::wstring& key) {

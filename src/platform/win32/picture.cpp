@@ -5,9 +5,10 @@
 // their full size: reducible is 0. Every type Windows has a codec for
 // decodes (WebP, HEIF, AVIF, JPEG XL where one is installed); a type
 // without one is not loaded, as a damaged file is. A picture's embedded
-// profile goes through WIC's colour transform. The rows are copied out band
-// by band, bottom-up as picture_rows gives them, and the copy stops between
-// bands when it is cancelled.
+// profile, bounded first (platform/win32/png_profile.h), goes through WIC's
+// colour transform. The rows are copied out band by band, bottom-up as
+// picture_rows gives them, and the copy stops between bands when it is
+// cancelled.
 #include "ports/picture.h"
 
 #include <windows.h>
@@ -21,6 +22,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/win32/png_profile.h"
 #include "platform/win32/win32_bitmap.h"
 #include "platform/win32/win32_files.h"
 #include "state/bitmap_header.h"
@@ -278,6 +280,11 @@ PictureSource* picture_open(const char* path, std::uint32_t* error) {
     return nullptr;
   }
   *error = kPictureNotLoaded;
+  // Bounded before WIC reads what a profile claims.
+  if (!bound_png_profiles(&source->bytes)) {
+    delete source;
+    return nullptr;
+  }
   std::uint64_t claimed_width = 0;
   std::uint64_t claimed_height = 0;
   // Refused at once, before WIC would decode pixels nobody may hold.
