@@ -55,6 +55,8 @@ struct Run {
   // A dry run writes nothing: each copy it would make is told here instead.
   BackupMessage planned;
   RunProgress done;
+  // The root's folder of temporaries, opened with the root.
+  TargetFolder scratch = -1;
 };
 
 void know_root(Run& run) {
@@ -80,6 +82,9 @@ TargetFolder reach(Run& run, std::size_t k, bool create) {
     level.folder = target_open_root(run.state.settings.backup_root, create ? 1 : 0, &error);
     // Made just now, perhaps inside the folder being walked.
     if (level.folder >= 0 && !run.skip_known) know_root(run);
+    std::int32_t ignored = 0;
+    if (level.folder >= 0)
+      run.scratch = target_open_folder(level.folder, kScratchName, create ? 1 : 0, &ignored);
   } else {
     const TargetFolder parent = reach(run, k - 1, create);
     if (parent < 0) {
@@ -182,6 +187,45 @@ bool needs_copy(Run& run, FolderListing* listing, const char* src, const char* n
          low_bits(size) != number_at(catalog, *slot, kCatalogCopiedSize);
 }
 
+// How often a file that changes while it is copied is copied again.
+constexpr std::uint32_t kCopyTries = 4;
+
+// What a copy asks of the run: where its temporaries go, and whether its
+// source held still.
+struct Copying {
+  Run& run;
+  const char* source;
+  std::string folder;  // the copy's folder, for the record of temporaries
+  FileStamp before;
+};
+
+void record_beside(void* context, const char* name) {
+  const auto* copying = static_cast<const Copying*>(context);
+  record_temporary(copying->run.state, copying->folder + path_rules().separator + name);
+}
+
+bool held_still(void* context) {
+  const auto* copying = static_cast<const Copying*>(context);
+  FileStamp after;
+  return file_stamp(copying->source, &after) && after == copying->before;
+}
+
+// Copies src whole as it stood: a copy during which the file changed (its
+// size, times or identity differ after it from before it) is dropped and made
+// again, kCopyTries times at most, then kCopyChanged.
+std::int32_t copy_held_still(Run& run, const char* src, TargetFolder folder, const char* name,
+                             bool link, CopiedFile* copied, std::int32_t* error) {
+  Copying copying{run, src, run.levels.back().path, {}};
+  const CopyPlace place{run.scratch, record_beside, link ? nullptr : held_still, &copying};
+  std::int32_t result = kCopyChanged;
+  for (std::uint32_t tried = 0; tried < kCopyTries && result == kCopyChanged; ++tried) {
+    if (link) return target_copy_link(src, folder, name, place, copied, error);
+    if (!file_stamp(src, &copying.before)) copying.before = FileStamp{};
+    result = target_copy_file(src, folder, name, place, copied, error);
+  }
+  return result;
+}
+
 // A file, or a link kept as a link (its target text, never followed).
 void back_up_file(Run& run, FolderListing* listing, const char* src, const char* name, bool link) {
   ++run.report->examined;
@@ -202,12 +246,16 @@ void back_up_file(Run& run, FolderListing* listing, const char* src, const char*
     } else if ((folder = reach(run, k, true)) < 0) {
       ++run.report->failed;  // the folder's refusal was said once
     } else if (const std::int32_t result =
-                   link ? target_copy_link(src, folder, name, &copied, &error)
-                        : target_copy_file(src, folder, name, &copied, &error);
+                   copy_held_still(run, src, folder, name, link, &copied, &error);
                result == kCopyNotSupported) {
       ++run.report->skipped;
       tell(run.message,
            std::string("skipped ") + src + ": a link, not copied (links cannot be made here)");
+    } else if (result == kCopyChanged) {
+      ++run.report->changed;
+      tell(run.message, std::string("changed while it was copied: ") + src + " (tried " +
+                            std::to_string(kCopyTries) +
+                            " times; no copy of it was made, the next run tries again)");
     } else if (result != kCopyDone) {
       fail(run, result == kCopyReadFailed ? "read" : "write",
            result == kCopyReadFailed ? std::string(src) : destination, error);
@@ -231,13 +279,6 @@ void back_up_file(Run& run, FolderListing* listing, const char* src, const char*
 void skip(Run& run, const char* path) {
   ++run.report->skipped;
   tell(run.message, std::string("skipped ") + path + ": neither a file nor a folder");
-}
-
-// Whether the source folder holds a file called name: its copy's temporary
-// look-alike is then a real backup, not a leftover.
-bool source_has(void* folder, const char* name) {
-  char path[kPathBytes];
-  return join_path(static_cast<const char*>(folder), name, path) && path_taken(path);
 }
 
 // The files and bytes the walk will examine, for the progress line: the
@@ -284,10 +325,6 @@ void walk(Run& run, const char* source) {
     listing_close(listing);
     return;
   }
-  const TargetFolder existing = reach(run, run.levels.size() - 1, false);
-  if (existing >= 0 && run.planned == nullptr) {
-    target_remove_leftovers(existing, source_has, const_cast<char*>(source));
-  }
   FolderEntry entry;
   ListingStep got = ListingStep::end;
   while ((got = listing_next(listing, &entry, &error)) == ListingStep::entry) {
@@ -313,134 +350,6 @@ void walk(Run& run, const char* source) {
   }
   if (got == ListingStep::failed) fail(run, "read", source, error);
   listing_close(listing);
-}
-
-}  // namespace
-
-namespace {
-
-// The recorded copy names: one line "name<TAB>folder" each, a tab, a line
-// end or a percent sign inside either written as %09, %0A or %25 (a POSIX
-// name may hold any of them).
-constexpr std::size_t kNamesBytes = 16u << 20;
-
-std::string escaped(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    out += c == '\t' ? "%09" : c == '\n' ? "%0A" : c == '%' ? "%25" : std::string(1, c);
-  }
-  return out;
-}
-
-std::string unescaped(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const std::string code = text.substr(i, 3);
-    const char c = code == "%09" ? '\t' : code == "%0A" ? '\n' : code == "%25" ? '%' : '\0';
-    if (c == '\0') {
-      out += text[i];
-    } else {
-      out += c;
-      i += 2;
-    }
-  }
-  return out;
-}
-
-std::vector<NameRecord> read_names(const std::string& text) {
-  std::vector<NameRecord> records;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(at, end - at);
-    const std::size_t tab = line.find('\t');
-    if (tab != std::string::npos && tab > 0 && tab + 1 < line.size()) {
-      records.push_back(
-          NameRecord{unescaped(line.substr(0, tab)), unescaped(line.substr(tab + 1))});
-    }
-    at = end + 1;
-  }
-  return records;
-}
-
-}  // namespace
-
-bool backup_parts::read_copy_names(const AppState& state, std::vector<NameRecord>* records,
-                                   std::string* text) {
-  char path[kPathBytes];
-  if (!data_file_path(state, kBackupNames, path)) return false;
-  const std::int64_t size = stat_file_size(path);
-  if (size >= static_cast<std::int64_t>(kNamesBytes)) return false;
-  std::vector<char> bytes(static_cast<std::size_t>(size > 0 ? size : 0) + 1);
-  const std::int64_t count = file_read_start(path, bytes.data(), bytes.size());
-  if (count >= static_cast<std::int64_t>(bytes.size())) return false;  // grew meanwhile
-  *text = std::string(bytes.data(), count > 0 ? static_cast<std::size_t>(count) : 0);
-  *records = read_names(*text);
-  return true;
-}
-
-std::string backup_parts::copy_name(const char* folder, const PathRules& rules) {
-  return length_of_text(folder) == root_length(folder, rules)
-             ? "root"
-             : folder + last_separator(folder, rules) + 1;
-}
-
-namespace {
-
-// Whether any generation holds an entry called name.
-bool in_generations(const AppState& state, const std::string& name) {
-  const std::string root = root_text(state);
-  for (const char* generation : kGenerationNames) {
-    char path[kPathBytes];
-    const std::string folder = root + path_rules().separator + generation;
-    if (join_path(folder.c_str(), name.c_str(), path) && path_taken(path)) return true;
-  }
-  return false;
-}
-
-// The name of source's copy in the generations: the one recorded for it;
-// else its last component ("root" for a root) unless another folder's copy
-// has that name, then "name (2)", "name (3)"... that nothing holds yet,
-// recorded before any copy is made. Empty when the record cannot be written.
-std::string claim_copy_name(const AppState& state, const char* source, BackupMessage message,
-                            bool record) {
-  const std::string own = copy_name(source, path_rules());
-  char path[kPathBytes];
-  std::vector<NameRecord> records;
-  std::string text;
-  // Never rewritten from a part: the lines past it would be lost.
-  if (!data_file_path(state, kBackupNames, path) || !read_copy_names(state, &records, &text)) {
-    return {};
-  }
-  // Said at every run, so that whoever looks for the copies finds them.
-  const auto say_name = [&](const std::string& name) {
-    if (name != own) {
-      tell(message, std::string(source) + " is backed up as " + name + ": " + own +
-                        " holds another folder's copies");
-    }
-    return name;
-  };
-  for (const NameRecord& record : records) {
-    if (same_path(record.folder.c_str(), source)) return say_name(record.name);
-  }
-  std::string name = own;
-  for (std::uint32_t number = 2;; ++number) {
-    const auto same_name = [&name](const NameRecord& record) {
-      return same_path(record.name.c_str(), name.c_str());
-    };
-    const auto taken = std::find_if(records.begin(), records.end(), same_name);
-    // A copy of the folder's own name that no record claims is taken to be
-    // its own, from before names were recorded.
-    if (taken == records.end() && (number == 2 || !in_generations(state, name))) break;
-    name = own + " (" + std::to_string(number) + ")";
-  }
-  if (!record) return say_name(name);
-  std::string updated = text;
-  if (!updated.empty() && updated.back() != '\n') updated += '\n';
-  updated += escaped(name) + '\t' + escaped(source) + '\n';
-  if (!file_replace(path, updated.data(), updated.size())) return {};
-  return say_name(name);
 }
 
 }  // namespace
@@ -486,6 +395,7 @@ bool backup_folder(AppState& state, const char* folder, BackupReport* report,
   if (rotation_pending(state)) {
     tell(message, "a rotation was stopped before its end; /r finishes it");
   }
+  if (planned == nullptr) remove_leftovers(state);
 
   if (planned != nullptr) {
     catalog_open_for_reading(state);
@@ -523,6 +433,9 @@ bool backup_folder(AppState& state, const char* folder, BackupReport* report,
   if (progress != nullptr) count_tree(run, start);
   walk(run, start);
   while (!run.levels.empty()) leave(run);
+  target_close(run.scratch);
+  // Every temporary made is renamed or removed by now: the record goes too.
+  if (planned == nullptr) remove_leftovers(state);
   state.scan.scan_mode = ScanMode::none;
   // So that --find names the files this run added.
   if (state.scan.catalog_answers_changed && planned == nullptr) catalog_index_write(state);
@@ -532,5 +445,5 @@ bool backup_folder(AppState& state, const char* folder, BackupReport* report,
                       (is_random(mode) ? "Random" : "Linear"));
   }
   if (progress != nullptr) progress(run.done);
-  return report->failed == 0 && report->skipped == 0 && !report->stopped;
+  return report->failed == 0 && report->skipped == 0 && report->changed == 0 && !report->stopped;
 }

@@ -17,6 +17,7 @@ struct BackupReport {
   std::uint32_t failed;               // files and folders that could not be backed up
   std::uint32_t skipped;              // links to folders, dangling links, FIFOs and the like
   std::uint32_t folders_not_entered;  // subfolders left out in Linear and Random modes
+  std::uint32_t changed;              // files that changed while they were copied, each time
   bool stopped;                       // an interrupt ended the run between two files
   char problem[160];                  // why nothing could be done; empty otherwise
 };

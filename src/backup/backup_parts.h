@@ -33,12 +33,41 @@ struct NameRecord {
   std::string name;
   std::string folder;
 };
-// The records, and the file's text; false when it cannot be read whole (a
-// missing file holds none).
-bool read_copy_names(const AppState& state, std::vector<NameRecord>* records, std::string* text);
+// Where a names file with damaged records is kept as it was.
+inline constexpr char kBackupNamesAside[] = "TesmiDir.txt.damaged";
+// Whether name can name a copy inside a generation: one plain name, not
+// empty, "." or "..", without a separator (or, on drives, a ':').
+bool plain_copy_name(const std::string& name, const PathRules& rules);
+// The sound records, and the file's text; false when it cannot be read whole
+// (a missing file holds none). A record is sound when its name is a plain
+// name and neither its name nor its folder is given by a record before it;
+// the others are left out and counted in *damaged (when given).
+bool read_copy_names(const AppState& state, std::vector<NameRecord>* records, std::string* text,
+                     std::uint32_t* damaged = nullptr);
 // A folder's own copy name: its last component, "root" for a root ("/",
 // "C:\\"); another when that one is taken (the record says which).
 std::string copy_name(const char* folder, const PathRules& rules);
+// The name of source's copy in the generations: the one recorded for it;
+// else its last component ("root" for a root) unless another folder's copy
+// has that name, then "name (2)", "name (3)"... that nothing holds yet,
+// recorded (when record is set) before any copy is made. Damaged records
+// are told, and with record set aside (the file kept as kBackupNamesAside)
+// and left out of the file. Empty when the record cannot be written.
+std::string claim_copy_name(const AppState& state, const char* source, BackupMessage message,
+                            bool record);
+
+// The backup root's folder of the program's own temporaries: copies not yet
+// whole, renamed into the generations once they are. It is no generation,
+// so nothing in it is ever taken for a copy.
+inline constexpr char kScratchName[] = ".tessmira-temp";
+// The record, in the data folder, of the temporaries made beside their
+// copies (where the scratch folder is on another file system, and in the
+// folders a restore writes): one path a line, written before each is made.
+inline constexpr char kTemporariesJournal[] = "TesmiTmp.txt";
+void record_temporary(const AppState& state, const std::string& path);
+// Removes what stopped runs left: every file in the scratch folder, and every
+// temporary the record names that is still there, then the record.
+void remove_leftovers(const AppState& state);
 
 // The absolute, normalised spelling of path (relative ones from the current
 // folder) in out; false with problem set when it cannot be had.

@@ -8,6 +8,7 @@
 #include "backup/backup_parts.h"
 #include "ports/backup_target.h"
 #include "ports/console.h"
+#include "ports/files.h"
 #include "text/text.h"
 
 using namespace backup_parts;
@@ -66,7 +67,85 @@ struct Restore {
   std::string anchor;
   std::vector<std::string> open_names;
   std::vector<TargetFolder> open;  // open[0] the anchor, open[k] open_names[k - 1]
+  // The backup root and its generations, never written into, by identity.
+  std::vector<FolderIdentity> guarded;
+  bool anchor_refused = false;  // said once; every file then fails
 };
+
+std::vector<FolderIdentity> guarded_folders(const AppState& state) {
+  std::vector<FolderIdentity> guarded;
+  const std::string root = root_text(state);
+  FolderIdentity identity{};
+  if (folder_identity(root.c_str(), &identity)) guarded.push_back(identity);
+  for (const char* generation : kGenerationNames) {
+    const std::string folder = root + path_rules().separator + generation;
+    if (folder_identity(folder.c_str(), &identity)) guarded.push_back(identity);
+  }
+  return guarded;
+}
+
+bool is_guarded(const Restore& restore, const FolderIdentity& identity) {
+  return std::any_of(restore.guarded.begin(), restore.guarded.end(), [&](const FolderIdentity& g) {
+    return g.device == identity.device && g.inode == identity.inode;
+  });
+}
+
+// Refuses folder (closing it) when it, or any folder above it as the file
+// system reaches it, is the backup root or a generation: so no spelling of
+// a destination (a link, another drive letter, a long-path prefix) lands in
+// the backups. -1 then, with the refusal said once.
+TargetFolder outside_backups(Restore& restore, TargetFolder folder, bool whole_chain) {
+  std::vector<FolderIdentity> chain;
+  FolderIdentity identity{};
+  const bool known =
+      whole_chain ? target_folder_chain(folder, &chain) : target_folder_identity(folder, &identity);
+  if (!whole_chain) chain.push_back(identity);
+  if (known && std::none_of(chain.begin(), chain.end(),
+                            [&](const FolderIdentity& at) { return is_guarded(restore, at); })) {
+    return folder;
+  }
+  target_close(folder);
+  tell(restore.message,
+       restore.anchor + (known ? " lies in the backup root; nothing is written there"
+                               : ": cannot tell where it lies; nothing is written there"));
+  restore.anchor_refused = true;
+  return -1;
+}
+
+// The anchor: its deepest folder that exists, opened as its path reaches it
+// (a link the user named is followed there) and checked, then each missing
+// folder below it made. -1 with the reason told.
+TargetFolder open_anchor(Restore& restore) {
+  std::string existing = restore.anchor;
+  std::vector<std::string> missing;
+  std::int32_t error = 0;
+  TargetFolder folder = target_open_root(existing.c_str(), 0, &error);
+  while (folder < 0 && error == kErrorMissing && existing.size() > root_length(existing.c_str())) {
+    const std::int32_t separator = last_separator(existing.c_str());
+    if (separator < 0) break;
+    missing.insert(missing.begin(), existing.substr(static_cast<std::size_t>(separator) + 1));
+    existing.resize(
+        std::max<std::size_t>(static_cast<std::size_t>(separator), root_length(existing.c_str())));
+    folder = target_open_root(existing.c_str(), 0, &error);
+  }
+  if (folder < 0) {
+    tell(restore.message, "cannot write into " + restore.anchor + ": " + reason_of(error));
+    restore.anchor_refused = true;
+    return -1;
+  }
+  folder = outside_backups(restore, folder, true);
+  for (const std::string& name : missing) {
+    if (folder < 0) break;
+    const TargetFolder inner = target_open_folder(folder, name.c_str(), 1, &error);
+    target_close(folder);
+    folder = inner;
+    if (folder < 0) {
+      tell(restore.message, "cannot write into " + restore.anchor + ": " + reason_of(error));
+      restore.anchor_refused = true;
+    }
+  }
+  return folder;
+}
 
 void close_from(Restore& restore, std::size_t keep) {
   while (restore.open.size() > keep) {
@@ -87,22 +166,22 @@ TargetFolder reach(Restore& restore, const Placement& placement) {
   }
   if (!restore.open.empty()) close_from(restore, same + 1);
   std::int32_t error = 0;
+  if (restore.anchor_refused) return -1;
   if (restore.open.empty()) {
-    const TargetFolder anchor = target_open_root(restore.anchor.c_str(), 1, &error);
-    if (anchor < 0) {
-      tell(restore.message, "cannot write into " + restore.anchor + ": " + reason_of(error));
-      return -1;
-    }
+    const TargetFolder anchor = open_anchor(restore);
+    if (anchor < 0) return -1;
     restore.open.push_back(anchor);
   }
   for (std::size_t k = restore.open_names.size(); k < placement.folders.size(); ++k) {
-    const TargetFolder folder =
+    TargetFolder folder =
         target_open_folder(restore.open.back(), placement.folders[k].c_str(), 1, &error);
     if (folder < 0) {
       tell(restore.message, "cannot write into the folder " + placement.folders[k] + " of " +
                                 placement.target + ": " + reason_of(error));
       return -1;
     }
+    // A mount of the backups below the destination.
+    if ((folder = outside_backups(restore, folder, false)) < 0) return -1;
     restore.open.push_back(folder);
     restore.open_names.push_back(placement.folders[k]);
   }
@@ -134,6 +213,16 @@ bool already_there(Restore& restore, const Placement& placement, TargetFolder fo
          "cannot compare " + placement.target + " with its copy: " + reason_of(error));
   }
   return compared;
+}
+
+struct Beside {
+  const AppState& state;
+  std::string folder;
+};
+
+void record_beside(void* context, const char* name) {
+  const auto* beside = static_cast<const Beside*>(context);
+  record_temporary(beside->state, beside->folder + path_rules().separator + name);
 }
 
 void restore_one(Restore& restore, const Placement& placement) {
@@ -181,9 +270,16 @@ void restore_one(Restore& restore, const Placement& placement) {
       return;
   }
   CopiedFile copied{};
+  // No scratch folder of ours lies in the user's folders: every temporary is
+  // made beside its file, and recorded first.
+  Beside beside{restore.state,
+                placement.target.substr(
+                    0, static_cast<std::size_t>(last_separator(placement.target.c_str())))};
+  const CopyPlace place{-1, record_beside, nullptr, &beside};
   const std::int32_t result =
-      placement.link ? target_copy_link(placement.copy.c_str(), folder, name, &copied, &error)
-                     : target_copy_file(placement.copy.c_str(), folder, name, &copied, &error);
+      placement.link
+          ? target_copy_link(placement.copy.c_str(), folder, name, place, &copied, &error)
+          : target_copy_file(placement.copy.c_str(), folder, name, place, &copied, &error);
   if (result == kCopyDone) {
     ++report.restored;
     return;
@@ -249,7 +345,9 @@ bool restore_files(const AppState& state, const RestoreRequest& request, Restore
     }
     placements.push_back(placement);
   }
-  Restore restore{state, request, report, message, anchor, {}, {}};
+  // What a stopped restore (or backup) left half written.
+  remove_leftovers(state);
+  Restore restore{state, request, report, message, anchor, {}, {}, guarded_folders(state)};
   const std::string root = root_text(state);
   RunProgress done{0, placements.size(), 0, 0};
   for (const Placement& placement : placements) done.bytes_total += placement.size;
@@ -271,6 +369,8 @@ bool restore_files(const AppState& state, const RestoreRequest& request, Restore
     restore_one(restore, placement);
   }
   close_from(restore, 0);
+  // Every temporary made is renamed or removed by now: the record goes too.
+  remove_leftovers(state);
   if (progress != nullptr) progress(done);
   return report->refused == 0 && report->failed == 0 && !report->stopped;
 }

@@ -15,6 +15,7 @@ using namespace backup_parts;
 namespace {
 
 struct MoveContext {
+  const AppState& state;
   std::string root;
   BackupMessage message;
 };
@@ -24,10 +25,16 @@ void tell_move_problem(void* context, const char* path, std::int32_t error) {
   tell(move->message, "cannot move " + move->root + "/" + path + ": " + reason_of(error));
 }
 
+// A move's temporary beside its copy: its path below the root.
+void record_below_root(void* context, const char* path) {
+  const auto* move = static_cast<const MoveContext*>(context);
+  record_temporary(move->state, move->root + path_rules().separator + path);
+}
+
 }  // namespace
 
 bool move_generation(AppState& state, const char* from, const char* to, BackupMessage message) {
-  MoveContext context{root_text(state), message};
+  MoveContext context{state, root_text(state), message};
   std::int32_t error = 0;
   const TargetFolder root = target_open_root(state.settings.backup_root, 0, &error);
   // No backup root yet: no generation to move.
@@ -36,7 +43,12 @@ bool move_generation(AppState& state, const char* from, const char* to, BackupMe
     tell_move_problem(&context, "", error);
     return false;
   }
-  const bool moved = target_move_generation(root, from, to, tell_move_problem, &context);
+  // Only a move across file systems copies; its temporaries go where a
+  // backup's would.
+  const TargetFolder scratch = target_open_folder(root, kScratchName, 0, &error);
+  const CopyPlace place{scratch, record_below_root, nullptr, &context};
+  const bool moved = target_move_generation(root, from, to, place, tell_move_problem, &context);
+  target_close(scratch);
   target_close(root);
   return moved;
 }
@@ -158,6 +170,7 @@ bool rotate_backups(AppState& state, char failed_generation[4], BackupMessage me
   bool moved = true;
   // Asked to stop: between two steps, which the journal lets the next run finish.
   if (interrupted()) return false;
+  remove_leftovers(state);
   if (rotation.step == RotationStep::older) {
     if (!move_generation(state, kGenerationNames[rotation.older],
                          kGenerationNames[rotation.older + 1], message)) {
@@ -183,5 +196,6 @@ bool rotate_backups(AppState& state, char failed_generation[4], BackupMessage me
   }
   char path[kPathBytes];
   if (journal_path(state, path)) remove_file(path);
+  remove_leftovers(state);
   return moved;
 }

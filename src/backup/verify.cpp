@@ -142,8 +142,20 @@ void walk(Check& check, const std::string& folder) {
     if (interrupted()) check.report->stopped = true;
     if (check.report->stopped) break;
     char path[kPathBytes];
-    if (!join_path(folder.c_str(), entry.name.c_str(), path)) continue;  // never backed up
-    if (entry.kind == kFolderEntryFile || is_link_kind(entry.kind)) {
+    const bool file = entry.kind == kFolderEntryFile || is_link_kind(entry.kind);
+    if (!join_path(folder.c_str(), entry.name.c_str(), path)) {
+      // Too long for a path: a backup names it as failed, so it has no copy.
+      const std::string whole = folder + path_rules().separator + entry.name;
+      if (file) {
+        ++check.report->checked;
+        ++check.report->missing;
+        problem(check, "missing: " + whole + " has no copy: its path is too long to back up");
+      } else if (entry.kind == kFolderEntryFolder && check.deep) {
+        problem(check, "missing: " + whole + " has no copies: its path is too long to back up");
+      }
+      continue;
+    }
+    if (file) {
       verify_file(check, path, is_link_kind(entry.kind));
     }
     if (entry.kind == kFolderEntryFolder && check.deep) folders.emplace_back(path);

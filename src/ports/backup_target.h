@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ports/files.h"
 
@@ -16,10 +17,19 @@ using TargetFolder = std::int64_t;
 // (kErrorMissing for a missing root when create is 0).
 TargetFolder target_open_root(const char* root, int create, std::int32_t* error);
 // Opens folder name inside parent, creating it when create is 1; a link or a
-// file in its place is refused. The folder, or -1 with *error set.
+// file in its place is refused, and so is a name that is not one plain name
+// (empty, ".", ".." or holding a separator: kErrorNotName). The folder, or -1
+// with *error set.
 TargetFolder target_open_folder(TargetFolder parent, const char* name, int create,
                                 std::int32_t* error);
 void target_close(TargetFolder folder);
+// Which folder an open folder is.
+bool target_folder_identity(TargetFolder folder, FolderIdentity* identity);
+// The identities of folder and of every folder above it as the file system
+// reaches them (each one's parent, whatever path the folder was opened by),
+// up to the top of the file system's tree. False when a parent cannot be
+// opened.
+bool target_folder_chain(TargetFolder folder, std::vector<FolderIdentity>* chain);
 
 // The source's facts when it was copied: what a later run compares.
 struct CopiedFile {
@@ -31,12 +41,27 @@ constexpr std::int32_t kCopyDone = 0;
 constexpr std::int32_t kCopyReadFailed = 1;    // the source
 constexpr std::int32_t kCopyWriteFailed = 2;   // the copy
 constexpr std::int32_t kCopyNotSupported = 3;  // no links can be made here
+constexpr std::int32_t kCopyChanged = 4;       // the source changed while it was read
+// Where a copy is written before it takes its name, and what is asked of it
+// first. A temporary is made in scratch, a folder of the program's own, when
+// it lies on the destination's file system; else beside the destination,
+// its name told to record first (when given) so that a later run can remove
+// what a stopped one left.
+struct CopyPlace {
+  TargetFolder scratch = -1;
+  void (*record)(void* context, const char* name) = nullptr;
+  // Asked once the copy's bytes are written, before it takes its name:
+  // false when the source changed meanwhile, and the copy is then dropped
+  // (kCopyChanged). Null: not asked.
+  bool (*held_still)(void* context) = nullptr;
+  void* context = nullptr;
+};
 // Copies the regular file source (its contents, permissions and modification
-// time) to name inside folder: written unnamed, or under a temporary name
-// where the file system has no unnamed files, and only then renamed over
-// name. A link at name is replaced by the rename, never written through.
+// time) to name inside folder: written unnamed where the file system allows,
+// else under a temporary name (see CopyPlace), and only then named. A link at
+// name is replaced by the rename, never written through.
 std::int32_t target_copy_file(const char* source, TargetFolder folder, const char* name,
-                              CopiedFile* copied, std::int32_t* error);
+                              const CopyPlace& place, CopiedFile* copied, std::int32_t* error);
 // What is at name inside folder, never following a link.
 enum class TargetEntry { none, file, folder, link, other };
 TargetEntry target_entry(TargetFolder folder, const char* name);
@@ -46,18 +71,18 @@ TargetEntry target_entry(TargetFolder folder, const char* name);
 bool target_same_bytes(const char* path, TargetFolder folder, const char* name, bool* same,
                        std::int32_t* error);
 // Makes name inside folder a symbolic link with the target text of the link
-// at source (never followed) and its write time: made under a temporary name,
-// then renamed over name (a file or a link, never a folder). copied gets the
-// text's length and the time. kCopyNotSupported where links cannot be made.
+// at source (never followed) and its write time: made under a temporary name
+// (see CopyPlace), then renamed over name (a file or a link, never a folder).
+// copied gets the text's length and the time. kCopyNotSupported where links
+// cannot be made.
 std::int32_t target_copy_link(const char* source, TargetFolder folder, const char* name,
-                              CopiedFile* copied, std::int32_t* error);
+                              const CopyPlace& place, CopiedFile* copied, std::int32_t* error);
 // The target text of the link name inside folder; false with *error set.
 bool target_read_link(TargetFolder folder, const char* name, std::string* target,
                       std::int32_t* error);
-// Removes the temporary copies an interrupted run left in folder, except
-// those whose names keep(context, name) is true for.
-void target_remove_leftovers(TargetFolder folder, bool (*keep)(void* context, const char* name),
-                             void* context);
+// Removes every file and link in scratch, the program's own folder of
+// temporaries: what stopped runs left there.
+void target_clear_scratch(TargetFolder scratch);
 
 // Told of each entry a move could not handle: its path below the root as
 // "F1/Photos/a.jpg" and the error.
@@ -65,8 +90,7 @@ using MoveProblem = void (*)(void* context, const char* path, std::int32_t error
 // Moves every entry of generation folder from into generation folder to
 // (both inside root, names such as "F1"), creating to when needed: folders
 // merge, entries of the same relative path are replaced. A link is moved or
-// replaced as the entry it is, never followed; leftover temporary copies
-// stay behind.
-// True when everything moved, else false.
+// replaced as the entry it is, never followed. A file that must cross file
+// systems is copied as place says. True when everything moved, else false.
 bool target_move_generation(TargetFolder root, const char* from, const char* to,
-                            MoveProblem problem, void* context);
+                            const CopyPlace& place, MoveProblem problem, void* context);

@@ -10,6 +10,14 @@
 // make. Null by default.
 using DiskChangeSeam = void (*)();
 void set_disk_change_seam(DiskChangeSeam seam);
+// Tests change a file while it is being copied: when set, seam is called with
+// the source's path after each piece (at most 1 MiB) a copy has read, so
+// that a test can write between two reads. Null by default.
+using CopySeam = void (*)(const char* source);
+void set_copy_seam(CopySeam seam);
+// Tests stand for a file system without unnamed temporary files: while
+// refused is set, every copy is written under a temporary name first.
+void set_unnamed_files_refused(bool refused);
 
 // Reads up to size bytes from the start of a regular file. Returns the count
 // read (short for a short file), or -1 when the file cannot be opened or read.
@@ -27,6 +35,9 @@ bool path_taken(const char* path);
 bool rename_replacing(const char* from, const char* to);
 // Removes the file (or link) at path, never a folder. True, or false.
 bool remove_file(const char* path);
+// Adds data at the end of the file at path, making it when missing; not
+// flushed. True, or false.
+bool file_append(const char* path, const void* data, std::uint64_t size);
 // True when path is a regular file (or a link to one) that opens for reading, else false.
 bool file_readable(const char* path);
 // True when this process may create files in folder, else false.
@@ -71,6 +82,7 @@ constexpr std::int32_t kErrorNotFolder = -3;    // something else where a folder
 constexpr std::int32_t kErrorPathTooLong = -4;  // a path that would not fit
 constexpr std::int32_t kErrorNoFiles = -5;      // a pseudo file system (proc and the like)
 constexpr std::int32_t kErrorMissing = -6;      // nothing there
+constexpr std::int32_t kErrorNotName = -7;      // a name that is no single plain name
 // The error's text for a message, such as "Permission denied".
 void describe_error(std::int32_t error, char* text, std::uint32_t size);
 

@@ -178,6 +178,33 @@ TEST_F(BackupFixture, FoldersOfTheSameNameNeverShareTheirCopies) {
                 "\nDocuments (4)\t" + root.string() + "/carol%09%25%0A/Documents\n");
 }
 
+// A record that would lead a copy out of its generation, or onto another
+// folder's copies, is set aside (told once) and its folder named anew.
+TEST_F(BackupFixture, DamagedCopyNamesAreSetAsideAndNeverLeadOutOfTheGenerations) {
+  const fs::path bob = root / "bob/Documents";
+  const fs::path carol = root / "carol/Documents";
+  put("a.jpg", "a");
+  write_text(bob / "b.txt", "b");
+  write_text(carol / "c.txt", "c");
+  const std::string damaged = "../../outside\t" + tree.string() + "\nDocuments\t" + bob.string() +
+                              "\nDocuments\t" + carol.string() +
+                              "\n/abs\t/x\na/b\t/y\n.\t/z\n..\t/w\n\t/v\nno tab\nn\trelative\n";
+  write_text(program_dir / kBackupNames, damaged);
+  EXPECT_TRUE(backup(tree));
+  ASSERT_FALSE(said.empty());
+  EXPECT_EQ(said[0].rfind(std::string(kBackupNames) + " had 9 damaged records", 0), 0u) << said[0];
+  EXPECT_TRUE(backup(bob));
+  EXPECT_TRUE(backup(carol));
+  EXPECT_EQ(said.size(), 1u);  // carol's new name, and no word of the damage
+  EXPECT_FALSE(fs::exists(root / "Backup/outside"));
+  EXPECT_EQ(copied("a.jpg") + read_text(backups / "F0/Documents (2)/c.txt"), "ac");
+  EXPECT_FALSE(fs::exists(backups / "F0/Documents/c.txt"));
+  EXPECT_EQ(read_text(program_dir / (std::string(kBackupNames) + ".damaged")), damaged);
+  EXPECT_EQ(read_text(program_dir / kBackupNames), "Documents\t" + bob.string() + "\nPhotos\t" +
+                                                       tree.string() + "\nDocuments (2)\t" +
+                                                       carol.string() + "\n");
+}
+
 TEST_F(BackupFixture, FailedCopiesAreTriedAgainAndAHeldCatalogMeansNoBackup) {
   put("sub/a.jpg", "v1");
   put("b.jpg");

@@ -228,17 +228,23 @@ TEST_F(RestoreFixture, VerifyFindsMissingCutShortAndDamagedCopies) {
   fs::last_write_time(copies / "b", time);
   write(now, "sub/d", "changed since: not compared");
   write(now, "e", "never backed up");
+  // Too long a path to back up: the backup names it as failed, and so does this.
+  const std::string deep =
+      std::string(250, 'l') + "/" + std::string(250, 'o') + "/" + std::string(100, 'n');
+  write(now, deep, "too far down");
   said.clear();
   EXPECT_FALSE(verify_folder(*state, tree.c_str(), &verified, nullptr, collect));
-  EXPECT_EQ(verified.checked, 5u);
-  EXPECT_EQ(verified.missing, 2u);
-  EXPECT_EQ(verified.problems, 4u);
+  EXPECT_EQ(verified.checked, 6u);
+  EXPECT_EQ(verified.missing, 3u);
+  EXPECT_EQ(verified.problems, 5u);
   std::sort(said.begin(), said.end());
-  ASSERT_EQ(said.size(), 4u);
+  ASSERT_EQ(said.size(), 5u);
   EXPECT_EQ(said[0].rfind("changed: " + (copies / "sub/c").string(), 0), 0u) << said[0];
   EXPECT_EQ(said[1].rfind("damaged: " + (copies / "b").string(), 0), 0u) << said[1];
   EXPECT_EQ(said[2], "missing: " + (tree / "a").string() + " has no copy");
   EXPECT_EQ(said[3], "missing: " + (tree / "e").string() + " has no copy");
+  EXPECT_EQ(said[4],
+            "missing: " + (tree / deep).string() + " has no copy: its path is too long to back up");
 }
 
 int stop_at = 0;
@@ -254,11 +260,15 @@ TEST_F(RestoreFixture, AStoppedRestoreLeavesNoPartialFile) {
   Snapshot now;
   for (const char* name : {"a", "b", "sub/c", "sub/d"}) write(now, name, std::string(70000, *name));
   ASSERT_TRUE(backup(tree));
-  for (int stop = 1; stop <= 6; ++stop) {
+  // Also where no file can be made unnamed: what the stopped run left beside
+  // its files goes with the next run.
+  for (int stop = 1; stop <= 12; ++stop) {
+    const bool unnamed = stop <= 6;
     const fs::path to = root / ("stopped" + std::to_string(stop));
     const pid_t child = fork();
     if (child == 0) {
-      stop_at = stop;
+      stop_at = unnamed ? stop : stop - 6;
+      set_unnamed_files_refused(!unnamed);
       set_disk_change_seam(stop_at_change);
       restore(tree, 0, to);
       _exit(0);
@@ -266,6 +276,11 @@ TEST_F(RestoreFixture, AStoppedRestoreLeavesNoPartialFile) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
+    set_unnamed_files_refused(!unnamed);
+    if (!unnamed) {
+      EXPECT_TRUE(restore(tree, 0, to)) << stop;
+    }
+    set_unnamed_files_refused(false);
     std::size_t whole = 0;
     for (const auto& entry : fs::recursive_directory_iterator(to)) {
       if (!entry.is_regular_file()) continue;
@@ -274,7 +289,8 @@ TEST_F(RestoreFixture, AStoppedRestoreLeavesNoPartialFile) {
       EXPECT_EQ(read_text(entry.path()), now[name].bytes) << name;
       ++whole;
     }
-    EXPECT_EQ(whole, WEXITSTATUS(status) == 70 ? static_cast<std::size_t>(stop - 1) : 4u) << stop;
+    EXPECT_EQ(whole, WEXITSTATUS(status) == 70 && unnamed ? static_cast<std::size_t>(stop - 1) : 4u)
+        << stop;
   }
   // An interrupt during the second file stops the run once that file is whole.
   const pid_t child = fork();

@@ -93,19 +93,21 @@ touch -r "$work/when" "$tree/a.txt"
 check "another size at the same time is copied" "1 files copied" "$(run "/b=$tree" >/dev/null; out)"
 check "nothing changed, nothing copied" "0 files copied" "$(run "/b=$tree" >/dev/null; out)"
 
-# Leftover temporaries: removed by the next backup of their folder, unless
-# the tree holds a file of that very name; never rotated into F1.
-echo partial >"$backups/F0/tree/a.txt.tessmira-Xy12Ab"
-echo kept >"$tree/sub/b.txt.tessmira-Qw34Er"
-echo kept >"$backups/F0/tree/sub/b.txt.tessmira-Qw34Er"
-run "/b=$tree" >/dev/null
-check "a leftover is removed" no "$([ -e "$backups/F0/tree/a.txt.tessmira-Xy12Ab" ] && echo yes || echo no)"
-check "a real file of that name stays" kept "$(cat "$backups/F0/tree/sub/b.txt.tessmira-Qw34Er")"
+# A user's file named like a temporary copy is a file like any other: copied,
+# rotated, and its copy kept once it is deleted. What a stopped run left in
+# the root's own folder of temporaries goes with the next run.
+echo mine >"$tree/sub/b.txt.tessmira-Qw34Er"
+mkdir -p "$backups/.tessmira-temp"
+echo partial >"$backups/.tessmira-temp/a.txt.tessmira-Xy12Ab"
+check "a file named like a temporary is backed up" "0 mine no" \
+  "$(run "/b=$tree") $(cat "$backups/F0/tree/sub/b.txt.tessmira-Qw34Er") \
+$([ -e "$backups/.tessmira-temp/a.txt.tessmira-Xy12Ab" ] && echo yes || echo no)"
 rm "$tree/sub/b.txt.tessmira-Qw34Er"
-echo partial >"$backups/F0/tree/a.txt.tessmira-Zz99Yy"
 run /r >/dev/null
-check "/r leaves leftovers behind" "yes no" \
-  "$([ -e "$backups/F0/tree/a.txt.tessmira-Zz99Yy" ] && echo yes) $([ -e "$backups/F1/tree/a.txt.tessmira-Zz99Yy" ] && echo yes || echo no)"
+run "/b=$tree" >/dev/null
+check "rotated, and kept once deleted" "no mine" \
+  "$([ -e "$backups/F0/tree/sub/b.txt.tessmira-Qw34Er" ] && echo yes || echo no) \
+$(cat "$backups/F1/tree/sub/b.txt.tessmira-Qw34Er")"
 
 # A run killed during a large copy leaves no part of it anywhere.
 fresh
@@ -129,11 +131,11 @@ for size in 512M 2G 6G; do
   fresh
 done
 check "the run was killed while copying" yes "$copying"
-check "no partial file after the kill" "" "$(find "$backups" -name '*tessmira-*' 2>/dev/null)"
+check "no partial file after the kill" "" "$(find "$backups" -type f -name '*tessmira-*' 2>/dev/null)"
 truncate -s 1M "$work/big/large.bin"
 check "the next run copies it whole" "0 1048576" "$(run "/b=$work/big") $(stat -c %s "$backups/F0/big/large.bin")"
 run /r >/dev/null
-check "nothing partial in F1" "" "$(find "$backups" -name '*tessmira-*')"
+check "nothing partial in F1" "" "$(find "$backups" -type f -name '*tessmira-*')"
 rm -rf "$work/big"
 
 # A catalog with damaged slots: its good records keep their times.
@@ -293,7 +295,7 @@ runner=""
 copies=$(find "$backups/F0/many" -type f | wc -l)
 check "Ctrl+C stops the backup and says so" "130 yes yes" \
   "$status $(err_has "stopped by an interrupt") $([ "$copies" -lt 150000 ] && echo yes)"
-check "leaving no partial copy" "" "$(find "$backups" -name '*tessmira-*')"
+check "leaving no partial copy" "" "$(find "$backups" -type f -name '*tessmira-*')"
 fresh
 check "150,000 files all copied" "0 150000 files copied 150000" \
   "$(run "/b=$work/many") $(out) $(find "$backups/F0/many" -type f | wc -l)"

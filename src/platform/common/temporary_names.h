@@ -1,7 +1,8 @@
-// The names of the temporary files the file layers write before a rename, so
-// that every layer recognises what an interrupted run left: a save's
-// "name.XXXXXX" beside the file it replaces, and a backup copy's
-// "name.tessmira-XXXXXX" beside its final name.
+// The names of the temporary files the file layers write before a rename: a
+// save's "name.XXXXXX" beside the file it replaces, which every layer
+// recognises; and a copy's "name.tessmira-XXXXXX", made in the backup root's
+// own folder of temporaries or, recorded first, beside its final name, so
+// that no name is ever taken for a temporary by its look alone.
 #pragma once
 
 #include <cctype>
@@ -11,11 +12,21 @@
 
 constexpr char kCopyMark[] = ".tessmira-";
 constexpr std::size_t kTemporaryRandom = 6;
+// The longest name most file systems hold, in bytes.
+constexpr std::size_t kLongestName = 255;
 
-// name + mark + six letters or digits taken from bits.
+// name + mark + six letters or digits taken from bits, the name cut (at a
+// character's start) so that the whole fits a file system's name.
 inline std::string temporary_name(const char* name, const char* mark, std::uint64_t bits) {
   static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::string result = std::string(name) + mark;
+  std::string result = name;
+  const std::size_t room = kLongestName - std::strlen(mark) - kTemporaryRandom;
+  if (result.size() > room) {
+    std::size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(result[cut]) & 0xC0) == 0x80) --cut;
+    result.resize(cut);
+  }
+  result += mark;
   for (std::size_t i = 0; i < kTemporaryRandom; ++i, bits /= sizeof letters - 1)
     result += letters[bits % (sizeof letters - 1)];
   return result;
@@ -37,16 +48,4 @@ inline bool is_save_temporary(const char* name, const std::string& base) {
     mixed = mixed || std::isupper(c) != 0 || std::isdigit(c) != 0;
   }
   return mixed;
-}
-
-// Whether name is "something.tessmira-XXXXXX", a backup copy not yet whole.
-inline bool is_copy_leftover(const char* name) {
-  const char* mark = std::strstr(name, kCopyMark);
-  if (mark == nullptr || mark == name) return false;
-  const char* random = mark + sizeof kCopyMark - 1;
-  if (std::strlen(random) != kTemporaryRandom) return false;
-  for (const char* c = random; *c != '\0'; ++c) {
-    if (std::isalnum(static_cast<unsigned char>(*c)) == 0) return false;
-  }
-  return true;
 }

@@ -1,6 +1,8 @@
 // POSIX backup target: every folder below the root is opened with openat and
 // O_NOFOLLOW from the root down, so no link planted inside the backup root
-// can lead a write outside it.
+// can lead a write outside it. Copies are written unnamed (O_TMPFILE) where
+// the file system allows, else in the root's folder of temporaries, and get
+// their name only once whole.
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/common/seams.h"
 #include "platform/common/temporary_names.h"
 #include "platform/posix/posix_files.h"
 #include "ports/backup_target.h"
@@ -63,33 +66,68 @@ std::string temporary_name(const char* name) {
   return ::temporary_name(name, kCopyMark, next >> 16);
 }
 
-// Copies size bytes of in to out from the start; the file system may share
-// the blocks. A source that shrank meanwhile ends the copy early.
-bool copy_contents(int in, int out, std::uint64_t size) {
-  std::uint64_t left = size;
-  while (left > 0) {
-    const ssize_t moved = copy_file_range(in, nullptr, out, nullptr, left, 0);
-    if (moved == 0) return true;
-    if (moved > 0) {
-      left -= static_cast<std::uint64_t>(moved);
-      continue;
-    }
-    if (errno == EINTR) continue;
-    // Not between these two file systems: plain reads and writes, from
-    // wherever the ranges got to.
-    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
-      return false;
-    }
-    break;
+bool plain_name(const char* name) {
+  return name[0] != '\0' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 &&
+         std::strchr(name, '/') == nullptr;
+}
+
+// Where a copy into folder makes its temporaries: the scratch folder when it
+// is on the same file system, else folder itself, its names recorded first.
+struct Temporaries {
+  int folder;
+  const CopyPlace& place;
+  bool beside() const { return place.scratch < 0 || folder != fd_of(place.scratch); }
+  // A fresh name, told to the record first when it lies beside the copy.
+  std::string draw(const char* name) const {
+    std::string temporary = temporary_name(name);
+    for (int drawn = 1; drawn < 20 && kind_at(folder, temporary.c_str()) != 0; ++drawn)
+      temporary = temporary_name(name);
+    if (beside() && place.record != nullptr) place.record(place.context, temporary.c_str());
+    return temporary;
   }
-  char buffer[1 << 16];
+};
+
+Temporaries temporaries_for(const CopyPlace& place, int folder) {
+  struct stat scratch {};
+  struct stat there {};
+  const bool same = place.scratch >= 0 && fstat(fd_of(place.scratch), &scratch) == 0 &&
+                    fstat(folder, &there) == 0 && scratch.st_dev == there.st_dev;
+  return Temporaries{same ? fd_of(place.scratch) : folder, place};
+}
+
+// Copies size bytes of in to out from the start, a piece at a time; the file
+// system may share the blocks. A source that shrank meanwhile ends the copy
+// early.
+bool copy_contents(int in, int out, std::uint64_t size, const char* source) {
+  constexpr std::uint64_t kPiece = 1 << 20;
+  std::uint64_t left = size;
+  bool ranges = true;
+  std::vector<char> buffer;
   while (left > 0) {
-    const ssize_t got = read(in, buffer, std::min<std::uint64_t>(left, sizeof buffer));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    if (!write_all(out, buffer, static_cast<std::uint64_t>(got))) return false;
-    left -= static_cast<std::uint64_t>(got);
+    const std::uint64_t want = std::min(left, kPiece);
+    ssize_t moved = -1;
+    if (ranges) {
+      moved = copy_file_range(in, nullptr, out, nullptr, want, 0);
+      if (moved < 0 && errno == EINTR) continue;
+      // Not between these two file systems: plain reads and writes, from
+      // wherever the ranges got to.
+      if (moved < 0 && errno != EXDEV && errno != ENOSYS && errno != EINVAL &&
+          errno != EOPNOTSUPP) {
+        return false;
+      }
+      ranges = moved >= 0;
+    }
+    if (!ranges) {
+      buffer.resize(kPiece);
+      moved = read(in, buffer.data(), want);
+      if (moved < 0 && errno == EINTR) continue;
+      if (moved < 0 || !write_all(out, buffer.data(), static_cast<std::uint64_t>(moved))) {
+        return false;
+      }
+    }
+    copy_piece_read(source);
+    if (moved == 0) return true;
+    left -= static_cast<std::uint64_t>(moved);
   }
   return true;
 }
@@ -112,47 +150,44 @@ int name_unnamed(int out, int folder, const char* target) {
 // else under a temporary name then renamed over the old copy, a file or a
 // link (the rename replaces the link itself, never what it leads to), never
 // a folder. 0, or an error.
-std::int32_t name_copy(int out, int folder, const char* name) {
+std::int32_t name_copy(int out, int folder, const char* name, const Temporaries& temporaries) {
   const int first = name_unnamed(out, folder, name);
   if (first != EEXIST) return first;
-  const int there = kind_at(folder, name);
-  if (there == S_IFDIR) return EISDIR;
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    const std::string temporary = temporary_name(name);
-    const int named = name_unnamed(out, folder, temporary.c_str());
-    if (named == EEXIST) continue;
-    if (named != 0) return named;
-    if (renameat(folder, temporary.c_str(), folder, name) == 0) return 0;
-    const std::int32_t error = errno;
-    unlinkat(folder, temporary.c_str(), 0);
-    return error;
-  }
-  return EEXIST;
+  if (kind_at(folder, name) == S_IFDIR) return EISDIR;
+  const std::string temporary = temporaries.draw(name);
+  const int named = name_unnamed(out, temporaries.folder, temporary.c_str());
+  if (named != 0) return named;
+  if (renameat(temporaries.folder, temporary.c_str(), folder, name) == 0) return 0;
+  const std::int32_t error = errno;
+  unlinkat(temporaries.folder, temporary.c_str(), 0);
+  return error;
 }
 
-// A named temporary file inside folder. Its descriptor, or -1.
-int create_named(int folder, const char* name, std::string* temporary) {
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    *temporary = temporary_name(name);
-    const int fd = openat(folder, temporary->c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
+// Whether the copy's bytes are whole and its facts those of the source.
+bool write_whole(int in, int out, const struct stat& info, const char* source) {
+  const timespec times[2] = {info.st_atim, info.st_mtim};
+  return copy_contents(in, out, static_cast<std::uint64_t>(info.st_size), source) &&
+         fchmod(out, info.st_mode & 07777) == 0 && futimens(out, times) == 0;
+}
+
+bool source_changed(const CopyPlace& place) {
+  return place.held_still != nullptr && !place.held_still(place.context);
 }
 
 // Writes the open source in (with info) into folder as name.
 std::int32_t copy_open_file(int in, const struct stat& info, int folder, const char* name,
-                            std::int32_t* error) {
-  const timespec times[2] = {info.st_atim, info.st_mtim};
-  const auto size = static_cast<std::uint64_t>(info.st_size);
-  const int out = openat(folder, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600);
+                            const CopyPlace& place, const char* source, std::int32_t* error) {
+  const Temporaries temporaries = temporaries_for(place, folder);
+  const int out =
+      unnamed_files_refused() ? -1 : openat(folder, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600);
   if (out >= 0) {
-    bool done = copy_contents(in, out, size) && fchmod(out, info.st_mode & 07777) == 0 &&
-                futimens(out, times) == 0;
-    if (done) disk_change();
-    *error = done ? name_copy(out, folder, name) : errno;
+    const bool done = write_whole(in, out, info, source);
+    if (!done) *error = errno;
+    const bool changed = done && source_changed(place);
+    if (done && !changed) disk_change();
+    if (done && !changed) *error = name_copy(out, folder, name, temporaries);
     close(out);
+    if (changed) return kCopyChanged;
     return done && *error == 0 ? kCopyDone : kCopyWriteFailed;
   }
   // No unnamed files here: a temporary name, renamed once the copy is whole.
@@ -161,26 +196,28 @@ std::int32_t copy_open_file(int in, const struct stat& info, int folder, const c
     *error = there == S_IFDIR ? EISDIR : errno;
     return kCopyWriteFailed;
   }
-  std::string temporary;
+  const std::string temporary = temporaries.draw(name);
   disk_change();
-  const int named = create_named(folder, name, &temporary);
+  const int named = openat(temporaries.folder, temporary.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (named < 0) {
     *error = errno;
     return kCopyWriteFailed;
   }
-  bool done = copy_contents(in, named, size) && fchmod(named, info.st_mode & 07777) == 0 &&
-              futimens(named, times) == 0;
+  bool done = write_whole(in, named, info, source);
   if (!done) *error = errno;
   if (close(named) != 0 && done) {
     *error = errno;
     done = false;
   }
-  if (done) disk_change();
-  if (done && renameat(folder, temporary.c_str(), folder, name) != 0) {
+  const bool changed = done && source_changed(place);
+  if (done && !changed) disk_change();
+  if (done && !changed && renameat(temporaries.folder, temporary.c_str(), folder, name) != 0) {
     *error = errno;
     done = false;
   }
-  if (!done) unlinkat(folder, temporary.c_str(), 0);
+  if (!done || changed) unlinkat(temporaries.folder, temporary.c_str(), 0);
+  if (changed) return kCopyChanged;
   return done ? kCopyDone : kCopyWriteFailed;
 }
 
@@ -188,6 +225,7 @@ std::int32_t copy_open_file(int in, const struct stat& info, int folder, const c
 struct Mover {
   MoveProblem problem;
   void* context;
+  const CopyPlace& place;
   bool report(const std::string& path, std::int32_t error) const {
     if (problem != nullptr) problem(context, path.c_str(), error);
     return false;
@@ -227,27 +265,15 @@ bool remove_tree_at(int folder, const char* name) {
 bool merge(const Mover& mover, int from, int to, const std::string& from_path,
            const std::string& to_path);
 
-// Whether the folder name inside parent holds a leftover temporary anywhere
-// below it (such a folder is merged entry by entry, not moved whole).
-bool holds_leftovers(int parent, const char* name) {
-  std::int32_t error = 0;
-  const int folder = open_folder_at(parent, name, &error);
-  DIR* listing = folder >= 0 ? fdopendir(folder) : nullptr;
-  if (listing == nullptr) {
-    if (folder >= 0) close(folder);
-    return false;
-  }
-  bool found = false;
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): a stream of this call's own, never shared
-  for (const dirent* entry; !found && (entry = readdir(listing)) != nullptr;) {
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    const bool is_folder = entry->d_type == DT_DIR || (entry->d_type == DT_UNKNOWN &&
-                                                       kind_at(folder, entry->d_name) == S_IFDIR);
-    found =
-        is_copy_leftover(entry->d_name) || (is_folder && holds_leftovers(folder, entry->d_name));
-  }
-  closedir(listing);
-  return found;
+// A moved file's temporary is told to the record by its path below the root.
+struct Below {
+  const CopyPlace& place;
+  std::string folder;
+};
+
+void record_below(void* context, const char* name) {
+  const auto* below = static_cast<const Below*>(context);
+  below->place.record(below->place.context, (below->folder + "/" + name).c_str());
 }
 
 // Across file systems: a file is copied whole, then removed; a folder is
@@ -276,7 +302,10 @@ bool move_across(const Mover& mover, int from, int to, const std::string& name,
     return mover.report(from_path, error);
   }
   disk_change();
-  const bool copied = copy_open_file(in, info, to, name.c_str(), &error) == kCopyDone;
+  Below below{mover.place, to_path.substr(0, to_path.rfind('/'))};
+  const CopyPlace place{mover.place.scratch, mover.place.record != nullptr ? record_below : nullptr,
+                        nullptr, &below};
+  const bool copied = copy_open_file(in, info, to, name.c_str(), place, "", &error) == kCopyDone;
   close(in);
   if (!copied) return mover.report(to_path, error);
   disk_change();
@@ -296,11 +325,6 @@ bool move_entry(const Mover& mover, int from, int to, const std::string& name,
     if (unlinkat(to, name.c_str(), 0) != 0) return mover.report(to_path, errno);
     return move_entry(mover, from, to, name, from_path, to_path);
   }
-  if (source == S_IFDIR && target == 0 && holds_leftovers(from, name.c_str())) {
-    disk_change();
-    mkdirat(to, name.c_str(), 0755);
-    return move_entry(mover, from, to, name, from_path, to_path);
-  }
   if (source == S_IFDIR && target == S_IFDIR) {
     std::int32_t error = 0;
     const int inner_from = open_folder_at(from, name.c_str(), &error);
@@ -313,7 +337,6 @@ bool move_entry(const Mover& mover, int from, int to, const std::string& name,
     const bool merged = merge(mover, inner_from, inner_to, from_path, to_path);
     close(inner_from);
     close(inner_to);
-    // Leftover temporaries keep a merged folder from going: no failure.
     disk_change();
     unlinkat(from, name.c_str(), AT_REMOVEDIR);
     return merged;
@@ -333,7 +356,6 @@ bool merge(const Mover& mover, int from, int to, const std::string& from_path,
            const std::string& to_path) {
   bool moved = true;
   for (const std::string& name : names_in(from)) {
-    if (is_copy_leftover(name.c_str())) continue;
     std::string inner_from = from_path;
     std::string inner_to = to_path;
     inner_from += '/';
@@ -364,6 +386,10 @@ TargetFolder target_open_root(const char* root, int create, std::int32_t* error)
 
 TargetFolder target_open_folder(TargetFolder parent, const char* name, int create,
                                 std::int32_t* error) {
+  if (!plain_name(name)) {
+    *error = kErrorNotName;
+    return -1;
+  }
   if (create == 1 && mkdirat(fd_of(parent), name, 0755) != 0 && errno != EEXIST) {
     *error = errno;
     return -1;
@@ -375,8 +401,36 @@ void target_close(TargetFolder folder) {
   if (folder >= 0) close(fd_of(folder));
 }
 
+bool target_folder_identity(TargetFolder folder, FolderIdentity* identity) {
+  struct stat info {};
+  if (fstat(fd_of(folder), &info) != 0) return false;
+  *identity = FolderIdentity{static_cast<std::uint64_t>(info.st_dev),
+                             static_cast<std::uint64_t>(info.st_ino)};
+  return true;
+}
+
+bool target_folder_chain(TargetFolder folder, std::vector<FolderIdentity>* chain) {
+  chain->clear();
+  int at = dup(fd_of(folder));
+  FolderIdentity identity{};
+  while (at >= 0 && target_folder_identity(at, &identity)) {
+    // The top of the tree is its own parent.
+    if (!chain->empty() && chain->back().device == identity.device &&
+        chain->back().inode == identity.inode) {
+      close(at);
+      return true;
+    }
+    chain->push_back(identity);
+    const int parent = openat(at, "..", kFolderFlags);
+    close(at);
+    at = parent;
+  }
+  if (at >= 0) close(at);
+  return false;
+}
+
 std::int32_t target_copy_file(const char* source, TargetFolder folder, const char* name,
-                              CopiedFile* copied, std::int32_t* error) {
+                              const CopyPlace& place, CopiedFile* copied, std::int32_t* error) {
   const int in = open(source, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat info {};
   if (in < 0 || fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -385,13 +439,13 @@ std::int32_t target_copy_file(const char* source, TargetFolder folder, const cha
     return kCopyReadFailed;
   }
   *copied = CopiedFile{static_cast<std::uint64_t>(info.st_size), file_time_of(info.st_mtim)};
-  const std::int32_t result = copy_open_file(in, info, fd_of(folder), name, error);
+  const std::int32_t result = copy_open_file(in, info, fd_of(folder), name, place, source, error);
   close(in);
   return result;
 }
 
 std::int32_t target_copy_link(const char* source, TargetFolder folder, const char* name,
-                              CopiedFile* copied, std::int32_t* error) {
+                              const CopyPlace& place, CopiedFile* copied, std::int32_t* error) {
   std::string text;
   std::uint64_t written = 0;
   if (!read_link(source, &text, &written, error)) return kCopyReadFailed;
@@ -401,31 +455,26 @@ std::int32_t target_copy_link(const char* source, TargetFolder folder, const cha
     return kCopyReadFailed;
   }
   *copied = CopiedFile{text.size(), written};
-  const int there = kind_at(fd_of(folder), name);
-  if (there == S_IFDIR) {
+  if (kind_at(fd_of(folder), name) == S_IFDIR) {
     *error = EISDIR;
     return kCopyWriteFailed;
   }
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    const std::string temporary = temporary_name(name);
-    disk_change();
-    if (symlinkat(text.c_str(), fd_of(folder), temporary.c_str()) != 0) {
-      if (errno == EEXIST) continue;
-      *error = errno;
-      return kCopyWriteFailed;
-    }
-    const timespec times[2] = {info.st_atim, info.st_mtim};
-    disk_change();
-    if (utimensat(fd_of(folder), temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
-        renameat(fd_of(folder), temporary.c_str(), fd_of(folder), name) != 0) {
-      *error = errno;
-      unlinkat(fd_of(folder), temporary.c_str(), 0);
-      return kCopyWriteFailed;
-    }
-    return kCopyDone;
+  const Temporaries temporaries = temporaries_for(place, fd_of(folder));
+  const std::string temporary = temporaries.draw(name);
+  disk_change();
+  if (symlinkat(text.c_str(), temporaries.folder, temporary.c_str()) != 0) {
+    *error = errno;
+    return kCopyWriteFailed;
   }
-  *error = EEXIST;
-  return kCopyWriteFailed;
+  const timespec times[2] = {info.st_atim, info.st_mtim};
+  disk_change();
+  if (utimensat(temporaries.folder, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
+      renameat(temporaries.folder, temporary.c_str(), fd_of(folder), name) != 0) {
+    *error = errno;
+    unlinkat(temporaries.folder, temporary.c_str(), 0);
+    return kCopyWriteFailed;
+  }
+  return kCopyDone;
 }
 
 bool target_read_link(TargetFolder folder, const char* name, std::string* target,
@@ -475,19 +524,16 @@ bool target_same_bytes(const char* path, TargetFolder folder, const char* name, 
   return compared;
 }
 
-void target_remove_leftovers(TargetFolder folder, bool (*keep)(void* context, const char* name),
-                             void* context) {
-  for (const std::string& name : names_in(fd_of(folder))) {
-    if (!is_copy_leftover(name.c_str()) || kind_at(fd_of(folder), name.c_str()) != S_IFREG)
-      continue;
-    if (keep != nullptr && keep(context, name.c_str())) continue;
-    unlinkat(fd_of(folder), name.c_str(), 0);
+void target_clear_scratch(TargetFolder scratch) {
+  for (const std::string& name : names_in(fd_of(scratch))) {
+    const int kind = kind_at(fd_of(scratch), name.c_str());
+    if (kind == S_IFREG || kind == S_IFLNK) unlinkat(fd_of(scratch), name.c_str(), 0);
   }
 }
 
 bool target_move_generation(TargetFolder root, const char* from, const char* to,
-                            MoveProblem problem, void* context) {
-  const Mover mover{problem, context};
+                            const CopyPlace& place, MoveProblem problem, void* context) {
+  const Mover mover{problem, context, place};
   std::int32_t error = 0;
   const int source = open_folder_at(fd_of(root), from, &error);
   if (source < 0) {

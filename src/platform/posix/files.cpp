@@ -10,7 +10,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/common/seams.h"
 #include "platform/common/temporary_names.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_mounts.h"
@@ -90,18 +90,6 @@ std::string resolved_for_writing(const char* path) {
 
 }  // namespace
 
-namespace {
-std::atomic<DiskChangeSeam> disk_change_seam{nullptr};
-}  // namespace
-
-void set_disk_change_seam(DiskChangeSeam seam) {
-  disk_change_seam = seam;
-}
-
-void disk_change() {
-  if (const DiskChangeSeam seam = disk_change_seam.load(); seam != nullptr) seam();
-}
-
 bool file_replace(const char* path, const void* data, std::uint64_t size) {
   const std::string real = resolved_for_writing(path);
   std::string temporary = real + ".XXXXXX";
@@ -163,6 +151,13 @@ bool rename_replacing(const char* from, const char* to) {
 bool remove_file(const char* path) {
   disk_change();
   return unlink(path) == 0;
+}
+
+bool file_append(const char* path, const void* data, std::uint64_t size) {
+  const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return false;
+  const bool written = write_all(fd, static_cast<const char*>(data), size);
+  return close(fd) == 0 && written;
 }
 
 bool file_readable(const char* path) {
@@ -327,6 +322,7 @@ void describe_error(std::int32_t error, char* text, std::uint32_t size) {
                      : error == kErrorPathTooLong ? "the path would be too long"
                      : error == kErrorNoFiles     ? "no files can be kept there"
                      : error == kErrorMissing     ? "No such file or directory"
+                     : error == kErrorNotName     ? "not a plain name"
                                                   : nullptr;
   char buffer[128];
   // The GNU strerror_r returns its text, which may not be the buffer.

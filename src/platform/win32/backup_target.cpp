@@ -2,14 +2,17 @@
 // entered and refused when it is a reparse point (a symbolic link, a junction,
 // a mount point), then held open without delete sharing for as long as it is
 // used, so that it cannot be swapped for a link meanwhile. Copies are written
-// under a temporary name and only then moved over the old copy.
+// under a temporary name, in the backup root's folder of temporaries where it
+// is on the same volume, and only then moved over the old copy.
 #include "ports/backup_target.h"
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/common/seams.h"
 #include "platform/common/temporary_names.h"
 #include "platform/win32/win32_files.h"
 #include "ports/clock.h"
@@ -72,15 +75,44 @@ HANDLE pin_folder(const std::wstring& path, std::int32_t* error) {
   return pin;
 }
 
-std::wstring temporary_of(const std::wstring& path) {
-  std::uint64_t bits = 0;
-  if (!random_bytes(&bits, sizeof bits)) bits = GetTickCount64();
-  return wide_path(temporary_name(utf8_of(path.c_str()).c_str(), kCopyMark, bits).c_str());
+// Where a copy into folder makes its temporaries: the scratch folder when it
+// is on the same volume, else beside the copy, each name recorded first.
+struct Temporaries {
+  std::wstring folder;
+  bool beside;
+  const CopyPlace& place;
+  // A fresh name's path, told to the record first when it lies beside.
+  std::wstring draw(const char* name) const {
+    std::wstring path;
+    for (int drawn = 0; drawn < 20; ++drawn) {
+      std::uint64_t bits = 0;
+      if (!random_bytes(&bits, sizeof bits)) bits = GetTickCount64() + drawn;
+      const std::string temporary = temporary_name(name, kCopyMark, bits);
+      path = wide_join(folder, wide_path(temporary.c_str()));
+      if (kind_at(path) != Kind::nothing) continue;
+      if (beside && place.record != nullptr) place.record(place.context, temporary.c_str());
+      break;
+    }
+    return path;
+  }
+};
+
+DWORD volume_of(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(handle, &info) ? info.dwVolumeSerialNumber : 0;
 }
 
-// Copies up to size bytes of in into out; a source that shrank meanwhile
-// ends the copy early. 0, else kCopyReadFailed or kCopyWriteFailed.
-std::int32_t copy_contents(HANDLE in, HANDLE out, std::uint64_t size, std::int32_t* error) {
+Temporaries temporaries_for(const CopyPlace& place, const OpenFolder& folder) {
+  const OpenFolder* scratch = place.scratch >= 0 ? folder_of(place.scratch) : nullptr;
+  const bool same = scratch != nullptr && volume_of(scratch->pin) == volume_of(folder.pin);
+  return Temporaries{same ? scratch->path : folder.path, !same, place};
+}
+
+// Copies up to size bytes of in into out, a piece at a time; a source that
+// shrank meanwhile ends the copy early. 0, else kCopyReadFailed or
+// kCopyWriteFailed.
+std::int32_t copy_contents(HANDLE in, HANDLE out, std::uint64_t size, const char* source,
+                           std::int32_t* error) {
   std::vector<char> buffer(1 << 20);
   while (size > 0) {
     const DWORD want = size < buffer.size() ? static_cast<DWORD>(size) : 1u << 20;
@@ -89,7 +121,6 @@ std::int32_t copy_contents(HANDLE in, HANDLE out, std::uint64_t size, std::int32
       *error = last_error();
       return kCopyReadFailed;
     }
-    if (got == 0) return kCopyDone;
     DWORD put = 0;
     for (DWORD done = 0; done < got; done += put) {
       if (!WriteFile(out, buffer.data() + done, got - done, &put, nullptr) || put == 0) {
@@ -97,16 +128,20 @@ std::int32_t copy_contents(HANDLE in, HANDLE out, std::uint64_t size, std::int32
         return kCopyWriteFailed;
       }
     }
+    copy_piece_read(source);
+    if (got == 0) return kCopyDone;
     size -= got;
   }
   return kCopyDone;
 }
 
-// Copies the open source in (with info) to target: whole under a temporary
-// name beside it, then moved over whatever file is there (never over a link
+// Copies the open source in (with info) to name in folder: whole under a
+// temporary name, then moved over whatever file is there (never over a link
 // or a folder).
 std::int32_t copy_open_file(HANDLE in, const BY_HANDLE_FILE_INFORMATION& info,
-                            const std::wstring& target, std::int32_t* error) {
+                            const OpenFolder& folder, const char* name, const CopyPlace& place,
+                            const char* source, std::int32_t* error) {
+  const std::wstring target = wide_join(folder.path, wide_path(name));
   const Kind there = kind_at(target);
   if (there == Kind::link || there == Kind::folder || there == Kind::unknown) {
     *error = there == Kind::link     ? kErrorLink
@@ -114,21 +149,17 @@ std::int32_t copy_open_file(HANDLE in, const BY_HANDLE_FILE_INFORMATION& info,
                                      : last_error();
     return kCopyWriteFailed;
   }
-  std::wstring temporary;
-  HANDLE out = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; attempt < 20 && out == INVALID_HANDLE_VALUE; ++attempt) {
-    temporary = temporary_of(target);
-    out = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (out == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
-  }
+  const Temporaries temporaries = temporaries_for(place, folder);
+  const std::wstring temporary = temporaries.draw(name);
+  HANDLE out = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (out == INVALID_HANDLE_VALUE) {
     *error = last_error();
     return kCopyWriteFailed;
   }
   const std::uint64_t size =
       static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
-  std::int32_t result = copy_contents(in, out, size, error);
+  std::int32_t result = copy_contents(in, out, size, source, error);
   if (result == kCopyDone &&
       !SetFileTime(out, nullptr, &info.ftLastAccessTime, &info.ftLastWriteTime)) {
     *error = last_error();
@@ -138,6 +169,9 @@ std::int32_t copy_open_file(HANDLE in, const BY_HANDLE_FILE_INFORMATION& info,
     *error = last_error();
     result = kCopyWriteFailed;
   }
+  if (result == kCopyDone && place.held_still != nullptr && !place.held_still(place.context)) {
+    result = kCopyChanged;
+  }
   if (result == kCopyDone &&
       !MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     *error = last_error();
@@ -145,6 +179,20 @@ std::int32_t copy_open_file(HANDLE in, const BY_HANDLE_FILE_INFORMATION& info,
   }
   if (result != kCopyDone) DeleteFileW(temporary.c_str());
   return result;
+}
+
+bool plain_name(const char* name) {
+  return name[0] != '\0' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 &&
+         std::strpbrk(name, "\\/:") == nullptr;
+}
+
+// Characters of a final path's top: "\\?\C:\", "\\?\UNC\server\share\" or
+// "\\?\Volume{...}\".
+std::size_t top_length(const std::wstring& path) {
+  const bool share = path.rfind(L"\\\\?\\UNC\\", 0) == 0;
+  std::size_t at = path.find(L'\\', share ? 8 : 4);
+  if (share && at != std::wstring::npos) at = path.find(L'\\', at + 1);
+  return at == std::wstring::npos ? path.size() : at + 1;
 }
 
 std::vector<std::wstring> names_in(const std::wstring& folder) {
@@ -159,10 +207,6 @@ std::vector<std::wstring> names_in(const std::wstring& folder) {
   } while (FindNextFileW(search, &found));
   FindClose(search);
   return names;
-}
-
-bool is_leftover(const std::wstring& name) {
-  return is_copy_leftover(utf8_of(name.c_str()).c_str());
 }
 
 // A move's context: where problems go.
@@ -184,17 +228,6 @@ bool remove_tree(const std::wstring& path) {
   return RemoveDirectoryW(path.c_str()) && removed;
 }
 
-// Whether the folder holds a leftover temporary anywhere below it (such a
-// folder is merged entry by entry, not moved whole).
-bool holds_leftovers(const std::wstring& folder) {
-  for (const std::wstring& name : names_in(folder)) {
-    const std::wstring inner = wide_join(folder, name);
-    if (is_leftover(name) || (kind_at(inner) == Kind::folder && holds_leftovers(inner)))
-      return true;
-  }
-  return false;
-}
-
 bool merge(const Mover& mover, const std::wstring& from, const std::wstring& to,
            const std::string& from_path, const std::string& to_path);
 
@@ -207,12 +240,8 @@ bool move_entry(const Mover& mover, const std::wstring& from, const std::wstring
   if (target == Kind::unknown) return mover.report(to_path, last_error());
   if (source == Kind::link) return mover.report(from_path, kErrorLink);
   if (target == Kind::link) return mover.report(to_path, kErrorLink);
-  if (source == Kind::folder && (target == Kind::folder || holds_leftovers(from))) {
+  if (source == Kind::folder && target == Kind::folder) {
     std::int32_t error = 0;
-    if (target == Kind::nothing) {
-      disk_change();
-      CreateDirectoryW(to.c_str(), nullptr);
-    }
     HANDLE from_pin = pin_folder(from, &error);
     if (from_pin == INVALID_HANDLE_VALUE) return mover.report(from_path, error);
     HANDLE to_pin = pin_folder(to, &error);
@@ -223,7 +252,6 @@ bool move_entry(const Mover& mover, const std::wstring& from, const std::wstring
     const bool merged = merge(mover, from, to, from_path, to_path);
     CloseHandle(from_pin);
     CloseHandle(to_pin);
-    // Leftover temporaries keep a merged folder from going: no failure.
     disk_change();
     RemoveDirectoryW(from.c_str());
     return merged;
@@ -245,7 +273,6 @@ bool merge(const Mover& mover, const std::wstring& from, const std::wstring& to,
            const std::string& from_path, const std::string& to_path) {
   bool moved = true;
   for (const std::wstring& name : names_in(from)) {
-    if (is_leftover(name)) continue;
     const std::string relative = utf8_of(name.c_str());
     moved = move_entry(mover, wide_join(from, name), wide_join(to, name),
                        from_path + '\\' + relative, to_path + '\\' + relative) &&
@@ -283,6 +310,10 @@ TargetFolder target_open_root(const char* root, int create, std::int32_t* error)
 
 TargetFolder target_open_folder(TargetFolder parent, const char* name, int create,
                                 std::int32_t* error) {
+  if (!plain_name(name)) {
+    *error = kErrorNotName;
+    return -1;
+  }
   const std::wstring path = wide_join(folder_of(parent)->path, wide_path(name));
   if (create == 1 && !CreateDirectoryW(path.c_str(), nullptr) &&
       GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -300,8 +331,36 @@ void target_close(TargetFolder folder) {
   delete open;
 }
 
+bool target_folder_identity(TargetFolder folder, FolderIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(folder_of(folder)->pin, &info)) return false;
+  *identity =
+      FolderIdentity{info.dwVolumeSerialNumber,
+                     static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+  return true;
+}
+
+bool target_folder_chain(TargetFolder folder, std::vector<FolderIdentity>* chain) {
+  chain->clear();
+  // The folder as the system reached it, whatever spelling opened it.
+  std::vector<wchar_t> final(32768);
+  const DWORD length =
+      GetFinalPathNameByHandleW(folder_of(folder)->pin, final.data(), 32768, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= 32768) return false;
+  std::wstring path(final.data(), length);
+  const std::size_t top = top_length(path);
+  for (;;) {
+    FolderIdentity identity{};
+    if (!folder_identity(utf8_of(path.c_str()).c_str(), &identity)) return false;
+    chain->push_back(identity);
+    const std::size_t cut = path.find_last_of(L'\\', path.size() - 2);
+    if (path.size() <= top || cut == std::wstring::npos) return true;
+    path.resize(cut < top ? top : cut);
+  }
+}
+
 std::int32_t target_copy_file(const char* source, TargetFolder folder, const char* name,
-                              CopiedFile* copied, std::int32_t* error) {
+                              const CopyPlace& place, CopiedFile* copied, std::int32_t* error) {
   HANDLE in = CreateFileW(wide_path(source).c_str(), GENERIC_READ,
                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -315,14 +374,14 @@ std::int32_t target_copy_file(const char* source, TargetFolder folder, const cha
   *copied = CopiedFile{static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow,
                        time_of(info.ftLastWriteTime)};
   const std::int32_t result =
-      copy_open_file(in, info, wide_join(folder_of(folder)->path, wide_path(name)), error);
+      copy_open_file(in, info, *folder_of(folder), name, place, source, error);
   CloseHandle(in);
   return result;
 }
 
 // Making a symbolic link needs a privilege most users lack: links are told
 // as not copied rather than copied as the files they lead to.
-std::int32_t target_copy_link(const char*, TargetFolder, const char*, CopiedFile*,
+std::int32_t target_copy_link(const char*, TargetFolder, const char*, const CopyPlace&, CopiedFile*,
                               std::int32_t* error) {
   *error = ERROR_PRIVILEGE_NOT_HELD;
   return kCopyNotSupported;
@@ -363,18 +422,19 @@ bool target_same_bytes(const char* path, TargetFolder folder, const char* name, 
   return compared;
 }
 
-void target_remove_leftovers(TargetFolder folder,
-                             bool (*keep_name)(void* context, const char* name), void* context) {
-  const std::wstring& path = folder_of(folder)->path;
+void target_clear_scratch(TargetFolder scratch) {
+  const std::wstring& path = folder_of(scratch)->path;
   for (const std::wstring& name : names_in(path)) {
     const std::wstring inner = wide_join(path, name);
-    if (!is_leftover(name) || kind_at(inner) != Kind::file) continue;
-    if (keep_name != nullptr && keep_name(context, utf8_of(name.c_str()).c_str())) continue;
-    DeleteFileW(inner.c_str());
+    const Kind kind = kind_at(inner);
+    if (kind == Kind::file || kind == Kind::link) {
+      if (!DeleteFileW(inner.c_str())) RemoveDirectoryW(inner.c_str());
+    }
   }
 }
 
-bool target_move_generation(TargetFolder root, const char* from, const char* to,
+// A file crosses volumes by MoveFileEx's own copy: the place is not needed.
+bool target_move_generation(TargetFolder root, const char* from, const char* to, const CopyPlace&,
                             MoveProblem problem, void* context) {
   const Mover mover{problem, context};
   const std::wstring& base = folder_of(root)->path;

@@ -4,12 +4,12 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/common/seams.h"
 #include "platform/common/temporary_names.h"
 #include "platform/win32/win32_files.h"
 #include "ports/clock.h"
@@ -185,18 +185,6 @@ std::int64_t file_read_start(const char* path, void* buffer, std::uint64_t size)
   return static_cast<std::int64_t>(total);
 }
 
-namespace {
-std::atomic<DiskChangeSeam> disk_change_seam{nullptr};
-}  // namespace
-
-void set_disk_change_seam(DiskChangeSeam seam) {
-  disk_change_seam = seam;
-}
-
-void disk_change() {
-  if (const DiskChangeSeam seam = disk_change_seam.load(); seam != nullptr) seam();
-}
-
 bool file_replace(const char* path, const void* data, std::uint64_t size) {
   const std::wstring real = resolved_for_writing(wide_path(path));
   for (int attempt = 0; attempt < 20; ++attempt) {
@@ -248,6 +236,14 @@ bool rename_replacing(const char* from, const char* to) {
 bool remove_file(const char* path) {
   disk_change();
   return DeleteFileW(wide_path(path).c_str()) != 0;
+}
+
+bool file_append(const char* path, const void* data, std::uint64_t size) {
+  HANDLE file = CreateFileW(wide_path(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool written = write_whole(file, static_cast<const char*>(data), size);
+  return CloseHandle(file) && written;
 }
 
 bool file_readable(const char* path) {
@@ -431,6 +427,7 @@ void describe_error(std::int32_t error, char* text, std::uint32_t size) {
                      : error == kErrorNoFiles     ? "no files can be kept there"
                      : error == kErrorMissing     ? "No such file or directory"
                      : error == kErrorIsFolder    ? "a folder, not a file"
+                     : error == kErrorNotName     ? "not a plain name"
                                                   : nullptr;
   std::string said = ours != nullptr ? ours : "";
   if (ours == nullptr) {

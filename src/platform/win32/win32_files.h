@@ -22,8 +22,7 @@ std::string utf8_of(const wchar_t* text);
 std::wstring wide_join(const std::wstring& folder, const std::wstring& name);
 // The 64-bit value of a FILETIME: 100-ns units since 1601-01-01 UTC.
 std::uint64_t time_of(const FILETIME& time);
-// Calls the disk-change seam, when one is set (ports/files.h).
-void disk_change();
+
 // GetLastError, with the missing-file errors as kErrorMissing.
 std::int32_t last_error();
 // The attributes of what is at path itself (a link is not followed), or
