@@ -39,15 +39,15 @@ std::string folder_below(const char* folder, const char* first, const char* seco
 
 }  // namespace
 
-void choose_data_folder(AppState& state) {
+void choose_data_folder(AppState& state, DiskUse use) {
   // Read into a buffer larger than a path, so that choose_data_folder_at sees a
   // too-long path whole and refuses it; unknown means the current folder.
   char program[4 * kPathBytes];
   if (program_file(program, sizeof program) < 0) program[0] = '\0';
-  choose_data_folder_at(state, program);
+  choose_data_folder_at(state, program, use);
 }
 
-void choose_data_folder_at(AppState& state, const char* program) {
+void choose_data_folder_at(AppState& state, const char* program, DiskUse use) {
   mark_unusable(state);
   if (length_of_text(program) >= kPathBytes) return;
   copy_text(program, state.window.program_path);
@@ -79,7 +79,7 @@ void choose_data_folder_at(AppState& state, const char* program) {
   }
   copy_text(data.c_str(), state.window.data_folder);
   // Failures show later, when the files in it cannot be written.
-  make_folders(state.window.data_folder);
+  if (use == DiskUse::write) make_folders(state.window.data_folder);
 }
 
 bool shipped_file_path(const AppState& state, const char* name, char* path) {
@@ -145,7 +145,7 @@ constexpr std::uint32_t kLastGeneration = 255;
 
 }  // namespace
 
-bool load_settings(AppState& state) {
+bool load_settings(AppState& state, DiskUse use) {
   // A file of their own: whatever the block's file holds, they load alike.
   load_extra_settings(state);
   char path[kPathBytes];
@@ -163,8 +163,10 @@ bool load_settings(AppState& state) {
     // Read as far as it goes, the rest would be zeros that mean "list no
     // image" and "back up nowhere", saved back for good at the next close.
     char aside[kPathBytes];
-    state.window.settings_set_aside =
-        data_file_path(state, kSettingsAside, aside) && rename_replacing(path, aside);
+    state.window.settings_damaged = true;
+    state.window.settings_set_aside = use == DiskUse::write &&
+                                      data_file_path(state, kSettingsAside, aside) &&
+                                      rename_replacing(path, aside);
     apply_default_settings(state);
     return false;
   }

@@ -21,14 +21,17 @@ constexpr std::int32_t kHeaderForeign = 1001;
 // The text file of the settings beyond the block: key=value lines.
 inline constexpr char kExtraSettingsFileName[] = "TesmiSet.txt";
 
+// Whether start-up may write: a dry run writes nothing anywhere.
+enum class DiskUse { write, read_only };
 // Sets program_path and data_folder from the running program's file.
-void choose_data_folder(AppState& state);
+void choose_data_folder(AppState& state, DiskUse use = DiskUse::write);
 // The same for a given program file (absolute path): its folder is
 // program_path. On a non-removable medium, "DefSet.txt" among the shipped
 // files, or a program folder this process cannot write to, moves the data
-// folder to $XDG_DATA_HOME/Brindlex/Tessmira/. A folder that does not fit its
-// buffer marks the data folder unusable.
-void choose_data_folder_at(AppState& state, const char* program_file);
+// folder to $XDG_DATA_HOME/Brindlex/Tessmira/, made there unless use is
+// read_only. A folder that does not fit its buffer marks the data folder
+// unusable.
+void choose_data_folder_at(AppState& state, const char* program_file, DiskUse use = DiskUse::write);
 // The path (600 bytes) of a file shipped with the program: beside it (a
 // build, a Windows install) or else in the installed share folder. False when
 // it is in neither; path then names the one beside the program, if it fits.
@@ -39,9 +42,10 @@ bool data_file_path(const AppState& state, const char* name, char* path);
 // Loads the settings block from the data folder. True when the file was
 // read, false when it could not be and the defaults were applied. A file of
 // another length than the block's is damaged (cut short, or not ours): it is
-// renamed kSettingsAside (settings_set_aside is set) and the defaults are
-// used. Fields out of their range in a file read are given their defaults.
-bool load_settings(AppState& state);
+// renamed kSettingsAside (settings_set_aside is set; with use read_only it
+// stays where it is, settings_damaged set) and the defaults are used. Fields
+// out of their range in a file read are given their defaults.
+bool load_settings(AppState& state, DiskUse use = DiskUse::write);
 // 1000 for the header this program writes, 1001 when the first five bytes are
 // not "VIEW1", else the number the last three bytes spell.
 std::int32_t check_settings_header(const std::uint8_t header[8]);

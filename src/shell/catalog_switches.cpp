@@ -31,9 +31,10 @@ std::string why_not_opened(const ListFile& catalog) {
 
 }  // namespace
 
-int run_catalog_switch(AppState& state, const char* folder) {
+int run_catalog(AppState& state, const Invocation& call) {
+  const char* folder = call.argument.c_str();
   std::vector<CatalogTree> trees;
-  if (folder == nullptr) {
+  if (call.argument.empty()) {
     for (const Drive& drive : catalog_drives())
       trees.push_back(CatalogTree{drive.mount_point, true});
   } else {
@@ -98,11 +99,8 @@ int run_catalog_switch(AppState& state, const char* folder) {
   return built == CatalogBuilt::done ? kExitDone : kExitFailed;
 }
 
-int run_find_switch(AppState& state, const char* pattern) {
-  if (pattern[0] == '\0') {
-    shell_say("--find= needs a pattern: --find=PATTERN");
-    return kExitUsage;
-  }
+int run_find(AppState& state, const Invocation& call) {
+  const char* pattern = call.argument.c_str();
   FindIndex index;
   std::string problem;
   if (!find_index_open(state, &index, &problem)) {

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+#include "ports/instance.h"
 
 struct AppState;
 
@@ -20,9 +23,59 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
 
 // "tessmira: " and the line, on standard error.
 void shell_say(const char* text);
-// "--catalog" (folder null: every drive) and "--catalog=FOLDER"; "--find=PATTERN".
-int run_catalog_switch(AppState& state, const char* folder);
-int run_find_switch(AppState& state, const char* pattern);
+
+// What a switch needs before it runs: nothing at all (--help), the data
+// folder (the catalog's switches, which run beside a viewer), or the
+// settings and the instance lock, shared (the viewer, and the switches that
+// only read the backups) or alone (those that write them).
+enum class SwitchNeeds { nothing, data_folder, shared_lock, exclusive_lock };
+
+struct Invocation;
+using SwitchRunner = int (*)(AppState& state, const Invocation& call);
+// How a switch takes its argument: "/r", "/b=FOLDER", "--catalog[=FOLDER]".
+enum class SwitchArgument { none, required, optional };
+
+// One switch: its spellings ("/b" and "--backup"; "=" and the argument
+// follow), how it is shown ("/b=FOLDER"), what it takes and needs, and its
+// runner.
+struct SwitchRow {
+  const char* spellings[2];
+  const char* usage;
+  SwitchArgument argument;
+  SwitchNeeds needs;
+  bool dry_run;  // takes --dry-run
+  bool options;  // takes --restore's --from=, --to= and --overwrite after it
+  SwitchRunner run;
+};
+
+// The command line read: a switch with its argument and options, or the
+// image or folder to view (both null: the viewer, reopening where it was).
+struct Invocation {
+  const SwitchRow* row = nullptr;
+  std::string argument;
+  const char* image = nullptr;
+  bool dry_run = false;
+  std::uint32_t from = 0;  // --from=GEN's rank
+  std::string to;          // --to=DEST, or ""
+  bool overwrite = false;
+  InstanceLock lock = InstanceLock::unavailable;  // as claimed for the run
+};
+
+// Reads the words of the command line into call without touching anything:
+// kViewerWanted, or the exit status of a usage error, --help or --version
+// (said or printed here).
+int read_command_line(int argc, char** argv, Invocation* call);
+
+// The switches' runners: the backup's (shell/backup_switches.cpp) and the
+// catalog's (shell/catalog_switches.cpp).
+int run_backup(AppState& state, const Invocation& call);
+int run_rotation(AppState& state, const Invocation& call);
+int run_versions(AppState& state, const Invocation& call);
+int run_verify(AppState& state, const Invocation& call);
+int run_restore(AppState& state, const Invocation& call);
+// "--catalog" (every drive) and "--catalog=FOLDER"; "--find=PATTERN".
+int run_catalog(AppState& state, const Invocation& call);
+int run_find(AppState& state, const Invocation& call);
 
 // Result codes of get_command_argument.
 constexpr std::int32_t kArgumentCopied = 1;

@@ -247,8 +247,10 @@ struct WindowState {
   // 0 when the data folder could not be named within its buffer: settings are
   // then defaulted and never saved, rather than written to a wrong place.
   std::int32_t data_folder_usable = 0;
-  // The settings file read at start was damaged and set aside (told once).
+  // The settings file read at start was damaged and set aside (told once);
+  // or damaged and left where it was, by a run that writes nothing.
   bool settings_set_aside = false;
+  bool settings_damaged = false;
 };
 
 // Settings beyond the settings block, whose layout is fixed: kept in a text

@@ -104,6 +104,40 @@ check "a held catalog fails the build, saying why" "1 yes" \
   "$(run "--catalog=$work/photos") $(err_has "held by another process")"
 check "while --find answers from the index" "0 $work/photos/2024 Trip/Beach.JPG" "$(run --find=beach) $(out)"
 exec 9>&-
+# The lock: a run that writes the backups holds it alone, one that only reads
+# them shares it (with the viewer too); none of them waits.
+exec 9>"$work/prog/Tessmira.exe.lock"
+flock 9
+for words in "/b=$work/tree" /r "--restore=$work/tree --to=$work/back" "--versions=$work/tree" \
+  "--verify=$work/tree"; do
+  check "$words is refused while the backups are written" "1 yes" \
+    "$(run $words) $(err_has "another Tessmira is")"
+done
+flock -s 9
+for words in "--versions=$work/tree" "--verify=$work/tree"; do
+  check "$words shares the backups with a reader" "no" "$(run $words >/dev/null; err_has "another" || echo no)"
+done
+check "a restore waits for no reader" "1 yes no" \
+  "$(run "--restore=$work/tree" "--to=$work/back") $(err_has "another Tessmira is running") \
+$([ -e "$work/back" ] && echo yes || echo no)"
+exec 9>&-
+
+# A dry run writes nothing anywhere (not even a lock file, nor the damaged
+# settings set aside); a switch that takes no --dry-run refuses it.
+snapshot() {
+  (cd "$work" && find . -path ./out -o -path ./err -o -printf '%p %s %T@ %m\n' | sort | md5sum)
+}
+rm -f "$work/prog/Tessmira.exe.lock"
+head -c 84 /dev/zero >"$work/prog/dTesmi.dat"
+before=$(snapshot)
+for words in "/b=$work/tree --dry-run" "--dry-run /b=$work/tree" "/r --dry-run" "--dry-run /r"; do
+  check "$words writes nothing" "0 $before" "$(run $words) $(snapshot)"
+done
+for words in "--catalog=$work/tree" --catalog --find=a "--versions=$work/tree" \
+  "--verify=$work/tree" "--restore=$work/tree" "--restore=$work/tree --overwrite" "$work/tree/a.jpg"; do
+  check "$words refuses --dry-run" "2 2 $before" "$(run $words --dry-run) $(run --dry-run $words) $(snapshot)"
+done
+rm "$work/prog/dTesmi.dat"
 check "--help lists the switches" yes "$(run --help >/dev/null; grep -q '/b=FOLDER' "$work/out" && echo yes)"
 [ "$fails" -eq 0 ] && echo "command line: all passed"
 [ "$fails" -eq 0 ]

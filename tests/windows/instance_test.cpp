@@ -14,9 +14,12 @@ using namespace test_support;
 namespace {
 
 TEST(Win32Instance, ANameIsHeldOnce) {
-  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), InstanceLock::held);
-  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), InstanceLock::held_elsewhere);
-  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe other"), InstanceLock::held);
+  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test", LockUse::exclusive, true),
+            InstanceLock::held);
+  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test", LockUse::exclusive, true),
+            InstanceLock::held_elsewhere);
+  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe other", LockUse::exclusive, true),
+            InstanceLock::held);
   EXPECT_EQ(run_own_disabled_tests("*DISABLED_Held*"), 0u);
 }
 
@@ -29,15 +32,17 @@ TEST(Win32Instance, TheDataFolderIsHeldAcrossLogins) {
   HANDLE held = CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(claim_instance_lock(folder.c_str(), "Tessmira.exe folder"),
+  EXPECT_EQ(claim_instance_lock(folder.c_str(), "Tessmira.exe folder", LockUse::exclusive, true),
             InstanceLock::held_elsewhere);
   CloseHandle(held);
-  EXPECT_EQ(claim_instance_lock(folder.c_str(), "Tessmira.exe folder 2"), InstanceLock::held);
+  EXPECT_EQ(claim_instance_lock(folder.c_str(), "Tessmira.exe folder 2", LockUse::exclusive, true),
+            InstanceLock::held);
 }
 
 // Run by the test above as a second process.
 TEST(Win32Instance, DISABLED_HeldByAnother) {
-  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test"), InstanceLock::held_elsewhere);
+  EXPECT_EQ(claim_instance_lock("", "Tessmira.exe test", LockUse::exclusive, true),
+            InstanceLock::held_elsewhere);
 }
 
 }  // namespace

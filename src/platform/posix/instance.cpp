@@ -1,4 +1,5 @@
-// POSIX single-instance lock: claim_instance_lock, an flock held until exit.
+// POSIX single-instance lock: claim_instance_lock, an flock held until exit,
+// exclusive or shared.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -13,10 +14,19 @@
 namespace {
 
 // unavailable: no lock file could be opened there.
-InstanceLock lock_file(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+InstanceLock lock_file(const std::string& path, LockUse use, bool create) {
+  const int fd = create ? open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)
+                        : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  // Nobody holds a lock whose file is not there, and none is made.
+  if (fd < 0 && !create && errno == ENOENT) return InstanceLock::held;
   if (fd < 0) return InstanceLock::unavailable;
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return InstanceLock::held;  // kept open: held for life
+  // Kept open from here on: held for life.
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    // Alone: shared from now on, so that the readers that come later share it.
+    if (use == LockUse::exclusive || flock(fd, LOCK_SH | LOCK_NB) == 0) return InstanceLock::held;
+  } else if (errno == EWOULDBLOCK && use == LockUse::shared && flock(fd, LOCK_SH | LOCK_NB) == 0) {
+    return InstanceLock::shared;
+  }
   const int error = errno;
   close(fd);
   return error == EWOULDBLOCK ? InstanceLock::held_elsewhere : InstanceLock::unavailable;
@@ -24,9 +34,10 @@ InstanceLock lock_file(const std::string& path) {
 
 }  // namespace
 
-InstanceLock claim_instance_lock(const char* data_folder, const char* name) {
+InstanceLock claim_instance_lock(const char* data_folder, const char* name, LockUse use,
+                                 bool create) {
   if (data_folder[0] != '\0') {
-    const InstanceLock lock = lock_file(std::string(data_folder) + name + ".lock");
+    const InstanceLock lock = lock_file(std::string(data_folder) + name + ".lock", use, create);
     if (lock != InstanceLock::unavailable) return lock;
   }
   // Per user: the runtime folder is the user's own; /tmp needs the uid.
@@ -35,7 +46,7 @@ InstanceLock claim_instance_lock(const char* data_folder, const char* name) {
   struct stat info {};
   if (runtime != nullptr && runtime[0] == '/' && stat(runtime, &info) == 0 &&
       S_ISDIR(info.st_mode)) {
-    return lock_file(std::string(runtime) + "/" + name);
+    return lock_file(std::string(runtime) + "/" + name, use, create);
   }
-  return lock_file(std::string("/tmp/") + name + "-" + std::to_string(getuid()));
+  return lock_file(std::string("/tmp/") + name + "-" + std::to_string(getuid()), use, create);
 }
