@@ -25,6 +25,8 @@ void step_forward(AppState& state, std::uint32_t modifiers);
 void step_back(AppState& state, std::uint32_t modifiers);
 // Left click and commands: the next file, Shift paging in every mode.
 void request_next_image(AppState& state, std::uint32_t modifiers);
+// How many times the waiting steps have changed (WorkerProtocol::step_serial).
+std::uint32_t step_serial(AppState& state);
 // Asks for the view list of view_folder to be rebuilt; never lost, even
 // while another request is being served.
 void request_rebuild(AppState& state);
@@ -134,7 +136,8 @@ void start_viewer_thread(AppState& state);
 void viewer_thread(AppState& state);
 // One tick without its sleep; ticks counts the auto-advance ticks.
 void viewer_tick(AppState& state, std::uint32_t& ticks);
-// Serves the waiting request.
+// Serves the waiting request; then, when no step waits, every step asked
+// for is served (served_serial) and a repaint is on its way.
 void serve_request(AppState& state);
 // The stop handshake: 667, a wait of up to ten sleeps for loader_busy, 2071.
 void viewer_stop(AppState& state);

@@ -38,6 +38,7 @@ void queue_step(AppState& state, StepKind kind, std::uint32_t modifiers) {
     std::lock_guard<std::mutex> hold(state.worker.step_lock);
     std::deque<StepRun>& steps = state.worker.steps;
     if ((modifiers & kModifierRepeat) != 0 && !steps.empty()) return;
+    ++state.worker.step_serial;
     if (!steps.empty() && steps.back().kind == kind) {
       ++steps.back().count;
     } else if (!steps.empty() && cancels(steps.back().kind, kind, linear_mode(state))) {
@@ -51,6 +52,11 @@ void queue_step(AppState& state, StepKind kind, std::uint32_t modifiers) {
 }
 
 }  // namespace
+
+std::uint32_t step_serial(AppState& state) {
+  std::lock_guard<std::mutex> hold(state.worker.step_lock);
+  return state.worker.step_serial;
+}
 
 void step_forward(AppState& state, std::uint32_t modifiers) {
   queue_step(state,

@@ -61,6 +61,14 @@ bool steps_waiting(AppState& state) {
   return !state.worker.steps.empty();
 }
 
+// When no step waits, the steps counted so far are all served.
+void publish_served(AppState& state) {
+  std::lock_guard<std::mutex> hold(state.worker.step_lock);
+  if (state.worker.steps.empty()) {
+    state.worker.served_serial.store(state.worker.step_serial, std::memory_order_release);
+  }
+}
+
 // index moved a page ahead, or to the second-to-last slot when that would
 // pass the end; the step's own one more then lands on the last file.
 std::uint32_t paged_forward(const AppState& state, std::uint32_t index, std::uint32_t count) {
@@ -150,12 +158,15 @@ bool showing(AppState& state, const char* path) {
 
 }  // namespace
 
-void serve_request(AppState& state) {
+namespace {
+
+// Serves the waiting request; true when it asked for a repaint.
+bool serve_waiting(AppState& state) {
   // A rebuild raised meanwhile wins over the steps that were waiting.
   const bool rebuild = state.worker.rebuild_wanted.exchange(0) != 0 ||
                        state.worker.request_kind.load() == RequestKind::rebuild;
   StepRun run{StepKind::forward, 0};
-  if (!rebuild && !take_steps(state, &run)) return;
+  if (!rebuild && !take_steps(state, &run)) return false;
   const SelectMode mode = select_mode_of(state.settings);
   // A rebuild may change the list, the mode or the folder: nothing prepared
   // for the old list is shown, and a pick drawn ahead goes back unseen.
@@ -167,7 +178,7 @@ void serve_request(AppState& state) {
   }
   // Only a folder text shorter than a root is dropped ("" on POSIX, "C:" on
   // Windows): "/" is a folder like any other.
-  if (length_of_text(path) < shortest_root()) return;
+  if (length_of_text(path) < shortest_root()) return false;
   show_title(state, TitleKind::building, nullptr);
   if (!rebuild) apply_steps(state, run, mode, path);
   {
@@ -190,8 +201,21 @@ void serve_request(AppState& state) {
   } else {
     show_title(state, TitleKind::no_images, nullptr);
   }
+  // Every step served so far is shown with the repaint asked for next.
+  publish_served(state);
   desktop_request_repaint(state.window.main_window);
   prefetch_next(state);
+  return true;
+}
+
+}  // namespace
+
+void serve_request(AppState& state) {
+  if (serve_waiting(state)) return;
+  // Nothing to show (the steps cancelled out): the held key still learns
+  // that what it asked for is done.
+  publish_served(state);
+  desktop_request_repaint(state.window.main_window);
 }
 
 void viewer_tick(AppState& state, std::uint32_t& ticks) {

@@ -24,9 +24,10 @@ std::vector<std::string> split_command_line(const char* command_line);
 // The window exists: its title, translucency, topmost and the auto-advance
 // interval as saved.
 void window_created(AppState& state);
-// A key was pressed (a kKey code) with the kModifier bits held; the key
-// table (shell/keys.cpp) says what it does.
-void handle_key(AppState& state, std::uint32_t key, std::uint32_t modifiers);
+// A key was pressed (a kKey code) with the kModifier bits held (kModifierRepeat
+// for a held key's repeat), the event stamped at time (milliseconds of the
+// window system's clock); the key table (shell/keys.cpp) says what it does.
+void handle_key(AppState& state, std::uint32_t key, std::uint32_t modifiers, std::uint32_t time);
 // A new client size (device pixels): the back buffer is built anew.
 void handle_resize(AppState& state, std::int32_t width, std::int32_t height);
 // The client area is to be painted.

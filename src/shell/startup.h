@@ -23,6 +23,9 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
 
 // "tessmira: " and the line, on standard error.
 void shell_say(const char* text);
+// After a paint: once it showed what the last key asked for, that key's
+// repeats may step again (shell/keys.cpp).
+void key_step_painted(AppState& state);
 
 // What a switch needs before it runs: nothing at all (--help), the data
 // folder (the catalog's switches, which run beside a viewer), or the

@@ -54,10 +54,13 @@ void window_created(AppState& state) {
   }
   set_topmost(state, state.settings.always_on_top);
   set_advance_ticks(state);
+  // A repeat judged before any picture was shown counts from here.
+  state.window.key_repeats.shown_at = ticks_now(state);
 }
 
 void handle_paint(AppState& state) {
   paint_window(state);
+  key_step_painted(state);
 }
 
 void handle_resize(AppState& state, std::int32_t width, std::int32_t height) {

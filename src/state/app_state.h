@@ -75,9 +75,13 @@ struct WorkerProtocol {
   std::atomic<std::int32_t> request_pending{0};
   std::atomic<RequestKind> request_kind{RequestKind::none};
   // The steps pressed and not yet served, in the order pressed (under
-  // step_lock): never dropped while a request is served.
+  // step_lock): never dropped while a request is served. step_serial counts
+  // every change to them; served_serial is the count up to which every step
+  // is served and its picture on its way to the screen.
   std::mutex step_lock;
   std::deque<StepRun> steps;
+  std::uint32_t step_serial = 0;
+  std::atomic<std::uint32_t> served_serial{0};
   std::atomic<std::int32_t> current_index{0};  // compared as unsigned; -1 = choose
   std::atomic<std::uint32_t> file_count{0};
   std::atomic<std::uint32_t> page_step{0};
@@ -237,8 +241,30 @@ struct OpenFileRequest {
 // The window and the process: set by start-up on the window thread before
 // the worker starts, then read by both; main_window is cleared when the
 // window goes.
+// A held key's repeats as the window thread judges them (window thread
+// only): a repeat adds a step only once the picture of the key's step
+// before it is on the screen, and only when it was generated after that and
+// has not waited longer than the key's repeat interval.
+struct KeyRepeats {
+  bool step_on_its_way = false;  // a key's step asked for, its picture not painted yet
+  std::uint32_t asked = 0;       // WorkerProtocol::step_serial once that step was queued
+  std::uint32_t shown_at = 0;    // ticks_now() when its picture was painted
+  // The key events' clock against ticks_now(): the difference the first
+  // event showed (handled minus stamped), and the least one since, less
+  // that: the clocks' offset plus the quickest delivery.
+  bool clock_known = false;
+  std::uint32_t first_difference = 0;
+  std::int32_t least_more = 0;
+  // The key's repeat interval, as the stamps of two repeats in a row tell
+  // it (the window system repeats on a timer of its own), and the last
+  // repeat's stamp; 0 when the last event was a press.
+  std::uint32_t repeat_interval = 40;
+  std::uint32_t last_repeat = 0;
+};
+
 struct WindowState {
   std::atomic<PlatformWindow*> main_window{nullptr};
+  KeyRepeats key_repeats;
   std::int32_t translucency_available = 0;
   std::int32_t about_open = 0;  // window thread
   OpenFileRequest open_file_request = {};

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end run of the real viewer under Xvfb with openbox.
-#   viewer_e2e.sh TESSMIRA_BINARY SAMPLES_FOLDER
+#   viewer_e2e.sh TESSMIRA_BINARY SAMPLES_FOLDER (the build's bench/photo_maker
+#   makes the large photos)
 # Every step waits for something it can see (a title, a window, a property, a
 # file, the process ending), never for a fixed time.
 set -u
@@ -265,9 +266,13 @@ box_answered() {
 window=$(visible_window --pid "$viewer")
 close_viewer
 
-# No press is lost and no held key runs on (Linear, from the settings).
+# No press is lost and no held key runs on (Linear, from the settings), also
+# over ten 24-megapixel photos.
 set_mode 0
 step_checks
+mkdir -p "$work/photos"
+"$(dirname "$1")/../bench/photo_maker" "$work/photos" 10
+hold_checks "$work/photos/photo1.jpg" 10
 
 # Last, as nothing after it may depend on the timer: Auto Advance, then a
 # burst of close requests (the last may force the end) that ends cleanly.

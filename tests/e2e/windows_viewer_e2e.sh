@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows viewer under Wine, on Xvfb with openbox: the first picture, the
 # keys, the menu, the settings on closing and the reopening.
-#   windows_viewer_e2e.sh TESSMIRA_EXE SAMPLES_FOLDER
+#   windows_viewer_e2e.sh TESSMIRA_EXE SAMPLES_FOLDER PHOTO_MAKER (the Linux
+#   build's, for the large photos)
 # WINEPREFIX names a prepared prefix; every step waits for what it can see.
 set -u
 wine=${WINE:-/usr/lib/wine/wine64}
@@ -134,8 +135,12 @@ check "Yes moves the file to the recycle bin" yes "$(wait_until in_trash && echo
 expect_title "the next picture is shown" "$(name 03-tiny.jpg '120 x 90 @ 666%' '2 of 5')"
 close_viewer
 
-# No press is lost and no held key runs on (Linear, as chosen above).
+# No press is lost and no held key runs on (Linear, as chosen above), also
+# over ten 24-megapixel photos.
 step_checks
+mkdir -p "$work/photos"
+"${3:?photo_maker}" "$work/photos" 10
+hold_checks "$(z "$work/photos")\\photo1.jpg" 10
 
 # One picture of each type (Linear, as chosen above): those Windows has a
 # codec for draw their colour, the others are titled as not loaded.

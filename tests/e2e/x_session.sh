@@ -161,6 +161,55 @@ step_checks() {
     "$([ "$(steps_between "$released" "$after")" -le 1 ] && echo yes)"
   close_viewer
 }
+# TRIES holds of Right, each of two seconds (the input, as a user gives it)
+# over the pictures of FIRST_PICTURE's folder, slow to decode (each step takes
+# longer than the key's repeat interval), then the key let go while a step is
+# under way: no other step may follow it, in every try; in the second half
+# both cores are kept busy by loops of the test's own. Every title the window
+# takes is recorded (xprop -spy), so that none is missed between two looks.
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+positions_in() {  # positions_in FILE: the numbered positions its titles show, in turn
+  sed -n 's/.* \([0-9]*\) of \([0-9]*\) Files - Tessmira 1.0"$/\1 \2/p' "$1" | uniq
+}
+hold_checks() {  # hold_checks FIRST_PICTURE TRIES
+  local good=0 end spy try released after held busy=()
+  start "$1"
+  wait_until numbered
+  for try in $(seq "$2"); do
+    if [ "$try" -gt $(($2 / 2)) ] && [ ${#busy[@]} -eq 0 ]; then
+      for _ in 1 2; do
+        (while :; do :; done) &
+        busy+=($!)
+        started+=($!)
+      done
+    fi
+    settled
+    stdbuf -oL xprop -id "$window" -spy _NET_WM_NAME >"$work/titles" 2>/dev/null &
+    spy=$!
+    started+=("$spy")
+    wait_until eval '[ -s "$work/titles" ]'
+    wait_until active
+    xdotool keydown Right
+    end=$(($(now_ms) + 2000))
+    wait_until eval '[ "$(now_ms)" -ge "$end" ] && ! numbered'
+    xdotool keyup Right
+    released=$(($(wc -l <"$work/titles") + 1))
+    settled
+    kill "$spy" 2>/dev/null
+    wait "$spy" 2>/dev/null
+    head -n "$((released - 1))" "$work/titles" >"$work/before"
+    tail -n "+$released" "$work/titles" >"$work/after"
+    held=$(($(positions_in "$work/before" | wc -l) - 1))
+    after=$(positions_in "$work/after" | wc -l)
+    echo "hold $try of $2$([ ${#busy[@]} -gt 0 ] && echo ', both cores busy'):" \
+      "$held steps while held, $after after the release"
+    [ "$after" -le 1 ] && good=$((good + 1))
+  done
+  kill "${busy[@]}" 2>/dev/null
+  wait "${busy[@]}" 2>/dev/null
+  close_viewer
+  check "a held Right stops within one step of its release, $2 tries in a row" "$2" "$good"
+}
 expect_position() {  # expect_position NAME "N M"
   wait_until at_position "$2"
   check "$1" "$2" "$(position_of)"

@@ -477,6 +477,43 @@ TEST_F(StepFixture, ARebuildWinsOverWaitingStepsAndRepeatsQueueAtMostOne) {
   EXPECT_EQ(decoded(), (std::vector<std::string>{"b.bmp", "c.bmp", "c.bmp"}));
 }
 
+// What a window thread that fell behind a slow picture hands over, its
+// clock the test's: repeats stamped while the picture of the step before
+// them was on its way add no step, nor does one that waited longer than the
+// key's repeat interval; a press among them does.
+std::uint32_t fake_now = 0;
+AppState* keyed = nullptr;
+void keys_while_decoding(const char* path, std::uint32_t reduction) {
+  logged_decode(path, reduction);
+  if (fs::path(path).filename() != "b.bmp") return;
+  fake_now = 1400;
+  for (std::uint32_t stamp = 1040; stamp <= 1360; stamp += 40)
+    handle_key(*keyed, kKeyRight, kModifierRepeat, stamp);
+  handle_key(*keyed, kKeyRight, 0, 1380);
+}
+
+TEST_F(StepFixture, RepeatsThatWaitedBehindASlowPictureAddNoStepAndPressesDo) {
+  start(0);
+  keyed = state.get();
+  state->seams.tick_count = [] { return fake_now; };
+  state->seams.decoding = keys_while_decoding;
+  fake_now = 1005;
+  handle_key(*state, kKeyRight, 0, 1000);
+  EXPECT_EQ(served(), (std::vector<std::string>{"b.bmp", "c.bmp"}));
+  fake_now = 1500;
+  handle_paint(*state);  // c reaches the screen
+  const auto repeat = [&](std::uint32_t stamp, std::uint32_t now) {
+    fake_now = now;
+    handle_key(*state, kKeyRight, kModifierRepeat, stamp);
+    return served();
+  };
+  EXPECT_TRUE(repeat(1490, 1505).empty());  // generated before c was painted
+  EXPECT_TRUE(repeat(1530, 1600).empty());  // 65 ms old, the stamps 40 ms apart
+  EXPECT_EQ(repeat(1570, 1572), std::vector<std::string>{"d.bmp"});
+  EXPECT_TRUE(repeat(1610, 1612).empty());  // d not painted yet
+  EXPECT_EQ(decoded(), (std::vector<std::string>{"b.bmp", "c.bmp", "d.bmp"}));
+}
+
 TEST_F(StepFixture, RandomPressesCoalescedDrawAsStepsServedOneByOne) {
   for (const std::uint32_t mode : {2u, 3u}) {
     // The same draws and presses: each served alone, then queued together.

@@ -119,7 +119,7 @@ TEST_F(WindowFixture, CreationAndKeys) {
   EXPECT_EQ(headless_calls(), (std::vector<std::string>{"opacity 125", "topmost 1"}));
   EXPECT_EQ(state->worker.advance_ticks.load(), 18u);
   for (const std::uint32_t key : {kKeyF1, kKeyDelete, kKeyEscape, kKeySpace})
-    handle_key(*state, key, 0);
+    handle_key(*state, key, 0, 0);
   EXPECT_EQ(headless_commands(), (std::vector<std::int32_t>{kCommandHelp, kCommandDelete}));
   EXPECT_EQ(state->worker.stop_counter.load(), 666u);  // Esc: a close request
   EXPECT_EQ(state->worker.request_pending.load(), 1);
@@ -171,14 +171,14 @@ TEST_F(KeysFixture, KeysGoThroughTheTableWithTheirModifiers) {
   folder(50, 1);
   const auto press = [&](std::uint32_t key, std::uint32_t modifiers, int from) {
     state->worker.current_index = from;
-    handle_key(*state, key, modifiers);
+    handle_key(*state, key, modifiers, 0);
     serve();
     return state->worker.current_index.load();
   };
   EXPECT_EQ(press(kKeyRight, kModifierShift, 30), 41);
   EXPECT_EQ(press(kKeyLeft, kModifierShift | kModifierControl, 30), 19);
   EXPECT_EQ(press(kKeySpace, 0, 30), 31);
-  handle_key(*state, 'A', kModifierShift);  // bound to nothing
+  handle_key(*state, 'A', kModifierShift, 0);  // bound to nothing
   EXPECT_EQ(state->worker.request_pending.load(), 0);
 }
 

@@ -206,16 +206,34 @@ struct ViewerWidget : QWidget {
 // Sees key presses for the main window before they are delivered; dialogs
 // and other windows keep their own keys.
 struct KeyFilter : QObject {
+  // The last release of a key, which X sends before each of its repeats
+  // with the repeat's own time stamp.
+  int released_key = 0;
+  unsigned long released_at = 0;
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() != QEvent::KeyPress) return false;
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
     QWidget* widget = live_widget();
     // The press reaches the window and then the widget; act on it once.
     if (widget == nullptr || watched != widget) return false;
     const auto* key = static_cast<QKeyEvent*>(event);
+    if (event->type() == QEvent::KeyRelease) {
+      released_key = key->isAutoRepeat() ? 0 : key->key();
+      released_at = key->timestamp();
+      return false;
+    }
     const std::uint32_t code = key_code(key->key());
-    // A held key's repeats are marked, so that they never queue up steps.
-    const std::uint32_t repeat = key->isAutoRepeat() ? kModifierRepeat : 0;
-    if (code != 0) handle_key(*viewer_state, code, modifier_bits(key->modifiers()) | repeat);
+    // A held key's repeats are marked, also those Qt did not see as repeats
+    // (a press stamped as the key's release before it), and every event
+    // carries the window system's stamp, so that the core can tell a repeat
+    // that waited.
+    const bool repeated =
+        key->isAutoRepeat() || (key->key() == released_key && key->timestamp() == released_at);
+    released_key = 0;
+    const std::uint32_t repeat = repeated ? kModifierRepeat : 0;
+    if (code != 0) {
+      handle_key(*viewer_state, code, modifier_bits(key->modifiers()) | repeat,
+                 static_cast<std::uint32_t>(key->timestamp()));
+    }
     return false;
   }
 };

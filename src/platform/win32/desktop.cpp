@@ -95,14 +95,24 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
       return 0;
     }
     case WM_KEYDOWN:
-    case WM_SYSKEYDOWN:
+    case WM_SYSKEYDOWN: {
       // Virtual-key numbers are the core's key codes; bit 30 marks a held
-      // key's repeat, which must never queue up steps.
-      handle_key(*state, static_cast<std::uint32_t>(wparam),
-                 modifier_bits() | ((lparam & (1 << 30)) != 0 ? kModifierRepeat : 0));
+      // key's repeat, stamped (GetMessageTime) so that the core can tell one
+      // that waited. A repeat behind which the key's WM_KEYUP already waits
+      // is from a hold that has ended.
+      const bool repeat = (lparam & (1 << 30)) != 0;
+      MSG up;
+      const bool let_go =
+          repeat && PeekMessageW(&up, hwnd, WM_KEYUP, WM_KEYUP, PM_NOREMOVE) && up.wParam == wparam;
+      if (!let_go) {
+        handle_key(*state, static_cast<std::uint32_t>(wparam),
+                   modifier_bits() | (repeat ? kModifierRepeat : 0),
+                   static_cast<std::uint32_t>(GetMessageTime()));
+      }
       // F10 would enter the (absent) menu bar; Alt+F4 and the like go on.
       if (message == WM_SYSKEYDOWN && wparam != VK_F10) break;
       return 0;
+    }
     case WM_CONTEXTMENU:
       // From the keyboard (-1) the key table has already opened it.
       if (lparam != -1) handle_context_menu(*state);
