@@ -238,9 +238,6 @@ struct OpenFileRequest {
   std::int32_t filter_index;  // filter chosen last, kept for the run
 };
 
-// The window and the process: set by start-up on the window thread before
-// the worker starts, then read by both; main_window is cleared when the
-// window goes.
 // A held key's repeats as the window thread judges them (window thread
 // only): a repeat adds a step only once the picture of the key's step
 // before it is on the screen, and only when it was generated after that and
@@ -262,6 +259,9 @@ struct KeyRepeats {
   std::uint32_t last_repeat = 0;
 };
 
+// The window and the process: set by start-up on the window thread before
+// the worker starts, then read by both; main_window is cleared when the
+// window goes.
 struct WindowState {
   std::atomic<PlatformWindow*> main_window{nullptr};
   KeyRepeats key_repeats;
