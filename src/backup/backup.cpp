@@ -121,13 +121,15 @@ void put_number(ListFile& catalog, std::int32_t slot, std::uint32_t field, std::
   list_put_field(catalog, static_cast<std::uint32_t>(slot), field);
 }
 
-std::uint64_t time_at(ListFile& catalog, std::int32_t slot, std::uint32_t high) {
-  return std::uint64_t{number_at(catalog, slot, high)} << 32 | number_at(catalog, slot, high + 1);
+// A time kept in two fields: its high and its low 32 bits.
+std::uint64_t time_at(ListFile& catalog, std::int32_t slot, CatalogField high, CatalogField low) {
+  return std::uint64_t{number_at(catalog, slot, high)} << 32 | number_at(catalog, slot, low);
 }
 
-void put_time(ListFile& catalog, std::int32_t slot, std::uint32_t high, std::uint64_t time) {
+void put_time(ListFile& catalog, std::int32_t slot, CatalogField high, CatalogField low,
+              std::uint64_t time) {
   put_number(catalog, slot, high, static_cast<std::uint32_t>(time >> 32));
-  put_number(catalog, slot, high + 1, static_cast<std::uint32_t>(time));
+  put_number(catalog, slot, low, static_cast<std::uint32_t>(time));
 }
 
 // Sizes are kept as their low 32 bits, as the catalog's number fields hold.
@@ -139,7 +141,7 @@ std::uint32_t low_bits(std::uint64_t size) {
 // false too when that could not be told (counted as failed, and said).
 bool needs_copy(Run& run, FolderListing* listing, const char* src, const char* name, bool link,
                 std::int32_t* slot) {
-  ListFile& catalog = run.state.scan.catalog;
+  ListFile& catalog = run.state.catalog.list;
   // A dry run may have no catalog yet: every file is new then.
   if (catalog.base == nullptr) return true;
   list_set_search_key(catalog, src);
@@ -155,7 +157,7 @@ bool needs_copy(Run& run, FolderListing* listing, const char* src, const char* n
     }
     list_set_text(catalog, src);
     list_put_field(catalog, static_cast<std::uint32_t>(*slot), kCatalogPath);
-    run.state.scan.catalog_answers_changed = true;
+    run.state.catalog.answers_changed = true;
     return true;
   }
   // Met here, so not gone, whatever a build said of it before.
@@ -169,22 +171,22 @@ bool needs_copy(Run& run, FolderListing* listing, const char* src, const char* n
     fail(run, "read", src, error);
     return false;
   }
-  std::uint64_t last = time_at(catalog, *slot, kCatalogBackupHigh);
+  std::uint64_t last = time_at(catalog, *slot, kCatalogBackupHigh, kCatalogBackupLow);
   // A backup time in the future (the clock was set back) counts as none.
   if ((last >> 32) > (run.now >> 32)) last = 0;
-  const std::uint64_t recorded = time_at(catalog, *slot, kCatalogWrittenHigh);
+  const std::uint64_t recorded = time_at(catalog, *slot, kCatalogWrittenHigh, kCatalogWrittenLow);
   if (recorded == 0) {
     // A record from before write times were kept: the time rule alone, and
     // from now on the full one.
     if (run.planned != nullptr) return written > last;
-    put_time(catalog, *slot, kCatalogWrittenHigh, written);
-    put_number(catalog, *slot, kCatalogCopiedSize, low_bits(size));
+    put_time(catalog, *slot, kCatalogWrittenHigh, kCatalogWrittenLow, written);
+    put_number(catalog, *slot, kCatalogSize, low_bits(size));
     return written > last;
   }
   // A file replaced by an older one (restored, unpacked) has another write
   // time, later or not.
   return written > last || written != recorded ||
-         low_bits(size) != number_at(catalog, *slot, kCatalogCopiedSize);
+         low_bits(size) != number_at(catalog, *slot, kCatalogSize);
 }
 
 // How often a file that changes while it is copied is copied again.
@@ -262,12 +264,12 @@ void back_up_file(Run& run, FolderListing* listing, const char* src, const char*
     } else {
       // Recorded only once the copy is whole, so a run killed before this
       // copies the file again next time.
-      ListFile& catalog = run.state.scan.catalog;
+      ListFile& catalog = run.state.catalog.list;
       ++run.report->copied;
       run.done.bytes_done += copied.size;
-      put_time(catalog, slot, kCatalogBackupHigh, run.now);
-      put_time(catalog, slot, kCatalogWrittenHigh, copied.write_time);
-      put_number(catalog, slot, kCatalogCopiedSize, low_bits(copied.size));
+      put_time(catalog, slot, kCatalogBackupHigh, kCatalogBackupLow, run.now);
+      put_time(catalog, slot, kCatalogWrittenHigh, kCatalogWrittenLow, copied.write_time);
+      put_number(catalog, slot, kCatalogSize, low_bits(copied.size));
     }
   }
   ++run.done.files_done;
@@ -410,12 +412,12 @@ bool backup_folder(AppState& state, const char* folder, BackupReport* report,
                         " damaged records; they were dropped");
     }
   }
-  if (state.scan.catalog.base == nullptr && planned == nullptr) {
+  if (state.catalog.list.base == nullptr && planned == nullptr) {
     return give_up(report, "the catalog could not be opened or created");
   }
   ScanMode idle = ScanMode::none;
-  if (!state.scan.scan_mode.compare_exchange_strong(idle, ScanMode::backup)) {
-    list_close(state.scan.catalog);
+  if (!state.scans.mode.compare_exchange_strong(idle, ScanMode::backup)) {
+    list_close(state.catalog.list);
     return give_up(report, "another scan is running");
   }
   const SelectMode mode = select_mode_of(state.settings);
@@ -436,10 +438,10 @@ bool backup_folder(AppState& state, const char* folder, BackupReport* report,
   target_close(run.scratch);
   // Every temporary made is renamed or removed by now: the record goes too.
   if (planned == nullptr) remove_leftovers(state);
-  state.scan.scan_mode = ScanMode::none;
+  state.scans.mode = ScanMode::none;
   // So that --find names the files this run added.
-  if (state.scan.catalog_answers_changed && planned == nullptr) catalog_index_write(state);
-  list_close(state.scan.catalog);
+  if (state.catalog.answers_changed && planned == nullptr) catalog_index_write(state);
+  list_close(state.catalog.list);
   if (report->folders_not_entered > 0) {
     tell(message, std::string("subfolders not entered: the selection mode is ") +
                       (is_random(mode) ? "Random" : "Linear"));

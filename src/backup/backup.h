@@ -35,12 +35,6 @@ using BackupProgress = void (*)(const RunProgress& progress);
 // "cannot read /home/a/Photos/x: Permission denied".
 using BackupMessage = void (*)(const char* line);
 
-// Catalog fields of a record besides its path: the size and write time of
-// the file when it was last copied, and when that run started.
-constexpr std::uint32_t kCatalogCopiedSize = 2;
-constexpr std::uint32_t kCatalogWrittenHigh = 3;
-constexpr std::uint32_t kCatalogWrittenLow = 4;
-
 // One "/b=" run: copies every file of the folder's tree (only its own files
 // in Linear and Random modes) that is new or changed since its last copy into
 // backup_root + "F0/" + the folder's last component ("root" for "/"). A file

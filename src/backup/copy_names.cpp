@@ -116,8 +116,8 @@ bool set_aside_damaged(const AppState& state, const std::string& text,
   char path[kPathBytes];
   char aside[kPathBytes];
   const std::string sound = names_text(records);
-  return data_file_path(state, kBackupNames, path) &&
-         data_file_path(state, kBackupNamesAside, aside) &&
+  return data_file_path(state.data, kBackupNames, path) &&
+         data_file_path(state.data, kBackupNamesAside, aside) &&
          file_replace(aside, text.data(), text.size()) &&
          file_replace(path, sound.data(), sound.size());
 }
@@ -134,7 +134,7 @@ bool backup_parts::plain_copy_name(const std::string& name, const PathRules& rul
 bool backup_parts::read_copy_names(const AppState& state, std::vector<NameRecord>* records,
                                    std::string* text, std::uint32_t* damaged) {
   char path[kPathBytes];
-  if (!data_file_path(state, kBackupNames, path) || !read_whole(path, kNamesBytes, text)) {
+  if (!data_file_path(state.data, kBackupNames, path) || !read_whole(path, kNamesBytes, text)) {
     return false;
   }
   std::uint32_t ignored = 0;
@@ -156,7 +156,7 @@ std::string backup_parts::claim_copy_name(const AppState& state, const char* sou
   std::string text;
   std::uint32_t damaged = 0;
   // Never rewritten from a part: the lines past it would be lost.
-  if (!data_file_path(state, kBackupNames, path) ||
+  if (!data_file_path(state.data, kBackupNames, path) ||
       !read_copy_names(state, &records, &text, &damaged)) {
     return {};
   }
@@ -203,7 +203,7 @@ std::string backup_parts::claim_copy_name(const AppState& state, const char* sou
 void backup_parts::record_temporary(const AppState& state, const std::string& path) {
   char journal[kPathBytes];
   const std::string line = escaped(path) + '\n';
-  if (data_file_path(state, kTemporariesJournal, journal)) {
+  if (data_file_path(state.data, kTemporariesJournal, journal)) {
     file_append(journal, line.data(), line.size());
   }
 }
@@ -217,7 +217,7 @@ void backup_parts::remove_leftovers(const AppState& state) {
   target_close(root);
   char journal[kPathBytes];
   std::string text;
-  if (!data_file_path(state, kTemporariesJournal, journal) || !path_taken(journal) ||
+  if (!data_file_path(state.data, kTemporariesJournal, journal) || !path_taken(journal) ||
       !read_whole(journal, kNamesBytes, &text)) {
     return;
   }

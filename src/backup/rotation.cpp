@@ -68,7 +68,7 @@ struct Rotation {
 };
 
 bool journal_path(const AppState& state, char path[kPathBytes]) {
-  return data_file_path(state, kRotationJournal, path);
+  return data_file_path(state.data, kRotationJournal, path);
 }
 
 bool write_journal(const AppState& state, const Rotation& rotation) {

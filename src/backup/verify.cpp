@@ -42,13 +42,13 @@ std::uint32_t field_of(ListFile& catalog, std::int32_t slot, std::uint32_t field
 // the write time; false when it has no record with them.
 bool recorded(Check& check, const std::string& path, std::uint32_t* size, std::uint64_t* time) {
   if (!check.catalog_open) return false;
-  ListFile& catalog = check.state.scan.catalog;
+  ListFile& catalog = check.state.catalog.list;
   list_set_search_key(catalog, path.c_str());
   const std::int32_t slot = catalog_find_path(catalog);
   if (slot < 0) return false;
   *time = std::uint64_t{field_of(catalog, slot, kCatalogWrittenHigh)} << 32 |
-          field_of(catalog, slot, kCatalogWrittenHigh + 1);
-  *size = field_of(catalog, slot, kCatalogCopiedSize);
+          field_of(catalog, slot, kCatalogWrittenLow);
+  *size = field_of(catalog, slot, kCatalogSize);
   return *time != 0;  // a record from before write times were kept
 }
 
@@ -201,7 +201,7 @@ bool verify_folder(AppState& state, const char* folder, VerifyReport* report,
   // Read only: opened without writing, and closed again.
   check.catalog_open = catalog_open_for_reading(state);
   walk(check, source);
-  if (check.catalog_open) list_close(state.scan.catalog);
+  if (check.catalog_open) list_close(state.catalog.list);
   if (progress != nullptr) progress(check.done);
   return report->problems == 0 && !report->stopped;
 }

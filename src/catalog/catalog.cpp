@@ -24,7 +24,7 @@ bool catalog_layout_sound(const ListFile& catalog) {
 }
 
 std::uint8_t* catalog_create(AppState& state) {
-  ListFile& catalog = state.scan.catalog;
+  ListFile& catalog = state.catalog.list;
   catalog.field_count = kCatalogFields;
   if (!list_create(catalog)) return nullptr;
   list_define_field(catalog, kCatalogPath, TEXT1000);
@@ -46,19 +46,18 @@ namespace {
 // Names the catalog's file in the data folder, leaving room for the name it
 // is set aside under; false when there is none.
 bool name_catalog(AppState& state) {
-  if (!state.window.data_folder_usable ||
-      length_of_text(state.window.data_folder) + sizeof kCatalogAside > kListPathBytes) {
+  if (!state.data.usable || length_of_text(state.data.folder) + sizeof kCatalogAside > kPathBytes) {
     return false;
   }
-  copy_text(state.window.data_folder, state.scan.catalog.path);
-  append_text(state.scan.catalog.path, kCatalogFileName);
+  copy_text(state.data.folder, state.catalog.list.path);
+  append_text(state.catalog.list.path, kCatalogFileName);
   return true;
 }
 
 }  // namespace
 
 bool catalog_open_for_reading(AppState& state) {
-  ListFile& catalog = state.scan.catalog;
+  ListFile& catalog = state.catalog.list;
   if (catalog.base != nullptr) return true;
   if (!name_catalog(state)) return false;
   catalog.writable = false;
@@ -70,13 +69,13 @@ bool catalog_open_for_reading(AppState& state) {
 
 CatalogMends catalog_open(AppState& state) {
   CatalogMends mends{0, false};
-  ListFile& catalog = state.scan.catalog;
+  ListFile& catalog = state.catalog.list;
   if (catalog.base != nullptr || !name_catalog(state)) return mends;
   catalog.writable = true;
   if (list_map(catalog) != nullptr) {
     if (catalog_layout_sound(catalog)) {
       mends.dropped = list_drop_damaged(catalog, kCatalogPath);
-      state.scan.catalog_answers_changed = mends.dropped > 0;
+      state.catalog.answers_changed = mends.dropped > 0;
       return mends;
     }
     // A sound list file, but none whose fields a catalog could use.
@@ -90,14 +89,14 @@ CatalogMends catalog_open(AppState& state) {
   // Whatever is there instead (a damaged file, a link to some other file, a
   // folder) is kept aside for the user, never overwritten.
   if (path_taken(catalog.path)) {
-    char aside[kListPathBytes];
-    copy_text(state.window.data_folder, aside);
+    char aside[kPathBytes];
+    copy_text(state.data.folder, aside);
     append_text(aside, kCatalogAside);
     if (!rename_replacing(catalog.path, aside)) return mends;
     mends.set_aside = true;
   }
   catalog_create(state);
-  state.scan.catalog_answers_changed = true;
+  state.catalog.answers_changed = true;
   return mends;
 }
 

@@ -12,14 +12,21 @@
 #include "state/app_state.h"
 
 inline constexpr char kCatalogFileName[] = "TesmiCat.lbf";
-// Fields of a catalog record.
-constexpr std::uint32_t kCatalogPath = 1;
-constexpr std::uint32_t kCatalogSize = 2;
-constexpr std::uint32_t kCatalogBackupHigh = 5;
-constexpr std::uint32_t kCatalogBackupLow = 6;
-// 1 when a build found the file gone: no answer names it, while the backup
-// still finds its times. A field the catalog's first layout leaves at 0.
-constexpr std::uint32_t kCatalogGone = 7;
+// The fields of a catalog record, in its layout's order: the file's path;
+// its size (low 32 bits) as a build found it or the backup last copied it;
+// the write time of that copy and when the run that made it started (the
+// two halves of 100-ns units since 1601-01-01 UTC); and 1 when a build found
+// the file gone (no answer names it, while the backup still finds its
+// times; a field the catalog's first layout leaves at 0).
+enum CatalogField : std::uint32_t {
+  kCatalogPath = 1,
+  kCatalogSize = 2,
+  kCatalogWrittenHigh = 3,
+  kCatalogWrittenLow = 4,
+  kCatalogBackupHigh = 5,
+  kCatalogBackupLow = 6,
+  kCatalogGone = 7,
+};
 // Bytes of the build's log; past kLogLimit characters its head is dropped.
 constexpr std::uint32_t kCatalogLogBytes = 10240000;
 constexpr std::uint32_t kCatalogLogLimit = 10000000;

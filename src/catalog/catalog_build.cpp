@@ -32,7 +32,7 @@ struct BuildRun {
 };
 
 void note_met(AppState& state, void* context, const char* path) {
-  state.scan.catalog_met.fetch_add(1);
+  state.catalog.met.fetch_add(1);
   if (context != nullptr)
     static_cast<BuildRun*>(context)->met.push_back(path_hash(path, path_rules()));
 }
@@ -42,8 +42,8 @@ void note_met(AppState& state, void* context, const char* path) {
 std::uint32_t catalog_add_file(AppState& state, const char* folder, const char* name,
                                std::uint32_t count, void* run) {
   // Asked to stop: the scan winds up as it does at its limit.
-  if (state.scan.catalog_cancel.load() != 0) return kListLimit;
-  ListFile& catalog = state.scan.catalog;
+  if (state.catalog.cancel.load() != 0) return kListLimit;
+  ListFile& catalog = state.catalog.list;
   char path[kPathBytes];
   if (!join_path(folder, name, path)) return count;
   note_met(state, run, path);
@@ -57,7 +57,7 @@ std::uint32_t catalog_add_file(AppState& state, const char* folder, const char* 
   }
   const std::int32_t slot = list_add_record(catalog);
   if (slot < 0) {
-    state.scan.catalog_refused.fetch_add(1);
+    state.catalog.refused.fetch_add(1);
     return count;
   }
   list_set_text(catalog, path);
@@ -66,14 +66,14 @@ std::uint32_t catalog_add_file(AppState& state, const char* folder, const char* 
   std::uint64_t size = 0;
   std::uint64_t written = 0;
   std::int32_t error = 0;
-  if (state.scan.folder_listing == nullptr ||
-      !listing_file_facts(state.scan.folder_listing, name, &size, &written, &error)) {
+  if (state.scans.listing == nullptr ||
+      !listing_file_facts(state.scans.listing, name, &size, &written, &error)) {
     size = file_size(path);
   }
   catalog.number_value = static_cast<std::int32_t>(size);
   list_put_field(catalog, static_cast<std::uint32_t>(slot), kCatalogSize);
-  state.scan.catalog_added.fetch_add(1);
-  state.scan.catalog_answers_changed = true;
+  state.catalog.added.fetch_add(1);
+  state.catalog.answers_changed = true;
   // The scan's own count never grows, so the view list's limits never stop a build.
   return count;
 }
@@ -83,13 +83,13 @@ bool catalog_is_gone(ListFile& catalog, std::uint32_t slot) {
 }
 
 void catalog_set_gone(AppState& state, std::uint32_t slot, bool gone) {
-  ListFile& catalog = state.scan.catalog;
+  ListFile& catalog = state.catalog.list;
   // Written only when it changes: a build that finds everything in place
   // dirties no page of the catalog.
   if (catalog_is_gone(catalog, slot) == gone) return;
   catalog.number_value = gone ? 1 : 0;
   list_put_field(catalog, slot, kCatalogGone);
-  state.scan.catalog_answers_changed = true;
+  state.catalog.answers_changed = true;
 }
 
 namespace {
@@ -110,11 +110,11 @@ bool under(std::string_view path, const std::string& start) {
 // and whose file is no longer there. One the scan could not meet (a folder
 // it left out, another file system) but that is still there keeps its mark.
 void mark_gone(AppState& state, const std::vector<std::string>& starts, BuildRun& run) {
-  ListFile& catalog = state.scan.catalog;
+  ListFile& catalog = state.catalog.list;
   std::sort(run.met.begin(), run.met.end());
   const PathRules& rules = path_rules();
   for (std::uint32_t slot = 0; slot < catalog.capacity; ++slot) {
-    if (state.scan.catalog_cancel.load() != 0) return;
+    if (state.catalog.cancel.load() != 0) return;
     if (!list_holds_record(catalog, slot)) continue;
     const std::string_view path = list_text_of(catalog, slot, kCatalogPath);
     if (std::none_of(starts.begin(), starts.end(),
@@ -129,7 +129,7 @@ void mark_gone(AppState& state, const std::vector<std::string>& starts, BuildRun
 }  // namespace
 
 void catalog_log_line(AppState& state, const char* line, CatalogLogSink sink, void* context) {
-  char* log = state.scan.catalog_log;
+  char* log = state.catalog.log;
   if (log == nullptr) return;
   std::uint32_t length = length_of_text(log);
   if (length > kCatalogLogLimit) {
@@ -146,20 +146,20 @@ void catalog_log_line(AppState& state, const char* line, CatalogLogSink sink, vo
 CatalogBuilt catalog_build_trees(AppState& state, const std::vector<CatalogTree>& trees,
                                  CatalogLogSink sink, void* context) {
   catalog_open(state);
-  if (state.scan.catalog.base == nullptr) return CatalogBuilt::not_opened;
+  if (state.catalog.list.base == nullptr) return CatalogBuilt::not_opened;
   ScanMode idle = ScanMode::none;
-  if (!state.scan.scan_mode.compare_exchange_strong(idle, ScanMode::catalog)) {
+  if (!state.scans.mode.compare_exchange_strong(idle, ScanMode::catalog)) {
     return CatalogBuilt::busy;
   }
   // Others answer from the index while the catalog changes: it must hold the
   // catalog as it stands before the build.
   catalog_index_refresh(state);
-  list_sort(state.scan.catalog, kCatalogPath);
-  state.scan.catalog_log = static_cast<char*>(std::calloc(kCatalogLogBytes, 1));
+  list_sort(state.catalog.list, kCatalogPath);
+  state.catalog.log = static_cast<char*>(std::calloc(kCatalogLogBytes, 1));
   BuildRun run;
   std::vector<std::string> starts;
   for (const CatalogTree& tree : trees) {
-    if (state.scan.catalog_cancel.load() != 0) break;
+    if (state.catalog.cancel.load() != 0) break;
     FolderIdentity identity{};
     if (!folder_identity(tree.folder.c_str(), &identity)) continue;
     catalog_log_line(state, tree.folder.c_str(), sink, context);
@@ -167,18 +167,18 @@ CatalogBuilt catalog_build_trees(AppState& state, const std::vector<CatalogTree>
     // so that its paths read "/name" and "C:\\name".
     std::string start = tree.folder;
     if (!start.empty() && is_separator(start.back())) start.pop_back();
-    state.scan.scan_device = tree.one_file_system ? identity.device : 0;
+    state.scans.device = tree.one_file_system ? identity.device : 0;
     scan_folder(state, 0, start.c_str(), ScanVisit{add_listed_file, &run});
-    state.scan.scan_device = 0;
+    state.scans.device = 0;
     starts.push_back(start);
   }
-  const bool complete = state.scan.catalog_cancel.load() == 0;
+  const bool complete = state.catalog.cancel.load() == 0;
   if (complete) mark_gone(state, starts, run);
   const bool indexed = catalog_index_write(state);
-  state.scan.scan_mode = ScanMode::none;
-  list_close(state.scan.catalog);
-  std::free(state.scan.catalog_log);
-  state.scan.catalog_log = nullptr;
+  state.scans.mode = ScanMode::none;
+  list_close(state.catalog.list);
+  std::free(state.catalog.log);
+  state.catalog.log = nullptr;
   if (!complete) return CatalogBuilt::stopped;
   return indexed ? CatalogBuilt::done : CatalogBuilt::index_failed;
 }

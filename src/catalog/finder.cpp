@@ -221,9 +221,9 @@ std::vector<std::uint8_t> make_index(ListFile& catalog, const FileStamp& stamp) 
 }
 
 bool name_in_data_folder(const AppState& state, const char* name, std::string* path) {
-  if (!state.window.data_folder_usable) return false;
-  *path = std::string(state.window.data_folder) + name;
-  return path->size() < kListPathBytes;
+  if (!state.data.usable) return false;
+  *path = std::string(state.data.folder) + name;
+  return path->size() < kPathBytes;
 }
 
 // The index file, mapped; false when it is missing or cannot be mapped.
@@ -307,7 +307,7 @@ bool pattern_matches(const char* pattern, const char* path) {
 }
 
 bool catalog_index_write(AppState& state) {
-  ListFile& catalog = state.scan.catalog;
+  ListFile& catalog = state.catalog.list;
   std::string path;
   FileStamp stamp;
   if (catalog.base == nullptr || !name_in_data_folder(state, kCatalogIndexName, &path) ||
@@ -316,7 +316,7 @@ bool catalog_index_write(AppState& state) {
   }
   const std::vector<std::uint8_t> bytes = make_index(catalog, stamp);
   if (!file_replace(path.c_str(), bytes.data(), bytes.size())) return false;
-  state.scan.catalog_answers_changed = false;
+  state.catalog.answers_changed = false;
   return true;
 }
 
@@ -324,7 +324,7 @@ void catalog_index_refresh(AppState& state) {
   std::string path;
   FileStamp stamp;
   if (!name_in_data_folder(state, kCatalogIndexName, &path) ||
-      !file_stamp(state.scan.catalog.path, &stamp)) {
+      !file_stamp(state.catalog.list.path, &stamp)) {
     return;
   }
   FindIndex index;

@@ -50,8 +50,8 @@ void read_report(void* context, ReportSnapshot* snapshot) {
 }  // namespace
 
 std::string catalog_status(const AppState& state, const char* reading) {
-  std::string status = std::to_string(state.scan.catalog_met.load()) + " files counted, " +
-                       std::to_string(state.scan.catalog_added.load()) + " new";
+  std::string status = std::to_string(state.catalog.met.load()) + " files counted, " +
+                       std::to_string(state.catalog.added.load()) + " new";
   if (reading[0] != '\0') status += "; reading " + std::string(reading);
   return status;
 }
@@ -59,9 +59,9 @@ std::string catalog_status(const AppState& state, const char* reading) {
 void catalog_report_drives(AppState& state, const std::vector<Drive>& drives) {
   ReportProgress progress;
   progress.state = &state;
-  state.scan.catalog_added = 0;
-  state.scan.catalog_met = 0;
-  state.scan.catalog_cancel = 0;
+  state.catalog.added = 0;
+  state.catalog.met = 0;
+  state.catalog.cancel = 0;
   std::thread build([&] {
     catalog_build_drives(state, drives, report_log, &progress);
     progress.finished.store(true, std::memory_order_release);

@@ -23,32 +23,32 @@ constexpr char kTrashQuestion[] = "Move this file to the trash?\n";
 template <typename Change>
 void view_and_rebuild(AppState& state, Change change) {
   {
-    std::lock_guard<std::mutex> hold(state.shared_text_lock);
+    std::lock_guard<std::mutex> hold(state.viewer.texts);
     change(state.settings);
   }
   request_rebuild(state);
 }
 
 void set_text(AppState& state, char* field, const char* text) {
-  std::lock_guard<std::mutex> hold(state.shared_text_lock);
+  std::lock_guard<std::mutex> hold(state.viewer.texts);
   copy_text(text, field);
 }
 
 void choose_recent_folder(AppState& state, std::uint32_t n) {
   char folder[kPathBytes];
   copy_text(state.settings.recent_folders[n], folder);
-  promote_recent_folder(state, n);
+  promote_recent_folder(state.settings, n);
   view_and_rebuild(state, [&](SettingsBlock& block) {
-    remember_folder(state, block.view_folder);
+    remember_folder(state.settings, block.view_folder);
     copy_text(folder, block.view_folder);
   });
 }
 
 void select_folder(AppState& state) {
   char chosen[kPathBytes];
-  if (!desktop_choose_folder(state.window.main_window, chosen)) return;
+  if (!desktop_choose_folder(state.viewer.window, chosen)) return;
   view_and_rebuild(state, [&](SettingsBlock& block) {
-    remember_folder(state, block.view_folder);
+    remember_folder(state.settings, block.view_folder);
     copy_text(chosen, block.view_folder);
   });
 }
@@ -56,14 +56,14 @@ void select_folder(AppState& state) {
 void select_file(AppState& state) {
   char buffer[kPathBytes];
   {
-    std::lock_guard<std::mutex> hold(state.shared_text_lock);
+    std::lock_guard<std::mutex> hold(state.viewer.texts);
     copy_text(state.settings.image_path, buffer);
   }
   // Opens at the current image, or in the documents folder when it is gone.
   if (!file_readable(buffer) && user_folder(UserFolder::documents, buffer, kPathBytes) < 0) {
     buffer[0] = '\0';
   }
-  if (desktop_choose_file(state.window.main_window, buffer, picture_patterns(state).c_str(),
+  if (desktop_choose_file(state.viewer.window, buffer, picture_patterns(state).c_str(),
                           &state.window.open_file_request.filter_index)) {
     open_image_file(state, buffer);
   }
@@ -74,7 +74,7 @@ void toggle_translucency(AppState& state) {
     set_translucency(state, state.settings.translucency_alpha);
     state.settings.translucent = 1;
   } else {
-    desktop_set_opacity(state.window.main_window, 255);
+    desktop_set_opacity(state.viewer.window, 255);
     state.settings.translucent = 0;
   }
 }
@@ -82,11 +82,11 @@ void toggle_translucency(AppState& state) {
 void toggle_full_screen(AppState& state) {
   if (state.settings.full_screen == 0) {
     state.settings.full_screen = 1;
-    desktop_set_full_screen(state.window.main_window, 1);
+    desktop_set_full_screen(state.viewer.window, 1);
     set_topmost(state, 1);
   } else {
     state.settings.full_screen = 0;
-    desktop_set_full_screen(state.window.main_window, 0);
+    desktop_set_full_screen(state.viewer.window, 0);
     set_topmost(state, state.settings.always_on_top);
   }
 }
@@ -112,15 +112,15 @@ void set_associations(AppState& state) {
                              ? "Set Tessmira to open all JPG, PNG, GIF, BMP, WebP,\n"
                                "TIFF, AVIF, HEIC and JPEG XL files?"
                              : "Set Tessmira to open all JPG\nBMP and GIF files?";
-  if (!desktop_ask_yes_no(state.window.main_window, kProgramTitle, question)) return;
+  if (!desktop_ask_yes_no(state.viewer.window, kProgramTitle, question)) return;
   char program[kPathBytes];
-  copy_text(state.window.program_path, program);
+  copy_text(state.data.program_path, program);
   bool done = true;
   for (const std::string& extension : association_extensions(state)) {
     done = register_extension(program, extension.c_str(), (extension + " File").c_str()) && done;
   }
   if (!done) {
-    desktop_show_error(state.window.main_window, kProgramTitle,
+    desktop_show_error(state.viewer.window, kProgramTitle,
                        "The file associations could not be written.");
   }
 }
@@ -128,24 +128,23 @@ void set_associations(AppState& state) {
 }  // namespace
 
 void set_translucency(AppState& state, std::uint32_t alpha) {
-  desktop_set_opacity(state.window.main_window, alpha);
+  desktop_set_opacity(state.viewer.window, alpha);
 }
 
 void set_topmost(AppState& state, std::uint32_t flag) {
-  desktop_set_topmost(state.window.main_window, flag == 1 ? 1 : 0);
+  desktop_set_topmost(state.viewer.window, flag == 1 ? 1 : 0);
 }
 
 void set_advance_ticks(AppState& state) {
   // One second less than the menu says, counted in 500 ms ticks.
   static const std::uint32_t ticks[] = {0, 8, 18, 38, 58, 88, 118};
   const std::uint32_t setting = read_shared(state.settings.advance_setting);
-  state.worker.advance_ticks = setting < 7 ? ticks[setting] : 2 * setting;
+  state.viewer.worker.advance_ticks = setting < 7 ? ticks[setting] : 2 * setting;
 }
 
 void show_context_menu(AppState& state) {
-  const std::int32_t chosen =
-      desktop_track_menu(state.window.main_window, build_context_menu(state));
-  if (chosen != 0) desktop_post_command(state.window.main_window, chosen);
+  const std::int32_t chosen = desktop_track_menu(state.viewer.window, build_context_menu(state));
+  if (chosen != 0) desktop_post_command(state.viewer.window, chosen);
 }
 
 void open_help(AppState& state) {
@@ -162,7 +161,7 @@ void delete_current_file(AppState& state) {
   char next[kPathBytes];
   char shown[kPathBytes];
   {
-    std::lock_guard<std::mutex> hold(state.shared_text_lock);
+    std::lock_guard<std::mutex> hold(state.viewer.texts);
     copy_text(state.settings.view_folder, next);
     copy_text(state.settings.image_path, shown);
   }
@@ -171,27 +170,28 @@ void delete_current_file(AppState& state) {
   copy_text(kTrashQuestion, question);
   append_text(question, shown);
   // No changes nothing: the index moves on only once the answer is Yes.
-  if (shown[0] != '\0' && desktop_ask_yes_no(state.window.main_window, kProgramTitle, question)) {
+  if (shown[0] != '\0' && desktop_ask_yes_no(state.viewer.window, kProgramTitle, question)) {
     if (length_of_text(next) >= shortest_root() &&
-        state.worker.request_kind.load() == RequestKind::step) {
+        state.viewer.worker.request_kind.load() == RequestKind::step) {
       // A linear pick of the same depth: never a draw.
       const SelectMode order =
           is_deep(select_mode_of(state.settings)) ? SelectMode::deep_linear : SelectMode::linear;
-      const std::uint32_t index = static_cast<std::uint32_t>(state.worker.current_index.load()) + 1;
-      state.worker.current_index =
-          index >= state.worker.file_count.load() ? 0 : static_cast<std::int32_t>(index);
+      const std::uint32_t index =
+          static_cast<std::uint32_t>(state.viewer.worker.current_index.load()) + 1;
+      state.viewer.worker.current_index =
+          index >= state.viewer.worker.file_count.load() ? 0 : static_cast<std::int32_t>(index);
       // The file after the deleted one in list order, in every mode.
-      pick_file(state, next, order, state.worker.current_index.load(), RequestKind::step);
+      pick_file(state, next, order, state.viewer.worker.current_index.load(), RequestKind::step);
     }
     if (desktop_move_to_trash(shown)) {
       if (next[0] != '\0') set_text(state, state.settings.image_path, next);
       request_rebuild(state);
     } else {
-      desktop_show_error(state.window.main_window, kProgramTitle,
+      desktop_show_error(state.viewer.window, kProgramTitle,
                          "The file could not be moved to the trash; it was not deleted.");
     }
   }
-  state.worker.loader_busy.store(0, std::memory_order_release);
+  state.viewer.worker.loader_busy.store(0, std::memory_order_release);
 }
 
 namespace {
@@ -201,7 +201,7 @@ namespace {
 void show_about(AppState& state, std::uint32_t) {
   if (state.window.about_open != 0) return;
   state.window.about_open = 1;
-  desktop_about_box(state.window.main_window, state.window.program_path, state.window.data_folder);
+  desktop_about_box(state.viewer.window, state.data.program_path, state.data.folder);
   state.window.about_open = 0;
 }
 void help(AppState& state, std::uint32_t) {
@@ -209,8 +209,8 @@ void help(AppState& state, std::uint32_t) {
 }
 void exit_viewer(AppState& state, std::uint32_t) {
   // The worker stops within a tick and posts 2071, which saves and ends.
-  if (state.worker.stop_counter.load() < kStopRequested) {
-    state.worker.stop_counter = kStopRequested;
+  if (state.viewer.worker.stop_counter.load() < kStopRequested) {
+    state.viewer.worker.stop_counter = kStopRequested;
   }
   wake_worker(state);
 }
@@ -230,11 +230,11 @@ void find_file(AppState& state, std::uint32_t) {
   FindIndex index;
   std::string problem;
   if (!find_index_open(state, &index, &problem)) {
-    desktop_show_error(state.window.main_window, "Find File",
+    desktop_show_error(state.viewer.window, "Find File",
                        ("Nothing can be found: " + problem).c_str());
     return;
   }
-  const std::string chosen = desktop_find_file(state.window.main_window, read_matches, &index);
+  const std::string chosen = desktop_find_file(state.viewer.window, read_matches, &index);
   find_index_close(&index);
   // Shown with its folder, which the steps then go through.
   if (!chosen.empty()) open_image_file(state, chosen.c_str());
@@ -279,7 +279,7 @@ void choose_recent(AppState& state, std::uint32_t n) {
 void save_and_destroy(AppState& state, std::uint32_t) {
   save_settings(state);
   // Later posts from the worker find no window and are dropped.
-  PlatformWindow* window = state.window.main_window.exchange(nullptr);
+  PlatformWindow* window = state.viewer.window.exchange(nullptr);
   desktop_destroy_window(window);
 }
 void more_types(AppState& state, std::uint32_t) {

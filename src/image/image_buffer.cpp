@@ -4,6 +4,7 @@
 #include "image/image.h"
 #include "ports/files.h"
 #include "ports/picture.h"
+#include "state/seams.h"
 #include "text/text.h"
 
 namespace {
@@ -13,7 +14,8 @@ constexpr std::uint32_t kClaimSleepMs = 500;
 
 bool try_claim(AppState& state) {
   std::int32_t expected = 0;
-  return state.worker.loader_busy.compare_exchange_strong(expected, 1, std::memory_order_acquire);
+  return state.viewer.worker.loader_busy.compare_exchange_strong(expected, 1,
+                                                                 std::memory_order_acquire);
 }
 
 // Pixels along one side of a picture decoded at 1/reduction: rounded up.
@@ -25,7 +27,7 @@ std::uint64_t reduced(std::int64_t size, std::uint32_t reduction) {
 
 bool claim_loader_busy(AppState& state) {
   if (try_claim(state)) return true;
-  for (std::uint32_t i = 0; i < kClaimSleeps; ++i) pause_ms(state, kClaimSleepMs);
+  for (std::uint32_t i = 0; i < kClaimSleeps; ++i) pause_ms(kClaimSleepMs);
   return try_claim(state);
 }
 
@@ -36,10 +38,10 @@ void count_held(AppState& state, const PlatformBitmap* bitmap, std::int32_t sign
   const PictureInfo info = picture_info(bitmap);
   const std::uint64_t pixels =
       static_cast<std::uint64_t>(info.width) * static_cast<std::uint64_t>(info.height);
-  const std::int32_t pictures = state.image.held_pictures.fetch_add(sign) + sign;
-  const std::uint64_t held = sign > 0 ? state.image.held_pixels.fetch_add(pixels) + pixels
-                                      : state.image.held_pixels.fetch_sub(pixels) - pixels;
-  if (state.seams.pictures_held != nullptr) state.seams.pictures_held(pictures, held);
+  const std::int32_t pictures = state.viewer.image.held_pictures.fetch_add(sign) + sign;
+  const std::uint64_t held = sign > 0 ? state.viewer.image.held_pixels.fetch_add(pixels) + pixels
+                                      : state.viewer.image.held_pixels.fetch_sub(pixels) - pixels;
+  if (test_seams().pictures_held != nullptr) test_seams().pictures_held(pictures, held);
 }
 
 }  // namespace
@@ -56,19 +58,19 @@ void free_picture(AppState& state, Picture* picture) {
 }
 
 void free_image(AppState& state) {
-  state.image.shown_file[0] = '\0';
+  state.viewer.image.shown_file[0] = '\0';
   // A full-size decode for the picture going is not wanted any more.
-  state.prefetch.full_cancel = true;
-  std::lock_guard<std::mutex> hold(state.image.image_lock);
-  release_bitmap(state, state.image.image_bitmap);
-  state.image.image_bitmap = nullptr;
-  state.image.pixel_buffer = nullptr;
-  ++state.image.shown_serial;
+  state.viewer.prefetch.full_cancel = true;
+  std::lock_guard<std::mutex> hold(state.viewer.image.image_lock);
+  release_bitmap(state, state.viewer.image.image_bitmap);
+  state.viewer.image.image_bitmap = nullptr;
+  state.viewer.image.pixel_buffer = nullptr;
+  ++state.viewer.image.shown_serial;
 }
 
 bool larger_than_reduced(AppState& state) {
-  std::lock_guard<std::mutex> hold(state.image.image_lock);
-  const ImageView& image = state.image;
+  std::lock_guard<std::mutex> hold(state.viewer.image.image_lock);
+  const ImageView& image = state.viewer.image;
   if (!pixels_reduced(image)) return false;
   const PaintPlan plan = plan_paint(image.client_width, image.client_height, image.image_width,
                                     image.image_height, 0, 0, 0);
@@ -108,15 +110,15 @@ std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit
     picture_close(source);
     return kPictureOverBudget;
   }
-  if (state.seams.decoding != nullptr) state.seams.decoding(path, reduction);
+  if (test_seams().decoding != nullptr) test_seams().decoding(path, reduction);
   // The serial first: a change meanwhile leaves this picture stale.
-  picture->colour_serial = state.image.colour_serial.load();
+  picture->colour_serial = state.viewer.image.colour_serial.load();
   const PictureColour colour =
       state.extra.colour_management.load() ? PictureColour::managed : PictureColour::as_stored;
   PlatformBitmap* bitmap = picture_decode(source, reduction, colour, cancel, &error);
   picture_close(source);
-  if (state.seams.decoded != nullptr) {
-    state.seams.decoded(path, reduction, bitmap == nullptr ? error : 0);
+  if (test_seams().decoded != nullptr) {
+    test_seams().decoded(path, reduction, bitmap == nullptr ? error : 0);
   }
   if (bitmap == nullptr) return error;
   count_held(state, bitmap, +1);
@@ -140,19 +142,19 @@ std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit
 }
 
 void install_picture(AppState& state, Picture* picture, const char* path) {
-  copy_text(path, state.image.shown_file);
-  state.image.shown_stamp = picture->stamp;
-  state.image.shown_colour = picture->colour_serial;
-  state.prefetch.full_cancel = true;
+  copy_text(path, state.viewer.image.shown_file);
+  state.viewer.image.shown_stamp = picture->stamp;
+  state.viewer.image.shown_colour = picture->colour_serial;
+  state.viewer.prefetch.full_cancel = true;
   {
-    std::lock_guard<std::mutex> hold(state.image.image_lock);
-    release_bitmap(state, state.image.image_bitmap);
-    state.image.image_bitmap = picture->bitmap;
-    state.image.image_header = picture->header;
-    state.image.image_width = picture->width;
-    state.image.image_height = picture->height;
-    state.image.pixel_buffer = picture->pixels;
-    ++state.image.shown_serial;
+    std::lock_guard<std::mutex> hold(state.viewer.image.image_lock);
+    release_bitmap(state, state.viewer.image.image_bitmap);
+    state.viewer.image.image_bitmap = picture->bitmap;
+    state.viewer.image.image_header = picture->header;
+    state.viewer.image.image_width = picture->width;
+    state.viewer.image.image_height = picture->height;
+    state.viewer.image.pixel_buffer = picture->pixels;
+    ++state.viewer.image.shown_serial;
   }
   *picture = Picture{};
 }
@@ -167,9 +169,9 @@ void load_image(AppState& state, const char* path) {
   }
   free_image(state);
   // Reduced only when the full size follows on the decoding thread.
-  const bool reduce = state.prefetch.running.load() != 0;
-  const std::int32_t fit_width = reduce ? state.image.fit_width.load() : 0;
-  const std::int32_t fit_height = reduce ? state.image.fit_height.load() : 0;
+  const bool reduce = state.viewer.prefetch.running.load() != 0;
+  const std::int32_t fit_width = reduce ? state.viewer.image.fit_width.load() : 0;
+  const std::int32_t fit_height = reduce ? state.viewer.image.fit_height.load() : 0;
   // Decoding runs outside image_lock, so painting is never held up by it.
   Picture picture;
   std::uint32_t error =
@@ -186,7 +188,7 @@ void load_image(AppState& state, const char* path) {
   } else {
     install_picture(state, &picture, path);
   }
-  state.worker.loader_busy.store(0, std::memory_order_release);
+  state.viewer.worker.loader_busy.store(0, std::memory_order_release);
 }
 
 void show_load_failure(AppState& state, const char* path) {
@@ -194,5 +196,5 @@ void show_load_failure(AppState& state, const char* path) {
   }
   free_image(state);
   show_title(state, TitleKind::failed, path);
-  state.worker.loader_busy.store(0, std::memory_order_release);
+  state.viewer.worker.loader_busy.store(0, std::memory_order_release);
 }

@@ -70,40 +70,42 @@ PaintPlan plan_paint(std::int32_t client_width, std::int32_t client_height,
 }
 
 void paint_window(AppState& state) {
-  if (state.image.back_buffer == nullptr) {
-    state.image.back_buffer =
-        back_buffer_create(state.image.client_width, state.image.client_height);
-    if (state.image.back_buffer == nullptr) return;
+  if (state.viewer.image.back_buffer == nullptr) {
+    state.viewer.image.back_buffer =
+        back_buffer_create(state.viewer.image.client_width, state.viewer.image.client_height);
+    if (state.viewer.image.back_buffer == nullptr) return;
   }
-  back_buffer_fill_black(state.image.back_buffer);
+  back_buffer_fill_black(state.viewer.image.back_buffer);
   bool titled = false;
   {
-    std::lock_guard<std::mutex> hold(state.image.image_lock);
-    if (state.image.image_bitmap != nullptr) {
+    std::lock_guard<std::mutex> hold(state.viewer.image.image_lock);
+    if (state.viewer.image.image_bitmap != nullptr) {
       const PaintPlan plan = plan_paint(
-          state.image.client_width, state.image.client_height, state.image.image_width,
-          state.image.image_height, state.image.zoom_level, state.image.pan_x, state.image.pan_y);
+          state.viewer.image.client_width, state.viewer.image.client_height,
+          state.viewer.image.image_width, state.viewer.image.image_height,
+          state.viewer.image.zoom_level, state.viewer.image.pan_x, state.viewer.image.pan_y);
       // The scale in the title is the one painted; while a list is in use.
-      titled = state.worker.request_kind.load() == RequestKind::step &&
-               state.worker.file_count.load() != 0;
+      titled = state.viewer.worker.request_kind.load() == RequestKind::step &&
+               state.viewer.worker.file_count.load() != 0;
       // Drawn whatever holds the loader claim (a dialog of ours, say): a
       // load frees the image before it decodes, under this lock.
-      if (state.image.pixel_buffer != nullptr && plan.draw) {
+      if (state.viewer.image.pixel_buffer != nullptr && plan.draw) {
         back_buffer_stretch(
-            state.image.back_buffer, state.image.pixel_buffer, state.image.image_header,
+            state.viewer.image.back_buffer, state.viewer.image.pixel_buffer,
+            state.viewer.image.image_header,
             PixelRect{plan.target_x, plan.target_y, plan.target_width, plan.target_height},
-            pixel_source(plan, state.image.image_header, state.image.image_width,
-                         state.image.image_height));
+            pixel_source(plan, state.viewer.image.image_header, state.viewer.image.image_width,
+                         state.viewer.image.image_height));
       }
     }
   }
-  back_buffer_present(state.window.main_window, state.image.back_buffer);
+  back_buffer_present(state.viewer.window, state.viewer.image.back_buffer);
   {
     // The picture ahead waits for this (navigation/prefetch.cpp).
-    std::lock_guard<std::mutex> hold(state.prefetch.lock);
-    std::lock_guard<std::mutex> image_hold(state.image.image_lock);
-    state.image.painted_serial = state.image.shown_serial;
+    std::lock_guard<std::mutex> hold(state.viewer.prefetch.lock);
+    std::lock_guard<std::mutex> image_hold(state.viewer.image.image_lock);
+    state.viewer.image.painted_serial = state.viewer.image.shown_serial;
   }
-  state.prefetch.signal.notify_all();
+  state.viewer.prefetch.signal.notify_all();
   if (titled) show_title(state, TitleKind::image, nullptr);
 }

@@ -24,10 +24,11 @@ void append_number(char* text, std::int32_t value) {
 void image_title(AppState& state, char title[kTitleBytes]) {
   std::uint32_t scale = 0;
   {
-    std::lock_guard<std::mutex> hold(state.image.image_lock);
-    scale = plan_paint(state.image.client_width, state.image.client_height, state.image.image_width,
-                       state.image.image_height, state.image.zoom_level, state.image.pan_x,
-                       state.image.pan_y)
+    std::lock_guard<std::mutex> hold(state.viewer.image.image_lock);
+    scale = plan_paint(state.viewer.image.client_width, state.viewer.image.client_height,
+                       state.viewer.image.image_width, state.viewer.image.image_height,
+                       state.viewer.image.zoom_level, state.viewer.image.pan_x,
+                       state.viewer.image.pan_y)
                 .scale;
   }
   build_title(state, scale, title);
@@ -39,15 +40,15 @@ void failure_title(AppState& state, char title[kTitleBytes]) {
   append_text(title, " - ");
   // A path too long for the title is cut here, where only the display suffers.
   const std::uint32_t room = kFailureTitleBytes - 1 - length_of_text(title);
-  std::lock_guard<std::mutex> hold(state.shared_text_lock);
-  std::strncat(title, state.image.title_path, room);
+  std::lock_guard<std::mutex> hold(state.viewer.texts);
+  std::strncat(title, state.viewer.image.title_path, room);
 }
 
 void missing_title(AppState& state, char title[kTitleBytes]) {
   copy_text("Cannot open ", title);
   {
-    std::lock_guard<std::mutex> hold(state.shared_text_lock);
-    append_text(title, state.image.title_path);
+    std::lock_guard<std::mutex> hold(state.viewer.texts);
+    append_text(title, state.viewer.image.title_path);
   }
   append_text(title, ": No such file or directory - ");
   append_text(title, kProgramTitle);
@@ -56,7 +57,7 @@ void missing_title(AppState& state, char title[kTitleBytes]) {
 void no_images_title(AppState& state, char title[kTitleBytes]) {
   copy_text(kNoImagesTitle, title);
   append_text(title, " - ");
-  std::lock_guard<std::mutex> hold(state.shared_text_lock);
+  std::lock_guard<std::mutex> hold(state.viewer.texts);
   append_text(title, state.settings.view_folder);
 }
 
@@ -75,32 +76,32 @@ void build_title(AppState& state, std::uint32_t scale, char title[kTitleBytes]) 
   char part[kPathBytes];
   {
     // The worker changes both texts while the window paints.
-    std::lock_guard<std::mutex> hold(state.shared_text_lock);
+    std::lock_guard<std::mutex> hold(state.viewer.texts);
     copy_text(state.settings.image_path, title);
     copy_text(state.settings.view_folder, part);
   }
   shorten_path(title);
   shorten_path(part);
   append_text(title, " (");
-  append_number(title, state.image.image_width);
+  append_number(title, state.viewer.image.image_width);
   append_text(title, " x ");
-  append_number(title, state.image.image_height);
+  append_number(title, state.viewer.image.image_height);
   append_text(title, " @ ");
   append_number(title, static_cast<std::int32_t>(scale));
   append_text(title, "%) ");
   append_text(title, part);
   append_text(title, " ");
   if (!is_random(select_mode_of(state.settings))) {
-    append_number(title, state.worker.current_index.load() + 1);
+    append_number(title, state.viewer.worker.current_index.load() + 1);
     append_text(title, " of ");
   }
-  append_number(title, static_cast<std::int32_t>(state.worker.file_count.load()));
+  append_number(title, static_cast<std::int32_t>(state.viewer.worker.file_count.load()));
   append_text(title, " Files - ");
   append_text(title, kProgramTitle);
 }
 
 void window_title(AppState& state, char title[kTitleBytes]) {
-  switch (state.image.title_kind.load()) {
+  switch (state.viewer.image.title_kind.load()) {
     case TitleKind::program:
       copy_text(kProgramTitle, title);
       break;
@@ -127,11 +128,11 @@ void window_title(AppState& state, char title[kTitleBytes]) {
 
 void show_title(AppState& state, TitleKind kind, const char* path) {
   if (path != nullptr) {
-    std::lock_guard<std::mutex> hold(state.shared_text_lock);
-    copy_text(path, state.image.title_path);
+    std::lock_guard<std::mutex> hold(state.viewer.texts);
+    copy_text(path, state.viewer.image.title_path);
   }
-  state.image.title_kind = kind;
+  state.viewer.image.title_kind = kind;
   char title[kTitleBytes];
   window_title(state, title);
-  desktop_set_title(state.window.main_window, title);
+  desktop_set_title(state.viewer.window, title);
 }

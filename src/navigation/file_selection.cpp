@@ -64,8 +64,8 @@ FolderListing* read_folder(const char* folder, std::vector<FolderEntry>* entries
 // source's own. false when the source failed (the fallback then draws).
 bool take_random_word(AppState& state, std::uint32_t* word) {
   {
-    std::lock_guard<std::mutex> hold(state.shared_text_lock);
-    PrefetchState& prefetch = state.prefetch;
+    std::lock_guard<std::mutex> hold(state.viewer.texts);
+    PrefetchState& prefetch = state.viewer.prefetch;
     if (prefetch.returned_count > 0) {
       *word = prefetch.returned[0];
       --prefetch.returned_count;
@@ -74,11 +74,11 @@ bool take_random_word(AppState& state, std::uint32_t* word) {
       return true;
     }
   }
-  return fill_random(state, word, sizeof *word);
+  return fill_random(word, sizeof *word);
 }
 
 // 1..n on random_state from a word of the source, or 0..n from the fallback.
-std::uint32_t range_of(const AppState& state, std::uint32_t n, bool secure, std::uint32_t word,
+std::uint32_t range_of(std::uint32_t n, bool secure, std::uint32_t word,
                        std::uint32_t& random_state) {
   if (secure) {
     random_state = word % n + 1;
@@ -87,9 +87,9 @@ std::uint32_t range_of(const AppState& state, std::uint32_t n, bool secure, std:
   // The fallback generator, its constants as they always were.
   if (random_state != 0) {
     const std::uint32_t s = ((random_state * random_state) & 0xFFFFu) >> 1;
-    random_state = s + (ticks_now(state) & 0xFFu);
+    random_state = s + (ticks_now() & 0xFFu);
   } else {
-    const std::uint32_t t = ticks_now(state);
+    const std::uint32_t t = ticks_now();
     random_state = (t * t) & 0xFFFFu;
   }
   std::uint32_t r = (random_state * n) >> 12;
@@ -131,8 +131,8 @@ std::uint32_t random_in_range(AppState& state, std::uint32_t n) {
   if (n <= 1) return 1;
   std::uint32_t word = 0;
   const bool secure = take_random_word(state, &word);
-  std::lock_guard<std::mutex> hold(state.shared_text_lock);
-  return range_of(state, n, secure, word, state.settings.random_state);
+  std::lock_guard<std::mutex> hold(state.viewer.texts);
+  return range_of(n, secure, word, state.settings.random_state);
 }
 
 std::uint32_t file_size(const char* path) {
@@ -148,18 +148,18 @@ std::uint32_t scan_folder(AppState& state, std::uint32_t count, const char* fold
   FolderListing* listing = read_folder(folder, &entries, &identity);
   if (listing == nullptr) return count;
   // A catalog drive's scan stays on its file system.
-  if (state.scan.scan_device != 0 && identity.device != state.scan.scan_device) {
+  if (state.scans.device != 0 && identity.device != state.scans.device) {
     listing_close(listing);
     return count;
   }
   std::sort(entries.begin(), entries.end(), name_before);
   for (const FolderEntry& entry : entries) {
     // A subfolder's scan had its own.
-    state.scan.folder_listing = listing;
+    state.scans.listing = listing;
     count = scan_entry(state, entry.kind, entry.name.c_str(), count, folder, visit);
     if (count >= kListLimit) break;
   }
-  state.scan.folder_listing = nullptr;
+  state.scans.listing = nullptr;
   listing_close(listing);
   return count;
 }
@@ -172,7 +172,7 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
     const bool admitted = admit_subfolder(state, name);
     // A catalog takes every file of its trees, whatever the viewer's mode.
     const bool deep =
-        is_deep(select_mode_of(state.settings)) || state.scan.scan_mode.load() == ScanMode::catalog;
+        is_deep(select_mode_of(state.settings)) || state.scans.mode.load() == ScanMode::catalog;
     if (admitted && deep && join_path(folder, name, path)) {
       count = scan_folder(state, count, path, visit);
     }
@@ -182,7 +182,7 @@ std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, 
 }
 
 const char* listed_path(const AppState& state, std::uint32_t index) {
-  const ViewList& list = state.scan.file_list;
+  const ViewList& list = state.viewer.list.files;
   if (index >= list.starts.size()) return "";
   const std::uint32_t start = list.starts[index];
   return list.blocks[start / kListBlockBytes].data() + start % kListBlockBytes;
@@ -240,13 +240,13 @@ std::string picture_patterns(const AppState& state) {
 }
 
 std::int32_t check_recent_pick(AppState& state, std::uint32_t n, std::uint32_t draw) {
-  std::lock_guard<std::mutex> hold(state.shared_text_lock);
+  std::lock_guard<std::mutex> hold(state.viewer.texts);
   return check_recent_in(state.settings.recent_picks, n, draw);
 }
 
 std::uint32_t draw_pick(AppState& state, std::uint32_t count, PickDraw* draw) {
   {
-    std::lock_guard<std::mutex> hold(state.shared_text_lock);
+    std::lock_guard<std::mutex> hold(state.viewer.texts);
     draw->random_state = state.settings.random_state;
     std::memcpy(draw->recent_picks, state.settings.recent_picks, sizeof draw->recent_picks);
   }
@@ -260,7 +260,7 @@ std::uint32_t draw_pick(AppState& state, std::uint32_t count, PickDraw* draw) {
       std::uint32_t word = 0;
       const bool secure = take_random_word(state, &word);
       if (secure) draw->taken[draw->taken_count++] = word;
-      drawn = range_of(state, count, secure, word, draw->random_state);
+      drawn = range_of(count, secure, word, draw->random_state);
     }
     ++draws;
     accepted = count <= 4 || check_recent_in(draw->recent_picks, count, drawn) != -1;
@@ -270,14 +270,14 @@ std::uint32_t draw_pick(AppState& state, std::uint32_t count, PickDraw* draw) {
 }
 
 void commit_pick(AppState& state, const PickDraw& draw) {
-  std::lock_guard<std::mutex> hold(state.shared_text_lock);
+  std::lock_guard<std::mutex> hold(state.viewer.texts);
   state.settings.random_state = draw.random_state;
   std::memcpy(state.settings.recent_picks, draw.recent_picks, sizeof draw.recent_picks);
 }
 
 void give_back_pick(AppState& state, const PickDraw& draw) {
-  std::lock_guard<std::mutex> hold(state.shared_text_lock);
-  PrefetchState& prefetch = state.prefetch;
+  std::lock_guard<std::mutex> hold(state.viewer.texts);
+  PrefetchState& prefetch = state.viewer.prefetch;
   const std::uint32_t room = static_cast<std::uint32_t>(std::size(prefetch.returned));
   // In front of any words still there: they were taken after these. Words
   // that find no room are dropped; nobody saw them.
@@ -300,36 +300,36 @@ std::uint32_t list_picture(AppState& state, void* context, const char* folder, c
   char path[kPathBytes];
   if (image_type_of(state, name) == 0 || !join_path(folder, name, path)) return count;
   list_append(static_cast<ViewList*>(context), path);
-  if (same_path(path, state.scan.shown_path)) {
-    state.worker.current_index = static_cast<std::int32_t>(count);
+  if (same_path(path, state.viewer.list.shown_path)) {
+    state.viewer.worker.current_index = static_cast<std::int32_t>(count);
   }
   return count + 1;
 }
 
 std::int32_t build_list(AppState& state, const char* folder) {
   // The blocks are kept from one rebuild to the next.
-  ViewList& list = state.scan.file_list;
+  ViewList& list = state.viewer.list.files;
   for (std::vector<char>& block : list.blocks) block.clear();
   list.used_blocks = 0;
   list.starts.clear();
-  state.worker.current_index = -1;
+  state.viewer.worker.current_index = -1;
   {
-    std::lock_guard<std::mutex> hold(state.shared_text_lock);
-    copy_text(state.settings.image_path, state.scan.shown_path);
+    std::lock_guard<std::mutex> hold(state.viewer.texts);
+    copy_text(state.settings.image_path, state.viewer.list.shown_path);
   }
   std::uint32_t count = 0;
   try {
     if (list.starts.capacity() == 0) list.starts.reserve(std::size_t{1} << 14);
     count = scan_folder(state, 0, folder, ScanVisit{list_picture, &list});
   } catch (const std::bad_alloc&) {
-    state.scan.file_list = ViewList{};
-    state.worker.file_count = 0;
+    state.viewer.list.files = ViewList{};
+    state.viewer.worker.file_count = 0;
     return -2;
   }
-  state.worker.file_count = count;
-  const std::int32_t wanted = state.worker.current_index.load();
-  if (wanted == -1) state.worker.current_index = 0;
-  state.worker.page_step = count >= 100 ? count / 10 : 10;
+  state.viewer.worker.file_count = count;
+  const std::int32_t wanted = state.viewer.worker.current_index.load();
+  if (wanted == -1) state.viewer.worker.current_index = 0;
+  state.viewer.worker.page_step = count >= 100 ? count / 10 : 10;
   return wanted;
 }
 
@@ -338,15 +338,16 @@ std::int32_t build_list(AppState& state, const char* folder) {
 std::uint32_t pick_file(AppState& state, char path[kPathBytes], SelectMode mode, std::int32_t index,
                         RequestKind list_use) {
   std::int32_t wanted = index;
-  const bool want_build = list_use != RequestKind::step || state.worker.file_count.load() == 0;
+  const bool want_build =
+      list_use != RequestKind::step || state.viewer.worker.file_count.load() == 0;
   ScanMode idle = ScanMode::none;
-  if (want_build && state.scan.scan_mode.compare_exchange_strong(idle, ScanMode::view_list)) {
-    ++state.scan.list_generation;
+  if (want_build && state.scans.mode.compare_exchange_strong(idle, ScanMode::view_list)) {
+    ++state.viewer.list.generation;
     wanted = build_list(state, path);
-    state.scan.scan_mode = ScanMode::none;
+    state.scans.mode = ScanMode::none;
     if (wanted == -2) return 0;  // no memory for the list
   }
-  const std::uint32_t count = state.worker.file_count.load();
+  const std::uint32_t count = state.viewer.worker.file_count.load();
   if (count > 0) {
     std::uint32_t slot;
     if (is_random(mode) && wanted == -1) {
@@ -359,10 +360,10 @@ std::uint32_t pick_file(AppState& state, char path[kPathBytes], SelectMode mode,
     } else {
       slot = static_cast<std::uint32_t>(wanted) >= count ? 0 : static_cast<std::uint32_t>(wanted);
     }
-    state.worker.current_index = static_cast<std::int32_t>(slot);
+    state.viewer.worker.current_index = static_cast<std::int32_t>(slot);
     copy_text(listed_path(state, slot), path);
   } else {
-    state.scan.file_list = ViewList{};  // its memory goes back too
+    state.viewer.list.files = ViewList{};  // its memory goes back too
   }
   return count;
 }

@@ -20,7 +20,7 @@ namespace {
 // Empties the record ahead; a pick nobody saw gives its random words back.
 // Under prefetch.lock.
 void discard_locked(AppState& state) {
-  AheadPicture& ahead = state.prefetch.ahead;
+  AheadPicture& ahead = state.viewer.prefetch.ahead;
   if (ahead.drawn != 0) give_back_pick(state, ahead.draw);
   ahead.drawn = 0;
   free_picture(state, &ahead.picture);
@@ -31,8 +31,8 @@ void discard_locked(AppState& state) {
 // Pixels the shown picture will hold once its full-size decode is done,
 // beside those held now.
 std::uint64_t pixels_to_come(AppState& state) {
-  std::lock_guard<std::mutex> hold(state.image.image_lock);
-  const ImageView& image = state.image;
+  std::lock_guard<std::mutex> hold(state.viewer.image.image_lock);
+  const ImageView& image = state.viewer.image;
   if (!pixels_reduced(image)) return 0;
   return static_cast<std::uint64_t>(image.image_width) *
          static_cast<std::uint64_t>(image.image_height);
@@ -42,18 +42,18 @@ std::uint64_t pixels_to_come(AppState& state) {
 // they were decoded for is still shown.
 void decode_full_size(AppState& state, const char* path, std::uint32_t serial) {
   {
-    std::lock_guard<std::mutex> hold(state.image.image_lock);
-    if (state.image.shown_serial != serial) return;
+    std::lock_guard<std::mutex> hold(state.viewer.image.image_lock);
+    if (state.viewer.image.shown_serial != serial) return;
   }
   Picture picture;
-  if (decode_picture(state, path, 0, 0, kUnboundedPixels, &picture, &state.prefetch.full_cancel) !=
-      0) {
+  if (decode_picture(state, path, 0, 0, kUnboundedPixels, &picture,
+                     &state.viewer.prefetch.full_cancel) != 0) {
     return;
   }
   bool placed = false;
   {
-    std::lock_guard<std::mutex> hold(state.image.image_lock);
-    ImageView& image = state.image;
+    std::lock_guard<std::mutex> hold(state.viewer.image.image_lock);
+    ImageView& image = state.viewer.image;
     if (image.shown_serial == serial && picture.width == image.image_width &&
         picture.height == image.image_height && picture.pixels != nullptr) {
       std::swap(image.image_bitmap, picture.bitmap);
@@ -63,15 +63,15 @@ void decode_full_size(AppState& state, const char* path, std::uint32_t serial) {
     }
   }
   free_picture(state, &picture);  // the reduced pixels, or the decode nobody needs now
-  if (placed) desktop_request_repaint(state.window.main_window);
+  if (placed) desktop_request_repaint(state.viewer.window);
 }
 
 // Whether the full-size decode the record is armed for starts now: at once
 // while the magnifier is used, else when no step came for full_idle_ms and
 // nothing is decoded ahead. *wait is how long to wait before asking again.
 bool full_size_due(AppState& state, std::chrono::milliseconds* wait) {
-  PrefetchState& prefetch = state.prefetch;
-  if (state.image.magnifying.load() || prefetch.full_urgent) return true;
+  PrefetchState& prefetch = state.viewer.prefetch;
+  if (state.viewer.image.magnifying.load() || prefetch.full_urgent) return true;
   const AheadStatus ahead = prefetch.ahead.status;
   if (ahead == AheadStatus::queued || ahead == AheadStatus::decoding) {
     *wait = std::chrono::milliseconds::max();  // the ahead decode's end signals
@@ -93,11 +93,11 @@ constexpr std::chrono::milliseconds kPaintFirstWait{40};
 // Whether the picture ahead may be decoded now: the shown picture was
 // painted, or waited for long enough. Under prefetch.lock.
 bool painted_or_late(AppState& state) {
-  if (std::chrono::steady_clock::now() >= state.prefetch.ahead.queued_at + kPaintFirstWait) {
+  if (std::chrono::steady_clock::now() >= state.viewer.prefetch.ahead.queued_at + kPaintFirstWait) {
     return true;
   }
-  std::lock_guard<std::mutex> hold(state.image.image_lock);
-  return state.image.painted_serial == state.image.shown_serial;
+  std::lock_guard<std::mutex> hold(state.viewer.image.image_lock);
+  return state.viewer.image.painted_serial == state.viewer.image.shown_serial;
 }
 
 // One of the two decoding threads: the picture ahead (full_size false) or
@@ -105,7 +105,7 @@ bool painted_or_late(AppState& state) {
 void decoding_thread(AppState& state, bool full_size) {
   // What this thread decodes nobody waits for: it yields to what they do.
   if (full_size) lower_thread_priority();
-  PrefetchState& prefetch = state.prefetch;
+  PrefetchState& prefetch = state.viewer.prefetch;
   AheadPicture& ahead = prefetch.ahead;
   std::unique_lock<std::mutex> hold(prefetch.lock);
   while (!prefetch.stop) {
@@ -118,13 +118,14 @@ void decoding_thread(AppState& state, bool full_size) {
       copy_text(ahead.path, path);
       ahead.status = AheadStatus::decoding;
       hold.unlock();
-      const std::uint64_t held = state.image.held_pixels.load() + pixels_to_come(state);
+      const std::uint64_t held = state.viewer.image.held_pixels.load() + pixels_to_come(state);
       Picture picture;
-      const std::uint32_t error = held >= kPrefetchBudgetPixels
-                                      ? kPictureOverBudget
-                                      : decode_picture(state, path, state.image.fit_width.load(),
-                                                       state.image.fit_height.load(),
-                                                       kPrefetchBudgetPixels - held, &picture);
+      const std::uint32_t error =
+          held >= kPrefetchBudgetPixels
+              ? kPictureOverBudget
+              : decode_picture(state, path, state.viewer.image.fit_width.load(),
+                               state.viewer.image.fit_height.load(), kPrefetchBudgetPixels - held,
+                               &picture);
       hold.lock();
       if (ticket == ahead.ticket) {
         ahead.picture = picture;
@@ -164,8 +165,8 @@ void decoding_thread(AppState& state, bool full_size) {
 
 // The ahead record names this file of the present list.
 bool ahead_is(const AppState& state, const char* path, std::int32_t index) {
-  const AheadPicture& ahead = state.prefetch.ahead;
-  return ahead.status != AheadStatus::none && ahead.generation == state.scan.list_generation &&
+  const AheadPicture& ahead = state.viewer.prefetch.ahead;
+  return ahead.status != AheadStatus::none && ahead.generation == state.viewer.list.generation &&
          ahead.index == index && std::strcmp(ahead.path, path) == 0;
 }
 
@@ -174,7 +175,7 @@ bool ahead_is(const AppState& state, const char* path, std::int32_t index) {
 // none for anything else. A queued one is dropped, as the worker decodes
 // sooner itself.
 AheadStatus take_prepared(AppState& state, const char* path, std::int32_t index, Picture* picture) {
-  PrefetchState& prefetch = state.prefetch;
+  PrefetchState& prefetch = state.viewer.prefetch;
   AheadPicture& ahead = prefetch.ahead;
   std::unique_lock<std::mutex> hold(prefetch.lock);
   if (!ahead_is(state, path, index)) return AheadStatus::none;
@@ -196,9 +197,9 @@ AheadStatus take_prepared(AppState& state, const char* path, std::int32_t index,
 // Readies the full-size decode of the shown picture when it is reduced; the
 // wait for the user to stay on it starts anew. Under prefetch.lock.
 void arm_full_size(AppState& state) {
-  PrefetchState& prefetch = state.prefetch;
-  std::lock_guard<std::mutex> image_hold(state.image.image_lock);
-  const ImageView& image = state.image;
+  PrefetchState& prefetch = state.viewer.prefetch;
+  std::lock_guard<std::mutex> image_hold(state.viewer.image.image_lock);
+  const ImageView& image = state.viewer.image;
   if (!pixels_reduced(image)) {
     prefetch.full_armed = false;
     return;
@@ -207,28 +208,28 @@ void arm_full_size(AppState& state) {
   prefetch.full_armed = true;
   prefetch.full_serial = image.shown_serial;
   prefetch.full_armed_at = std::chrono::steady_clock::now();
-  std::lock_guard<std::mutex> text_hold(state.shared_text_lock);
+  std::lock_guard<std::mutex> text_hold(state.viewer.texts);
   copy_text(state.settings.image_path, prefetch.full_path);
 }
 
 }  // namespace
 
 void set_magnifying(AppState& state, bool on) {
-  if (state.image.magnifying.exchange(on) == on || !on) return;
-  { std::lock_guard<std::mutex> hold(state.prefetch.lock); }
-  state.prefetch.signal.notify_all();
+  if (state.viewer.image.magnifying.exchange(on) == on || !on) return;
+  { std::lock_guard<std::mutex> hold(state.viewer.prefetch.lock); }
+  state.viewer.prefetch.signal.notify_all();
 }
 
 void want_full_size(AppState& state) {
   {
-    std::lock_guard<std::mutex> hold(state.prefetch.lock);
-    state.prefetch.full_urgent = true;
+    std::lock_guard<std::mutex> hold(state.viewer.prefetch.lock);
+    state.viewer.prefetch.full_urgent = true;
   }
-  state.prefetch.signal.notify_all();
+  state.viewer.prefetch.signal.notify_all();
 }
 
 void prefetch_start(AppState& state) {
-  PrefetchState& prefetch = state.prefetch;
+  PrefetchState& prefetch = state.viewer.prefetch;
   if (prefetch.running.load() != 0) return;
   {
     std::lock_guard<std::mutex> hold(prefetch.lock);
@@ -240,7 +241,7 @@ void prefetch_start(AppState& state) {
 }
 
 void prefetch_stop(AppState& state) {
-  PrefetchState& prefetch = state.prefetch;
+  PrefetchState& prefetch = state.viewer.prefetch;
   if (prefetch.running.load() == 0) return;
   {
     std::lock_guard<std::mutex> hold(prefetch.lock);
@@ -256,14 +257,14 @@ void prefetch_stop(AppState& state) {
 }
 
 void prefetch_discard(AppState& state) {
-  std::lock_guard<std::mutex> hold(state.prefetch.lock);
+  std::lock_guard<std::mutex> hold(state.viewer.prefetch.lock);
   discard_locked(state);
 }
 
 bool take_ahead_pick(AppState& state, std::uint32_t* slot) {
-  std::lock_guard<std::mutex> hold(state.prefetch.lock);
-  AheadPicture& ahead = state.prefetch.ahead;
-  if (ahead.drawn == 0 || ahead.generation != state.scan.list_generation ||
+  std::lock_guard<std::mutex> hold(state.viewer.prefetch.lock);
+  AheadPicture& ahead = state.viewer.prefetch.ahead;
+  if (ahead.drawn == 0 || ahead.generation != state.viewer.list.generation ||
       ahead.mode != select_mode_of(state.settings)) {
     return false;
   }
@@ -281,7 +282,7 @@ void show_file(AppState& state, const char* path, std::int32_t index) {
     while (!claim_loader_busy(state)) {
     }
     install_picture(state, &picture, path);
-    state.worker.loader_busy.store(0, std::memory_order_release);
+    state.viewer.worker.loader_busy.store(0, std::memory_order_release);
     return;
   }
   free_picture(state, &picture);
@@ -295,18 +296,19 @@ void show_file(AppState& state, const char* path, std::int32_t index) {
 }
 
 void prefetch_next(AppState& state) {
-  PrefetchState& prefetch = state.prefetch;
+  PrefetchState& prefetch = state.viewer.prefetch;
   if (prefetch.running.load() == 0) return;
-  const std::uint32_t count = state.worker.file_count.load();
+  const std::uint32_t count = state.viewer.worker.file_count.load();
   const SelectMode mode = select_mode_of(state.settings);
-  const std::uint32_t generation = state.scan.list_generation;
+  const std::uint32_t generation = state.viewer.list.generation;
   AheadPicture& ahead = prefetch.ahead;
   std::unique_lock<std::mutex> hold(prefetch.lock);
   arm_full_size(state);
   if (ahead.generation != generation || ahead.mode != mode) discard_locked(state);
   if (prefetch.enabled != 0 && count != 0) {
     if (!is_random(mode)) {
-      const std::uint32_t next = static_cast<std::uint32_t>(state.worker.current_index.load()) + 1;
+      const std::uint32_t next =
+          static_cast<std::uint32_t>(state.viewer.worker.current_index.load()) + 1;
       const std::int32_t index = next >= count ? 0 : static_cast<std::int32_t>(next);
       if (ahead.status == AheadStatus::none || ahead.index != index) {
         discard_locked(state);

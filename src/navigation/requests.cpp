@@ -13,8 +13,8 @@ bool linear_mode(const AppState& state) {
 
 void raise_request(AppState& state) {
   // Whatever is asked for comes before a full-size decode nobody waits for.
-  state.prefetch.full_cancel = true;
-  state.worker.request_pending.store(1, std::memory_order_release);
+  state.viewer.prefetch.full_cancel = true;
+  state.viewer.worker.request_pending.store(1, std::memory_order_release);
   wake_worker(state);
 }
 
@@ -35,10 +35,10 @@ bool cancels(StepKind waiting, StepKind kind, bool linear) {
 // while nothing waits, so that letting go of the key ends the stepping.
 void queue_step(AppState& state, StepKind kind, std::uint32_t modifiers) {
   {
-    std::lock_guard<std::mutex> hold(state.worker.step_lock);
-    std::deque<StepRun>& steps = state.worker.steps;
+    std::lock_guard<std::mutex> hold(state.viewer.worker.step_lock);
+    std::deque<StepRun>& steps = state.viewer.worker.steps;
     if ((modifiers & kModifierRepeat) != 0 && !steps.empty()) return;
-    ++state.worker.step_serial;
+    ++state.viewer.worker.step_serial;
     if (!steps.empty() && steps.back().kind == kind) {
       ++steps.back().count;
     } else if (!steps.empty() && cancels(steps.back().kind, kind, linear_mode(state))) {
@@ -54,8 +54,8 @@ void queue_step(AppState& state, StepKind kind, std::uint32_t modifiers) {
 }  // namespace
 
 std::uint32_t step_serial(AppState& state) {
-  std::lock_guard<std::mutex> hold(state.worker.step_lock);
-  return state.worker.step_serial;
+  std::lock_guard<std::mutex> hold(state.viewer.worker.step_lock);
+  return state.viewer.worker.step_serial;
 }
 
 void step_forward(AppState& state, std::uint32_t modifiers) {
@@ -76,17 +76,17 @@ void request_next_image(AppState& state, std::uint32_t modifiers) {
 void request_rebuild(AppState& state) {
   {
     // The steps waiting were meant for the list it replaces.
-    std::lock_guard<std::mutex> hold(state.worker.step_lock);
-    state.worker.steps.clear();
+    std::lock_guard<std::mutex> hold(state.viewer.worker.step_lock);
+    state.viewer.worker.steps.clear();
   }
-  state.worker.rebuild_wanted = 1;
-  state.worker.request_kind = RequestKind::rebuild;
+  state.viewer.worker.rebuild_wanted = 1;
+  state.viewer.worker.request_kind = RequestKind::rebuild;
   // Served with the request that is waiting, or right after it.
   raise_request(state);
 }
 
 void request_recolour(AppState& state) {
-  state.image.colour_serial.fetch_add(1);
+  state.viewer.image.colour_serial.fetch_add(1);
   // The rebuild stays on the shown picture and, as its colours are stale,
   // decodes it again; what was prepared ahead goes with the old list.
   request_rebuild(state);
@@ -101,9 +101,9 @@ bool open_image_file(AppState& state, const char* path) {
   copy_text(path, folder);
   strip_to_folder(folder);
   {
-    std::lock_guard<std::mutex> hold(state.shared_text_lock);
+    std::lock_guard<std::mutex> hold(state.viewer.texts);
     copy_text(path, state.settings.image_path);
-    remember_folder(state, state.settings.view_folder);
+    remember_folder(state.settings, state.settings.view_folder);
     copy_text(folder, state.settings.view_folder);
   }
   // The worker decodes it, once, as the rebuild stays on image_path; the

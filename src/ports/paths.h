@@ -3,6 +3,9 @@
 
 #include <cstdint>
 
+// Every path and most working texts live in buffers of this size.
+constexpr std::uint32_t kPathBytes = 600;
+
 struct PathRules {
   char separator;       // written between a folder and a name
   char also_separator;  // read as a separator too; '\0' when there is none

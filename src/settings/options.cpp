@@ -56,7 +56,7 @@ bool load_extra_settings(AppState& state) {
   apply_default_extra_settings(state);
   char path[kPathBytes];
   std::string bytes(kMostExtraBytes + 1, '\0');
-  const std::int64_t count = data_file_path(state, kExtraSettingsFileName, path)
+  const std::int64_t count = data_file_path(state.data, kExtraSettingsFileName, path)
                                  ? file_read_start(path, bytes.data(), bytes.size())
                                  : -1;
   if (count < 0 || static_cast<std::uint64_t>(count) > kMostExtraBytes) return false;
@@ -75,7 +75,7 @@ bool load_extra_settings(AppState& state) {
 
 bool write_extra_settings(AppState& state) {
   char path[kPathBytes];
-  if (!data_file_path(state, kExtraSettingsFileName, path)) return false;
+  if (!data_file_path(state.data, kExtraSettingsFileName, path)) return false;
   std::string text;
   for (const ExtraKey& row : kExtraKeys) {
     text += std::string(row.key) + "=" + ((state.extra.*row.flag).load() ? "1" : "0") + "\n";

@@ -5,8 +5,7 @@
 
 bool save_settings(AppState& state) {
   WindowPlacement placement;
-  if (state.window.main_window != nullptr &&
-      desktop_read_placement(state.window.main_window, &placement)) {
+  if (state.viewer.window != nullptr && desktop_read_placement(state.viewer.window, &placement)) {
     state.settings.window_placement = placement;
   }
   const bool extra = write_extra_settings(state);

@@ -22,9 +22,9 @@ bool fits_data_names(const char* folder) {
 }
 
 void mark_unusable(AppState& state) {
-  state.window.program_path[0] = '\0';
-  state.window.data_folder[0] = '\0';
-  state.window.data_folder_usable = 0;
+  state.data.program_path[0] = '\0';
+  state.data.folder[0] = '\0';
+  state.data.usable = 0;
 }
 
 // folder + "\\first\\second\\" in the platform's separators ("/" on Linux),
@@ -50,21 +50,19 @@ void choose_data_folder(AppState& state, DiskUse use) {
 void choose_data_folder_at(AppState& state, const char* program, DiskUse use) {
   mark_unusable(state);
   if (length_of_text(program) >= kPathBytes) return;
-  copy_text(program, state.window.program_path);
+  copy_text(program, state.data.program_path);
   // Keep the folder with its trailing separator.
-  state.window.program_path[last_separator(state.window.program_path) + 1] = '\0';
-  copy_text(state.window.program_path, state.window.data_folder);
-  if (!fits_data_names(state.window.program_path)) {
+  state.data.program_path[last_separator(state.data.program_path) + 1] = '\0';
+  copy_text(state.data.program_path, state.data.folder);
+  if (!fits_data_names(state.data.program_path)) {
     mark_unusable(state);
     return;
   }
-  state.window.data_folder_usable = 1;
-  if (state.window.program_path[0] == '\0' || volume_is_removable(state.window.program_path))
-    return;
+  state.data.usable = 1;
+  if (state.data.program_path[0] == '\0' || volume_is_removable(state.data.program_path)) return;
 
   char marker[kPathBytes];
-  if (!shipped_file_path(state, "DefSet.txt", marker) &&
-      folder_writable(state.window.program_path)) {
+  if (!shipped_file_path(state, "DefSet.txt", marker) && folder_writable(state.data.program_path)) {
     return;
   }
 
@@ -73,20 +71,19 @@ void choose_data_folder_at(AppState& state, const char* program, DiskUse use) {
                                ? std::string()
                                : folder_below(data_home, "Brindlex", "Tessmira");
   if (data.empty() || !fits_data_names(data.c_str())) {
-    state.window.data_folder[0] = '\0';
-    state.window.data_folder_usable = 0;
+    state.data.folder[0] = '\0';
+    state.data.usable = 0;
     return;
   }
-  copy_text(data.c_str(), state.window.data_folder);
+  copy_text(data.c_str(), state.data.folder);
   // Failures show later, when the files in it cannot be written.
-  if (use == DiskUse::write) make_folders(state.window.data_folder);
+  if (use == DiskUse::write) make_folders(state.data.folder);
 }
 
 bool shipped_file_path(const AppState& state, const char* name, char* path) {
   path[0] = '\0';
-  const std::string beside = std::string(state.window.program_path) + name;
-  const std::string shared =
-      std::string(state.window.program_path) + kShippedFilesFromProgram + name;
+  const std::string beside = std::string(state.data.program_path) + name;
+  const std::string shared = std::string(state.data.program_path) + kShippedFilesFromProgram + name;
   for (const std::string& candidate : {beside, shared}) {
     if (candidate.size() < kPathBytes && file_readable(candidate.c_str())) {
       copy_text(candidate.c_str(), path);
@@ -95,14 +92,6 @@ bool shipped_file_path(const AppState& state, const char* name, char* path) {
   }
   if (beside.size() < kPathBytes) copy_text(beside.c_str(), path);
   return false;
-}
-
-bool data_file_path(const AppState& state, const char* name, char* path) {
-  if (!state.window.data_folder_usable) return false;
-  if (length_of_text(state.window.data_folder) + length_of_text(name) >= kPathBytes) return false;
-  copy_text(state.window.data_folder, path);
-  append_text(path, name);
-  return true;
 }
 
 std::int32_t check_settings_header(const std::uint8_t header[8]) {
@@ -152,7 +141,7 @@ bool load_settings(AppState& state, DiskUse use) {
   static_assert(sizeof(SettingsBlock) + 8 == kSettingsFileBytes);
   // One byte more than the file: a longer file shows as one.
   std::uint8_t bytes[kSettingsFileBytes + 1] = {};
-  const std::int64_t count = data_file_path(state, kSettingsFileName, path)
+  const std::int64_t count = data_file_path(state.data, kSettingsFileName, path)
                                  ? file_read_start(path, bytes, sizeof bytes)
                                  : -1;
   if (count < 0) {
@@ -165,7 +154,7 @@ bool load_settings(AppState& state, DiskUse use) {
     char aside[kPathBytes];
     state.window.settings_damaged = true;
     state.window.settings_set_aside = use == DiskUse::write &&
-                                      data_file_path(state, kSettingsAside, aside) &&
+                                      data_file_path(state.data, kSettingsAside, aside) &&
                                       rename_replacing(path, aside);
     apply_default_settings(state);
     return false;
@@ -228,12 +217,12 @@ void apply_default_settings(AppState& state) {
 
 bool write_settings_file(AppState& state) {
   char path[kPathBytes];
-  if (!data_file_path(state, kSettingsFileName, path)) return false;
+  if (!data_file_path(state.data, kSettingsFileName, path)) return false;
   std::uint8_t bytes[kSettingsFileBytes];
   std::memcpy(bytes, kSettingsHeader, 8);
   {
     // The worker may be changing texts and draws while a close request saves.
-    std::lock_guard<std::mutex> hold(state.shared_text_lock);
+    std::lock_guard<std::mutex> hold(state.viewer.texts);
     std::memcpy(bytes + 8, &state.settings, sizeof(SettingsBlock));
   }
   return file_replace(path, bytes, sizeof bytes);
@@ -241,6 +230,6 @@ bool write_settings_file(AppState& state) {
 
 void discard_interrupted_saves(AppState& state) {
   char path[kPathBytes];
-  if (data_file_path(state, kSettingsFileName, path)) file_replace_cleanup(path);
-  if (data_file_path(state, kExtraSettingsFileName, path)) file_replace_cleanup(path);
+  if (data_file_path(state.data, kSettingsFileName, path)) file_replace_cleanup(path);
+  if (data_file_path(state.data, kExtraSettingsFileName, path)) file_replace_cleanup(path);
 }

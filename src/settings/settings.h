@@ -36,9 +36,6 @@ void choose_data_folder_at(AppState& state, const char* program_file, DiskUse us
 // build, a Windows install) or else in the installed share folder. False when
 // it is in neither; path then names the one beside the program, if it fits.
 bool shipped_file_path(const AppState& state, const char* name, char* path);
-// The data folder's file name in path (600 bytes); false when the data
-// folder is unusable or the path would not fit.
-bool data_file_path(const AppState& state, const char* name, char* path);
 // Loads the settings block from the data folder. True when the file was
 // read, false when it could not be and the defaults were applied. A file of
 // another length than the block's is damaged (cut short, or not ours): it is

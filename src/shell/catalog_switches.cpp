@@ -47,9 +47,9 @@ int run_catalog(AppState& state, const Invocation& call) {
     }
     trees.push_back(CatalogTree{absolute, false});
   }
-  state.scan.catalog_added = 0;
-  state.scan.catalog_met = 0;
-  state.scan.catalog_cancel = 0;
+  state.catalog.added = 0;
+  state.catalog.met = 0;
+  state.catalog.cancel = 0;
   catch_interrupt();
   CatalogBuilt built = CatalogBuilt::done;
   std::atomic<bool> running{true};
@@ -63,7 +63,7 @@ int run_catalog(AppState& state, const Invocation& call) {
   bool shown = false;
   while (true) {
     sleep_ms(20);
-    if (interrupted()) state.scan.catalog_cancel = 1;
+    if (interrupted()) state.catalog.cancel = 1;
     if (!running.load()) break;
     if (terminal && tick_count() - shown_at >= kProgressMs) {
       shown_at = tick_count();
@@ -75,7 +75,7 @@ int run_catalog(AppState& state, const Invocation& call) {
   if (shown) console_error("\n");
   switch (built) {
     case CatalogBuilt::not_opened:
-      shell_say(why_not_opened(state.scan.catalog).c_str());
+      shell_say(why_not_opened(state.catalog.list).c_str());
       return kExitFailed;
     case CatalogBuilt::busy:
       shell_say("another scan is running");
@@ -89,8 +89,8 @@ int run_catalog(AppState& state, const Invocation& call) {
     case CatalogBuilt::done:
       break;
   }
-  if (state.scan.catalog_refused.load() > 0) {
-    shell_say((std::to_string(state.scan.catalog_refused.load()) +
+  if (state.catalog.refused.load() > 0) {
+    shell_say((std::to_string(state.catalog.refused.load()) +
                " files could not be added: the catalog could not grow (is the disk full?)")
                   .c_str());
     return kExitFailed;

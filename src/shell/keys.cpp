@@ -11,10 +11,10 @@ namespace {
 // F1 and Delete arrive as commands, as if chosen from the menu, so that their
 // dialogs open after the key event has been handled.
 void post_help(AppState& state, std::uint32_t) {
-  desktop_post_command(state.window.main_window, kCommandHelp);
+  desktop_post_command(state.viewer.window, kCommandHelp);
 }
 void post_delete(AppState& state, std::uint32_t) {
-  desktop_post_command(state.window.main_window, kCommandDelete);
+  desktop_post_command(state.viewer.window, kCommandDelete);
 }
 void close_window(AppState& state, std::uint32_t) {
   handle_close(state);
@@ -78,7 +78,7 @@ void learn_interval(KeyRepeats& keys, std::uint32_t modifiers, std::uint32_t tim
 
 void handle_key(AppState& state, std::uint32_t key, std::uint32_t modifiers, std::uint32_t time) {
   KeyRepeats& keys = state.window.key_repeats;
-  const std::uint32_t now = ticks_now(state);
+  const std::uint32_t now = ticks_now();
   const std::uint32_t generated = generated_at(keys, now, time);
   learn_interval(keys, modifiers, time);
   for (const KeyBinding& binding : kKeyTable) {
@@ -98,9 +98,9 @@ void handle_key(AppState& state, std::uint32_t key, std::uint32_t modifiers, std
 
 void key_step_painted(AppState& state) {
   KeyRepeats& keys = state.window.key_repeats;
-  const std::uint32_t served = state.worker.served_serial.load(std::memory_order_acquire);
+  const std::uint32_t served = state.viewer.worker.served_serial.load(std::memory_order_acquire);
   if (keys.step_on_its_way && static_cast<std::int32_t>(served - keys.asked) >= 0) {
     keys.step_on_its_way = false;
-    keys.shown_at = ticks_now(state);
+    keys.shown_at = ticks_now();
   }
 }

@@ -28,7 +28,7 @@ void take_argument(AppState& state, const char* argument) {
   const bool named =
       current_folder(current, sizeof current) >= 0 && normalise_path(argument, current, absolute);
   if (named && stat_file_size(absolute) < 0 && is_folder(absolute)) {
-    remember_folder(state, state.settings.view_folder);
+    remember_folder(state.settings, state.settings.view_folder);
     copy_text(absolute, state.settings.view_folder);
     // Matches no file, so the first request starts the folder afresh.
     state.settings.image_path[0] = '\0';
@@ -37,14 +37,14 @@ void take_argument(AppState& state, const char* argument) {
   if (named && stat_file_size(absolute) >= 0) {
     copy_text(absolute, state.settings.image_path);
   } else if (state.settings.image_path[0] == '\0') {
-    copy_text(named ? absolute : argument, state.image.title_path);
-    state.image.title_kind = TitleKind::missing;
+    copy_text(named ? absolute : argument, state.viewer.image.title_path);
+    state.viewer.image.title_kind = TitleKind::missing;
     return;
   }
   char folder[kPathBytes];
   copy_text(state.settings.image_path, folder);
   strip_to_folder(folder);
-  remember_folder(state, state.settings.view_folder);
+  remember_folder(state.settings, state.settings.view_folder);
   copy_text(folder, state.settings.view_folder);
 }
 
@@ -125,7 +125,7 @@ int run_switch(AppState& state, Invocation& call, bool writes, bool* settings_lo
   // Kept with the data files it guards, so that another login of the same
   // user sees it too. A dry run makes no lock file where there is none.
   const bool alone = call.row != nullptr && call.row->needs == SwitchNeeds::exclusive_lock;
-  call.lock = claim_instance_lock(state.window.data_folder, "Tessmira.exe",
+  call.lock = claim_instance_lock(state.data.folder, "Tessmira.exe",
                                   alone ? LockUse::exclusive : LockUse::shared, writes);
   // What a save cut short left behind; another instance may be saving now.
   if (call.lock == InstanceLock::held && writes) discard_interrupted_saves(state);

@@ -28,24 +28,24 @@ int run_viewer(AppState& state, int argc, char** argv, bool settings_loaded) {
   std::int32_t width = 0;
   std::int32_t height = 0;
   initial_window_size(screen_width, screen_height, &width, &height);
-  state.window.main_window = desktop_create_window(state, (screen_width - width) / 2,
-                                                   (screen_height - height) / 2, width, height);
+  state.viewer.window = desktop_create_window(state, (screen_width - width) / 2,
+                                              (screen_height - height) / 2, width, height);
   window_created(state);
   // The first picture is decoded before the window has its size: at the
   // size it will be shown, not in full.
   planned_client_size(state, settings_loaded, screen_width, screen_height, &width, &height);
-  state.image.fit_width = width;
-  state.image.fit_height = height;
+  state.viewer.image.fit_width = width;
+  state.viewer.image.fit_height = height;
   start_viewer_thread(state);
   // A missing path named with nothing remembered: its title stays until the
   // user chooses something to view.
-  if (state.image.title_kind.load() != TitleKind::missing) request_rebuild(state);
-  desktop_show_window(state.window.main_window,
+  if (state.viewer.image.title_kind.load() != TitleKind::missing) request_rebuild(state);
+  desktop_show_window(state.viewer.window,
                       settings_loaded ? &state.settings.window_placement : nullptr,
                       state.settings.full_screen);
   // Start-up said it on the terminal too, which a desktop start never shows.
   if (state.window.settings_set_aside) {
-    desktop_show_error(state.window.main_window, "Tessmira",
+    desktop_show_error(state.viewer.window, "Tessmira",
                        "The settings file was damaged. It was renamed dTesmi.dat.damaged in the "
                        "data folder, and the default settings are used.");
   }

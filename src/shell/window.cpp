@@ -45,17 +45,17 @@ void planned_client_size(const AppState& state, bool settings_loaded, std::int32
 void window_created(AppState& state) {
   // A missing path named on the command line keeps its title until a
   // picture is shown.
-  show_title(
-      state,
-      state.image.title_kind.load() == TitleKind::missing ? TitleKind::missing : TitleKind::program,
-      nullptr);
+  show_title(state,
+             state.viewer.image.title_kind.load() == TitleKind::missing ? TitleKind::missing
+                                                                        : TitleKind::program,
+             nullptr);
   if (state.settings.translucent != 0 && state.window.translucency_available != 0) {
     set_translucency(state, state.settings.translucency_alpha);
   }
   set_topmost(state, state.settings.always_on_top);
   set_advance_ticks(state);
   // A repeat judged before any picture was shown counts from here.
-  state.window.key_repeats.shown_at = ticks_now(state);
+  state.window.key_repeats.shown_at = ticks_now();
 }
 
 void handle_paint(AppState& state) {
@@ -64,12 +64,12 @@ void handle_paint(AppState& state) {
 }
 
 void handle_resize(AppState& state, std::int32_t width, std::int32_t height) {
-  state.image.client_width = width;
-  state.image.client_height = height;
-  state.image.fit_width = width;
-  state.image.fit_height = height;
-  delete_bitmap(state.image.back_buffer);
-  state.image.back_buffer = nullptr;
+  state.viewer.image.client_width = width;
+  state.viewer.image.client_height = height;
+  state.viewer.image.fit_width = width;
+  state.viewer.image.fit_height = height;
+  delete_bitmap(state.viewer.image.back_buffer);
+  state.viewer.image.back_buffer = nullptr;
   // A larger window may show the reduced picture above 50%, where its own
   // pixels are the ones to draw.
   if (larger_than_reduced(state)) want_full_size(state);
@@ -77,20 +77,20 @@ void handle_resize(AppState& state, std::int32_t width, std::int32_t height) {
 
 void handle_mouse_move(AppState& state, bool left_button_down, std::int32_t x, std::int32_t y) {
   if (!left_button_down) return;
-  if (state.image.zoom_level == 0) {
-    state.image.zoom_level = 1;
+  if (state.viewer.image.zoom_level == 0) {
+    state.viewer.image.zoom_level = 1;
     set_magnifying(state, true);
   }
-  state.image.pan_x = x & 0xFFFF;
-  state.image.pan_y = y & 0xFFFF;
-  desktop_request_repaint(state.window.main_window);
+  state.viewer.image.pan_x = x & 0xFFFF;
+  state.viewer.image.pan_y = y & 0xFFFF;
+  desktop_request_repaint(state.viewer.window);
 }
 
 void handle_button_up(AppState& state, std::uint32_t modifiers) {
-  if (state.image.zoom_level != 0) {
-    state.image.zoom_level = 0;
+  if (state.viewer.image.zoom_level != 0) {
+    state.viewer.image.zoom_level = 0;
     set_magnifying(state, false);
-    desktop_request_repaint(state.window.main_window);
+    desktop_request_repaint(state.viewer.window);
   } else {
     request_next_image(state, modifiers);
   }
@@ -101,26 +101,26 @@ void handle_context_menu(AppState& state) {
 }
 
 bool handle_wheel(AppState& state, std::int32_t delta) {
-  if (state.image.zoom_level == 0) return false;
-  std::int32_t level = state.image.zoom_level + (delta < 0 ? -1 : 1);
+  if (state.viewer.image.zoom_level == 0) return false;
+  std::int32_t level = state.viewer.image.zoom_level + (delta < 0 ? -1 : 1);
   if (level < 1) level = 1;
   if (level > kMaxZoom) level = kMaxZoom;
-  state.image.zoom_level = level;
-  desktop_request_repaint(state.window.main_window);
+  state.viewer.image.zoom_level = level;
+  desktop_request_repaint(state.viewer.window);
   return true;
 }
 
 void handle_close(AppState& state) {
-  const std::uint32_t counter = state.worker.stop_counter.load();
+  const std::uint32_t counter = state.viewer.worker.stop_counter.load();
   if (counter < kStopRequested) {
-    state.worker.stop_counter = kStopRequested;
+    state.viewer.worker.stop_counter = kStopRequested;
     wake_worker(state);
     save_settings(state);
   } else if (counter < kLastCountedClose) {
-    state.worker.stop_counter.fetch_add(1);
+    state.viewer.worker.stop_counter.fetch_add(1);
   } else {
     // The worker has not answered: end without it.
-    desktop_post_command(state.window.main_window, kCommandWorkerStopped);
+    desktop_post_command(state.viewer.window, kCommandWorkerStopped);
   }
 }
 
@@ -137,6 +137,6 @@ void handle_display_profile_change(AppState& state) {
 }
 
 void handle_session_end(AppState& state) {
-  state.scan.catalog_cancel = 1;
-  if (state.window.main_window != nullptr) handle_close(state);
+  state.catalog.cancel = 1;
+  if (state.viewer.window != nullptr) handle_close(state);
 }

@@ -2,23 +2,37 @@
 
 #include "ports/clock.h"
 #include "state/app_state.h"
+#include "state/seams.h"
 #include "text/text.h"
 
-void pause_ms(const AppState& state, std::uint32_t ms) {
-  if (state.seams.sleep_ms != nullptr) {
-    state.seams.sleep_ms(ms);
+TestSeams& test_seams() {
+  static TestSeams seams;
+  return seams;
+}
+
+void pause_ms(std::uint32_t ms) {
+  if (test_seams().sleep_ms != nullptr) {
+    test_seams().sleep_ms(ms);
   } else {
     sleep_ms(ms);
   }
 }
 
-std::uint32_t ticks_now(const AppState& state) {
-  return state.seams.tick_count != nullptr ? state.seams.tick_count() : tick_count();
+std::uint32_t ticks_now() {
+  return test_seams().tick_count != nullptr ? test_seams().tick_count() : tick_count();
 }
 
-bool fill_random(const AppState& state, void* data, std::uint32_t size) {
-  return state.seams.random_bytes != nullptr ? state.seams.random_bytes(data, size)
-                                             : random_bytes(data, size);
+bool fill_random(void* data, std::uint32_t size) {
+  return test_seams().random_bytes != nullptr ? test_seams().random_bytes(data, size)
+                                              : random_bytes(data, size);
+}
+
+bool data_file_path(const DataFolder& data, const char* name, char* path) {
+  if (data.usable == 0) return false;
+  if (length_of_text(data.folder) + length_of_text(name) >= kPathBytes) return false;
+  copy_text(data.folder, path);
+  append_text(path, name);
+  return true;
 }
 
 void strip_to_folder(char* path, const PathRules& rules) {
@@ -31,10 +45,10 @@ void strip_to_folder(char* path, const PathRules& rules) {
   path[keep] = '\0';
 }
 
-void remember_folder(AppState& state, const char* folder, const PathRules& rules) {
+void remember_folder(SettingsBlock& settings, const char* folder, const PathRules& rules) {
   // A folder that does not fit a slot would be stored cut into another path.
   if (length_of_text(folder) >= kPathBytes) return;
-  auto& recent = state.settings.recent_folders;
+  auto& recent = settings.recent_folders;
   for (const auto& entry : recent) {
     if (same_path(entry, folder, rules)) return;
   }
@@ -42,9 +56,9 @@ void remember_folder(AppState& state, const char* folder, const PathRules& rules
   copy_text(folder, recent[0]);
 }
 
-void promote_recent_folder(AppState& state, std::uint32_t n) {
+void promote_recent_folder(SettingsBlock& settings, std::uint32_t n) {
   if (n == 0 || n >= kRecentFolderCount) return;
-  auto& recent = state.settings.recent_folders;
+  auto& recent = settings.recent_folders;
   PathSlot kept;
   std::memcpy(kept, recent[n], sizeof(PathSlot));
   std::memmove(recent[1], recent[0], sizeof(PathSlot) * n);

@@ -259,20 +259,12 @@ struct KeyRepeats {
   std::uint32_t last_repeat = 0;
 };
 
-// The window and the process: set by start-up on the window thread before
-// the worker starts, then read by both; main_window is cleared when the
-// window goes.
+// The window thread's own: set by start-up before the worker starts.
 struct WindowState {
-  std::atomic<PlatformWindow*> main_window{nullptr};
   KeyRepeats key_repeats;
   std::int32_t translucency_available = 0;
   std::int32_t about_open = 0;  // window thread
   OpenFileRequest open_file_request = {};
-  char program_path[kPathBytes] = {};  // program's folder, trailing '/'
-  char data_folder[kPathBytes] = {};   // settings and catalog folder, trailing '/'
-  // 0 when the data folder could not be named within its buffer: settings are
-  // then defaulted and never saved, rather than written to a wrong place.
-  std::int32_t data_folder_usable = 0;
   // The settings file read at start was damaged and set aside (told once);
   // or damaged and left where it was, by a run that writes nothing.
   bool settings_set_aside = false;
@@ -305,62 +297,82 @@ struct ViewList {
   std::vector<std::uint32_t> starts;
 };
 
-// Scans, the view list and the catalog. One scan runs at a time: the worker's
-// (view_list), a catalog build's on its own thread (catalog) or a backup's walk
-// on the only thread of a backup run (backup); scan_mode says which, and only that thread
-// touches the rest.
-struct ScanState {
-  std::atomic<ScanMode> scan_mode{ScanMode::none};
-  ViewList file_list;                 // the view list (worker)
-  std::uint32_t list_generation = 0;  // counts the view list's builds (worker)
+// The view list the worker builds and steps through (worker only).
+struct ViewScan {
+  ViewList files;
+  std::uint32_t generation = 0;  // counts the view list's builds
   // The image shown when the view list's build began, whose slot it looks for.
   char shown_path[kPathBytes] = {};
-  ListFile catalog;             // open only while a catalog build or a backup runs
-  char* catalog_log = nullptr;  // the running build's log text
-  // Files the running catalog build has added, for its progress display, and
-  // a request to wind the build up early (the session is ending).
-  std::atomic<std::uint32_t> catalog_added{0};
-  std::atomic<std::int32_t> catalog_cancel{0};
-  // Files the running build has met, listed or not.
-  std::atomic<std::uint32_t> catalog_met{0};
-  // Files it could not add: the catalog could not grow.
-  std::atomic<std::uint32_t> catalog_refused{0};
-  // The catalog's answers changed since its index was written (a record
-  // added or a gone mark changed): whoever closes it writes the index.
-  bool catalog_answers_changed = false;
+};
+
+// The viewer: what the window thread, the worker and the decoding threads
+// share about the pictures shown, each part saying who writes what.
+struct Viewer {
+  // Guards the settings texts and words both threads change while running
+  // (image_path, view_folder, recent_picks, random_state) and title_path;
+  // a save holds it while it copies the settings block.
+  std::mutex texts;
+  // The window repaints and titles go to; cleared when it goes.
+  std::atomic<PlatformWindow*> window{nullptr};
+  WorkerProtocol worker;
+  ViewScan list;
+  ImageView image;
+  PrefetchState prefetch;
+};
+
+// One scan runs at a time in a process: the worker's (view_list), a catalog
+// build's on its own thread (catalog) or a backup's walk on the only thread
+// of a backup run (backup); mode says which, and only that thread touches
+// the rest.
+struct Scans {
+  std::atomic<ScanMode> mode{ScanMode::none};
   // While not 0, scans stay on the file system with this device number (a
   // catalog drive).
-  std::uint64_t scan_device = 0;
+  std::uint64_t device = 0;
   // The listing of the folder whose file a scan visits, for the file's facts.
-  FolderListing* folder_listing = nullptr;
+  FolderListing* listing = nullptr;
 };
 
-// Seams that tests replace before any thread starts; null means the
-// platform's own.
-struct TestSeams {
-  void (*sleep_ms)(std::uint32_t ms) = nullptr;                    // every 500 ms wait
-  std::uint32_t (*tick_count)() = nullptr;                         // milliseconds
-  bool (*random_bytes)(void* data, std::uint32_t size) = nullptr;  // true when filled
-  // Called before and after each decode, on the thread that decodes.
-  void (*decoding)(const char* path, std::uint32_t reduction) = nullptr;
-  void (*decoded)(const char* path, std::uint32_t reduction, std::uint32_t error) = nullptr;
-  // Called whenever the decoded pictures held change, with their count.
-  void (*pictures_held)(std::int32_t pictures, std::uint64_t pixels) = nullptr;
+// The catalog while a build or a backup has it open, and a build's progress.
+struct Catalog {
+  ListFile list;        // open only while a catalog build or a backup runs
+  char* log = nullptr;  // the running build's log text
+  // Files the running build has added, for its progress display, and a
+  // request to wind the build up early (the session is ending).
+  std::atomic<std::uint32_t> added{0};
+  std::atomic<std::int32_t> cancel{0};
+  // Files the running build has met, listed or not.
+  std::atomic<std::uint32_t> met{0};
+  // Files it could not add: the catalog could not grow.
+  std::atomic<std::uint32_t> refused{0};
+  // The catalog's answers changed since its index was written (a record
+  // added or a gone mark changed): whoever closes it writes the index.
+  bool answers_changed = false;
 };
 
+// Where the program's files lie: its own folder and the data folder, each
+// with its trailing separator. Set once at the start.
+struct DataFolder {
+  char program_path[kPathBytes] = {};
+  char folder[kPathBytes] = {};
+  // 0 when the data folder could not be named within its buffer: settings are
+  // then defaulted and never saved, rather than written to a wrong place.
+  std::int32_t usable = 0;
+};
+// The data folder's file name in path (600 bytes): every file the program
+// keeps is named here. False when the data folder is unusable or the path
+// would not fit.
+bool data_file_path(const DataFolder& data, const char* name, char* path);
+
+// The whole record: the shell's, which hands each subsystem its parts.
 struct AppState {
   SettingsBlock settings = {};
   ExtraSettings extra;
-  // Guards the settings texts and words both threads change while running
-  // (image_path, view_folder, recent_picks, random_state) and title_path;
-  // save_settings holds it while it copies the block.
-  std::mutex shared_text_lock;
-  WorkerProtocol worker;
-  ImageView image;
+  DataFolder data;
+  Scans scans;
+  Catalog catalog;
+  Viewer viewer;
   WindowState window;
-  ScanState scan;
-  PrefetchState prefetch;
-  TestSeams seams;
 };
 
 // Settings words that one thread writes while the other reads them
@@ -380,17 +392,18 @@ inline void set_select_mode(SettingsBlock& block, SelectMode mode) {
 }
 
 // Waits ms milliseconds through the sleep seam.
-void pause_ms(const AppState& state, std::uint32_t ms);
+void pause_ms(std::uint32_t ms);
 // The millisecond tick through the tick seam.
-std::uint32_t ticks_now(const AppState& state);
+std::uint32_t ticks_now();
 // Fills size random bytes through the random seam; true when it could.
-bool fill_random(const AppState& state, void* data, std::uint32_t size);
+bool fill_random(void* data, std::uint32_t size);
 
 // Cuts a file path to its folder in place; the root keeps its separator: a
 // text as long as the shortest root with its separator ("/", "C:\\") or
 // shorter stays, and a file in the root gives the root.
 void strip_to_folder(char* path, const PathRules& rules = path_rules());
 // Puts folder at the front of the recent folders unless an entry holds it already.
-void remember_folder(AppState& state, const char* folder, const PathRules& rules = path_rules());
+void remember_folder(SettingsBlock& settings, const char* folder,
+                     const PathRules& rules = path_rules());
 // Moves recent-folder entry n (0..9) to the front.
-void promote_recent_folder(AppState& state, std::uint32_t n);
+void promote_recent_folder(SettingsBlock& settings, std::uint32_t n);

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "ports/mapped_file.h"
+#include "ports/paths.h"
 
-constexpr std::uint32_t kListPathBytes = 600;
 // Exchange buffers; a longer text is cut to kListTextBytes - 1 characters.
 constexpr std::uint32_t kListTextBytes = 1024;
 
@@ -14,7 +14,7 @@ struct ListIndex;  // the store's lookup index, private to it
 
 // One list, open or closed. Zero/default-initialised it is closed.
 struct ListFile {
-  char path[kListPathBytes] = {};
+  char path[kPathBytes] = {};
   std::uint8_t* base = nullptr;     // the view while mapped
   std::int32_t file_handle = -1;    // the open file, mapped or in stream access
   std::uint64_t mapped_length = 0;  // bytes of the view

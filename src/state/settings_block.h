@@ -6,8 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Every path and most working texts live in buffers of this size.
-constexpr std::uint32_t kPathBytes = 600;
+#include "ports/paths.h"
 // Entries of the recent-folders list.
 constexpr std::uint32_t kRecentFolderCount = 10;
 // Entries of the random-mode back history and of the recent random draws.

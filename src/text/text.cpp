@@ -75,8 +75,6 @@ std::uint32_t text_to_number(const char* text) {
 
 namespace {
 
-constexpr std::uint32_t kPathBytes = 600;
-
 char fold(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
 }

@@ -39,7 +39,7 @@ TEST_F(BackupFixture, FirstBackupCopiesAllThenOnlyWhatChanged) {
   EXPECT_EQ(fs::last_write_time(backups / "F0/Photos/a.jpg"), fs::last_write_time(tree / "a.jpg"));
   // A backup time in the future (a clock set back) counts as none.
   catalog_open(*state);
-  ListFile& catalog = state->scan.catalog;
+  ListFile& catalog = state->catalog.list;
   list_set_search_key(catalog, (tree / "img.jpg").c_str());
   const std::int32_t slot = list_find_exact(catalog, kCatalogPath);
   ASSERT_GE(slot, 0);
@@ -251,7 +251,7 @@ TEST_F(BackupFixture, RecordsStartEmptyAndOldOnesLearnTheWriteTime) {
   put("a.jpg", "a");
   ASSERT_TRUE(backup(tree));
   catalog_open(*state);
-  ListFile& catalog = state->scan.catalog;
+  ListFile& catalog = state->catalog.list;
   list_set_search_key(catalog, (tree / "a.jpg").c_str());
   const std::int32_t slot = list_find_exact(catalog, kCatalogPath);
   ASSERT_GE(slot, 0);
@@ -259,12 +259,12 @@ TEST_F(BackupFixture, RecordsStartEmptyAndOldOnesLearnTheWriteTime) {
     list_get_field(catalog, static_cast<std::uint32_t>(slot), number);
     return catalog.number_value;
   };
-  EXPECT_EQ(field(kCatalogCopiedSize), 1);
+  EXPECT_EQ(field(kCatalogSize), 1);
   EXPECT_NE(field(kCatalogBackupHigh), 0);
   EXPECT_NE(field(kCatalogWrittenHigh), 0);
   // A record from before write times were kept: judged by its backup time
   // alone, then given the write time and size.
-  for (const std::uint32_t number : {kCatalogWrittenHigh, kCatalogWrittenLow, kCatalogCopiedSize}) {
+  for (const std::uint32_t number : {kCatalogWrittenHigh, kCatalogWrittenLow, kCatalogSize}) {
     catalog.number_value = 0;
     list_put_field(catalog, static_cast<std::uint32_t>(slot), number);
   }
@@ -273,7 +273,7 @@ TEST_F(BackupFixture, RecordsStartEmptyAndOldOnesLearnTheWriteTime) {
   EXPECT_EQ(report.copied, 0u);
   catalog_open(*state);
   EXPECT_NE(field(kCatalogWrittenHigh), 0);
-  EXPECT_EQ(field(kCatalogCopiedSize), 1);
+  EXPECT_EQ(field(kCatalogSize), 1);
   list_close(catalog);
   // The same size, written long ago: a file put back from an archive.
   put("a.jpg", "z");

@@ -22,20 +22,20 @@ struct CatalogFixture : ::testing::Test {
   void SetUp() override {
     fs::create_directories(data);
     fs::create_directories(drive);
-    std::strcpy(state->window.data_folder, (data.string() + "/").c_str());
-    state->window.data_folder_usable = 1;
+    std::strcpy(state->data.folder, (data.string() + "/").c_str());
+    state->data.usable = 1;
     state->settings.select_mode = 1;
     last_log.clear();
   }
-  void TearDown() override { list_close(state->scan.catalog); }
+  void TearDown() override { list_close(state->catalog.list); }
   static void sink(void*, const char* log) { last_log = log; }
   void build() {
     catalog_build_drives(*state, {Drive{drive.string(), DRIVE_FIXED}}, sink, nullptr);
   }
   std::uint32_t records() {
     catalog_open(*state);
-    const std::uint32_t count = list_count_records(state->scan.catalog);
-    list_close(state->scan.catalog);
+    const std::uint32_t count = list_count_records(state->catalog.list);
+    list_close(state->catalog.list);
     return count;
   }
   void put(const char* name, const std::string& content = "x") {
@@ -47,7 +47,7 @@ std::string CatalogFixture::last_log;
 TEST_F(CatalogFixture, ACatalogThatCouldTakeNoRecordIsSetAsideAndStartedAnew) {
   const fs::path file = data / kCatalogFileName;
   catalog_open(*state);
-  list_close(state->scan.catalog);
+  list_close(state->catalog.list);
   const Bytes good = read_bytes(file);
   // No slot at all; a sound list file whose second field is a text of a
   // number's width, which no catalog has.
@@ -57,11 +57,11 @@ TEST_F(CatalogFixture, ACatalogThatCouldTakeNoRecordIsSetAsideAndStartedAnew) {
     write_bytes(file, bad);
     const CatalogMends mends = catalog_open(*state);
     EXPECT_TRUE(mends.set_aside) << offset;
-    EXPECT_GE(list_add_record(state->scan.catalog), 0) << offset;
-    list_close(state->scan.catalog);
+    EXPECT_GE(list_add_record(state->catalog.list), 0) << offset;
+    list_close(state->catalog.list);
     EXPECT_EQ(read_bytes(data / kCatalogAside), bad) << offset;
     EXPECT_FALSE(catalog_open(*state).set_aside) << offset;
-    list_close(state->scan.catalog);
+    list_close(state->catalog.list);
   }
 }
 
@@ -69,8 +69,8 @@ TEST_F(CatalogFixture, BuildAddsEachPathOnceWithItsSize) {
   // A file of the catalog's name that is no list file is replaced.
   write_bytes(data / kCatalogFileName, {'n', 'o', 't', ' ', 'a', ' ', 'l', 'i', 's', 't'});
   catalog_open(*state);
-  ASSERT_NE(state->scan.catalog.base, nullptr);
-  list_close(state->scan.catalog);
+  ASSERT_NE(state->catalog.list.base, nullptr);
+  list_close(state->catalog.list);
   EXPECT_EQ(fs::file_size(data / kCatalogFileName), 17124u);
   EXPECT_EQ(read_bytes(data / kCatalogFileName)[1524], SLOT_FREED);  // slot 0's tag
   put("a.jpg", "12345");
@@ -82,29 +82,29 @@ TEST_F(CatalogFixture, BuildAddsEachPathOnceWithItsSize) {
   EXPECT_EQ(records(), 3u);
   build();
   EXPECT_EQ(records(), 3u);
-  EXPECT_EQ(state->scan.scan_mode.load(), ScanMode::none);
-  EXPECT_EQ(state->scan.catalog.base, nullptr);
+  EXPECT_EQ(state->scans.mode.load(), ScanMode::none);
+  EXPECT_EQ(state->catalog.list.base, nullptr);
   catalog_open(*state);
-  list_set_search_key(state->scan.catalog, (drive / "a.jpg").c_str());
-  const std::int32_t slot = list_find_exact(state->scan.catalog, kCatalogPath);
+  list_set_search_key(state->catalog.list, (drive / "a.jpg").c_str());
+  const std::int32_t slot = list_find_exact(state->catalog.list, kCatalogPath);
   ASSERT_GE(slot, 0);
-  list_get_field(state->scan.catalog, static_cast<std::uint32_t>(slot), kCatalogSize);
-  EXPECT_EQ(state->scan.catalog.number_value, 5);
+  list_get_field(state->catalog.list, static_cast<std::uint32_t>(slot), kCatalogSize);
+  EXPECT_EQ(state->catalog.list.number_value, 5);
   // Another spelling of a name is the same file only where names ignore case.
-  list_set_search_key(state->scan.catalog, (drive / "A.jpg").c_str());
-  EXPECT_EQ(catalog_find_path(state->scan.catalog, kSlashRules), -1);
-  EXPECT_GE(catalog_find_path(state->scan.catalog, kDriveRules), 0);
+  list_set_search_key(state->catalog.list, (drive / "A.jpg").c_str());
+  EXPECT_EQ(catalog_find_path(state->catalog.list, kSlashRules), -1);
+  EXPECT_GE(catalog_find_path(state->catalog.list, kDriveRules), 0);
   // Each build sorts the records first, collated as text: a record added at
   // the end comes to the front at the next build.
-  list_close(state->scan.catalog);
+  list_close(state->catalog.list);
   put("0.jpg");
   build();
   build();
   catalog_open(*state);
   std::string paths;
   for (std::uint32_t i = 0; i < 4; ++i) {
-    list_get_field(state->scan.catalog, i, kCatalogPath);
-    paths += fs::path(state->scan.catalog.text_value).lexically_relative(drive).string() + " ";
+    list_get_field(state->catalog.list, i, kCatalogPath);
+    paths += fs::path(state->catalog.list.text_value).lexically_relative(drive).string() + " ";
   }
   EXPECT_EQ(paths, "0.jpg A.JPG a.jpg sub/notes.txt ");
 }
@@ -112,7 +112,7 @@ TEST_F(CatalogFixture, BuildAddsEachPathOnceWithItsSize) {
 TEST_F(CatalogFixture, TheReportRunsTheBuildAndShowsItsLogAndCount) {
   put("a.jpg");
   put("sub/b.txt");
-  state->scan.catalog_cancel = 1;  // left by an ended session: a new report starts afresh
+  state->catalog.cancel = 1;  // left by an ended session: a new report starts afresh
   headless_reset();
   catalog_report_drives(*state, {Drive{drive.string(), DRIVE_FIXED}});
   EXPECT_EQ(headless_calls(),
@@ -126,15 +126,15 @@ TEST_F(CatalogFixture, NoCountStopsABuildAndTheLogIsTrimmed) {
   // The scan's count is left as it was: its limits never end a build.
   EXPECT_EQ(catalog_add_file(*state, drive.c_str(), "f.txt", 49999), 49999u);
   EXPECT_EQ(catalog_add_file(*state, drive.c_str(), "f.txt", 99989), 99989u);  // listed already
-  EXPECT_EQ(list_count_records(state->scan.catalog), 1u);
-  list_close(state->scan.catalog);
-  state->scan.catalog_log = static_cast<char*>(std::calloc(kCatalogLogBytes, 1));
-  std::memset(state->scan.catalog_log, 'x', kCatalogLogLimit + 1);
+  EXPECT_EQ(list_count_records(state->catalog.list), 1u);
+  list_close(state->catalog.list);
+  state->catalog.log = static_cast<char*>(std::calloc(kCatalogLogBytes, 1));
+  std::memset(state->catalog.log, 'x', kCatalogLogLimit + 1);
   catalog_log_line(*state, "/home", sink, nullptr);
   EXPECT_EQ(last_log.size(), kCatalogLogLimit + 1 - kCatalogLogTrim + 2 + 5);
   EXPECT_EQ(last_log.substr(last_log.size() - 7), "\r\n/home");
-  std::free(state->scan.catalog_log);
-  state->scan.catalog_log = nullptr;
+  std::free(state->catalog.log);
+  state->catalog.log = nullptr;
 }
 
 }  // namespace

@@ -24,10 +24,10 @@ struct FinderFixture : ::testing::Test {
   void SetUp() override {
     fs::create_directories(data);
     fs::create_directories(tree);
-    std::strcpy(state->window.data_folder, (data.string() + "/").c_str());
-    state->window.data_folder_usable = 1;
+    std::strcpy(state->data.folder, (data.string() + "/").c_str());
+    state->data.usable = 1;
   }
-  void TearDown() override { list_close(state->scan.catalog); }
+  void TearDown() override { list_close(state->catalog.list); }
   CatalogBuilt build(const fs::path& folder) {
     return catalog_build_trees(*state, {CatalogTree{folder.string(), false}}, nullptr, nullptr);
   }
@@ -52,13 +52,13 @@ TEST_F(FinderFixture, OneBuildTakesMoreThanAHundredThousandFiles) {
     for (int file = 0; file < 500; ++file) std::ofstream(dir / ("n" + std::to_string(file)));
   }
   ASSERT_EQ(build(tree), CatalogBuilt::done);
-  EXPECT_EQ(state->scan.catalog_added.load(), kFolders * 500u);
+  EXPECT_EQ(state->catalog.added.load(), kFolders * 500u);
   EXPECT_EQ(find("/").size(), kFolders * 500u);
   EXPECT_EQ(find("F200/N499"), std::vector<std::string>{at("f200/n499")});
   // A second build adds nothing, and the answers stand.
-  state->scan.catalog_added = 0;
+  state->catalog.added = 0;
   ASSERT_EQ(build(tree), CatalogBuilt::done);
-  EXPECT_EQ(state->scan.catalog_added.load(), 0u);
+  EXPECT_EQ(state->catalog.added.load(), 0u);
   EXPECT_EQ(find("f17/n4").size(), 111u);  // n4, n40..n49, n400..n499
 }
 
@@ -78,20 +78,20 @@ TEST_F(FinderFixture, ARefreshMarksGoneFilesWithinItsTreeAndKeepsTheirRecords) {
             (std::vector<std::string>{at("a/keep.jpg"), at("a/new.jpg"), at("b/other.jpg")}));
   // The record stays for the backup, marked.
   catalog_open(*state);
-  list_set_search_key(state->scan.catalog, at("a/drop.jpg").c_str());
-  const std::int32_t slot = catalog_find_path(state->scan.catalog);
+  list_set_search_key(state->catalog.list, at("a/drop.jpg").c_str());
+  const std::int32_t slot = catalog_find_path(state->catalog.list);
   ASSERT_GE(slot, 0);
-  EXPECT_TRUE(catalog_is_gone(state->scan.catalog, static_cast<std::uint32_t>(slot)));
-  list_close(state->scan.catalog);
+  EXPECT_TRUE(catalog_is_gone(state->catalog.list, static_cast<std::uint32_t>(slot)));
+  list_close(state->catalog.list);
   // Back again: named again. A file the scan cannot meet but that is still
   // there (behind a link to a folder, recorded by a backup) is never gone.
   put("a/drop.jpg");
   fs::create_directory_symlink(tree / "a", tree / "link");
   catalog_open(*state);
-  const std::int32_t linked = list_add_record(state->scan.catalog);
-  list_set_text(state->scan.catalog, at("link/keep.jpg").c_str());
-  list_put_field(state->scan.catalog, static_cast<std::uint32_t>(linked), kCatalogPath);
-  list_close(state->scan.catalog);
+  const std::int32_t linked = list_add_record(state->catalog.list);
+  list_set_text(state->catalog.list, at("link/keep.jpg").c_str());
+  list_put_field(state->catalog.list, static_cast<std::uint32_t>(linked), kCatalogPath);
+  list_close(state->catalog.list);
   ASSERT_EQ(build(tree), CatalogBuilt::done);
   EXPECT_EQ(find("drop"), std::vector<std::string>{at("a/drop.jpg")});
   EXPECT_EQ(find("keep"), (std::vector<std::string>{at("a/keep.jpg"), at("link/keep.jpg")}));
@@ -158,10 +158,10 @@ TEST_F(FinderFixture, TheIndexIsMadeAnewWhenStaleOrDamagedAndNeverTrustedOverThe
   }
   // Stale: the catalog changed behind it (a record added without an index).
   catalog_open(*state);
-  const std::int32_t slot = list_add_record(state->scan.catalog);
-  list_set_text(state->scan.catalog, at("two.jpg").c_str());
-  list_put_field(state->scan.catalog, static_cast<std::uint32_t>(slot), kCatalogPath);
-  list_close(state->scan.catalog);
+  const std::int32_t slot = list_add_record(state->catalog.list);
+  list_set_text(state->catalog.list, at("two.jpg").c_str());
+  list_put_field(state->catalog.list, static_cast<std::uint32_t>(slot), kCatalogPath);
+  list_close(state->catalog.list);
   EXPECT_EQ(find(".jpg"), (std::vector<std::string>{at("one.jpg"), at("two.jpg")}));
   // No catalog: no answer from an index left behind.
   fs::remove(data / kCatalogFileName);

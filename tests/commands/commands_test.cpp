@@ -18,16 +18,16 @@ struct CommandFixture : ViewerFixture {
   std::uint32_t behind_question = 0;  // the painted pixel, while asking
   std::int32_t claimed_meanwhile = 0;
   void TearDown() override {
-    delete state->image.back_buffer;
-    state->image.back_buffer = nullptr;
+    delete state->viewer.image.back_buffer;
+    state->viewer.image.back_buffer = nullptr;
     ViewerFixture::TearDown();
   }
   std::string view() const { return state->settings.view_folder; }
   bool rebuild_asked() {
-    const bool asked =
-        state->worker.rebuild_wanted.load() == 1 && state->worker.request_pending.load() == 1;
-    state->worker.rebuild_wanted = 0;
-    state->worker.request_pending = 0;
+    const bool asked = state->viewer.worker.rebuild_wanted.load() == 1 &&
+                       state->viewer.worker.request_pending.load() == 1;
+    state->viewer.worker.rebuild_wanted = 0;
+    state->viewer.worker.request_pending = 0;
     return asked;
   }
 };
@@ -80,7 +80,7 @@ TEST_F(CommandFixture, EveryModeAndAdvanceEntryDoesWhatItSaysAndIsThenChecked) {
   const auto advance = submenu(*state, "Auto Advance");
   for (std::uint32_t n = 0; n < advance.size(); ++n) {
     handle_command(*state, advance[n].id);
-    EXPECT_EQ(state->worker.advance_ticks.load(), ticks[n]);
+    EXPECT_EQ(state->viewer.worker.advance_ticks.load(), ticks[n]);
   }
   EXPECT_EQ(texts(submenu(*state, "Auto Advance")),
             "Off|5 Seconds|10 Seconds|20 Seconds|30 Seconds|45 Seconds|60 Seconds*|");
@@ -132,14 +132,14 @@ TEST_F(CommandFixture, WindowToggles) {
 }
 
 TEST_F(CommandFixture, PictureTypesAndColoursRelistRecolourAndAssociate) {
-  const std::uint32_t serial = state->image.colour_serial.load();
+  const std::uint32_t serial = state->viewer.image.colour_serial.load();
   handle_command(*state, kCommandMoreTypes);
   EXPECT_FALSE(state->extra.more_picture_types.load());
   EXPECT_TRUE(rebuild_asked());
-  EXPECT_EQ(state->image.colour_serial.load(), serial);  // the colours stay
+  EXPECT_EQ(state->viewer.image.colour_serial.load(), serial);  // the colours stay
   handle_command(*state, kCommandColourManagement);
   EXPECT_FALSE(state->extra.colour_management.load());
-  EXPECT_EQ(state->image.colour_serial.load(), serial + 1);  // every picture decodes anew
+  EXPECT_EQ(state->viewer.image.colour_serial.load(), serial + 1);  // every picture decodes anew
   EXPECT_TRUE(rebuild_asked());
   EXPECT_NE(texts(build_context_menu(*state)).find("|More Picture Types|Colour Management|"),
             std::string::npos);
@@ -169,20 +169,20 @@ TEST_F(CommandFixture, DeleteAsksThenTrashesAndShowsTheNextFile) {
   std::strcpy(state->settings.image_path, (root / "c.bmp").c_str());
   request_rebuild(*state);
   serve();
-  ASSERT_EQ(state->worker.current_index.load(), 2);
+  ASSERT_EQ(state->viewer.worker.current_index.load(), 2);
   const std::string c = (root / "c.bmp").string();
   // Behind the question the window still shows the picture, while the worker
   // is held off.
-  state->image.client_width = state->image.client_height = 2;
+  state->viewer.image.client_width = state->viewer.image.client_height = 2;
   headless_while_asking(
       [](void* context) {
         auto* fixture = static_cast<CommandFixture*>(context);
         // Painted into the back buffer only: the headless window shows nothing.
-        PlatformWindow* window = fixture->state->window.main_window.exchange(nullptr);
+        PlatformWindow* window = fixture->state->viewer.window.exchange(nullptr);
         paint_window(*fixture->state);
-        fixture->state->window.main_window = window;
-        fixture->behind_question = fixture->state->image.back_buffer->image.pixel(0, 0);
-        fixture->claimed_meanwhile = fixture->state->worker.loader_busy.load();
+        fixture->state->viewer.window = window;
+        fixture->behind_question = fixture->state->viewer.image.back_buffer->image.pixel(0, 0);
+        fixture->claimed_meanwhile = fixture->state->viewer.worker.loader_busy.load();
       },
       this);
   headless_script(0, false, true, "");  // No: nothing changes
@@ -190,7 +190,7 @@ TEST_F(CommandFixture, DeleteAsksThenTrashesAndShowsTheNextFile) {
   headless_while_asking(nullptr, nullptr);
   EXPECT_EQ(behind_question & 0xFFFFFFu, 0xC86309u);  // the picture's one pixel, not black
   EXPECT_EQ(claimed_meanwhile, 1);
-  EXPECT_EQ(state->worker.current_index.load(), 2);
+  EXPECT_EQ(state->viewer.worker.current_index.load(), 2);
   EXPECT_EQ(state->settings.image_path, c);
   EXPECT_NE(headless_titles().back().find(" 3 of 3 Files"), std::string::npos);
   EXPECT_FALSE(rebuild_asked());
@@ -221,20 +221,20 @@ TEST_F(CommandFixture, SelectFileStartsInDocumentsWhenTheImageIsGoneHelpAndExit)
                                           "*.jxl");
   EXPECT_EQ(view(), root.string());
   serve();  // the worker shows it
-  EXPECT_NE(state->image.pixel_buffer, nullptr);
-  std::strcpy(state->window.program_path, "/opt/tessmira/");
+  EXPECT_NE(state->viewer.image.pixel_buffer, nullptr);
+  std::strcpy(state->data.program_path, "/opt/tessmira/");
   handle_command(*state, kCommandHelp);
   EXPECT_EQ(headless_calls().back(), "open /opt/tessmira/ReadMe.htm");
   // An installed program's page lies in share/tessmira/, beside bin/.
   fs::create_directories(root / "usr/bin");
   fs::create_directories(root / "usr/share/tessmira");
   std::ofstream(root / "usr/share/tessmira/ReadMe.htm") << "<p>help</p>";
-  std::strcpy(state->window.program_path, (root / "usr/bin/").c_str());
+  std::strcpy(state->data.program_path, (root / "usr/bin/").c_str());
   handle_command(*state, kCommandHelp);
   EXPECT_EQ(headless_calls().back(),
             "open " + (root / "usr/bin/../share/tessmira/ReadMe.htm").string());
   handle_command(*state, kCommandExit);
-  EXPECT_EQ(state->worker.stop_counter.load(), 666u);
+  EXPECT_EQ(state->viewer.worker.stop_counter.load(), 666u);
 }
 
 }  // namespace
@@ -242,8 +242,8 @@ TEST_F(CommandFixture, SelectFileStartsInDocumentsWhenTheImageIsGoneHelpAndExit)
 namespace {
 
 TEST_F(CommandFixture, FindFileShowsTheChosenMatchWithItsFolderOrSaysWhyNot) {
-  std::strcpy(state->window.data_folder, (root.string() + "/").c_str());
-  state->window.data_folder_usable = 1;
+  std::strcpy(state->data.folder, (root.string() + "/").c_str());
+  state->data.usable = 1;
   headless_script(0, true, true, "x2");
   handle_command(*state, kCommandFindFile);
   EXPECT_EQ(headless_calls().back().rfind("error Find File: Nothing can be found", 0), 0u)
@@ -258,9 +258,9 @@ TEST_F(CommandFixture, FindFileShowsTheChosenMatchWithItsFolderOrSaysWhyNot) {
   EXPECT_EQ(view(), (root / "pics").string());
   serve();  // the worker shows it, in its folder's list
   EXPECT_EQ(std::string(state->settings.image_path), (root / "pics/X2.bmp").string());
-  EXPECT_NE(state->image.pixel_buffer, nullptr);
-  EXPECT_EQ(state->worker.file_count.load(), 3u);
-  EXPECT_EQ(state->worker.current_index.load(), 1);
+  EXPECT_NE(state->viewer.image.pixel_buffer, nullptr);
+  EXPECT_EQ(state->viewer.worker.file_count.load(), 3u);
+  EXPECT_EQ(state->viewer.worker.current_index.load(), 1);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "platform/headless/headless_desktop.h"
 #include "platform/qt/qt_bitmap.h"
 #include "ports/picture.h"
+#include "state/seams.h"
 #include "support.h"
 
 using namespace test_support;
@@ -64,10 +65,14 @@ Bytes sample_gif(std::uint16_t screen_size = 0, std::uint16_t frame_left = 0) {
 struct PictureFixture : ::testing::Test {
   TempFolder temp;
   std::unique_ptr<AppState> state = std::make_unique<AppState>();
-  void SetUp() override { headless_reset(); }
+  void SetUp() override {
+    headless_reset();
+    test_seams() = TestSeams{};
+  }
   void TearDown() override {
-    delete state->image.back_buffer;
+    delete state->viewer.image.back_buffer;
     free_image(*state);
+    test_seams() = TestSeams{};
   }
   fs::path file(const char* name, const Bytes& bytes) {
     write_bytes(temp.path / name, bytes);
@@ -87,12 +92,12 @@ struct PictureFixture : ::testing::Test {
   }
   // Paints into a fresh back buffer each time, as after a resize.
   const QImage& paint(int client_width, int client_height) {
-    delete state->image.back_buffer;
-    state->image.back_buffer = nullptr;
-    state->image.client_width = client_width;
-    state->image.client_height = client_height;
+    delete state->viewer.image.back_buffer;
+    state->viewer.image.back_buffer = nullptr;
+    state->viewer.image.client_width = client_width;
+    state->viewer.image.client_height = client_height;
     paint_window(*state);
-    return state->image.back_buffer->image;
+    return state->viewer.image.back_buffer->image;
   }
 };
 
@@ -134,23 +139,23 @@ TEST_F(PictureFixture, BadInputFailsWithCodeTwoAndNeverCrashes) {
 
 TEST_F(PictureFixture, LoadImageFillsABottomUpBufferOrSetsTheFailureTitle) {
   load_image(*state, file("p.bmp", encode(pattern(7, 3), "bmp")).c_str());
-  ASSERT_NE(state->image.pixel_buffer, nullptr);
-  EXPECT_EQ(state->worker.loader_busy.load(), 0);
-  const BitmapHeader& h = state->image.image_header;
+  ASSERT_NE(state->viewer.image.pixel_buffer, nullptr);
+  EXPECT_EQ(state->viewer.worker.loader_busy.load(), 0);
+  const BitmapHeader& h = state->viewer.image.image_header;
   // Size, width, height, planes, bits; the bytes of the rows the decoder holds: 7 x 4 x 3.
   EXPECT_EQ(std::vector<std::int64_t>(
                 {h.size, h.width, h.height, h.planes, h.bit_count, h.compression, h.size_image}),
             std::vector<std::int64_t>({40, 7, 3, 1, 32, 0, 84}));
   // Row 0 of the buffer is the picture's bottom row; pixels are blue, green, red.
-  const auto* pixels = reinterpret_cast<const std::uint32_t*>(state->image.pixel_buffer);
+  const auto* pixels = reinterpret_cast<const std::uint32_t*>(state->viewer.image.pixel_buffer);
   EXPECT_EQ(pixels[0] & 0xFFFFFF, pattern_colour(0, 2) & 0xFFFFFF);
   EXPECT_EQ(pixels[7 * 2 + 6] & 0xFFFFFF, pattern_colour(6, 0) & 0xFFFFFF);
   EXPECT_TRUE(headless_titles().empty());
   const fs::path bad = file("notes.jpg", {'h', 'e', 'l', 'l', 'o'});
   load_image(*state, bad.c_str());
-  EXPECT_EQ(state->image.image_bitmap, nullptr);  // the previous image is gone too
-  EXPECT_EQ(state->image.pixel_buffer, nullptr);
-  EXPECT_EQ(state->worker.loader_busy.load(), 0);
+  EXPECT_EQ(state->viewer.image.image_bitmap, nullptr);  // the previous image is gone too
+  EXPECT_EQ(state->viewer.image.pixel_buffer, nullptr);
+  EXPECT_EQ(state->viewer.worker.loader_busy.load(), 0);
   EXPECT_EQ(headless_titles(),
             std::vector<std::string>{"Image Incompatable With Tessmira - " + bad.string()});
 }
@@ -202,10 +207,10 @@ TEST(Paint, TitleInLinearAndRandomModesWithTheFolderShortened) {
   auto state = std::make_unique<AppState>();
   std::strcpy(state->settings.image_path, "/pictures/summer/beach.jpg");
   std::strcpy(state->settings.view_folder, "/pictures/summer");
-  state->image.image_width = 1600;
-  state->image.image_height = 1200;
-  state->worker.current_index = 2;
-  state->worker.file_count = 41;
+  state->viewer.image.image_width = 1600;
+  state->viewer.image.image_height = 1200;
+  state->viewer.worker.current_index = 2;
+  state->viewer.worker.file_count = 41;
   char title[kTitleBytes];
   state->settings.select_mode = 1;
   build_title(*state, 50, title);
@@ -254,20 +259,20 @@ TEST_F(PictureFixture, AReducedDecodeTitlesTheOwnSizeAndPaintsAsTheFullOne) {
   EXPECT_EQ(std::make_pair(reduced.width, reduced.height), std::make_pair(1600, 1200));
   EXPECT_EQ(std::make_pair(reduced.header.width, reduced.header.height), std::make_pair(400, 300));
   std::strcpy(state->settings.image_path, path.c_str());
-  state->worker.file_count = 1;
-  state->worker.request_kind = RequestKind::step;  // a list in use: the paint titles
+  state->viewer.worker.file_count = 1;
+  state->viewer.worker.request_kind = RequestKind::step;  // a list in use: the paint titles
   install_picture(*state, &reduced, path.c_str());
   const QImage small = paint(400, 300);
   ASSERT_FALSE(headless_titles().empty());
   EXPECT_NE(headless_titles().back().find(" (1600 x 1200 @ 25%) "), std::string::npos);
   load_image(*state, path.c_str());  // no decoding thread: in full
-  ASSERT_EQ(state->image.image_header.width, 1600);
+  ASSERT_EQ(state->viewer.image.image_header.width, 1600);
   const QImage& full = paint(400, 300);
   // Flat colour exactly; at the squares' edges, where the full picture is
   // painted by picking a side, near the average of the 4 x 4 pixels the
   // reduced decode stands for (computed here: Qt's smooth scaling runs on
   // threads ThreadSanitizer cannot see into).
-  const auto* rows = reinterpret_cast<const std::uint32_t*>(state->image.pixel_buffer);
+  const auto* rows = reinterpret_cast<const std::uint32_t*>(state->viewer.image.pixel_buffer);
   const auto average = [rows](int x, int y, int shift) {
     int sum = 0;
     for (int i = 0; i < 16; ++i)
@@ -330,19 +335,19 @@ TEST_F(PictureFixture, TheFullSizeIsDecodedForTheMagnifierOrWhenIdleAndAStepStop
   const fs::path path = file("p.jpg", encode(pattern(160, 120), "jpg", 100));
   Picture full;
   ASSERT_EQ(decode_picture(*state, path.c_str(), 0, 0, kUnboundedPixels, &full), 0u);
-  state->image.fit_width = 40;
-  state->image.fit_height = 30;
+  state->viewer.image.fit_width = 40;
+  state->viewer.image.fit_height = 30;
   std::strcpy(state->settings.image_path, path.c_str());
-  state->prefetch.full_idle_ms = 3600u * 1000u;  // the user never rests
-  state->seams.decoding = full_decoding;
-  state->seams.decoded = full_decoded;
+  state->viewer.prefetch.full_idle_ms = 3600u * 1000u;  // the user never rests
+  test_seams().decoding = full_decoding;
+  test_seams().decoded = full_decoded;
   full_decodes.started.clear();  // a repeated run starts afresh
   full_decodes.ended.clear();
   full_decodes.hold = true;
   prefetch_start(*state);
   const auto shown_width = [&] {
-    std::lock_guard<std::mutex> hold(state->image.image_lock);
-    return state->image.image_header.width;
+    std::lock_guard<std::mutex> hold(state->viewer.image.image_lock);
+    return state->viewer.image.image_header.width;
   };
   // Steps with the magnifier unused: the reduced decodes, never a full one.
   for (int step = 0; step < 3; ++step) {
@@ -374,8 +379,8 @@ TEST_F(PictureFixture, TheFullSizeIsDecodedForTheMagnifierOrWhenIdleAndAStepStop
   // Without a drag, a picture looked at for long enough gets its full size too.
   set_magnifying(*state, false);
   {
-    std::lock_guard<std::mutex> rest(state->prefetch.lock);
-    state->prefetch.full_idle_ms = 0;
+    std::lock_guard<std::mutex> rest(state->viewer.prefetch.lock);
+    state->viewer.prefetch.full_idle_ms = 0;
   }
   load_image(*state, path.c_str());
   EXPECT_EQ(shown_width(), 40);
@@ -383,9 +388,9 @@ TEST_F(PictureFixture, TheFullSizeIsDecodedForTheMagnifierOrWhenIdleAndAStepStop
   const bool in_full = eventually([&] { return shown_width() == 160; });
   prefetch_stop(*state);
   ASSERT_TRUE(in_full);
-  EXPECT_EQ(state->image.image_width, 160);
+  EXPECT_EQ(state->viewer.image.image_width, 160);
   // Magnified 4 times from the top-left corner: each client pixel is a picture pixel.
-  state->image.zoom_level = 2;
+  state->viewer.image.zoom_level = 2;
   const QImage& magnified = paint(40, 30);
   const auto* pixels = reinterpret_cast<const std::uint32_t*>(full.pixels);
   for (int y = 0; y < 30; ++y) {
@@ -409,19 +414,19 @@ TEST_F(PictureFixture, FittedPaintCentresOnBlackAndMagnifiedFollowsThePointer) {
   EXPECT_EQ(fitted.pixel(9, 5), pattern_colour(3, 1));
   EXPECT_EQ(fitted.pixel(5, 3), pattern_colour(2, 1));
   show(20, 10);
-  state->image.zoom_level = 1;  // scale 100: one image pixel per client pixel
+  state->viewer.image.zoom_level = 1;  // scale 100: one image pixel per client pixel
   const QImage& top_left = paint(10, 8);
   for (int y = 0; y < 8; ++y) {
     for (int x = 0; x < 10; ++x)
       ASSERT_EQ(top_left.pixel(x, y), pattern_colour(x, y)) << x << "," << y;
   }
-  state->image.pan_x = 10;
-  state->image.pan_y = 8;
+  state->viewer.image.pan_x = 10;
+  state->viewer.image.pan_y = 8;
   EXPECT_EQ(paint(10, 8).pixel(9, 7), pattern_colour(19, 9));
   // Narrow: fit 40, scale 80, drawn 3 x 16 at source x (3 - 20) x 50 / 80 = -10;
   // the image's columns land at 8 to 10, half of the free space left of it.
   show(4, 20);
-  state->image.pan_y = 0;
+  state->viewer.image.pan_y = 0;
   const QImage& narrow = paint(20, 8);
   const QRgb row[] = {kBlack, pattern_colour(0, 1), pattern_colour(2, 1), pattern_colour(3, 1),
                       kBlack};

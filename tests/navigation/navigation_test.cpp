@@ -15,13 +15,13 @@ namespace {
 TEST(FileSelection, RandomDrawsTypesAndTheRecentPickWindow) {
   auto state = viewing("/", 2);
   EXPECT_EQ(random_in_range(*state, 0), 1u);
-  queue_draws(*state, {7}, 10);
+  queue_draws({7}, 10);
   EXPECT_EQ(random_in_range(*state, 10), 7u);
   // The fallback, step by step: from state 0 with ticks 1000 the state is
   // (1000 x 1000) AND 0xFFFF = 16960 and the draw (16960 x 10) >> 12 = 41, less 10s: 1;
   // then ((16960^2) AND 0xFFFF) >> 1 = 2048, + (1000 AND 0xFF) = 2280; (2280 x 10) >> 12 = 5.
-  state->seams.random_bytes = [](void*, std::uint32_t) { return false; };
-  state->seams.tick_count = [] { return 1000u; };
+  test_seams().random_bytes = [](void*, std::uint32_t) { return false; };
+  test_seams().tick_count = [] { return 1000u; };
   state->settings.random_state = 0;
   EXPECT_EQ(random_in_range(*state, 10), 1u);
   EXPECT_EQ(random_in_range(*state, 10), 5u);
@@ -90,17 +90,17 @@ TEST_F(TreeFixture, LowFoldersAreEnteredOnADrawAbove40) {
   put_file(root / "LoW/a.jpg");
   put_file(root / "top.jpg");
   auto state = viewing(root, 3);
-  queue_draws(*state, {40}, 50);
+  queue_draws({40}, 50);
   build(*state, 3);
-  EXPECT_EQ(state->worker.file_count.load(), 1u);
-  queue_draws(*state, {41}, 50);
+  EXPECT_EQ(state->viewer.worker.file_count.load(), 1u);
+  queue_draws({41}, 50);
   build(*state, 3);
-  EXPECT_EQ(state->worker.file_count.load(), 2u);
+  EXPECT_EQ(state->viewer.worker.file_count.load(), 2u);
   // Linear mode enters nothing, but the draw is made all the same.
   state = viewing(root, 0);
-  queue_draws(*state, {50}, 50);
+  queue_draws({50}, 50);
   build(*state, 0);
-  EXPECT_EQ(state->worker.file_count.load(), 1u);
+  EXPECT_EQ(state->viewer.worker.file_count.load(), 1u);
   EXPECT_EQ(draws().calls, 1);
 }
 
@@ -120,24 +120,24 @@ TEST_F(TreeFixture, PickFileKeepsTheShownImageAndRandomChoices) {
   put_file(root / "readme.txt");
   auto state = viewing(root, 0);
   EXPECT_EQ(build(*state, 0), 0u);  // no images: no list
-  EXPECT_TRUE(state->scan.file_list.blocks.empty());
+  EXPECT_TRUE(state->viewer.list.files.blocks.empty());
   for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) put_file(root / name);
   for (std::uint32_t mode = 0; mode < 4; ++mode) {
     state = viewing(root, mode);
     std::strcpy(state->settings.image_path, (root / "c.jpg").c_str());
     EXPECT_EQ(build(*state, mode), 4u) << mode;
-    EXPECT_EQ(state->worker.current_index.load(), 2) << mode;
+    EXPECT_EQ(state->viewer.worker.current_index.load(), 2) << mode;
   }
   // Two to four files: draws are not checked against the recent picks.
-  queue_draws(*state, {2, 2}, 4);
+  queue_draws({2, 2}, 4);
   char path[kPathBytes] = "";
   for (int i = 0; i < 2; ++i) {
     pick_file(*state, path, SelectMode::deep_random, -1, RequestKind::step);
-    EXPECT_EQ(state->worker.current_index.load(), 1);
+    EXPECT_EQ(state->viewer.worker.current_index.load(), 1);
   }
   // A running catalog scan keeps the present list.
   put_file(root / "e.jpg");
-  state->scan.scan_mode = ScanMode::catalog;
+  state->scans.mode = ScanMode::catalog;
   EXPECT_EQ(build(*state, 3), 4u);
   // 101 files, 100 recent picks and every draw refused: after 101 draws, slot 0.
   for (int i = 0; i < 96; ++i)
@@ -146,10 +146,10 @@ TEST_F(TreeFixture, PickFileKeepsTheShownImageAndRandomChoices) {
   for (std::uint32_t i = 0; i < 100; ++i) state->settings.recent_picks[i] = i + 1;
   std::vector<std::uint32_t> refused(101);
   for (std::uint32_t i = 0; i < 101; ++i) refused[i] = i % 100 + 1;
-  queue_draws(*state, refused, 101);
+  queue_draws(refused, 101);
   build(*state, 2);
   EXPECT_EQ(draws().next, 101u);
-  EXPECT_EQ(state->worker.current_index.load(), 0);
+  EXPECT_EQ(state->viewer.worker.current_index.load(), 0);
 }
 
 TEST_F(TreeFixture, ListStopsAt99990Entries) {
@@ -168,7 +168,7 @@ TEST_F(TreeFixture, ListStopsAt99990Entries) {
   EXPECT_STREQ(listed_path(*state, kListLimit), "");
   // The paths take their own lengths: "/dNNNN/NNNNN.jpg" and a terminator after the root.
   std::size_t bytes = 0;
-  for (const auto& block : state->scan.file_list.blocks) bytes += block.size();
+  for (const auto& block : state->viewer.list.files.blocks) bytes += block.size();
   EXPECT_EQ(bytes, (root.string().size() + 17) * kListLimit);
 }
 

@@ -13,6 +13,7 @@
 #include "navigation/navigation.h"
 #include "platform/headless/headless_desktop.h"
 #include "state/app_state.h"
+#include "state/seams.h"
 #include "support.h"
 
 namespace tree {
@@ -63,11 +64,10 @@ inline bool queued_random(void* data, std::uint32_t size) {
   return true;
 }
 // Makes random_in_range(n) answer each of answers in turn (1-based values).
-inline void queue_draws(AppState& state, const std::vector<std::uint32_t>& answers,
-                        std::uint32_t n) {
+inline void queue_draws(const std::vector<std::uint32_t>& answers, std::uint32_t n) {
   draws() = Draws{};
   for (const std::uint32_t answer : answers) draws().values.push_back(answer - 1 + n * 7);
-  state.seams.random_bytes = queued_random;
+  test_seams().random_bytes = queued_random;
 }
 
 // A state that frees its image with it.
@@ -90,7 +90,7 @@ inline StatePtr viewing(const fs::path& folder, std::uint32_t mode) {
 // The names (relative to root) in the view list.
 inline std::vector<std::string> listed(const AppState& state, const fs::path& root) {
   std::vector<std::string> names;
-  for (std::uint32_t i = 0; i < state.worker.file_count.load(); ++i) {
+  for (std::uint32_t i = 0; i < state.viewer.worker.file_count.load(); ++i) {
     names.push_back(fs::path(listed_path(state, i)).lexically_relative(root).string());
   }
   return names;
@@ -104,15 +104,19 @@ struct ViewerFixture : ::testing::Test {
   StatePtr state = viewing(root, 0);
   void SetUp() override {
     headless_reset();
-    state->window.main_window = headless_window();
-    std::strcpy(state->window.data_folder, (root.string() + "/").c_str());
-    state->window.data_folder_usable = 1;
+    test_seams() = TestSeams{};
+    state->viewer.window = headless_window();
+    std::strcpy(state->data.folder, (root.string() + "/").c_str());
+    state->data.usable = 1;
   }
-  void TearDown() override { headless_reset(); }
+  void TearDown() override {
+    headless_reset();
+    test_seams() = TestSeams{};
+  }
   // Serves a pending request as the worker would.
   void serve() {
-    if (state->worker.request_pending.load() == 1) serve_request(*state);
-    state->worker.request_pending = 0;
+    if (state->viewer.worker.request_pending.load() == 1) serve_request(*state);
+    state->viewer.worker.request_pending = 0;
   }
 };
 

@@ -33,10 +33,10 @@ TEST_F(WorkerFixture, ServesARebuildThenStepsWithTitlesAndRepaints) {
   std::strcpy(state->settings.image_path, (root / "b.bmp").c_str());
   request_rebuild(*state);
   tick();
-  EXPECT_EQ(state->worker.request_pending.load(), 0);
-  EXPECT_EQ(state->worker.request_kind.load(), RequestKind::step);
+  EXPECT_EQ(state->viewer.worker.request_pending.load(), 0);
+  EXPECT_EQ(state->viewer.worker.request_kind.load(), RequestKind::step);
   EXPECT_EQ(shown(), "b.bmp");  // the rebuild stays on the shown image
-  EXPECT_NE(state->image.pixel_buffer, nullptr);
+  EXPECT_NE(state->viewer.image.pixel_buffer, nullptr);
   EXPECT_EQ(headless_titles(), (std::vector<std::string>{"Building new list...", "Loading Image"}));
   EXPECT_EQ(headless_repaints(), 1);
   step_back(*state, 0);
@@ -59,7 +59,7 @@ TEST_F(WorkerFixture, RandomLeftWithNothingToGoBackToDrawsANewPick) {
   tick();
   ASSERT_EQ(shown(), "c.bmp");
   // Never the list's first file for an empty history: a draw, as for -1.
-  queue_draws(*state, {2}, 3);
+  queue_draws({2}, 3);
   step_back(*state, 0);
   tick();
   EXPECT_EQ(shown(), "b.bmp");
@@ -80,34 +80,34 @@ TEST_F(WorkerFixture, ARebuildRaisedWhileAStepIsServedComesRightAfter) {
   static std::string next_folder;
   target = state.get();
   next_folder = (root / "other").string();
-  state->seams.random_bytes = [](void* data, std::uint32_t) {
+  test_seams().random_bytes = [](void* data, std::uint32_t) {
     std::strcpy(target->settings.view_folder, next_folder.c_str());
     request_rebuild(*target);
-    target->seams.random_bytes = nullptr;
+    test_seams().random_bytes = nullptr;
     std::memset(data, 0, 4);
     return true;
   };
   request_rebuild(*state);
   tick();
-  EXPECT_EQ(state->worker.request_kind.load(), RequestKind::step);
-  EXPECT_EQ(state->worker.request_pending.load(), 1);
+  EXPECT_EQ(state->viewer.worker.request_kind.load(), RequestKind::step);
+  EXPECT_EQ(state->viewer.worker.request_pending.load(), 1);
   tick();
   EXPECT_EQ(shown(), "other/z.bmp");
-  EXPECT_EQ(state->worker.file_count.load(), 1u);
+  EXPECT_EQ(state->viewer.worker.file_count.load(), 1u);
 }
 
 TEST_F(WorkerFixture, AutoAdvanceCountsTicksWithoutRequests) {
   pictures({"a.bmp"});
   state->settings.advance_setting = 1;
-  state->worker.advance_ticks = 8;
+  state->viewer.worker.advance_ticks = 8;
   for (int i = 0; i < 7; ++i) tick();
-  EXPECT_EQ(state->worker.request_pending.load(), 0);
-  state->worker.loader_busy = 1;  // a load in progress: no tick counts
+  EXPECT_EQ(state->viewer.worker.request_pending.load(), 0);
+  state->viewer.worker.loader_busy = 1;  // a load in progress: no tick counts
   tick();
-  EXPECT_EQ(state->worker.request_pending.load(), 0);
-  state->worker.loader_busy = 0;
+  EXPECT_EQ(state->viewer.worker.request_pending.load(), 0);
+  state->viewer.worker.loader_busy = 0;
   tick();
-  EXPECT_EQ(state->worker.request_pending.load(), 1);
+  EXPECT_EQ(state->viewer.worker.request_pending.load(), 1);
   EXPECT_EQ(ticks, 0u);
   // The interval counts from the picture shown: a step served (a slow one,
   // or the user's) starts it again.
@@ -116,22 +116,22 @@ TEST_F(WorkerFixture, AutoAdvanceCountsTicksWithoutRequests) {
   step_forward(*state, 0);
   tick();
   for (int i = 0; i < 7; ++i) tick();
-  EXPECT_EQ(state->worker.request_pending.load(), 0);
+  EXPECT_EQ(state->viewer.worker.request_pending.load(), 0);
   tick();
-  EXPECT_EQ(state->worker.request_pending.load(), 1);
+  EXPECT_EQ(state->viewer.worker.request_pending.load(), 1);
 }
 
 int stop_sleeps = 0;
 
 TEST_F(WorkerFixture, StopClearsALoadThatNeverEndsAfterTenSleeps) {
   stop_sleeps = 0;
-  state->seams.sleep_ms = [](std::uint32_t) { ++stop_sleeps; };
-  state->worker.loader_busy = 1;
-  state->worker.stop_counter = kStopRequested;
+  test_seams().sleep_ms = [](std::uint32_t) { ++stop_sleeps; };
+  state->viewer.worker.loader_busy = 1;
+  state->viewer.worker.stop_counter = kStopRequested;
   viewer_stop(*state);
   EXPECT_EQ(stop_sleeps, 10);
-  EXPECT_EQ(state->worker.loader_busy.load(), 0);
-  EXPECT_EQ(state->worker.stop_counter.load(), 667u);
+  EXPECT_EQ(state->viewer.worker.loader_busy.load(), 0);
+  EXPECT_EQ(state->viewer.worker.stop_counter.load(), 667u);
 }
 
 // Every decode, by file name; a decode of `blocked` waits until it is cleared.
@@ -161,7 +161,7 @@ struct PrefetchFixture : WorkerFixture {
     WorkerFixture::SetUp();
     decode_log.names.clear();
     decode_log.blocked.clear();
-    state->seams.decoding = logged_decode;
+    test_seams().decoding = logged_decode;
     prefetch_start(*state);
   }
   void TearDown() override {
@@ -184,8 +184,8 @@ struct PrefetchFixture : WorkerFixture {
     return static_cast<int>(std::count(decode_log.names.begin(), decode_log.names.end(), name));
   }
   AheadStatus ahead_status() {
-    std::lock_guard<std::mutex> hold(state->prefetch.lock);
-    return state->prefetch.ahead.status;
+    std::lock_guard<std::mutex> hold(state->viewer.prefetch.lock);
+    return state->viewer.prefetch.ahead.status;
   }
   bool ahead_ready() {
     return eventually([&] { return ahead_status() == AheadStatus::ready; });
@@ -203,14 +203,14 @@ TEST_F(PrefetchFixture, TheNextFileIsShownWithoutADecodeUnlessItChanged) {
   tick();
   EXPECT_EQ(shown(), "b.bmp");
   EXPECT_EQ(decodes("b.bmp"), 1);  // shown as prepared
-  EXPECT_NE(state->image.pixel_buffer, nullptr);
+  EXPECT_NE(state->viewer.image.pixel_buffer, nullptr);
   // c is prepared, then rewritten wider: the step shows the new content.
   ASSERT_TRUE(ahead_ready());
   put_picture(root / "c.bmp", 3);
   step_forward(*state, 0);
   tick();
   EXPECT_EQ(shown(), "c.bmp");
-  EXPECT_EQ(state->image.image_width, 3);
+  EXPECT_EQ(state->viewer.image.image_width, 3);
   EXPECT_EQ(decodes("c.bmp"), 2);
   // A rebuild throws d away even though d did not change; a jump leaves the
   // next file for another.
@@ -226,14 +226,14 @@ TEST_F(PrefetchFixture, TheNextFileIsShownWithoutADecodeUnlessItChanged) {
   EXPECT_EQ(decodes("c.bmp"), 3);
   ASSERT_TRUE(ahead_ready());
   EXPECT_EQ(decodes("d.bmp"), 3);
-  state->worker.current_index = 0;  // as a page step leaves it
+  state->viewer.worker.current_index = 0;  // as a page step leaves it
   step_forward(*state, 0);
   tick();
   EXPECT_EQ(shown(), "b.bmp");
   EXPECT_EQ(decodes("b.bmp"), 2);
   ASSERT_TRUE(ahead_ready());
-  std::lock_guard<std::mutex> hold(state->prefetch.lock);
-  EXPECT_STREQ(state->prefetch.ahead.path, (root / "c.bmp").c_str());
+  std::lock_guard<std::mutex> hold(state->viewer.prefetch.lock);
+  EXPECT_STREQ(state->viewer.prefetch.ahead.path, (root / "c.bmp").c_str());
 }
 
 TEST_F(PrefetchFixture, AReplacedFileIsDecodedAgainAndABrokenOneOnlyOnce) {
@@ -247,8 +247,8 @@ TEST_F(PrefetchFixture, AReplacedFileIsDecodedAgainAndABrokenOneOnlyOnce) {
   step_forward(*state, 0);
   tick();
   EXPECT_EQ(decodes("b.bmp"), 1);
-  EXPECT_EQ(state->image.pixel_buffer, nullptr);
-  EXPECT_EQ(state->image.title_kind, TitleKind::failed);
+  EXPECT_EQ(state->viewer.image.pixel_buffer, nullptr);
+  EXPECT_EQ(state->viewer.image.title_kind, TitleKind::failed);
   // c, prepared, is replaced by a file of the same size and write time (a
   // copy that kept the time): its new content is shown.
   ASSERT_TRUE(ahead_ready());
@@ -280,7 +280,7 @@ TEST_F(PrefetchFixture, ARequestIsServedWhileAPrefetchRunsAndWaitsForItsOwnPictu
   step_back(*state, 0);
   tick();
   EXPECT_EQ(shown(), "c.bmp");
-  EXPECT_EQ(state->worker.request_pending.load(), 0);
+  EXPECT_EQ(state->viewer.worker.request_pending.load(), 0);
   EXPECT_EQ(ahead_status(), AheadStatus::queued);  // a, the next after c, waits its turn
   EXPECT_TRUE(held());
   // The step to a picture being prepared waits for that decode.
@@ -321,31 +321,31 @@ TEST_F(PrefetchFixture, ABurstOfStepsWithTheMagnifierOnStaysWithinTheMemoryBudge
     ASSERT_TRUE(
         photo.save(QString::fromStdString((root / ("p" + std::to_string(i) + ".jpg")).string())));
   }
-  state->image.fit_width = 100;
-  state->image.fit_height = 75;
+  state->viewer.image.fit_width = 100;
+  state->viewer.image.fit_height = 75;
   most_pictures = 0;
   most_pixels = 0;
-  state->seams.pictures_held = count_held;
+  test_seams().pictures_held = count_held;
   set_magnifying(*state, true);
   request_rebuild(*state);
   tick();
   for (int step = 0; step < 20; ++step) {
     step % 7 == 3 ? step_back(*state, 0) : step_forward(*state, 0);
     tick();
-    ASSERT_NE(state->image.pixel_buffer, nullptr);
+    ASSERT_NE(state->viewer.image.pixel_buffer, nullptr);
   }
   // The last one shown stays: its full size arrives.
   ASSERT_TRUE(eventually([&] {
-    std::lock_guard<std::mutex> hold(state->image.image_lock);
-    return state->image.image_header.width == 1600;
+    std::lock_guard<std::mutex> hold(state->viewer.image.image_lock);
+    return state->viewer.image.image_header.width == 1600;
   }));
   set_magnifying(*state, false);
   prefetch_stop(*state);
   EXPECT_LE(most_pictures.load(), kHeldPicturesBudget);
   EXPECT_LE(most_pixels.load(), 1600u * 1200u + 2u * 200u * 150u);
   free_image(*state);
-  EXPECT_EQ(state->image.held_pictures.load(), 0);
-  EXPECT_EQ(state->image.held_pixels.load(), 0u);
+  EXPECT_EQ(state->viewer.image.held_pictures.load(), 0);
+  EXPECT_EQ(state->viewer.image.held_pixels.load(), 0u);
 }
 
 // A fixed stream of random words, and the picks and settings a run ends with.
@@ -361,20 +361,20 @@ TEST_F(PrefetchFixture, RandomPicksAreTheSameWithAndWithoutPrefetch) {
   state->settings.select_mode = 2;
   auto run = [&](std::int32_t enabled) {
     prefetch_stop(*state);
-    state->prefetch.enabled = enabled;
+    state->viewer.prefetch.enabled = enabled;
     prefetch_start(*state);
     stream_word = 7;
-    state->seams.random_bytes = stream_random;
+    test_seams().random_bytes = stream_random;
     std::fill(std::begin(state->settings.recent_picks), std::end(state->settings.recent_picks), 0);
     state->settings.random_state = 0;
     std::strcpy(state->settings.image_path, (root / "p10.bmp").c_str());
-    for (HistoryEntry& entry : state->worker.history) entry = -1;
+    for (HistoryEntry& entry : state->viewer.worker.history) entry = -1;
     request_rebuild(*state);
     tick();
     std::vector<std::int64_t> shown;  // the picks, then the random state and recent picks
     for (int i = 0; i < 30; ++i) {
-      std::unique_lock<std::mutex> hold(state->prefetch.lock);
-      const std::int32_t ahead = state->prefetch.ahead.index;
+      std::unique_lock<std::mutex> hold(state->viewer.prefetch.lock);
+      const std::int32_t ahead = state->viewer.prefetch.ahead.index;
       hold.unlock();
       const bool forward = i % 9 != 4 && i % 7 != 6;
       if (forward) step_forward(*state, 0);
@@ -383,8 +383,8 @@ TEST_F(PrefetchFixture, RandomPicksAreTheSameWithAndWithoutPrefetch) {
         request_rebuild(*state);
       }
       if (i % 7 == 6) step_back(*state, 0);  // after a rebuild: served after it
-      while (state->worker.request_pending.load() == 1) tick();
-      shown.push_back(state->worker.current_index.load());
+      while (state->viewer.worker.request_pending.load() == 1) tick();
+      shown.push_back(state->viewer.worker.current_index.load());
       // The pick drawn ahead is the one the step shows.
       if (forward && enabled != 0) {
         EXPECT_EQ(shown.back(), ahead) << i;
@@ -410,8 +410,8 @@ struct StepFixture : WorkerFixture {
     WorkerFixture::SetUp();
     for (int i = 0; i < 8; ++i)
       put_picture(root / (std::string(1, static_cast<char>('a' + i)) + ".bmp"));
-    state->worker.page_step = 3;
-    state->seams.decoding = logged_decode;
+    state->viewer.worker.page_step = 3;
+    test_seams().decoding = logged_decode;
   }
   void start(std::uint32_t mode) {
     state->settings.select_mode = mode;
@@ -423,7 +423,7 @@ struct StepFixture : WorkerFixture {
   // What each served request shows, until nothing waits.
   std::vector<std::string> served() {
     std::vector<std::string> names;
-    while (state->worker.request_pending.load() == 1) {
+    while (state->viewer.worker.request_pending.load() == 1) {
       tick();
       names.push_back(shown());
     }
@@ -495,8 +495,8 @@ void keys_while_decoding(const char* path, std::uint32_t reduction) {
 TEST_F(StepFixture, RepeatsThatWaitedBehindASlowPictureAddNoStepAndPressesDo) {
   start(0);
   keyed = state.get();
-  state->seams.tick_count = [] { return fake_now; };
-  state->seams.decoding = keys_while_decoding;
+  test_seams().tick_count = [] { return fake_now; };
+  test_seams().decoding = keys_while_decoding;
   fake_now = 1005;
   handle_key(*state, kKeyRight, 0, 1000);
   EXPECT_EQ(served(), (std::vector<std::string>{"b.bmp", "c.bmp"}));
@@ -520,11 +520,11 @@ TEST_F(StepFixture, RandomPressesCoalescedDrawAsStepsServedOneByOne) {
     const auto run = [&](bool together) {
       start(mode);
       stream_word = 11;
-      state->seams.random_bytes = stream_random;
+      test_seams().random_bytes = stream_random;
       state->settings.random_state = 0;
       std::fill(std::begin(state->settings.recent_picks), std::end(state->settings.recent_picks),
                 0);
-      for (HistoryEntry& entry : state->worker.history) entry = -1;
+      for (HistoryEntry& entry : state->viewer.worker.history) entry = -1;
       std::vector<std::int64_t> seen;
       using Key = void (*)(AppState&, std::uint32_t);
       for (const auto& [key, times] :
@@ -534,9 +534,9 @@ TEST_F(StepFixture, RandomPressesCoalescedDrawAsStepsServedOneByOne) {
           if (!together) served();
         }
         served();
-        seen.push_back(state->worker.current_index.load());
+        seen.push_back(state->viewer.worker.current_index.load());
       }
-      for (const HistoryEntry& entry : state->worker.history) seen.push_back(entry.load());
+      for (const HistoryEntry& entry : state->viewer.worker.history) seen.push_back(entry.load());
       seen.push_back(state->settings.random_state);
       seen.insert(seen.end(), std::begin(state->settings.recent_picks),
                   std::end(state->settings.recent_picks));
@@ -576,17 +576,17 @@ TEST_F(StepFixture, OnTheRealThreadPressesDuringTheFirstDecodeActRightAfterIt) {
     decode_log.changed.notify_all();
   }
   EXPECT_TRUE(eventually([&] {
-    std::lock_guard<std::mutex> hold(state->shared_text_lock);
-    return shown() == "d.bmp" && state->worker.request_pending.load() == 0;
+    std::lock_guard<std::mutex> hold(state->viewer.texts);
+    return shown() == "d.bmp" && state->viewer.worker.request_pending.load() == 0;
   }));
   const auto names = decoded();
   // Decoded once at the start, not again by the rebuild; b and c only passed.
   EXPECT_EQ(std::count(names.begin(), names.end(), "a.bmp"), 1);
   EXPECT_EQ(std::count(names.begin(), names.end(), "c.bmp"), 0);
-  state->worker.stop_counter = kStopRequested;
+  state->viewer.worker.stop_counter = kStopRequested;
   wake_worker(*state);
   EXPECT_TRUE(eventually([] { return !headless_commands().empty(); }));
-  EXPECT_EQ(state->worker.stop_counter.load(), 667u);
+  EXPECT_EQ(state->viewer.worker.stop_counter.load(), 667u);
   EXPECT_EQ(headless_commands(), std::vector<std::int32_t>{kCommandWorkerStopped});
   worker.join();
 }

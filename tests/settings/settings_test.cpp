@@ -30,7 +30,7 @@ struct SettingsFixture : ::testing::Test, PrivateHome {
 TEST_F(SettingsFixture, FirstStartAppliesDefaults) {
   write_text(root / ".config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n");
   choose_data_folder_at(*state, program().c_str());
-  EXPECT_EQ(std::string(state->window.data_folder), program_dir.string() + "/");
+  EXPECT_EQ(std::string(state->data.folder), program_dir.string() + "/");
   ASSERT_FALSE(load_settings(*state));
   const SettingsBlock& s = state->settings;
   EXPECT_EQ(s.select_mode, 3u);  // Deep Random
@@ -180,14 +180,13 @@ TEST_F(SettingsFixture, DefSetMovesDataToTheUserDataFolder) {
   std::ofstream(program_dir / "DefSet.txt") << "";
   choose_data_folder_at(*state, program().c_str());
   const fs::path expected = root / ".local/share/Brindlex/Tessmira";
-  EXPECT_EQ(std::string(state->window.data_folder), expected.string() + "/");
-  EXPECT_EQ(std::string(state->window.program_path), program_dir.string() + "/");
+  EXPECT_EQ(std::string(state->data.folder), expected.string() + "/");
+  EXPECT_EQ(std::string(state->data.program_path), program_dir.string() + "/");
   load_settings(*state);
   ASSERT_TRUE(save_settings(*state));
   EXPECT_TRUE(fs::exists(expected / kSettingsFileName));
   process.change("XDG_DATA_HOME", (root / "data").string());
-  EXPECT_EQ(std::string(fresh_state()->window.data_folder),
-            (root / "data/Brindlex/Tessmira/").string());
+  EXPECT_EQ(std::string(fresh_state()->data.folder), (root / "data/Brindlex/Tessmira/").string());
 }
 
 // What choose_data_folder_at picks for program when this process cannot
@@ -208,7 +207,7 @@ std::string data_folder_unwritable(const fs::path& program) {
     }
     AppState state;
     choose_data_folder_at(state, program.c_str());
-    const std::string folder = dropped ? state.window.data_folder : "could not drop root";
+    const std::string folder = dropped ? state.data.folder : "could not drop root";
     (void)!write(pipe_ends[1], folder.data(), folder.size());
     _exit(0);
   }
@@ -234,13 +233,13 @@ TEST_F(SettingsFixture, AnInstalledProgramKeepsItsDataInTheUserDataFolder) {
   const std::string program = (bin / "tessmira").string();
   const std::string user_data = (root / ".local/share/Brindlex/Tessmira/").string();
   choose_data_folder_at(*state, program.c_str());
-  EXPECT_EQ(std::string(state->window.data_folder), bin.string() + "/") << "nothing shipped";
+  EXPECT_EQ(std::string(state->data.folder), bin.string() + "/") << "nothing shipped";
   EXPECT_EQ(data_folder_unwritable(program), user_data) << "a folder it cannot write to";
 
   std::ofstream(shipped / "DefSet.txt") << "";
   choose_data_folder_at(*state, program.c_str());
-  EXPECT_EQ(std::string(state->window.data_folder), user_data) << "DefSet.txt in share";
-  EXPECT_EQ(std::string(state->window.program_path), bin.string() + "/");
+  EXPECT_EQ(std::string(state->data.folder), user_data) << "DefSet.txt in share";
+  EXPECT_EQ(std::string(state->data.program_path), bin.string() + "/");
 
   // A shipped file is taken beside the program first, then from share.
   char path[kPathBytes];
@@ -283,8 +282,8 @@ TEST_F(SettingsFixture, TooLongFoldersAreUnusableNeverCut) {
   // 700 bytes: longer than a path buffer.
   const std::string deep = std::string("/") + std::string(690, 'd') + "/tessmira";
   choose_data_folder_at(*state, deep.c_str());
-  EXPECT_EQ(state->window.data_folder_usable, 0);
-  EXPECT_STREQ(state->window.data_folder, "");
+  EXPECT_EQ(state->data.usable, 0);
+  EXPECT_STREQ(state->data.folder, "");
   ASSERT_FALSE(load_settings(*state));
   ASSERT_EQ(process.enter(root), 0);
   EXPECT_FALSE(save_settings(*state));
@@ -293,7 +292,7 @@ TEST_F(SettingsFixture, TooLongFoldersAreUnusableNeverCut) {
   const std::string tight = std::string("/") + std::string(590, 't') + "/tessmira";
   auto other = std::make_unique<AppState>();
   choose_data_folder_at(*other, tight.c_str());
-  EXPECT_EQ(other->window.data_folder_usable, 0);
+  EXPECT_EQ(other->data.usable, 0);
 }
 
 TEST_F(SettingsFixture, OtherSettingsLiveInTheirOwnFileAndSurviveDamage) {

@@ -46,17 +46,17 @@ TEST(Window, TheFirstDecodeKnowsTheSizeTheWindowWillHave) {
 
 TEST_F(WindowFixture, CloseRequestsAreCountedUntilOneForcesTheEnd) {
   handle_close(*state);
-  EXPECT_EQ(state->worker.stop_counter.load(), 666u);
+  EXPECT_EQ(state->viewer.worker.stop_counter.load(), 666u);
   EXPECT_TRUE(fs::exists(root / "dTesmi.dat"));  // saved at the first request
   // The worker has not answered: the fifth further request forces the end.
   for (int i = 0; i < 4; ++i) handle_close(*state);
-  EXPECT_EQ(state->worker.stop_counter.load(), 670u);
+  EXPECT_EQ(state->viewer.worker.stop_counter.load(), 670u);
   EXPECT_TRUE(headless_commands().empty());
   handle_close(*state);
   EXPECT_EQ(headless_commands(), std::vector<std::int32_t>{kCommandWorkerStopped});
   // Once it has answered (667), the fourth further request does.
   headless_reset();
-  state->worker.stop_counter = 667;
+  state->viewer.worker.stop_counter = 667;
   for (int i = 0; i < 3; ++i) handle_close(*state);
   EXPECT_TRUE(headless_commands().empty());
   handle_close(*state);
@@ -67,25 +67,25 @@ TEST_F(WindowFixture, CloseRequestsAreCountedUntilOneForcesTheEnd) {
 
 TEST_F(WindowFixture, ClickStepsDragMagnifiesWheelZoomsWithinLimits) {
   handle_button_up(*state, 0);  // a plain click: the next image
-  EXPECT_EQ(state->worker.request_pending.load(), 1);
-  state->worker.request_pending = 0;
+  EXPECT_EQ(state->viewer.worker.request_pending.load(), 1);
+  state->viewer.worker.request_pending = 0;
   EXPECT_FALSE(handle_wheel(*state, 120));  // no drag: the wheel is not used
-  EXPECT_EQ(state->image.zoom_level, 0);
+  EXPECT_EQ(state->viewer.image.zoom_level, 0);
   handle_mouse_move(*state, false, 10, 10);  // no button: nothing
-  EXPECT_EQ(state->image.zoom_level, 0);
+  EXPECT_EQ(state->viewer.image.zoom_level, 0);
   handle_mouse_move(*state, true, -6, 20);  // left of the window
-  EXPECT_EQ(state->image.zoom_level, 1);
-  EXPECT_EQ(state->image.pan_x, 65530);
-  EXPECT_EQ(state->image.pan_y, 20);
+  EXPECT_EQ(state->viewer.image.zoom_level, 1);
+  EXPECT_EQ(state->viewer.image.pan_x, 65530);
+  EXPECT_EQ(state->viewer.image.pan_y, 20);
   for (int i = 0; i < 3; ++i) handle_wheel(*state, 120);
-  EXPECT_EQ(state->image.zoom_level, 4);
+  EXPECT_EQ(state->viewer.image.zoom_level, 4);
   for (int i = 0; i < 3; ++i) handle_wheel(*state, 120);
-  EXPECT_EQ(state->image.zoom_level, 5);
+  EXPECT_EQ(state->viewer.image.zoom_level, 5);
   for (int i = 0; i < 9; ++i) handle_wheel(*state, -120);
-  EXPECT_EQ(state->image.zoom_level, 1);
+  EXPECT_EQ(state->viewer.image.zoom_level, 1);
   handle_button_up(*state, 0);  // the end of a drag: no step
-  EXPECT_EQ(state->image.zoom_level, 0);
-  EXPECT_EQ(state->worker.request_pending.load(), 0);
+  EXPECT_EQ(state->viewer.image.zoom_level, 0);
+  EXPECT_EQ(state->viewer.worker.request_pending.load(), 0);
 }
 
 TEST_F(WindowFixture, ADroppedFileIsShownAndItsFolderViewed) {
@@ -95,10 +95,11 @@ TEST_F(WindowFixture, ADroppedFileIsShownAndItsFolderViewed) {
   EXPECT_EQ(std::string(state->settings.view_folder), (root / "new").string());
   EXPECT_EQ(std::string(state->settings.recent_folders[0]), "/old/folder");
   // Not decoded on the window thread: the worker's rebuild shows it, once.
-  EXPECT_EQ(state->image.pixel_buffer, nullptr);
-  EXPECT_EQ(state->worker.rebuild_wanted.load() + state->worker.request_pending.load(), 2);
+  EXPECT_EQ(state->viewer.image.pixel_buffer, nullptr);
+  EXPECT_EQ(
+      state->viewer.worker.rebuild_wanted.load() + state->viewer.worker.request_pending.load(), 2);
   serve();
-  EXPECT_NE(state->image.pixel_buffer, nullptr);
+  EXPECT_NE(state->viewer.image.pixel_buffer, nullptr);
   EXPECT_EQ(std::string(state->settings.image_path), (root / "new/a.bmp").string());
   const std::vector<std::string> titles = headless_titles();
   EXPECT_EQ(std::count(titles.begin(), titles.end(), "Loading Image"), 1);
@@ -117,12 +118,12 @@ TEST_F(WindowFixture, CreationAndKeys) {
   state->settings.advance_setting = 2;
   window_created(*state);
   EXPECT_EQ(headless_calls(), (std::vector<std::string>{"opacity 125", "topmost 1"}));
-  EXPECT_EQ(state->worker.advance_ticks.load(), 18u);
+  EXPECT_EQ(state->viewer.worker.advance_ticks.load(), 18u);
   for (const std::uint32_t key : {kKeyF1, kKeyDelete, kKeyEscape, kKeySpace})
     handle_key(*state, key, 0, 0);
   EXPECT_EQ(headless_commands(), (std::vector<std::int32_t>{kCommandHelp, kCommandDelete}));
-  EXPECT_EQ(state->worker.stop_counter.load(), 666u);  // Esc: a close request
-  EXPECT_EQ(state->worker.request_pending.load(), 1);
+  EXPECT_EQ(state->viewer.worker.stop_counter.load(), 666u);  // Esc: a close request
+  EXPECT_EQ(state->viewer.worker.request_pending.load(), 1);
 }
 
 struct KeysFixture : ViewerFixture {
@@ -131,15 +132,15 @@ struct KeysFixture : ViewerFixture {
     for (int i = 0; i < n; ++i)
       put_file(root / std::string("f").append(std::to_string(1000 + i)).append(".bmp"));
     state = viewing(root, mode);
-    queue_draws(*state, {1}, static_cast<std::uint32_t>(n));  // a random build starts at slot 0
+    queue_draws({1}, static_cast<std::uint32_t>(n));  // a random build starts at slot 0
     request_rebuild(*state);
     serve();
   }
   int after(void (*key)(AppState&, std::uint32_t), int from, bool shift = false) {
-    state->worker.current_index = from;
+    state->viewer.worker.current_index = from;
     key(*state, shift ? kModifierShift : 0);
     serve();
-    return state->worker.current_index.load();
+    return state->viewer.worker.current_index.load();
   }
 };
 
@@ -158,7 +159,8 @@ TEST_F(KeysFixture, LinearStepsWrapAndShiftPages) {
                {50, forward, true, 30, 41}, {50, back, true, 5, 0},    {50, back, true, 30, 19},
                {50, back, true, 10, 0},     {50, next, true, 30, 41}};
   for (const auto& step : steps) {
-    if (!state || state->worker.file_count.load() != static_cast<std::uint32_t>(step.files)) {
+    if (!state ||
+        state->viewer.worker.file_count.load() != static_cast<std::uint32_t>(step.files)) {
       fs::remove_all(root);
       folder(step.files, 1);
     }
@@ -170,43 +172,43 @@ TEST_F(KeysFixture, LinearStepsWrapAndShiftPages) {
 TEST_F(KeysFixture, KeysGoThroughTheTableWithTheirModifiers) {
   folder(50, 1);
   const auto press = [&](std::uint32_t key, std::uint32_t modifiers, int from) {
-    state->worker.current_index = from;
+    state->viewer.worker.current_index = from;
     handle_key(*state, key, modifiers, 0);
     serve();
-    return state->worker.current_index.load();
+    return state->viewer.worker.current_index.load();
   };
   EXPECT_EQ(press(kKeyRight, kModifierShift, 30), 41);
   EXPECT_EQ(press(kKeyLeft, kModifierShift | kModifierControl, 30), 19);
   EXPECT_EQ(press(kKeySpace, 0, 30), 31);
   handle_key(*state, 'A', kModifierShift, 0);  // bound to nothing
-  EXPECT_EQ(state->worker.request_pending.load(), 0);
+  EXPECT_EQ(state->viewer.worker.request_pending.load(), 0);
 }
 
 TEST_F(KeysFixture, RandomHistoryBackAndForth) {
   folder(10, 2);
   // Three forward steps with known draws: slots 3, 6, 8.
-  queue_draws(*state, {4, 7, 9}, 10);
-  for (int i = 0; i < 3; ++i) after(step_forward, state->worker.current_index.load());
-  EXPECT_EQ(state->worker.current_index.load(), 8);
-  EXPECT_EQ(state->worker.history[2].load(), 0);  // shown before the draws
-  EXPECT_EQ(state->worker.history[0].load(), 6);
-  EXPECT_EQ(state->worker.history[1].load(), 3);
+  queue_draws({4, 7, 9}, 10);
+  for (int i = 0; i < 3; ++i) after(step_forward, state->viewer.worker.current_index.load());
+  EXPECT_EQ(state->viewer.worker.current_index.load(), 8);
+  EXPECT_EQ(state->viewer.worker.history[2].load(), 0);  // shown before the draws
+  EXPECT_EQ(state->viewer.worker.history[0].load(), 6);
+  EXPECT_EQ(state->viewer.worker.history[1].load(), 3);
   // Back steps revisit them, newest first; Shift changes nothing in random modes.
   step_back(*state, kModifierShift);
   serve();
-  EXPECT_EQ(state->worker.current_index.load(), 6);
-  EXPECT_EQ(state->worker.history[99].load(), -1);
+  EXPECT_EQ(state->viewer.worker.current_index.load(), 6);
+  EXPECT_EQ(state->viewer.worker.history[99].load(), -1);
   EXPECT_EQ(after(step_back, 6, true), 3);
   EXPECT_EQ(after(step_back, 3), 0);
   // Beyond this run's steps the history is empty (-1): a draw, never the
   // list's first file by default.
-  EXPECT_EQ(state->worker.history[0].load(), -1);
-  queue_draws(*state, {6}, 10);
+  EXPECT_EQ(state->viewer.worker.history[0].load(), -1);
+  queue_draws({6}, 10);
   EXPECT_EQ(after(step_back, 0), 5);
   // Forward after back pushes the current file again.
-  queue_draws(*state, {2}, 10);
+  queue_draws({2}, 10);
   EXPECT_EQ(after(step_forward, 5), 1);
-  EXPECT_EQ(state->worker.history[0].load(), 5);
+  EXPECT_EQ(state->viewer.worker.history[0].load(), 5);
   EXPECT_EQ(after(step_back, 1), 5);
 }
 

@@ -42,22 +42,22 @@ TEST(AppState, RecentFoldersAreRememberedAndPromoted) {
   };
   for (int i = 0; i < 10; ++i)
     std::strcpy(state->settings.recent_folders[i], (std::string("/f") + std::to_string(i)).c_str());
-  remember_folder(*state, "/f5");  // listed already: nothing moves
-  remember_folder(*state, "/new");
-  remember_folder(*state, "/NEW", kSlashRules);  // letter case counts on POSIX
-  remember_folder(*state, "/New", kDriveRules);  // not on Windows
+  remember_folder(state->settings, "/f5");  // listed already: nothing moves
+  remember_folder(state->settings, "/new");
+  remember_folder(state->settings, "/NEW", kSlashRules);  // letter case counts on POSIX
+  remember_folder(state->settings, "/New", kDriveRules);  // not on Windows
   // A folder too long for a slot is not stored cut into another path.
-  remember_folder(*state, std::string(kPathBytes, 'a').c_str());
+  remember_folder(state->settings, std::string(kPathBytes, 'a').c_str());
   EXPECT_EQ(entries(), "/NEW /new /f0 /f1 /f2 /f3 /f4 /f5 /f6 /f7 ");
-  promote_recent_folder(*state, 3);
+  promote_recent_folder(state->settings, 3);
   EXPECT_EQ(entries(), "/f1 /NEW /new /f0 /f2 /f3 /f4 /f5 /f6 /f7 ");
-  promote_recent_folder(*state, 0);
-  promote_recent_folder(*state, 1);
-  promote_recent_folder(*state, 9);
+  promote_recent_folder(state->settings, 0);
+  promote_recent_folder(state->settings, 1);
+  promote_recent_folder(state->settings, 9);
   EXPECT_EQ(entries(), "/f7 /NEW /f1 /new /f0 /f2 /f3 /f4 /f5 /f6 ");
   // An empty folder is remembered only while no entry is empty.
   state->settings.recent_folders[4][0] = '\0';
-  remember_folder(*state, "");
+  remember_folder(state->settings, "");
   EXPECT_EQ(entries(), "/f7 /NEW /f1 /new  /f2 /f3 /f4 /f5 /f6 ");
 }
 
