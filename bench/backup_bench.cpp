@@ -69,8 +69,8 @@ Figures measure(const fs::path& base) {
   make_tree(tree);
   fs::create_directories(base / "data");
   auto state = std::make_unique<AppState>();
-  std::snprintf(state->window.data_folder, kPathBytes, "%s/", (base / "data").c_str());
-  state->window.data_folder_usable = 1;
+  std::snprintf(state->data.folder, kPathBytes, "%s/", (base / "data").c_str());
+  state->data.usable = 1;
   std::snprintf(state->settings.backup_root, kPathBytes, "%s/", (base / "Backup").c_str());
   state->settings.select_mode = 1;
   Figures figures{};
@@ -133,8 +133,8 @@ int main(int argc, char** argv) {
   make_tree(disk / "Photos");
   fs::create_directories(disk / "data");
   auto state = std::make_unique<AppState>();
-  std::snprintf(state->window.data_folder, kPathBytes, "%s/", (disk / "data").c_str());
-  state->window.data_folder_usable = 1;
+  std::snprintf(state->data.folder, kPathBytes, "%s/", (disk / "data").c_str());
+  state->data.usable = 1;
   const std::vector<Drive> drives{Drive{(disk / "Photos").string(), DRIVE_FIXED}};
   const double build1 = timed([&] { catalog_build_drives(*state, drives, nullptr, nullptr); });
   const double build2 = timed([&] { catalog_build_drives(*state, drives, nullptr, nullptr); });

@@ -52,7 +52,7 @@ double time_load(AppState& state, const fs::path& path) {
   const auto start = std::chrono::steady_clock::now();
   load_image(state, path.c_str());
   const double ms = ms_since(start);
-  return state.image.pixel_buffer != nullptr ? ms : -1;
+  return state.viewer.image.pixel_buffer != nullptr ? ms : -1;
 }
 
 // The file's bytes with the profile in APP2 segments after its start.
@@ -116,9 +116,9 @@ double reduced_cpu_ms(AppState& state, const fs::path& path) {
 }
 
 double time_paints(AppState& state, int zoom, int runs) {
-  state.image.zoom_level = zoom;
-  state.image.pan_x = state.image.client_width / 3;
-  state.image.pan_y = state.image.client_height / 3;
+  state.viewer.image.zoom_level = zoom;
+  state.viewer.image.pan_x = state.viewer.image.client_width / 3;
+  state.viewer.image.pan_y = state.viewer.image.client_height / 3;
   paint_window(state);  // creates the back buffer
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < runs; ++i) paint_window(state);
@@ -196,12 +196,12 @@ int main(int argc, char** argv) {
     std::printf("%-34s %10.1f   %s\n", "reduced decode for 800 x 600, CPU", ms,
                 path.filename().c_str());
   }
-  state->image.client_width = 1920;
-  state->image.client_height = 1080;
+  state->viewer.image.client_width = 1920;
+  state->viewer.image.client_height = 1080;
   std::printf("%-34s %10.2f\n", "fitted paint, 1920 x 1080", time_paints(*state, 0, 20));
   std::printf("%-34s %10.2f\n", "magnified paint (x2), 1920 x 1080", time_paints(*state, 1, 20));
   free_image(*state);
-  delete_bitmap(state->image.back_buffer);
+  delete_bitmap(state->viewer.image.back_buffer);
   fs::remove_all(folder);
   return 0;
 }

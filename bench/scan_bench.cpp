@@ -57,7 +57,7 @@ void time_scans(const fs::path& root, double* first, double* rebuild, std::uint3
       *rebuild = std::min(*rebuild, seconds);
     }
   }
-  const ViewList& list = state->scan.file_list;
+  const ViewList& list = state->viewer.list.files;
   *list_bytes = list.starts.capacity() * sizeof(std::uint32_t);
   for (const auto& block : list.blocks) *list_bytes += block.capacity();
 }

@@ -190,7 +190,7 @@ bool rotate_backups(AppState& state, char failed_generation[4], BackupMessage me
     if (!write_journal(state, rotation)) return false;
   }
   state.settings.backup_generation = rotation.counter;
-  if (!write_settings_file(state)) {
+  if (!write_settings_file(state.settings, state.data)) {
     tell(message, "the settings could not be saved");
     return false;
   }

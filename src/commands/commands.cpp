@@ -150,7 +150,7 @@ void show_context_menu(AppState& state) {
 void open_help(AppState& state) {
   // A missing page is still asked for: the opener tells the user it is not there.
   char path[kPathBytes];
-  shipped_file_path(state, "ReadMe.htm", path);
+  shipped_file_path(state.data, "ReadMe.htm", path);
   if (path[0] != '\0') desktop_open_with_default(path);
 }
 
@@ -277,7 +277,7 @@ void choose_recent(AppState& state, std::uint32_t n) {
   choose_recent_folder(state, n);
 }
 void save_and_destroy(AppState& state, std::uint32_t) {
-  save_settings(state);
+  save_settings(state.settings, state.extra, state.data, state.viewer.texts, state.viewer.window);
   // Later posts from the worker find no window and are dropped.
   PlatformWindow* window = state.viewer.window.exchange(nullptr);
   desktop_destroy_window(window);

@@ -47,16 +47,16 @@ bool read_known(ExtraSettings& extra, const std::string& line) {
 
 }  // namespace
 
-void apply_default_extra_settings(AppState& state) {
-  for (const ExtraKey& row : kExtraKeys) (state.extra.*row.flag).store(true);
-  state.extra.other_lines.clear();
+void apply_default_extra_settings(ExtraSettings& extra) {
+  for (const ExtraKey& row : kExtraKeys) (extra.*row.flag).store(true);
+  extra.other_lines.clear();
 }
 
-bool load_extra_settings(AppState& state) {
-  apply_default_extra_settings(state);
+bool load_extra_settings(ExtraSettings& extra, const DataFolder& data) {
+  apply_default_extra_settings(extra);
   char path[kPathBytes];
   std::string bytes(kMostExtraBytes + 1, '\0');
-  const std::int64_t count = data_file_path(state.data, kExtraSettingsFileName, path)
+  const std::int64_t count = data_file_path(data, kExtraSettingsFileName, path)
                                  ? file_read_start(path, bytes.data(), bytes.size())
                                  : -1;
   if (count < 0 || static_cast<std::uint64_t>(count) > kMostExtraBytes) return false;
@@ -67,19 +67,19 @@ bool load_extra_settings(AppState& state) {
     if (end == std::string::npos) end = bytes.size();
     std::string line = bytes.substr(start, end - start);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!read_known(state.extra, line) && plain_text(line)) state.extra.other_lines.push_back(line);
+    if (!read_known(extra, line) && plain_text(line)) extra.other_lines.push_back(line);
     start = end + 1;
   }
   return true;
 }
 
-bool write_extra_settings(AppState& state) {
+bool write_extra_settings(const ExtraSettings& extra, const DataFolder& data) {
   char path[kPathBytes];
-  if (!data_file_path(state.data, kExtraSettingsFileName, path)) return false;
+  if (!data_file_path(data, kExtraSettingsFileName, path)) return false;
   std::string text;
   for (const ExtraKey& row : kExtraKeys) {
-    text += std::string(row.key) + "=" + ((state.extra.*row.flag).load() ? "1" : "0") + "\n";
+    text += std::string(row.key) + "=" + ((extra.*row.flag).load() ? "1" : "0") + "\n";
   }
-  for (const std::string& line : state.extra.other_lines) text += line + "\n";
+  for (const std::string& line : extra.other_lines) text += line + "\n";
   return file_replace(path, text.data(), text.size());
 }

@@ -3,11 +3,12 @@
 #include "ports/desktop.h"
 #include "settings/settings.h"
 
-bool save_settings(AppState& state) {
+bool save_settings(SettingsBlock& settings, const ExtraSettings& extra, const DataFolder& data,
+                   std::mutex& texts, PlatformWindow* window) {
   WindowPlacement placement;
-  if (state.viewer.window != nullptr && desktop_read_placement(state.viewer.window, &placement)) {
-    state.settings.window_placement = placement;
+  if (window != nullptr && desktop_read_placement(window, &placement)) {
+    settings.window_placement = placement;
   }
-  const bool extra = write_extra_settings(state);
-  return write_settings_file(state) && extra;
+  const bool extra_written = write_extra_settings(extra, data);
+  return write_settings_file(settings, data, &texts) && extra_written;
 }

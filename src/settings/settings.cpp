@@ -21,10 +21,10 @@ bool fits_data_names(const char* folder) {
   return length_of_text(folder) + kLongestDataName < kPathBytes;
 }
 
-void mark_unusable(AppState& state) {
-  state.data.program_path[0] = '\0';
-  state.data.folder[0] = '\0';
-  state.data.usable = 0;
+void mark_unusable(DataFolder& data) {
+  data.program_path[0] = '\0';
+  data.folder[0] = '\0';
+  data.usable = 0;
 }
 
 // folder + "\\first\\second\\" in the platform's separators ("/" on Linux),
@@ -39,51 +39,51 @@ std::string folder_below(const char* folder, const char* first, const char* seco
 
 }  // namespace
 
-void choose_data_folder(AppState& state, DiskUse use) {
+void choose_data_folder(DataFolder& data, DiskUse use) {
   // Read into a buffer larger than a path, so that choose_data_folder_at sees a
   // too-long path whole and refuses it; unknown means the current folder.
   char program[4 * kPathBytes];
   if (program_file(program, sizeof program) < 0) program[0] = '\0';
-  choose_data_folder_at(state, program, use);
+  choose_data_folder_at(data, program, use);
 }
 
-void choose_data_folder_at(AppState& state, const char* program, DiskUse use) {
-  mark_unusable(state);
+void choose_data_folder_at(DataFolder& data, const char* program, DiskUse use) {
+  mark_unusable(data);
   if (length_of_text(program) >= kPathBytes) return;
-  copy_text(program, state.data.program_path);
+  copy_text(program, data.program_path);
   // Keep the folder with its trailing separator.
-  state.data.program_path[last_separator(state.data.program_path) + 1] = '\0';
-  copy_text(state.data.program_path, state.data.folder);
-  if (!fits_data_names(state.data.program_path)) {
-    mark_unusable(state);
+  data.program_path[last_separator(data.program_path) + 1] = '\0';
+  copy_text(data.program_path, data.folder);
+  if (!fits_data_names(data.program_path)) {
+    mark_unusable(data);
     return;
   }
-  state.data.usable = 1;
-  if (state.data.program_path[0] == '\0' || volume_is_removable(state.data.program_path)) return;
+  data.usable = 1;
+  if (data.program_path[0] == '\0' || volume_is_removable(data.program_path)) return;
 
   char marker[kPathBytes];
-  if (!shipped_file_path(state, "DefSet.txt", marker) && folder_writable(state.data.program_path)) {
+  if (!shipped_file_path(data, "DefSet.txt", marker) && folder_writable(data.program_path)) {
     return;
   }
 
   char data_home[kPathBytes];
-  const std::string data = user_folder(UserFolder::data_home, data_home, sizeof data_home) < 0
-                               ? std::string()
-                               : folder_below(data_home, "Brindlex", "Tessmira");
-  if (data.empty() || !fits_data_names(data.c_str())) {
-    state.data.folder[0] = '\0';
-    state.data.usable = 0;
+  const std::string folder = user_folder(UserFolder::data_home, data_home, sizeof data_home) < 0
+                                 ? std::string()
+                                 : folder_below(data_home, "Brindlex", "Tessmira");
+  if (folder.empty() || !fits_data_names(folder.c_str())) {
+    data.folder[0] = '\0';
+    data.usable = 0;
     return;
   }
-  copy_text(data.c_str(), state.data.folder);
+  copy_text(folder.c_str(), data.folder);
   // Failures show later, when the files in it cannot be written.
-  if (use == DiskUse::write) make_folders(state.data.folder);
+  if (use == DiskUse::write) make_folders(data.folder);
 }
 
-bool shipped_file_path(const AppState& state, const char* name, char* path) {
+bool shipped_file_path(const DataFolder& data, const char* name, char* path) {
   path[0] = '\0';
-  const std::string beside = std::string(state.data.program_path) + name;
-  const std::string shared = std::string(state.data.program_path) + kShippedFilesFromProgram + name;
+  const std::string beside = std::string(data.program_path) + name;
+  const std::string shared = std::string(data.program_path) + kShippedFilesFromProgram + name;
   for (const std::string& candidate : {beside, shared}) {
     if (candidate.size() < kPathBytes && file_readable(candidate.c_str())) {
       copy_text(candidate.c_str(), path);
@@ -134,36 +134,37 @@ constexpr std::uint32_t kLastGeneration = 255;
 
 }  // namespace
 
-bool load_settings(AppState& state, DiskUse use) {
+bool load_settings(SettingsBlock& settings, ExtraSettings& extra, const DataFolder& data,
+                   DiskUse use, SettingsDamage* damage) {
+  if (damage != nullptr) *damage = SettingsDamage::none;
   // A file of their own: whatever the block's file holds, they load alike.
-  load_extra_settings(state);
+  load_extra_settings(extra, data);
   char path[kPathBytes];
   static_assert(sizeof(SettingsBlock) + 8 == kSettingsFileBytes);
   // One byte more than the file: a longer file shows as one.
   std::uint8_t bytes[kSettingsFileBytes + 1] = {};
-  const std::int64_t count = data_file_path(state.data, kSettingsFileName, path)
+  const std::int64_t count = data_file_path(data, kSettingsFileName, path)
                                  ? file_read_start(path, bytes, sizeof bytes)
                                  : -1;
   if (count < 0) {
-    apply_default_settings(state);
+    apply_default_settings(settings);
     return false;
   }
   if (count != kSettingsFileBytes) {
     // Read as far as it goes, the rest would be zeros that mean "list no
     // image" and "back up nowhere", saved back for good at the next close.
     char aside[kPathBytes];
-    state.window.settings_damaged = true;
-    state.window.settings_set_aside = use == DiskUse::write &&
-                                      data_file_path(state.data, kSettingsAside, aside) &&
-                                      rename_replacing(path, aside);
-    apply_default_settings(state);
+    const bool set_aside = use == DiskUse::write && data_file_path(data, kSettingsAside, aside) &&
+                           rename_replacing(path, aside);
+    if (damage != nullptr) *damage = set_aside ? SettingsDamage::set_aside : SettingsDamage::left;
+    apply_default_settings(settings);
     return false;
   }
   // Informative only: every header loads, so a later version could act on it.
   check_settings_header(bytes);
-  std::memcpy(&state.settings, bytes + 8, sizeof(SettingsBlock));
-  end_settings_texts(state.settings);
-  mend_settings(state.settings);
+  std::memcpy(&settings, bytes + 8, sizeof(SettingsBlock));
+  end_settings_texts(settings);
+  mend_settings(settings);
   return true;
 }
 
@@ -192,8 +193,7 @@ std::uint32_t mend_settings(SettingsBlock& block) {
   return mended;
 }
 
-void apply_default_settings(AppState& state) {
-  SettingsBlock& block = state.settings;
+void apply_default_settings(SettingsBlock& block) {
   block.select_mode = kDefaultMode;
   block.advance_setting = 0;
   block.random_state = tick_count();
@@ -215,21 +215,22 @@ void apply_default_settings(AppState& state) {
   block.backup_generation = 0;
 }
 
-bool write_settings_file(AppState& state) {
+bool write_settings_file(const SettingsBlock& settings, const DataFolder& data, std::mutex* texts) {
   char path[kPathBytes];
-  if (!data_file_path(state.data, kSettingsFileName, path)) return false;
+  if (!data_file_path(data, kSettingsFileName, path)) return false;
   std::uint8_t bytes[kSettingsFileBytes];
   std::memcpy(bytes, kSettingsHeader, 8);
   {
     // The worker may be changing texts and draws while a close request saves.
-    std::lock_guard<std::mutex> hold(state.viewer.texts);
-    std::memcpy(bytes + 8, &state.settings, sizeof(SettingsBlock));
+    std::unique_lock<std::mutex> hold;
+    if (texts != nullptr) hold = std::unique_lock<std::mutex>(*texts);
+    std::memcpy(bytes + 8, &settings, sizeof(SettingsBlock));
   }
   return file_replace(path, bytes, sizeof bytes);
 }
 
-void discard_interrupted_saves(AppState& state) {
+void discard_interrupted_saves(const DataFolder& data) {
   char path[kPathBytes];
-  if (data_file_path(state.data, kSettingsFileName, path)) file_replace_cleanup(path);
-  if (data_file_path(state.data, kExtraSettingsFileName, path)) file_replace_cleanup(path);
+  if (data_file_path(data, kSettingsFileName, path)) file_replace_cleanup(path);
+  if (data_file_path(data, kExtraSettingsFileName, path)) file_replace_cleanup(path);
 }

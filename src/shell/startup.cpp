@@ -128,14 +128,17 @@ int run_switch(AppState& state, Invocation& call, bool writes, bool* settings_lo
   call.lock = claim_instance_lock(state.data.folder, "Tessmira.exe",
                                   alone ? LockUse::exclusive : LockUse::shared, writes);
   // What a save cut short left behind; another instance may be saving now.
-  if (call.lock == InstanceLock::held && writes) discard_interrupted_saves(state);
-  *settings_loaded = load_settings(state, writes ? DiskUse::write : DiskUse::read_only);
+  if (call.lock == InstanceLock::held && writes) discard_interrupted_saves(state.data);
+  SettingsDamage damage = SettingsDamage::none;
+  *settings_loaded = load_settings(state.settings, state.extra, state.data,
+                                   writes ? DiskUse::write : DiskUse::read_only, &damage);
+  state.window.settings_set_aside = damage == SettingsDamage::set_aside;
   // Told once: the damaged file is set aside, so the next start reads the new one.
-  if (state.window.settings_set_aside) {
+  if (damage == SettingsDamage::set_aside) {
     shell_say((std::string("the settings file was damaged; it was renamed ") + kSettingsAside +
                " and the defaults are used")
                   .c_str());
-  } else if (state.window.settings_damaged) {
+  } else if (damage == SettingsDamage::left) {
     shell_say(
         "the settings file is damaged; the defaults are used (a run that writes sets it "
         "aside)");
@@ -158,6 +161,6 @@ int start_program(AppState& state, int argc, char** argv, bool* settings_loaded)
   // A dry run writes nothing anywhere: not the data folder, the lock, the
   // clean-up nor the damaged settings' setting aside.
   const bool writes = !call.dry_run;
-  choose_data_folder(state, writes ? DiskUse::write : DiskUse::read_only);
+  choose_data_folder(state.data, writes ? DiskUse::write : DiskUse::read_only);
   return run_switch(state, call, writes, settings_loaded);
 }

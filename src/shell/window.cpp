@@ -115,7 +115,7 @@ void handle_close(AppState& state) {
   if (counter < kStopRequested) {
     state.viewer.worker.stop_counter = kStopRequested;
     wake_worker(state);
-    save_settings(state);
+    save_settings(state.settings, state.extra, state.data, state.viewer.texts, state.viewer.window);
   } else if (counter < kLastCountedClose) {
     state.viewer.worker.stop_counter.fetch_add(1);
   } else {

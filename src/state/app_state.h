@@ -265,10 +265,8 @@ struct WindowState {
   std::int32_t translucency_available = 0;
   std::int32_t about_open = 0;  // window thread
   OpenFileRequest open_file_request = {};
-  // The settings file read at start was damaged and set aside (told once);
-  // or damaged and left where it was, by a run that writes nothing.
+  // The settings file read at start was damaged and set aside (told once).
   bool settings_set_aside = false;
-  bool settings_damaged = false;
 };
 
 // Settings beyond the settings block, whose layout is fixed: kept in a text

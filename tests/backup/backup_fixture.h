@@ -28,8 +28,8 @@ struct BackupFixture : ::testing::Test, PrivateHome {
   void SetUp() override {
     enter_home();
     fs::create_directories(tree);
-    choose_data_folder_at(*state, program().c_str());
-    load_settings(*state);
+    choose_data_folder_at(state->data, program().c_str());
+    load_settings(state->settings, state->extra, state->data);
     state->settings.select_mode = 1;
   }
   void put(const fs::path& name, const std::string& content = "x") {

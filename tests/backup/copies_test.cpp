@@ -31,8 +31,8 @@ struct Copies : ::testing::Test {
   BackupReport report{};
   void SetUp() override {
     fs::create_directories(temp.path / "prog");
-    choose_data_folder_at(*state, (temp.path / "prog" / "tessmira.exe").string().c_str());
-    load_settings(*state);
+    choose_data_folder_at(state->data, (temp.path / "prog" / "tessmira.exe").string().c_str());
+    load_settings(state->settings, state->extra, state->data);
     state->settings.select_mode = 1;
     const std::string root = (temp.path / "Backup" / "").string();
     std::snprintf(state->settings.backup_root, kPathBytes, "%s", root.c_str());

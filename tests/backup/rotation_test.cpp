@@ -44,8 +44,8 @@ fs::path backups_of(const fs::path& folder) {
 
 std::unique_ptr<AppState> load(const fs::path& folder) {
   auto state = std::make_unique<AppState>();
-  choose_data_folder_at(*state, program_of(folder).string().c_str());
-  load_settings(*state);
+  choose_data_folder_at(state->data, program_of(folder).string().c_str());
+  load_settings(state->settings, state->extra, state->data);
   const std::string root = (backups_of(folder) / "").string();
   std::snprintf(state->settings.backup_root, kPathBytes, "%s", root.c_str());
   return state;
@@ -62,7 +62,7 @@ void lay_out(const fs::path& folder, std::uint32_t counter) {
   fs::create_directories(folder / "prog");
   auto state = load(folder);
   state->settings.backup_generation = counter;
-  ASSERT_TRUE(write_settings_file(*state));
+  ASSERT_TRUE(write_settings_file(state->settings, state->data));
 }
 
 // Every entry below the root: folders by name, files with their contents.

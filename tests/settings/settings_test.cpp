@@ -22,16 +22,16 @@ struct SettingsFixture : ::testing::Test, PrivateHome {
   fs::path settings_file() const { return program_dir / kSettingsFileName; }
   std::unique_ptr<AppState> fresh_state() {
     auto next = std::make_unique<AppState>();
-    choose_data_folder_at(*next, program().c_str());
+    choose_data_folder_at(next->data, program().c_str());
     return next;
   }
 };
 
 TEST_F(SettingsFixture, FirstStartAppliesDefaults) {
   write_text(root / ".config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n");
-  choose_data_folder_at(*state, program().c_str());
+  choose_data_folder_at(state->data, program().c_str());
   EXPECT_EQ(std::string(state->data.folder), program_dir.string() + "/");
-  ASSERT_FALSE(load_settings(*state));
+  ASSERT_FALSE(load_settings(state->settings, state->extra, state->data));
   const SettingsBlock& s = state->settings;
   EXPECT_EQ(s.select_mode, 3u);  // Deep Random
   EXPECT_EQ(s.translucency_alpha, 125u);
@@ -46,7 +46,7 @@ TEST_F(SettingsFixture, FirstStartAppliesDefaults) {
 }
 
 TEST_F(SettingsFixture, SavedFileLoadsBackBitForBit) {
-  choose_data_folder_at(*state, program().c_str());
+  choose_data_folder_at(state->data, program().c_str());
   // Every byte random, texts ended somewhere inside their slot with bytes after.
   std::mt19937 random(42);
   auto* block = reinterpret_cast<std::uint8_t*>(&state->settings);
@@ -65,14 +65,15 @@ TEST_F(SettingsFixture, SavedFileLoadsBackBitForBit) {
     *flag &= 1;
   set.backup_generation %= 256;
   std::memcpy(set.backup_root, "/b/", 4);
-  ASSERT_TRUE(save_settings(*state));
+  ASSERT_TRUE(save_settings(state->settings, state->extra, state->data, state->viewer.texts,
+                            state->viewer.window));
   const auto bytes = read_bytes(settings_file());
   ASSERT_EQ(bytes.size(), 10008u);
   EXPECT_EQ(std::memcmp(bytes.data(), "VIEW100\0", 8), 0);
   EXPECT_EQ(std::memcmp(bytes.data() + 8, block, sizeof(SettingsBlock)), 0);
   EXPECT_EQ(bytes[8943], 0);  // backup_root's terminator, where the layout puts it
   auto loaded = fresh_state();
-  ASSERT_TRUE(load_settings(*loaded));
+  ASSERT_TRUE(load_settings(loaded->settings, loaded->extra, loaded->data));
   EXPECT_EQ(std::memcmp(&loaded->settings, block, sizeof(SettingsBlock)), 0);
   // No temporary file is left behind: the block's file and the other settings'.
   EXPECT_EQ(std::distance(fs::directory_iterator(program_dir), fs::directory_iterator()), 2);
@@ -93,7 +94,7 @@ TEST_F(SettingsFixture, AnyHeaderLoadsWhatTheFileHoldsWithTextsEndedAndRangesMen
   std::memcpy(bytes.data() + 8 + 8932, "/x/", 4);
   write_bytes(settings_file(), bytes);
   auto loaded = fresh_state();
-  ASSERT_TRUE(load_settings(*loaded));
+  ASSERT_TRUE(load_settings(loaded->settings, loaded->extra, loaded->data));
   const SettingsBlock& s = loaded->settings;
   EXPECT_EQ(s.image_path[599], 'A');
   EXPECT_EQ(std::string(s.view_folder), std::string(599, 'A'));
@@ -113,11 +114,12 @@ TEST_F(SettingsFixture, AnyHeaderLoadsWhatTheFileHoldsWithTextsEndedAndRangesMen
 }
 
 TEST_F(SettingsFixture, AFileOfAnyOtherLengthIsSetAsideAndTheDefaultsUsed) {
-  choose_data_folder_at(*state, program().c_str());
-  load_settings(*state);
+  choose_data_folder_at(state->data, program().c_str());
+  load_settings(state->settings, state->extra, state->data);
   state->settings.select_mode = 0;
   state->settings.show_gif = 0;
-  ASSERT_TRUE(save_settings(*state));
+  ASSERT_TRUE(save_settings(state->settings, state->extra, state->data, state->viewer.texts,
+                            state->viewer.window));
   const Bytes whole = read_bytes(settings_file());
   const fs::path aside = program_dir / kSettingsAside;
   // Every cut, one byte too many, and a file of twice the size.
@@ -127,8 +129,11 @@ TEST_F(SettingsFixture, AFileOfAnyOtherLengthIsSetAsideAndTheDefaultsUsed) {
     if (length > whole.size()) cut.push_back(0);
     write_bytes(settings_file(), cut);
     auto loaded = fresh_state();
-    ASSERT_FALSE(load_settings(*loaded)) << length;
-    ASSERT_TRUE(loaded->window.settings_set_aside) << length;
+    SettingsDamage damage = SettingsDamage::none;
+    ASSERT_FALSE(
+        load_settings(loaded->settings, loaded->extra, loaded->data, DiskUse::write, &damage))
+        << length;
+    ASSERT_EQ(damage, SettingsDamage::set_aside) << length;
     ASSERT_EQ(loaded->settings.select_mode, 3u) << length;
     ASSERT_EQ(loaded->settings.show_gif, 1u) << length;
     ASSERT_STREQ(loaded->settings.backup_root, (root / "Backup/Tessmira/").c_str()) << length;
@@ -137,8 +142,9 @@ TEST_F(SettingsFixture, AFileOfAnyOtherLengthIsSetAsideAndTheDefaultsUsed) {
   }
   // The next start finds no file, and so nothing to tell.
   auto next = fresh_state();
-  EXPECT_FALSE(load_settings(*next));
-  EXPECT_FALSE(next->window.settings_set_aside);
+  SettingsDamage damage = SettingsDamage::set_aside;
+  EXPECT_FALSE(load_settings(next->settings, next->extra, next->data, DiskUse::write, &damage));
+  EXPECT_EQ(damage, SettingsDamage::none);
 }
 
 TEST_F(SettingsFixture, FieldsOutOfRangeGetTheirDefaultsAndTheEdgesStay) {
@@ -178,12 +184,13 @@ TEST_F(SettingsFixture, FieldsOutOfRangeGetTheirDefaultsAndTheEdgesStay) {
 
 TEST_F(SettingsFixture, DefSetMovesDataToTheUserDataFolder) {
   std::ofstream(program_dir / "DefSet.txt") << "";
-  choose_data_folder_at(*state, program().c_str());
+  choose_data_folder_at(state->data, program().c_str());
   const fs::path expected = root / ".local/share/Brindlex/Tessmira";
   EXPECT_EQ(std::string(state->data.folder), expected.string() + "/");
   EXPECT_EQ(std::string(state->data.program_path), program_dir.string() + "/");
-  load_settings(*state);
-  ASSERT_TRUE(save_settings(*state));
+  load_settings(state->settings, state->extra, state->data);
+  ASSERT_TRUE(save_settings(state->settings, state->extra, state->data, state->viewer.texts,
+                            state->viewer.window));
   EXPECT_TRUE(fs::exists(expected / kSettingsFileName));
   process.change("XDG_DATA_HOME", (root / "data").string());
   EXPECT_EQ(std::string(fresh_state()->data.folder), (root / "data/Brindlex/Tessmira/").string());
@@ -206,7 +213,7 @@ std::string data_folder_unwritable(const fs::path& program) {
                       ignored);
     }
     AppState state;
-    choose_data_folder_at(state, program.c_str());
+    choose_data_folder_at(state.data, program.c_str());
     const std::string folder = dropped ? state.data.folder : "could not drop root";
     (void)!write(pipe_ends[1], folder.data(), folder.size());
     _exit(0);
@@ -232,31 +239,32 @@ TEST_F(SettingsFixture, AnInstalledProgramKeepsItsDataInTheUserDataFolder) {
   fs::create_directories(shipped);
   const std::string program = (bin / "tessmira").string();
   const std::string user_data = (root / ".local/share/Brindlex/Tessmira/").string();
-  choose_data_folder_at(*state, program.c_str());
+  choose_data_folder_at(state->data, program.c_str());
   EXPECT_EQ(std::string(state->data.folder), bin.string() + "/") << "nothing shipped";
   EXPECT_EQ(data_folder_unwritable(program), user_data) << "a folder it cannot write to";
 
   std::ofstream(shipped / "DefSet.txt") << "";
-  choose_data_folder_at(*state, program.c_str());
+  choose_data_folder_at(state->data, program.c_str());
   EXPECT_EQ(std::string(state->data.folder), user_data) << "DefSet.txt in share";
   EXPECT_EQ(std::string(state->data.program_path), bin.string() + "/");
 
   // A shipped file is taken beside the program first, then from share.
   char path[kPathBytes];
-  EXPECT_FALSE(shipped_file_path(*state, "ReadMe.htm", path));
+  EXPECT_FALSE(shipped_file_path(state->data, "ReadMe.htm", path));
   EXPECT_EQ(std::string(path), (bin / "ReadMe.htm").string()) << "named where it would be";
   std::ofstream(shipped / "ReadMe.htm") << "<p>help</p>";
-  EXPECT_TRUE(shipped_file_path(*state, "ReadMe.htm", path));
+  EXPECT_TRUE(shipped_file_path(state->data, "ReadMe.htm", path));
   EXPECT_EQ(std::string(path), bin.string() + "/../share/tessmira/ReadMe.htm");
   std::ofstream(bin / "ReadMe.htm") << "<p>built</p>";
-  EXPECT_TRUE(shipped_file_path(*state, "ReadMe.htm", path));
+  EXPECT_TRUE(shipped_file_path(state->data, "ReadMe.htm", path));
   EXPECT_EQ(std::string(path), (bin / "ReadMe.htm").string());
 }
 
 TEST_F(SettingsFixture, FailedSaveKeepsTheOldFile) {
-  choose_data_folder_at(*state, program().c_str());
-  load_settings(*state);
-  ASSERT_TRUE(save_settings(*state));
+  choose_data_folder_at(state->data, program().c_str());
+  load_settings(state->settings, state->extra, state->data);
+  ASSERT_TRUE(save_settings(state->settings, state->extra, state->data, state->viewer.texts,
+                            state->viewer.window));
   const auto before = read_bytes(settings_file());
   // A full disk, simulated by a file-size limit (root ignores permissions).
   state->settings.select_mode = 0;
@@ -266,7 +274,8 @@ TEST_F(SettingsFixture, FailedSaveKeepsTheOldFile) {
   rlimit small = saved;
   small.rlim_cur = 4096;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool written = save_settings(*state);
+  const bool written = save_settings(state->settings, state->extra, state->data,
+                                     state->viewer.texts, state->viewer.window);
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, old_handler);
   EXPECT_FALSE(written);
@@ -274,42 +283,46 @@ TEST_F(SettingsFixture, FailedSaveKeepsTheOldFile) {
   EXPECT_EQ(std::distance(fs::directory_iterator(program_dir), fs::directory_iterator()), 2);
   // A data folder that is gone: nothing written, failure returned.
   fs::remove_all(program_dir);
-  EXPECT_FALSE(save_settings(*state));
+  EXPECT_FALSE(save_settings(state->settings, state->extra, state->data, state->viewer.texts,
+                             state->viewer.window));
   EXPECT_FALSE(fs::exists(program_dir));
 }
 
 TEST_F(SettingsFixture, TooLongFoldersAreUnusableNeverCut) {
   // 700 bytes: longer than a path buffer.
   const std::string deep = std::string("/") + std::string(690, 'd') + "/tessmira";
-  choose_data_folder_at(*state, deep.c_str());
+  choose_data_folder_at(state->data, deep.c_str());
   EXPECT_EQ(state->data.usable, 0);
   EXPECT_STREQ(state->data.folder, "");
-  ASSERT_FALSE(load_settings(*state));
+  ASSERT_FALSE(load_settings(state->settings, state->extra, state->data));
   ASSERT_EQ(process.enter(root), 0);
-  EXPECT_FALSE(save_settings(*state));
+  EXPECT_FALSE(save_settings(state->settings, state->extra, state->data, state->viewer.texts,
+                             state->viewer.window));
   EXPECT_FALSE(fs::exists(root / kSettingsFileName));
   // A folder that fits but leaves no room for the data file names.
   const std::string tight = std::string("/") + std::string(590, 't') + "/tessmira";
   auto other = std::make_unique<AppState>();
-  choose_data_folder_at(*other, tight.c_str());
+  choose_data_folder_at(other->data, tight.c_str());
   EXPECT_EQ(other->data.usable, 0);
 }
 
 TEST_F(SettingsFixture, OtherSettingsLiveInTheirOwnFileAndSurviveDamage) {
-  choose_data_folder_at(*state, program().c_str());
+  choose_data_folder_at(state->data, program().c_str());
   const fs::path extra = program_dir / kExtraSettingsFileName;
   // None yet: both on.
-  load_settings(*state);
+  load_settings(state->settings, state->extra, state->data);
   EXPECT_TRUE(state->extra.more_picture_types && state->extra.colour_management);
-  ASSERT_TRUE(save_settings(*state));
+  ASSERT_TRUE(save_settings(state->settings, state->extra, state->data, state->viewer.texts,
+                            state->viewer.window));
   EXPECT_EQ(read_text(extra), "more_picture_types=1\ncolour_management=1\n");
   const auto block_bytes = read_bytes(settings_file());
   // Turned off, the block's file stays byte for byte what it was.
   state->extra.more_picture_types = false;
-  ASSERT_TRUE(save_settings(*state));
+  ASSERT_TRUE(save_settings(state->settings, state->extra, state->data, state->viewer.texts,
+                            state->viewer.window));
   EXPECT_EQ(read_bytes(settings_file()), block_bytes);
   auto loaded = fresh_state();
-  ASSERT_TRUE(load_settings(*loaded));
+  ASSERT_TRUE(load_settings(loaded->settings, loaded->extra, loaded->data));
   EXPECT_FALSE(loaded->extra.more_picture_types);
   EXPECT_TRUE(loaded->extra.colour_management);
   // A later version's keys and comments are kept; a damaged value keeps its
@@ -318,12 +331,13 @@ TEST_F(SettingsFixture, OtherSettingsLiveInTheirOwnFileAndSurviveDamage) {
   write_text(extra, std::string("# mine\r\nzoom_step=3\ncolour_management=yes\n") +
                         "more_picture_types=0\n\x01\x02junk\n=\n");
   loaded = fresh_state();
-  ASSERT_TRUE(load_settings(*loaded));
+  ASSERT_TRUE(load_settings(loaded->settings, loaded->extra, loaded->data));
   EXPECT_FALSE(loaded->extra.more_picture_types);
   EXPECT_TRUE(loaded->extra.colour_management);
   EXPECT_EQ(std::memcmp(&loaded->settings, &state->settings, sizeof(SettingsBlock)), 0);
   loaded->extra.colour_management = false;
-  ASSERT_TRUE(save_settings(*loaded));
+  ASSERT_TRUE(save_settings(loaded->settings, loaded->extra, loaded->data, loaded->viewer.texts,
+                            loaded->viewer.window));
   EXPECT_EQ(read_text(extra),
             "more_picture_types=0\ncolour_management=0\n# mine\nzoom_step=3\n=\n");
   // All junk, or far too long to be ours: the defaults.
@@ -331,7 +345,7 @@ TEST_F(SettingsFixture, OtherSettingsLiveInTheirOwnFileAndSurviveDamage) {
                                   std::string("more_picture_types=0") + std::string(70000, '\n')}) {
     write_text(extra, junk);
     loaded = fresh_state();
-    ASSERT_TRUE(load_settings(*loaded));
+    ASSERT_TRUE(load_settings(loaded->settings, loaded->extra, loaded->data));
     EXPECT_TRUE(loaded->extra.more_picture_types && loaded->extra.colour_management);
     EXPECT_TRUE(loaded->extra.other_lines.empty());
   }
