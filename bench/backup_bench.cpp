@@ -75,11 +75,16 @@ Figures measure(const fs::path& base) {
   state->settings.select_mode = 1;
   Figures figures{};
   BackupReport report{};
-  figures.ours_first =
-      timed([&] { backup_folder(*state, tree.c_str(), &report, nullptr, nullptr); });
+  const BackupSettings settings = backup_settings_of(state->settings);
+  figures.ours_first = timed([&] {
+    backup_folder(settings, state->data, state->catalog, state->scans, tree.c_str(), {}, {},
+                  &report);
+  });
   figures.copied_first = report.copied;
-  figures.ours_again =
-      timed([&] { backup_folder(*state, tree.c_str(), &report, nullptr, nullptr); });
+  figures.ours_again = timed([&] {
+    backup_folder(settings, state->data, state->catalog, state->scans, tree.c_str(), {}, {},
+                  &report);
+  });
   figures.copied_again = report.copied;
   const std::string cp = "cp -a '" + tree.string() + "' '" + (base / "cp").string() + "'";
   figures.cp_first = timed([&] { tool_ok = std::system(cp.c_str()) == 0 && tool_ok; });
@@ -90,12 +95,14 @@ Figures measure(const fs::path& base) {
   RestoreReport restored{};
   const std::string to = (base / "restored").string();
   figures.restore = timed([&] {
-    restore_files(*state, RestoreRequest{tree.c_str(), 0, to.c_str(), false}, &restored, nullptr,
-                  nullptr);
+    restore_files(settings, state->data, RestoreRequest{tree.c_str(), 0, to.c_str(), false},
+                  &restored, {}, nullptr);
   });
   figures.restored = restored.restored;
   VerifyReport verified{};
-  figures.verify = timed([&] { verify_folder(*state, tree.c_str(), &verified, nullptr, nullptr); });
+  figures.verify = timed([&] {
+    verify_folder(settings, state->data, state->catalog, tree.c_str(), &verified, {}, nullptr);
+  });
   figures.verified = verified.problems == 0 ? verified.checked : 0;
   const std::string checksum =
       "rsync -a --checksum '" + tree.string() + "/' '" + (base / "checksum").string() + "/'";
@@ -136,8 +143,12 @@ int main(int argc, char** argv) {
   std::snprintf(state->data.folder, kPathBytes, "%s/", (disk / "data").c_str());
   state->data.usable = 1;
   const std::vector<Drive> drives{Drive{(disk / "Photos").string(), DRIVE_FIXED}};
-  const double build1 = timed([&] { catalog_build_drives(*state, drives, nullptr, nullptr); });
-  const double build2 = timed([&] { catalog_build_drives(*state, drives, nullptr, nullptr); });
+  const double build1 = timed([&] {
+    catalog_build_drives(state->catalog, state->data, state->scans, drives, nullptr, nullptr);
+  });
+  const double build2 = timed([&] {
+    catalog_build_drives(state->catalog, state->data, state->scans, drives, nullptr, nullptr);
+  });
   fs::remove_all(disk);
   std::printf("%-36s %7.3f s\n", "first catalog build", build1);
   std::printf("%-36s %7.3f s\n", "second catalog build (nothing new)", build2);

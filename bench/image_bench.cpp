@@ -50,7 +50,7 @@ QImage photo(int width, int height) {
 
 double time_load(AppState& state, const fs::path& path) {
   const auto start = std::chrono::steady_clock::now();
-  load_image(state, path.c_str());
+  load_image(state.viewer, state.settings, state.extra, path.c_str());
   const double ms = ms_since(start);
   return state.viewer.image.pixel_buffer != nullptr ? ms : -1;
 }
@@ -107,9 +107,11 @@ double reduced_cpu_ms(AppState& state, const fs::path& path) {
   for (int run = 0; run < 5; ++run) {
     const std::clock_t start = std::clock();
     Picture picture;
-    if (decode_picture(state, path.c_str(), 800, 600, kUnboundedPixels, &picture) != 0) return -1;
+    if (decode_picture(state.viewer.image, state.extra, path.c_str(), 800, 600, kUnboundedPixels,
+                       &picture) != 0)
+      return -1;
     const double ms = 1000.0 * static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-    free_picture(state, &picture);
+    free_picture(state.viewer.image, &picture);
     if (best < 0 || ms < best) best = ms;
   }
   return best;
@@ -119,9 +121,9 @@ double time_paints(AppState& state, int zoom, int runs) {
   state.viewer.image.zoom_level = zoom;
   state.viewer.image.pan_x = state.viewer.image.client_width / 3;
   state.viewer.image.pan_y = state.viewer.image.client_height / 3;
-  paint_window(state);  // creates the back buffer
+  paint_window(state.viewer, state.settings);  // creates the back buffer
   const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < runs; ++i) paint_window(state);
+  for (int i = 0; i < runs; ++i) paint_window(state.viewer, state.settings);
   return ms_since(start) / runs;
 }
 
@@ -200,7 +202,7 @@ int main(int argc, char** argv) {
   state->viewer.image.client_height = 1080;
   std::printf("%-34s %10.2f\n", "fitted paint, 1920 x 1080", time_paints(*state, 0, 20));
   std::printf("%-34s %10.2f\n", "magnified paint (x2), 1920 x 1080", time_paints(*state, 1, 20));
-  free_image(*state);
+  free_image(state->viewer.image);
   delete_bitmap(state->viewer.image.back_buffer);
   fs::remove_all(folder);
   return 0;

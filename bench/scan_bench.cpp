@@ -49,7 +49,8 @@ void time_scans(const fs::path& root, double* first, double* rebuild, std::uint3
   for (int run = 0; run < 4; ++run) {
     std::snprintf(path, sizeof path, "%s", root.c_str());
     const auto start = std::chrono::steady_clock::now();
-    *count = pick_file(*state, path, SelectMode::deep_linear, -1, RequestKind::rebuild);
+    const Pick pick{state->viewer, state->settings, state->extra, state->scans, nullptr};
+    *count = pick_file(pick, path, SelectMode::deep_linear, -1, RequestKind::rebuild);
     const double seconds = seconds_of(start);
     if (run == 0) {
       *first = seconds;

@@ -19,11 +19,8 @@ using namespace backup_parts;
 
 namespace {
 
-// Every reason is a literal that fits the report, checked where it is given.
-template <std::size_t N>
-bool give_up(BackupReport* report, const char (&problem)[N]) {
-  static_assert(N <= sizeof report->problem, "the reason must fit the report");
-  copy_text(problem, report->problem);
+bool give_up(BackupReport* report, const char* problem) {
+  report->problem = problem;
   return false;
 }
 
@@ -40,9 +37,11 @@ struct Level {
 };
 
 struct Run {
-  AppState& state;
+  const BackupSettings& settings;
+  const DataFolder& data;
+  Catalog& catalog;
   BackupReport* report;
-  BackupProgress progress;
+  const Progress& progress;
   BackupMessage message;
   std::uint64_t now;
   bool deep;
@@ -52,7 +51,8 @@ struct Run {
   FolderIdentity skip;
   bool skip_known;
   std::vector<Level> levels;
-  // A dry run writes nothing: each copy it would make is told here instead.
+  // A dry run writes nothing: each copy it would make is told to planned.
+  bool dry_run;
   BackupMessage planned;
   RunProgress done;
   // The root's folder of temporaries, opened with the root.
@@ -60,7 +60,7 @@ struct Run {
 };
 
 void know_root(Run& run) {
-  run.skip_known = folder_identity(run.state.settings.backup_root, &run.skip);
+  run.skip_known = folder_identity(run.settings.root.c_str(), &run.skip);
 }
 
 bool is_backup_root(const Run& run, const char* folder, const FolderIdentity& identity) {
@@ -79,7 +79,7 @@ TargetFolder reach(Run& run, std::size_t k, bool create) {
   if (level.folder >= 0 || level.refused || (level.missing && !create)) return level.folder;
   std::int32_t error = 0;
   if (k == 0) {
-    level.folder = target_open_root(run.state.settings.backup_root, create ? 1 : 0, &error);
+    level.folder = target_open_root(run.settings.root.c_str(), create ? 1 : 0, &error);
     // Made just now, perhaps inside the folder being walked.
     if (level.folder >= 0 && !run.skip_known) know_root(run);
     std::int32_t ignored = 0;
@@ -141,12 +141,12 @@ std::uint32_t low_bits(std::uint64_t size) {
 // false too when that could not be told (counted as failed, and said).
 bool needs_copy(Run& run, FolderListing* listing, const char* src, const char* name, bool link,
                 std::int32_t* slot) {
-  ListFile& catalog = run.state.catalog.list;
+  ListFile& catalog = run.catalog.list;
   // A dry run may have no catalog yet: every file is new then.
   if (catalog.base == nullptr) return true;
   list_set_search_key(catalog, src);
   *slot = catalog_find_path(catalog);
-  if (*slot < 0 && run.planned != nullptr) return true;
+  if (*slot < 0 && run.dry_run) return true;
   if (*slot < 0) {
     // New: copied whatever its facts, which the copy records.
     *slot = list_add_record(catalog);
@@ -157,11 +157,11 @@ bool needs_copy(Run& run, FolderListing* listing, const char* src, const char* n
     }
     list_set_text(catalog, src);
     list_put_field(catalog, static_cast<std::uint32_t>(*slot), kCatalogPath);
-    run.state.catalog.answers_changed = true;
+    run.catalog.answers_changed = true;
     return true;
   }
   // Met here, so not gone, whatever a build said of it before.
-  if (run.planned == nullptr) catalog_set_gone(run.state, static_cast<std::uint32_t>(*slot), false);
+  if (!run.dry_run) catalog_set_gone(run.catalog, static_cast<std::uint32_t>(*slot), false);
   std::uint64_t size = 0;
   std::uint64_t written = 0;
   std::int32_t error = 0;
@@ -178,7 +178,7 @@ bool needs_copy(Run& run, FolderListing* listing, const char* src, const char* n
   if (recorded == 0) {
     // A record from before write times were kept: the time rule alone, and
     // from now on the full one.
-    if (run.planned != nullptr) return written > last;
+    if (run.dry_run) return written > last;
     put_time(catalog, *slot, kCatalogWrittenHigh, kCatalogWrittenLow, written);
     put_number(catalog, *slot, kCatalogSize, low_bits(size));
     return written > last;
@@ -203,7 +203,7 @@ struct Copying {
 
 void record_beside(void* context, const char* name) {
   const auto* copying = static_cast<const Copying*>(context);
-  record_temporary(copying->run.state, copying->folder + path_rules().separator + name);
+  record_temporary(copying->run.data, copying->folder + path_rules().separator + name);
 }
 
 bool held_still(void* context) {
@@ -232,7 +232,7 @@ std::int32_t copy_held_still(Run& run, const char* src, TargetFolder folder, con
 void back_up_file(Run& run, FolderListing* listing, const char* src, const char* name, bool link) {
   ++run.report->examined;
   std::int32_t slot = -1;
-  if (run.planned != nullptr) {
+  if (run.dry_run) {
     if (needs_copy(run, listing, src, name, link, &slot)) {
       ++run.report->copied;
       tell(run.planned, std::string("would copy ") + src);
@@ -264,7 +264,7 @@ void back_up_file(Run& run, FolderListing* listing, const char* src, const char*
     } else {
       // Recorded only once the copy is whole, so a run killed before this
       // copies the file again next time.
-      ListFile& catalog = run.state.catalog.list;
+      ListFile& catalog = run.catalog.list;
       ++run.report->copied;
       run.done.bytes_done += copied.size;
       put_time(catalog, slot, kCatalogBackupHigh, kCatalogBackupLow, run.now);
@@ -273,7 +273,7 @@ void back_up_file(Run& run, FolderListing* listing, const char* src, const char*
     }
   }
   ++run.done.files_done;
-  if (run.progress != nullptr) run.progress(run.done);
+  run.progress.tell(run.done);
 }
 
 // What the walk meets but does not copy (neither file, folder nor link):
@@ -356,14 +356,18 @@ void walk(Run& run, const char* source) {
 
 }  // namespace
 
-bool backup_target(const AppState& state, const char* folder, char target[kPathBytes],
-                   const PathRules& rules) {
-  return backup_target_named(state, copy_name(folder, rules).c_str(), target, rules);
+BackupSettings backup_settings_of(const SettingsBlock& settings) {
+  return BackupSettings{settings.backup_root, select_mode_of(settings)};
 }
 
-bool backup_target_named(const AppState& state, const char* name, char target[kPathBytes],
+bool backup_target(const BackupSettings& settings, const char* folder, char target[kPathBytes],
+                   const PathRules& rules) {
+  return backup_target_named(settings, copy_name(folder, rules).c_str(), target, rules);
+}
+
+bool backup_target_named(const BackupSettings& settings, const char* name, char target[kPathBytes],
                          const PathRules& rules) {
-  const char* root = state.settings.backup_root;
+  const char* root = settings.root.c_str();
   const char separator = rules.separator;
   const bool ended = is_separator(root[length_of_text(root) - 1], rules);
   const char between[2] = {ended ? '\0' : separator, '\0'};
@@ -371,8 +375,11 @@ bool backup_target_named(const AppState& state, const char* name, char target[kP
                        separator) < static_cast<int>(kPathBytes);
 }
 
-bool backup_folder(AppState& state, const char* folder, BackupReport* report,
-                   BackupProgress progress, BackupMessage message, BackupMessage planned) {
+bool backup_folder(const BackupSettings& settings, const DataFolder& data, Catalog& catalog,
+                   Scans& scans, const char* folder, const BackupOptions& options,
+                   const Progress& progress, BackupReport* report) {
+  const BackupMessage& message = options.message;
+  const bool dry_run = options.dry_run;
   *report = BackupReport{};
   char current[kPathBytes] = "/";
   char source[kPathBytes];
@@ -385,24 +392,24 @@ bool backup_folder(AppState& state, const char* folder, BackupReport* report,
     return give_up(report, "the folder's path is too long");
   }
   if (!is_folder(source)) return give_up(report, "no such folder");
-  if (!is_absolute_path(state.settings.backup_root)) {
+  if (!is_absolute_path(settings.root.c_str())) {
     return give_up(report, "the backup root is not set");
   }
-  const std::string name = claim_copy_name(state, source, message, planned == nullptr);
+  const std::string name = claim_copy_name(settings, data, source, message, !dry_run);
   if (name.empty()) return give_up(report, "the names of the backed-up folders cannot be kept");
   char target[kPathBytes];
-  if (!backup_target_named(state, name.c_str(), target)) {
+  if (!backup_target_named(settings, name.c_str(), target)) {
     return give_up(report, "the backup path is too long");
   }
-  if (rotation_pending(state)) {
+  if (rotation_pending(data)) {
     tell(message, "a rotation was stopped before its end; /r finishes it");
   }
-  if (planned == nullptr) remove_leftovers(state);
+  if (!dry_run) remove_leftovers(settings, data);
 
-  if (planned != nullptr) {
-    catalog_open_for_reading(state);
+  if (dry_run) {
+    catalog_open_for_reading(catalog, data);
   } else {
-    const CatalogMends mends = catalog_open(state);
+    const CatalogMends mends = catalog_open(catalog, data);
     if (mends.set_aside) {
       tell(message, std::string("the catalog was no catalog; it was renamed ") + kCatalogAside +
                         " and a new one started");
@@ -412,40 +419,53 @@ bool backup_folder(AppState& state, const char* folder, BackupReport* report,
                         " damaged records; they were dropped");
     }
   }
-  if (state.catalog.list.base == nullptr && planned == nullptr) {
+  if (catalog.list.base == nullptr && !dry_run) {
     return give_up(report, "the catalog could not be opened or created");
   }
   ScanMode idle = ScanMode::none;
-  if (!state.scans.mode.compare_exchange_strong(idle, ScanMode::backup)) {
-    list_close(state.catalog.list);
+  if (!scans.mode.compare_exchange_strong(idle, ScanMode::backup)) {
+    list_close(catalog.list);
     return give_up(report, "another scan is running");
   }
-  const SelectMode mode = select_mode_of(state.settings);
-  Run run{state, report, progress, message, system_time_now(), is_deep(mode),
-          {},    {},     false,    {},      planned,           {}};
+  const SelectMode mode = settings.mode;
+  Run run{settings,
+          data,
+          catalog,
+          report,
+          progress,
+          message,
+          system_time_now(),
+          is_deep(mode),
+          {},
+          {},
+          false,
+          {},
+          dry_run,
+          options.planned,
+          {}};
   know_root(run);
-  const std::string root = root_text(state);
+  const std::string root = root_text(settings);
   char root_path[kPathBytes];
-  run.root_path = normalise_path(state.settings.backup_root, "/", root_path) ? root_path : root;
+  run.root_path = normalise_path(settings.root.c_str(), "/", root_path) ? root_path : root;
   run.levels.push_back(Level{"", root});
   run.levels.push_back(Level{"F0", root + "/F0"});
   run.levels.push_back(Level{name, root + "/F0/" + name});
   // The root folder is listed as "", so that its paths read "/name".
   const char* start = std::strcmp(source, "/") == 0 ? "" : source;
-  if (progress != nullptr) count_tree(run, start);
+  if (progress.told != nullptr) count_tree(run, start);
   walk(run, start);
   while (!run.levels.empty()) leave(run);
   target_close(run.scratch);
   // Every temporary made is renamed or removed by now: the record goes too.
-  if (planned == nullptr) remove_leftovers(state);
-  state.scans.mode = ScanMode::none;
+  if (!dry_run) remove_leftovers(settings, data);
+  scans.mode = ScanMode::none;
   // So that --find names the files this run added.
-  if (state.catalog.answers_changed && planned == nullptr) catalog_index_write(state);
-  list_close(state.catalog.list);
+  if (catalog.answers_changed && !dry_run) catalog_index_write(catalog, data);
+  list_close(catalog.list);
   if (report->folders_not_entered > 0) {
     tell(message, std::string("subfolders not entered: the selection mode is ") +
                       (is_random(mode) ? "Random" : "Linear"));
   }
-  if (progress != nullptr) progress(run.done);
+  progress.tell(run.done);
   return report->failed == 0 && report->skipped == 0 && report->changed == 0 && !report->stopped;
 }

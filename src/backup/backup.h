@@ -19,7 +19,7 @@ struct BackupReport {
   std::uint32_t folders_not_entered;  // subfolders left out in Linear and Random modes
   std::uint32_t changed;              // files that changed while they were copied, each time
   bool stopped;                       // an interrupt ended the run between two files
-  char problem[160];                  // why nothing could be done; empty otherwise
+  std::string problem;                // why nothing could be done; empty otherwise
 };
 // How far a long run has got: files and bytes done, and in all (0 when not
 // known).
@@ -29,11 +29,45 @@ struct RunProgress {
   std::uint64_t bytes_done;
   std::uint64_t bytes_total;
 };
-// Called after each file of a long run and once at its end.
-using BackupProgress = void (*)(const RunProgress& progress);
+// Told after each file of a long run and once at its end; nothing when told
+// is null.
+struct Progress {
+  void (*told)(void* context, const RunProgress& done) = nullptr;
+  void* context = nullptr;
+  void tell(const RunProgress& done) const {
+    if (told != nullptr) told(context, done);
+  }
+};
 // Told each failure and notice as one line, such as
-// "cannot read /home/a/Photos/x: Permission denied".
-using BackupMessage = void (*)(const char* line);
+// "cannot read /home/a/Photos/x: Permission denied": a plain function, or
+// one with a context of its own; nothing for none.
+struct BackupMessage {
+  void (*plain)(const char* line) = nullptr;
+  void (*told)(void* context, const char* line) = nullptr;
+  void* context = nullptr;
+  BackupMessage() = default;
+  BackupMessage(std::nullptr_t) {}
+  BackupMessage(void (*line)(const char*)) : plain(line) {}
+  BackupMessage(void (*line)(void*, const char*), void* with) : told(line), context(with) {}
+  void operator()(const char* line) const {
+    if (plain != nullptr) plain(line);
+    if (told != nullptr) told(context, line);
+  }
+};
+// How a backup or rotation runs: for real, or as a dry run that writes
+// nothing anywhere and tells planned what it would do; its notices to message.
+struct BackupOptions {
+  bool dry_run = false;
+  BackupMessage message;
+  BackupMessage planned;
+};
+// What the backup takes of the settings: the root the generations lie
+// under, and the selection mode (its own files only in Linear and Random).
+struct BackupSettings {
+  std::string root;
+  SelectMode mode = SelectMode::deep_linear;
+};
+BackupSettings backup_settings_of(const SettingsBlock& settings);
 
 // One "/b=" run: copies every file of the folder's tree (only its own files
 // in Linear and Random modes) that is new or changed since its last copy into
@@ -47,18 +81,19 @@ using BackupMessage = void (*)(const char* line);
 // backup root is never entered, whether it exists or not. An interrupt
 // (interrupted()) stops the run between two files. Given progress, the
 // tree is counted first so that the run can tell how far it has got.
-// With planned given, a dry run: nothing is written anywhere (backup root,
-// catalog, records of names); each file that would be copied is told to
-// planned as "would copy PATH" and counted as copied.
-bool backup_folder(AppState& state, const char* folder, BackupReport* report,
-                   BackupProgress progress, BackupMessage message, BackupMessage planned = nullptr);
+// A dry run writes nothing anywhere (backup root, catalog, records of
+// names); each file that would be copied is told to planned as "would copy
+// PATH" and counted as copied.
+bool backup_folder(const BackupSettings& settings, const DataFolder& data, Catalog& catalog,
+                   Scans& scans, const char* folder, const BackupOptions& options,
+                   const Progress& progress, BackupReport* report);
 // Where a backup of folder (absolute, normalised) goes: backup_root + "F0/" +
 // its last component ("root" for a root: "/", "C:\\") + "/", with the rules'
 // separator. True, or false when it would not fit.
-bool backup_target(const AppState& state, const char* folder, char target[kPathBytes],
+bool backup_target(const BackupSettings& settings, const char* folder, char target[kPathBytes],
                    const PathRules& rules = path_rules());
 // The same for a copy of the given name.
-bool backup_target_named(const AppState& state, const char* name, char target[kPathBytes],
+bool backup_target_named(const BackupSettings& settings, const char* name, char target[kPathBytes],
                          const PathRules& rules = path_rules());
 // The journal of a rotation in progress, in the data folder.
 inline constexpr char kRotationJournal[] = "TesmiRot.txt";
@@ -73,15 +108,16 @@ inline constexpr char kBackupNames[] = "TesmiDir.txt";
 // the generation whose move failed in failed_generation ("" for any other
 // failure, each told to message, as is each entry that could not be moved).
 // An interrupt (interrupted()) stops it between two steps, which the next run
-// then finishes. With planned given, a dry run: each step the rotation would
-// take is told to planned as one line, and nothing is written.
-bool rotate_backups(AppState& state, char failed_generation[4], BackupMessage message,
-                    BackupMessage planned = nullptr);
+// then finishes. A dry run tells planned each step the rotation would take,
+// one line each, and writes nothing.
+bool rotate_backups(SettingsBlock& settings, const DataFolder& data, const BackupOptions& options,
+                    char failed_generation[4]);
 // Whether a stopped rotation waits to be finished.
-bool rotation_pending(const AppState& state);
+bool rotation_pending(const DataFolder& data);
 // Moves every entry of generation from into generation to (names such as
 // "F1"), merging folders and replacing files. True, or false.
-bool move_generation(AppState& state, const char* from, const char* to, BackupMessage message);
+bool move_generation(const BackupSettings& settings, const DataFolder& data, const char* from,
+                     const char* to, BackupMessage message);
 
 // One copy of a file in a generation.
 struct FileVersion {
@@ -98,8 +134,8 @@ struct FileVersion {
 // whether or not it still exists: grouped by file in name order, each
 // file's copies newest generation first. Nothing is written. False with
 // problem set when the generations cannot be searched.
-bool list_versions(const AppState& state, const char* path, std::vector<FileVersion>* versions,
-                   std::string* problem);
+bool list_versions(const BackupSettings& settings, const DataFolder& data, const char* path,
+                   std::vector<FileVersion>* versions, std::string* problem);
 // A copy as one line: generation, size, local write time
 // ("YYYY-MM-DD HH:MM:SS"), copy's path, tab-separated.
 std::string version_line(const FileVersion& version);
@@ -125,7 +161,7 @@ struct RestoreReport {
   std::uint32_t refused;    // differing files left as they were
   std::uint32_t failed;     // files that could not be written
   bool stopped;             // an interrupt ended the run between two files
-  char problem[200];        // why nothing could be done, or ""
+  std::string problem;      // why nothing could be done, or ""
 };
 // Copies the chosen copies back, each written whole under a temporary name
 // with its write time and only then renamed into place, through folders
@@ -133,15 +169,16 @@ struct RestoreReport {
 // root. Each file not restored is told to message. An interrupt
 // (interrupted()) stops it between two files. True when every file was
 // restored or already there.
-bool restore_files(const AppState& state, const RestoreRequest& request, RestoreReport* report,
-                   BackupProgress progress, BackupMessage message);
+bool restore_files(const BackupSettings& settings, const DataFolder& data,
+                   const RestoreRequest& request, RestoreReport* report, const Progress& progress,
+                   BackupMessage message);
 
 struct VerifyReport {
   std::uint32_t checked;   // files of the tree looked at
   std::uint32_t missing;   // of those, files with no copy
   std::uint32_t problems;  // every problem told, the missing files among them
   bool stopped;            // an interrupt ended the run between two files
-  char problem[200];       // why nothing could be checked, or ""
+  std::string problem;     // why nothing could be checked, or ""
 };
 // Checks every file of folder's tree (its own files only in Linear and Random
 // modes, as "/b=" copies them): its newest copy exists and reads back whole,
@@ -149,5 +186,6 @@ struct VerifyReport {
 // file still has that size and write time, holds the same bytes. Each
 // problem is told to message, one line each. Nothing is written. True when
 // there was none.
-bool verify_folder(AppState& state, const char* folder, VerifyReport* report,
-                   BackupProgress progress, BackupMessage message);
+bool verify_folder(const BackupSettings& settings, const DataFolder& data, Catalog& catalog,
+                   const char* folder, VerifyReport* report, const Progress& progress,
+                   BackupMessage message);

@@ -17,8 +17,8 @@ inline constexpr const char* kGenerationNames[] = {"F0", "F1", "F2", "F3", "F4",
                                                    "F6", "F7", "F8", "F9", "FX"};
 inline constexpr std::uint32_t kGenerationCount = 11;
 
-inline void tell(BackupMessage message, const std::string& line) {
-  if (message != nullptr) message(line.c_str());
+inline void tell(const BackupMessage& message, const std::string& line) {
+  message(line.c_str());
 }
 
 inline std::string reason_of(std::int32_t error) {
@@ -42,7 +42,7 @@ bool plain_copy_name(const std::string& name, const PathRules& rules);
 // (a missing file holds none). A record is sound when its name is a plain
 // name and neither its name nor its folder is given by a record before it;
 // the others are left out and counted in *damaged (when given).
-bool read_copy_names(const AppState& state, std::vector<NameRecord>* records, std::string* text,
+bool read_copy_names(const DataFolder& data, std::vector<NameRecord>* records, std::string* text,
                      std::uint32_t* damaged = nullptr);
 // A folder's own copy name: its last component, "root" for a root ("/",
 // "C:\\"); another when that one is taken (the record says which).
@@ -53,8 +53,8 @@ std::string copy_name(const char* folder, const PathRules& rules);
 // recorded (when record is set) before any copy is made. Damaged records
 // are told, and with record set aside (the file kept as kBackupNamesAside)
 // and left out of the file. Empty when the record cannot be written.
-std::string claim_copy_name(const AppState& state, const char* source, BackupMessage message,
-                            bool record);
+std::string claim_copy_name(const BackupSettings& settings, const DataFolder& data,
+                            const char* source, BackupMessage message, bool record);
 
 // The backup root's folder of the program's own temporaries: copies not yet
 // whole, renamed into the generations once they are. It is no generation,
@@ -64,10 +64,10 @@ inline constexpr char kScratchName[] = ".tessmira-temp";
 // copies (where the scratch folder is on another file system, and in the
 // folders a restore writes): one path a line, written before each is made.
 inline constexpr char kTemporariesJournal[] = "TesmiTmp.txt";
-void record_temporary(const AppState& state, const std::string& path);
+void record_temporary(const DataFolder& data, const std::string& path);
 // Removes what stopped runs left: every file in the scratch folder, and every
 // temporary the record names that is still there, then the record.
-void remove_leftovers(const AppState& state);
+void remove_leftovers(const BackupSettings& settings, const DataFolder& data);
 
 // The absolute, normalised spelling of path (relative ones from the current
 // folder) in out; false with problem set when it cannot be had.
@@ -77,8 +77,8 @@ bool absolute_path_of(const char* path, char (&out)[kPathBytes], std::string* pr
 bool path_below(const std::string& folder, const std::string& path, std::string* rest);
 
 // The backup root without its trailing separator, for paths in messages.
-inline std::string root_text(const AppState& state) {
-  std::string root = state.settings.backup_root;
+inline std::string root_text(const BackupSettings& settings) {
+  std::string root = settings.root;
   const std::size_t keep = root_length(root.c_str());
   while (root.size() > keep && is_separator(root.back())) root.pop_back();
   return root;

@@ -99,8 +99,8 @@ std::string names_text(const std::vector<NameRecord>& records) {
 }
 
 // Whether any generation holds an entry called name.
-bool in_generations(const AppState& state, const std::string& name) {
-  const std::string root = root_text(state);
+bool in_generations(const BackupSettings& settings, const std::string& name) {
+  const std::string root = root_text(settings);
   for (const char* generation : kGenerationNames) {
     char path[kPathBytes];
     const std::string folder = root + path_rules().separator + generation;
@@ -111,13 +111,13 @@ bool in_generations(const AppState& state, const std::string& name) {
 
 // Keeps the file as it was beside it and rewrites it with its sound records
 // alone, so that the damage is told once. False when either cannot be written.
-bool set_aside_damaged(const AppState& state, const std::string& text,
+bool set_aside_damaged(const DataFolder& data, const std::string& text,
                        const std::vector<NameRecord>& records) {
   char path[kPathBytes];
   char aside[kPathBytes];
   const std::string sound = names_text(records);
-  return data_file_path(state.data, kBackupNames, path) &&
-         data_file_path(state.data, kBackupNamesAside, aside) &&
+  return data_file_path(data, kBackupNames, path) &&
+         data_file_path(data, kBackupNamesAside, aside) &&
          file_replace(aside, text.data(), text.size()) &&
          file_replace(path, sound.data(), sound.size());
 }
@@ -131,10 +131,10 @@ bool backup_parts::plain_copy_name(const std::string& name, const PathRules& rul
   });
 }
 
-bool backup_parts::read_copy_names(const AppState& state, std::vector<NameRecord>* records,
+bool backup_parts::read_copy_names(const DataFolder& data, std::vector<NameRecord>* records,
                                    std::string* text, std::uint32_t* damaged) {
   char path[kPathBytes];
-  if (!data_file_path(state.data, kBackupNames, path) || !read_whole(path, kNamesBytes, text)) {
+  if (!data_file_path(data, kBackupNames, path) || !read_whole(path, kNamesBytes, text)) {
     return false;
   }
   std::uint32_t ignored = 0;
@@ -148,20 +148,20 @@ std::string backup_parts::copy_name(const char* folder, const PathRules& rules) 
              : folder + last_separator(folder, rules) + 1;
 }
 
-std::string backup_parts::claim_copy_name(const AppState& state, const char* source,
-                                          BackupMessage message, bool record) {
+std::string backup_parts::claim_copy_name(const BackupSettings& settings, const DataFolder& data,
+                                          const char* source, BackupMessage message, bool record) {
   const std::string own = copy_name(source, path_rules());
   char path[kPathBytes];
   std::vector<NameRecord> records;
   std::string text;
   std::uint32_t damaged = 0;
   // Never rewritten from a part: the lines past it would be lost.
-  if (!data_file_path(state.data, kBackupNames, path) ||
-      !read_copy_names(state, &records, &text, &damaged)) {
+  if (!data_file_path(data, kBackupNames, path) ||
+      !read_copy_names(data, &records, &text, &damaged)) {
     return {};
   }
   if (damaged > 0 && record) {
-    if (!set_aside_damaged(state, text, records)) return {};
+    if (!set_aside_damaged(data, text, records)) return {};
     text = names_text(records);
   }
   if (damaged > 0) {
@@ -189,7 +189,7 @@ std::string backup_parts::claim_copy_name(const AppState& state, const char* sou
     const auto taken = std::find_if(records.begin(), records.end(), same_name);
     // A copy of the folder's own name that no record claims is taken to be
     // its own, from before names were recorded.
-    if (taken == records.end() && (number == 2 || !in_generations(state, name))) break;
+    if (taken == records.end() && (number == 2 || !in_generations(settings, name))) break;
     name = own + " (" + std::to_string(number) + ")";
   }
   if (!record) return say_name(name);
@@ -200,24 +200,24 @@ std::string backup_parts::claim_copy_name(const AppState& state, const char* sou
   return say_name(name);
 }
 
-void backup_parts::record_temporary(const AppState& state, const std::string& path) {
+void backup_parts::record_temporary(const DataFolder& data, const std::string& path) {
   char journal[kPathBytes];
   const std::string line = escaped(path) + '\n';
-  if (data_file_path(state.data, kTemporariesJournal, journal)) {
+  if (data_file_path(data, kTemporariesJournal, journal)) {
     file_append(journal, line.data(), line.size());
   }
 }
 
-void backup_parts::remove_leftovers(const AppState& state) {
+void backup_parts::remove_leftovers(const BackupSettings& settings, const DataFolder& data) {
   std::int32_t error = 0;
-  const TargetFolder root = target_open_root(state.settings.backup_root, 0, &error);
+  const TargetFolder root = target_open_root(settings.root.c_str(), 0, &error);
   const TargetFolder scratch = root >= 0 ? target_open_folder(root, kScratchName, 0, &error) : -1;
   if (scratch >= 0) target_clear_scratch(scratch);
   target_close(scratch);
   target_close(root);
   char journal[kPathBytes];
   std::string text;
-  if (!data_file_path(state.data, kTemporariesJournal, journal) || !path_taken(journal) ||
+  if (!data_file_path(data, kTemporariesJournal, journal) || !path_taken(journal) ||
       !read_whole(journal, kNamesBytes, &text)) {
     return;
   }

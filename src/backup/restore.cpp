@@ -60,7 +60,7 @@ std::vector<const FileVersion*> chosen_copies(const std::vector<FileVersion>& ve
 // The folders open from the anchor down to the present file's, reused while
 // the next file lies in the same ones.
 struct Restore {
-  const AppState& state;
+  const DataFolder& data;
   const RestoreRequest& request;
   RestoreReport* report;
   BackupMessage message;
@@ -72,9 +72,9 @@ struct Restore {
   bool anchor_refused = false;  // said once; every file then fails
 };
 
-std::vector<FolderIdentity> guarded_folders(const AppState& state) {
+std::vector<FolderIdentity> guarded_folders(const BackupSettings& settings) {
   std::vector<FolderIdentity> guarded;
-  const std::string root = root_text(state);
+  const std::string root = root_text(settings);
   FolderIdentity identity{};
   if (folder_identity(root.c_str(), &identity)) guarded.push_back(identity);
   for (const char* generation : kGenerationNames) {
@@ -216,13 +216,13 @@ bool already_there(Restore& restore, const Placement& placement, TargetFolder fo
 }
 
 struct Beside {
-  const AppState& state;
+  const DataFolder& data;
   std::string folder;
 };
 
 void record_beside(void* context, const char* name) {
   const auto* beside = static_cast<const Beside*>(context);
-  record_temporary(beside->state, beside->folder + path_rules().separator + name);
+  record_temporary(beside->data, beside->folder + path_rules().separator + name);
 }
 
 void restore_one(Restore& restore, const Placement& placement) {
@@ -272,7 +272,7 @@ void restore_one(Restore& restore, const Placement& placement) {
   CopiedFile copied{};
   // No scratch folder of ours lies in the user's folders: every temporary is
   // made beside its file, and recorded first.
-  Beside beside{restore.state,
+  Beside beside{restore.data,
                 placement.target.substr(
                     0, static_cast<std::size_t>(last_separator(placement.target.c_str())))};
   const CopyPlace place{-1, record_beside, nullptr, &beside};
@@ -290,27 +290,26 @@ void restore_one(Restore& restore, const Placement& placement) {
                             reason_of(error));
 }
 
-template <std::size_t N>
-bool give_up(RestoreReport* report, const char (&problem)[N]) {
-  static_assert(N <= sizeof report->problem, "the reason must fit the report");
-  copy_text(problem, report->problem);
+bool give_up(RestoreReport* report, const char* problem) {
+  report->problem = problem;
   return false;
 }
 
 }  // namespace
 
-bool restore_files(const AppState& state, const RestoreRequest& request, RestoreReport* report,
-                   BackupProgress progress, BackupMessage message) {
+bool restore_files(const BackupSettings& settings, const DataFolder& data,
+                   const RestoreRequest& request, RestoreReport* report, const Progress& progress,
+                   BackupMessage message) {
   *report = RestoreReport{};
   std::vector<FileVersion> versions;
   std::string problem;
   char source[kPathBytes];
   char destination[kPathBytes];
-  if (!list_versions(state, request.path, &versions, &problem) ||
+  if (!list_versions(settings, data, request.path, &versions, &problem) ||
       !absolute_path_of(request.path, source, &problem) ||
       (request.destination != nullptr &&
        !absolute_path_of(request.destination, destination, &problem))) {
-    copy_text(problem.substr(0, sizeof report->problem - 1).c_str(), report->problem);
+    report->problem = problem;
     return false;
   }
   const std::vector<const FileVersion*> chosen = chosen_copies(versions, request.from);
@@ -346,9 +345,9 @@ bool restore_files(const AppState& state, const RestoreRequest& request, Restore
     placements.push_back(placement);
   }
   // What a stopped restore (or backup) left half written.
-  remove_leftovers(state);
-  Restore restore{state, request, report, message, anchor, {}, {}, guarded_folders(state)};
-  const std::string root = root_text(state);
+  remove_leftovers(settings, data);
+  Restore restore{data, request, report, message, anchor, {}, {}, guarded_folders(settings)};
+  const std::string root = root_text(settings);
   RunProgress done{0, placements.size(), 0, 0};
   for (const Placement& placement : placements) done.bytes_total += placement.size;
   for (const Placement& placement : placements) {
@@ -359,7 +358,7 @@ bool restore_files(const AppState& state, const RestoreRequest& request, Restore
     }
     ++done.files_done;
     done.bytes_done += placement.size;
-    if (progress != nullptr) progress(done);
+    progress.tell(done);
     // Whatever the destination, nothing lands inside the backup root.
     if (path_below(root, placement.target, &rest)) {
       ++report->failed;
@@ -370,7 +369,7 @@ bool restore_files(const AppState& state, const RestoreRequest& request, Restore
   }
   close_from(restore, 0);
   // Every temporary made is renamed or removed by now: the record goes too.
-  remove_leftovers(state);
-  if (progress != nullptr) progress(done);
+  remove_leftovers(settings, data);
+  progress.tell(done);
   return report->refused == 0 && report->failed == 0 && !report->stopped;
 }

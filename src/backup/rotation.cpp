@@ -15,7 +15,7 @@ using namespace backup_parts;
 namespace {
 
 struct MoveContext {
-  const AppState& state;
+  const DataFolder& data;
   std::string root;
   BackupMessage message;
 };
@@ -28,15 +28,16 @@ void tell_move_problem(void* context, const char* path, std::int32_t error) {
 // A move's temporary beside its copy: its path below the root.
 void record_below_root(void* context, const char* path) {
   const auto* move = static_cast<const MoveContext*>(context);
-  record_temporary(move->state, move->root + path_rules().separator + path);
+  record_temporary(move->data, move->root + path_rules().separator + path);
 }
 
 }  // namespace
 
-bool move_generation(AppState& state, const char* from, const char* to, BackupMessage message) {
-  MoveContext context{state, root_text(state), message};
+bool move_generation(const BackupSettings& settings, const DataFolder& data, const char* from,
+                     const char* to, BackupMessage message) {
+  MoveContext context{data, root_text(settings), message};
   std::int32_t error = 0;
-  const TargetFolder root = target_open_root(state.settings.backup_root, 0, &error);
+  const TargetFolder root = target_open_root(settings.root.c_str(), 0, &error);
   // No backup root yet: no generation to move.
   if (root < 0) {
     if (error == kErrorMissing) return true;  // no such generation: nothing to move
@@ -67,17 +68,17 @@ struct Rotation {
   RotationStep step;
 };
 
-bool journal_path(const AppState& state, char path[kPathBytes]) {
-  return data_file_path(state.data, kRotationJournal, path);
+bool journal_path(const DataFolder& data, char path[kPathBytes]) {
+  return data_file_path(data, kRotationJournal, path);
 }
 
-bool write_journal(const AppState& state, const Rotation& rotation) {
+bool write_journal(const DataFolder& data, const Rotation& rotation) {
   char path[kPathBytes];
   const std::string text = "counter=" + std::to_string(rotation.counter) +
                            "\nolder=" + kGenerationNames[rotation.older] +
                            "\nstep=" + std::to_string(static_cast<std::uint32_t>(rotation.step)) +
                            "\n";
-  return journal_path(state, path) && file_replace(path, text.data(), text.size());
+  return journal_path(data, path) && file_replace(path, text.data(), text.size());
 }
 
 // The number after "key=" on its own line of text, or -1.
@@ -95,9 +96,9 @@ std::int64_t journal_number(const std::string& text, const std::string& key) {
 // A stopped rotation's journal: read into *rotation, none, or one that
 // cannot be read (and was said).
 enum class JournalRead { read, none, unreadable };
-JournalRead read_journal(const AppState& state, Rotation* rotation, BackupMessage message) {
+JournalRead read_journal(const DataFolder& data, Rotation* rotation, BackupMessage message) {
   char path[kPathBytes];
-  if (!journal_path(state, path) || !path_taken(path)) return JournalRead::none;
+  if (!journal_path(data, path) || !path_taken(path)) return JournalRead::none;
   char bytes[256] = {};
   const std::int64_t count = file_read_start(path, bytes, sizeof bytes - 1);
   const std::string text(bytes, count > 0 ? static_cast<std::size_t>(count) : 0);
@@ -122,8 +123,8 @@ JournalRead read_journal(const AppState& state, Rotation* rotation, BackupMessag
 // The rotation the counter calls for next: the lowest set bit k of the next
 // count moves F(k+1) on; none of bits 0..7 moves F9 into FX and starts the
 // count again.
-Rotation next_rotation(const AppState& state) {
-  const std::uint32_t n = state.settings.backup_generation + 1;
+Rotation next_rotation(const SettingsBlock& settings) {
+  const std::uint32_t n = settings.backup_generation + 1;
   std::uint32_t k = 0;
   while (k < 8 && (n & (1u << k)) == 0) ++k;
   return Rotation{k == 8 ? 0 : n, k + 1, RotationStep::older};
@@ -131,34 +132,38 @@ Rotation next_rotation(const AppState& state) {
 
 }  // namespace
 
-bool rotation_pending(const AppState& state) {
+bool rotation_pending(const DataFolder& data) {
   char path[kPathBytes];
-  return journal_path(state, path) && path_taken(path);
+  return journal_path(data, path) && path_taken(path);
 }
 
-bool rotate_backups(AppState& state, char failed_generation[4], BackupMessage message,
-                    BackupMessage planned) {
+bool rotate_backups(SettingsBlock& block, const DataFolder& data, const BackupOptions& options,
+                    char failed_generation[4]) {
   failed_generation[0] = '\0';
-  if (!is_absolute_path(state.settings.backup_root)) return false;
+  const BackupMessage& message = options.message;
+  const BackupMessage& planned = options.planned;
+  const bool dry_run = options.dry_run;
+  const BackupSettings settings = backup_settings_of(block);
+  if (!is_absolute_path(settings.root.c_str())) return false;
   Rotation rotation{};
-  const JournalRead stopped = read_journal(state, &rotation, message);
+  const JournalRead stopped = read_journal(data, &rotation, message);
   if (stopped == JournalRead::unreadable) return false;
   if (stopped == JournalRead::read) {
-    tell(planned != nullptr ? planned : message,
-         planned != nullptr ? "would finish the rotation a stopped run began"
-                            : "finishing the rotation a stopped run began; no other was made");
+    tell(dry_run ? planned : message,
+         dry_run ? "would finish the rotation a stopped run began"
+                 : "finishing the rotation a stopped run began; no other was made");
   } else {
-    rotation = next_rotation(state);
+    rotation = next_rotation(block);
   }
-  if (stopped != JournalRead::read && planned == nullptr) {
+  if (stopped != JournalRead::read && !dry_run) {
     // Recorded before anything moves, so that a run stopped at any point is
     // finished by the next one, never repeated over what already moved.
-    if (!write_journal(state, rotation)) {
+    if (!write_journal(data, rotation)) {
       tell(message, "the rotation could not be recorded in the data folder; none was made");
       return false;
     }
   }
-  if (planned != nullptr) {
+  if (dry_run) {
     if (rotation.step == RotationStep::older) {
       tell(planned, std::string("would move ") + kGenerationNames[rotation.older] + " into " +
                         kGenerationNames[rotation.older + 1]);
@@ -170,32 +175,32 @@ bool rotate_backups(AppState& state, char failed_generation[4], BackupMessage me
   bool moved = true;
   // Asked to stop: between two steps, which the journal lets the next run finish.
   if (interrupted()) return false;
-  remove_leftovers(state);
+  remove_leftovers(settings, data);
   if (rotation.step == RotationStep::older) {
-    if (!move_generation(state, kGenerationNames[rotation.older],
+    if (!move_generation(settings, data, kGenerationNames[rotation.older],
                          kGenerationNames[rotation.older + 1], message)) {
       copy_text(kGenerationNames[rotation.older], failed_generation);
       moved = false;
     }
     rotation.step = RotationStep::newest;
-    if (!write_journal(state, rotation)) return false;
+    if (!write_journal(data, rotation)) return false;
   }
   if (interrupted()) return false;
   if (rotation.step == RotationStep::newest) {
-    if (!move_generation(state, "F0", "F1", message) && moved) {
+    if (!move_generation(settings, data, "F0", "F1", message) && moved) {
       copy_text("F0", failed_generation);
       moved = false;
     }
     rotation.step = RotationStep::counter;
-    if (!write_journal(state, rotation)) return false;
+    if (!write_journal(data, rotation)) return false;
   }
-  state.settings.backup_generation = rotation.counter;
-  if (!write_settings_file(state.settings, state.data)) {
+  block.backup_generation = rotation.counter;
+  if (!write_settings_file(block, data)) {
     tell(message, "the settings could not be saved");
     return false;
   }
   char path[kPathBytes];
-  if (journal_path(state, path)) remove_file(path);
-  remove_leftovers(state);
+  if (journal_path(data, path)) remove_file(path);
+  remove_leftovers(settings, data);
   return moved;
 }

@@ -17,9 +17,9 @@ using namespace backup_parts;
 namespace {
 
 struct Check {
-  AppState& state;
+  Catalog& catalog;
   VerifyReport* report;
-  BackupProgress progress;
+  const Progress& progress;
   RunProgress done;
   BackupMessage message;
   bool deep;
@@ -42,7 +42,7 @@ std::uint32_t field_of(ListFile& catalog, std::int32_t slot, std::uint32_t field
 // the write time; false when it has no record with them.
 bool recorded(Check& check, const std::string& path, std::uint32_t* size, std::uint64_t* time) {
   if (!check.catalog_open) return false;
-  ListFile& catalog = check.state.catalog.list;
+  ListFile& catalog = check.catalog.list;
   list_set_search_key(catalog, path.c_str());
   const std::int32_t slot = catalog_find_path(catalog);
   if (slot < 0) return false;
@@ -72,7 +72,7 @@ void verify_link(Check& check, const std::string& path, const FileVersion& copy)
 void verify_file(Check& check, const std::string& path, bool link) {
   ++check.report->checked;
   ++check.done.files_done;
-  if (check.progress != nullptr) check.progress(check.done);
+  check.progress.tell(check.done);
   const auto found = check.newest.find(path);
   if (found == check.newest.end()) {
     ++check.report->missing;
@@ -166,29 +166,24 @@ void walk(Check& check, const std::string& folder) {
 
 }  // namespace
 
-bool verify_folder(AppState& state, const char* folder, VerifyReport* report,
-                   BackupProgress progress, BackupMessage message) {
+bool verify_folder(const BackupSettings& settings, const DataFolder& data, Catalog& catalog,
+                   const char* folder, VerifyReport* report, const Progress& progress,
+                   BackupMessage message) {
   *report = VerifyReport{};
   std::vector<FileVersion> versions;
   std::string why;
   char source[kPathBytes];
-  if (!absolute_path_of(folder, source, &why) || !list_versions(state, source, &versions, &why)) {
-    copy_text(why.substr(0, sizeof report->problem - 1).c_str(), report->problem);
+  if (!absolute_path_of(folder, source, &why) ||
+      !list_versions(settings, data, source, &versions, &why)) {
+    report->problem = why;
     return false;
   }
   if (!is_folder(source)) {
-    copy_text("no such folder", report->problem);
+    report->problem = "no such folder";
     return false;
   }
-  Check check{state,
-              report,
-              progress,
-              {},
-              message,
-              is_deep(select_mode_of(state.settings)),
-              root_text(state),
-              {},
-              false};
+  Check check{catalog, report, progress, {}, message, is_deep(settings.mode), root_text(settings),
+              {},      false};
   for (const FileVersion& version : versions) {
     const auto [at, added] = check.newest.emplace(version.original, &version);
     if (!added && version.rank < at->second->rank) at->second = &version;
@@ -199,9 +194,9 @@ bool verify_folder(AppState& state, const char* folder, VerifyReport* report,
     check.done.bytes_total += newest->size;
   }
   // Read only: opened without writing, and closed again.
-  check.catalog_open = catalog_open_for_reading(state);
+  check.catalog_open = catalog_open_for_reading(catalog, data);
   walk(check, source);
-  if (check.catalog_open) list_close(state.catalog.list);
-  if (progress != nullptr) progress(check.done);
+  if (check.catalog_open) list_close(catalog.list);
+  progress.tell(check.done);
   return report->problems == 0 && !report->stopped;
 }

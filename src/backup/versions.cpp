@@ -130,9 +130,9 @@ bool through_link(const std::string& generation, const std::string& below) {
   return false;
 }
 
-void add_copies(const AppState& state, const std::string& name, const std::string& rest,
+void add_copies(const BackupSettings& settings, const std::string& name, const std::string& rest,
                 const std::string& source, std::vector<FileVersion>* versions) {
-  const std::string root = root_text(state);
+  const std::string root = root_text(settings);
   const std::string below = joined(name, rest);
   for (std::uint32_t k = 0; k < kGenerationCount; ++k) {
     Search search{versions, k};
@@ -154,18 +154,18 @@ void add_copies(const AppState& state, const std::string& name, const std::strin
 
 }  // namespace
 
-bool list_versions(const AppState& state, const char* path, std::vector<FileVersion>* versions,
-                   std::string* problem) {
+bool list_versions(const BackupSettings& settings, const DataFolder& data, const char* path,
+                   std::vector<FileVersion>* versions, std::string* problem) {
   versions->clear();
   char source[kPathBytes];
   if (!absolute_path_of(path, source, problem)) return false;
-  if (!is_absolute_path(state.settings.backup_root)) {
+  if (!is_absolute_path(settings.root.c_str())) {
     *problem = "the backup root is not set";
     return false;
   }
   std::vector<NameRecord> records;
   std::string text;
-  if (!read_copy_names(state, &records, &text)) {
+  if (!read_copy_names(data, &records, &text)) {
     *problem =
         std::string("the names of the backed-up folders (") + kBackupNames + ") cannot be read";
     return false;
@@ -173,7 +173,7 @@ bool list_versions(const AppState& state, const char* path, std::vector<FileVers
   std::string rest;
   for (const NameRecord& record : records) {
     if (path_below(record.folder, source, &rest))
-      add_copies(state, record.name, rest, source, versions);
+      add_copies(settings, record.name, rest, source, versions);
   }
   // A folder backed up before copies' names were recorded has its copy under
   // its own name, when no record gives that name or that folder another.
@@ -185,7 +185,7 @@ bool list_versions(const AppState& state, const char* path, std::vector<FileVers
              same_path(record.folder.c_str(), folder.c_str());
     };
     if (std::none_of(records.begin(), records.end(), claims) && path_below(folder, source, &rest)) {
-      add_copies(state, own, rest, source, versions);
+      add_copies(settings, own, rest, source, versions);
     }
     if (folder.size() <= root_length(folder.c_str())) break;
     const std::int32_t separator = last_separator(folder.c_str());

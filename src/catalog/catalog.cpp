@@ -23,8 +23,7 @@ bool catalog_layout_sound(const ListFile& catalog) {
   return true;
 }
 
-std::uint8_t* catalog_create(AppState& state) {
-  ListFile& catalog = state.catalog.list;
+std::uint8_t* catalog_create(ListFile& catalog) {
   catalog.field_count = kCatalogFields;
   if (!list_create(catalog)) return nullptr;
   list_define_field(catalog, kCatalogPath, TEXT1000);
@@ -45,21 +44,21 @@ namespace {
 
 // Names the catalog's file in the data folder, leaving room for the name it
 // is set aside under; false when there is none.
-bool name_catalog(AppState& state) {
-  if (!state.data.usable || length_of_text(state.data.folder) + sizeof kCatalogAside > kPathBytes) {
+bool name_catalog(Catalog& catalog, const DataFolder& data) {
+  if (!data.usable || length_of_text(data.folder) + sizeof kCatalogAside > kPathBytes) {
     return false;
   }
-  copy_text(state.data.folder, state.catalog.list.path);
-  append_text(state.catalog.list.path, kCatalogFileName);
+  copy_text(data.folder, catalog.list.path);
+  append_text(catalog.list.path, kCatalogFileName);
   return true;
 }
 
 }  // namespace
 
-bool catalog_open_for_reading(AppState& state) {
-  ListFile& catalog = state.catalog.list;
+bool catalog_open_for_reading(Catalog& catalog_part, const DataFolder& data) {
+  ListFile& catalog = catalog_part.list;
   if (catalog.base != nullptr) return true;
-  if (!name_catalog(state)) return false;
+  if (!name_catalog(catalog_part, data)) return false;
   catalog.writable = false;
   if (list_map(catalog) == nullptr) return false;
   if (catalog_layout_sound(catalog)) return true;
@@ -67,15 +66,15 @@ bool catalog_open_for_reading(AppState& state) {
   return false;
 }
 
-CatalogMends catalog_open(AppState& state) {
+CatalogMends catalog_open(Catalog& catalog_part, const DataFolder& data) {
   CatalogMends mends{0, false};
-  ListFile& catalog = state.catalog.list;
-  if (catalog.base != nullptr || !name_catalog(state)) return mends;
+  ListFile& catalog = catalog_part.list;
+  if (catalog.base != nullptr || !name_catalog(catalog_part, data)) return mends;
   catalog.writable = true;
   if (list_map(catalog) != nullptr) {
     if (catalog_layout_sound(catalog)) {
       mends.dropped = list_drop_damaged(catalog, kCatalogPath);
-      state.catalog.answers_changed = mends.dropped > 0;
+      catalog_part.answers_changed = mends.dropped > 0;
       return mends;
     }
     // A sound list file, but none whose fields a catalog could use.
@@ -90,13 +89,13 @@ CatalogMends catalog_open(AppState& state) {
   // folder) is kept aside for the user, never overwritten.
   if (path_taken(catalog.path)) {
     char aside[kPathBytes];
-    copy_text(state.data.folder, aside);
+    copy_text(data.folder, aside);
     append_text(aside, kCatalogAside);
     if (!rename_replacing(catalog.path, aside)) return mends;
     mends.set_aside = true;
   }
-  catalog_create(state);
-  state.catalog.answers_changed = true;
+  catalog_create(catalog);
+  catalog_part.answers_changed = true;
   return mends;
 }
 

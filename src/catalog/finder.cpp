@@ -220,10 +220,11 @@ std::vector<std::uint8_t> make_index(ListFile& catalog, const FileStamp& stamp) 
   return out;
 }
 
-bool name_in_data_folder(const AppState& state, const char* name, std::string* path) {
-  if (!state.data.usable) return false;
-  *path = std::string(state.data.folder) + name;
-  return path->size() < kPathBytes;
+bool name_in_data_folder(const DataFolder& data, const char* name, std::string* path) {
+  char named[kPathBytes];
+  if (!data_file_path(data, name, named)) return false;
+  *path = named;
+  return true;
 }
 
 // The index file, mapped; false when it is missing or cannot be mapped.
@@ -306,25 +307,25 @@ bool pattern_matches(const char* pattern, const char* path) {
   return p == wanted.size();
 }
 
-bool catalog_index_write(AppState& state) {
-  ListFile& catalog = state.catalog.list;
+bool catalog_index_write(Catalog& catalog_part, const DataFolder& data) {
+  ListFile& catalog = catalog_part.list;
   std::string path;
   FileStamp stamp;
-  if (catalog.base == nullptr || !name_in_data_folder(state, kCatalogIndexName, &path) ||
+  if (catalog.base == nullptr || !name_in_data_folder(data, kCatalogIndexName, &path) ||
       !file_stamp(catalog.path, &stamp)) {
     return false;
   }
   const std::vector<std::uint8_t> bytes = make_index(catalog, stamp);
   if (!file_replace(path.c_str(), bytes.data(), bytes.size())) return false;
-  state.catalog.answers_changed = false;
+  catalog_part.answers_changed = false;
   return true;
 }
 
-void catalog_index_refresh(AppState& state) {
+void catalog_index_refresh(Catalog& catalog, const DataFolder& data) {
   std::string path;
   FileStamp stamp;
-  if (!name_in_data_folder(state, kCatalogIndexName, &path) ||
-      !file_stamp(state.catalog.list.path, &stamp)) {
+  if (!name_in_data_folder(data, kCatalogIndexName, &path) ||
+      !file_stamp(catalog.list.path, &stamp)) {
     return;
   }
   FindIndex index;
@@ -332,15 +333,15 @@ void catalog_index_refresh(AppState& state) {
   const bool current = map_index(path, &index) && sound_index(index.bytes, index.length, &header) &&
                        stamped_with(header, stamp);
   find_index_close(&index);
-  if (!current) catalog_index_write(state);
+  if (!current) catalog_index_write(catalog, data);
 }
 
-bool find_index_open(AppState& state, FindIndex* index, std::string* problem) {
+bool find_index_open(const DataFolder& data, FindIndex* index, std::string* problem) {
   std::string index_path;
   std::string catalog_path;
   FileStamp stamp;
-  if (!name_in_data_folder(state, kCatalogIndexName, &index_path) ||
-      !name_in_data_folder(state, kCatalogFileName, &catalog_path)) {
+  if (!name_in_data_folder(data, kCatalogIndexName, &index_path) ||
+      !name_in_data_folder(data, kCatalogFileName, &catalog_path)) {
     *problem = "there is no data folder to find the catalog in";
     return false;
   }

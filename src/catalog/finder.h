@@ -35,19 +35,19 @@ struct FindIndex {
 bool pattern_matches(const char* pattern, const char* path);
 
 // Writes the index of the open catalog (mapped) beside it, stamped with the
-// catalog as it stands now; clears scan.catalog_answers_changed. True when
+// catalog as it stands now; clears catalog.answers_changed. True when
 // written.
-bool catalog_index_write(AppState& state);
+bool catalog_index_write(Catalog& catalog, const DataFolder& data);
 // With the catalog open: writes the index unless the one there is sound and
 // of this catalog.
-void catalog_index_refresh(AppState& state);
+void catalog_index_refresh(Catalog& catalog, const DataFolder& data);
 
 // Opens the index for answering, reading only: the file when it is sound and
 // of the catalog as it stands, else one made from the catalog (and written,
 // where the data folder allows). When the catalog is being written by
 // another process, a sound index of it is used as it is (from_before). False
 // with *problem set when there is nothing to answer from.
-bool find_index_open(AppState& state, FindIndex* index, std::string* problem);
+bool find_index_open(const DataFolder& data, FindIndex* index, std::string* problem);
 void find_index_close(FindIndex* index);
 // The paths matching pattern, in path order (byte order), at most limit of
 // them (the first limit in that order).

@@ -14,7 +14,7 @@ namespace {
 // What the build thread hands the report: the log after each line, numbered
 // so that the report copies it only when it changed.
 struct ReportProgress {
-  AppState* state = nullptr;
+  Catalog* catalog = nullptr;
   std::mutex lock;
   std::string log;                 // under lock
   std::string reading;             // under lock: the tree being read
@@ -39,7 +39,7 @@ void read_report(void* context, ReportSnapshot* snapshot) {
   snapshot->finished = progress->finished.load(std::memory_order_acquire);
   std::lock_guard<std::mutex> hold(progress->lock);
   snapshot->status =
-      catalog_status(*progress->state, snapshot->finished ? "" : progress->reading.c_str());
+      catalog_status(*progress->catalog, snapshot->finished ? "" : progress->reading.c_str());
   snapshot->log_changed = progress->version != progress->read_version;
   if (snapshot->log_changed) {
     snapshot->log = progress->log;
@@ -49,27 +49,28 @@ void read_report(void* context, ReportSnapshot* snapshot) {
 
 }  // namespace
 
-std::string catalog_status(const AppState& state, const char* reading) {
-  std::string status = std::to_string(state.catalog.met.load()) + " files counted, " +
-                       std::to_string(state.catalog.added.load()) + " new";
+std::string catalog_status(const Catalog& catalog, const char* reading) {
+  std::string status = std::to_string(catalog.met.load()) + " files counted, " +
+                       std::to_string(catalog.added.load()) + " new";
   if (reading[0] != '\0') status += "; reading " + std::string(reading);
   return status;
 }
 
-void catalog_report_drives(AppState& state, const std::vector<Drive>& drives) {
+void catalog_report_drives(Catalog& catalog, const DataFolder& data, Scans& scans,
+                           const std::vector<Drive>& drives) {
   ReportProgress progress;
-  progress.state = &state;
-  state.catalog.added = 0;
-  state.catalog.met = 0;
-  state.catalog.cancel = 0;
+  progress.catalog = &catalog;
+  catalog.added = 0;
+  catalog.met = 0;
+  catalog.cancel = 0;
   std::thread build([&] {
-    catalog_build_drives(state, drives, report_log, &progress);
+    catalog_build_drives(catalog, data, scans, drives, report_log, &progress);
     progress.finished.store(true, std::memory_order_release);
   });
   desktop_catalog_report(read_report, &progress);
   build.join();
 }
 
-void catalog_report(AppState& state) {
-  catalog_report_drives(state, catalog_drives());
+void catalog_report(Catalog& catalog, const DataFolder& data, Scans& scans) {
+  catalog_report_drives(catalog, data, scans, catalog_drives());
 }

@@ -26,7 +26,7 @@ void view_and_rebuild(AppState& state, Change change) {
     std::lock_guard<std::mutex> hold(state.viewer.texts);
     change(state.settings);
   }
-  request_rebuild(state);
+  request_rebuild(state.viewer);
 }
 
 void set_text(AppState& state, char* field, const char* text) {
@@ -63,9 +63,10 @@ void select_file(AppState& state) {
   if (!file_readable(buffer) && user_folder(UserFolder::documents, buffer, kPathBytes) < 0) {
     buffer[0] = '\0';
   }
-  if (desktop_choose_file(state.viewer.window, buffer, picture_patterns(state).c_str(),
+  if (desktop_choose_file(state.viewer.window, buffer,
+                          picture_patterns(state.settings, state.extra).c_str(),
                           &state.window.open_file_request.filter_index)) {
-    open_image_file(state, buffer);
+    open_image_file(state.viewer, state.settings, buffer);
   }
 }
 
@@ -98,7 +99,8 @@ void toggle_full_screen(AppState& state) {
 std::vector<std::string> association_extensions(const AppState& state) {
   std::vector<std::string> extensions;
   for (const PictureEnding& row : kPictureEndings) {
-    if (row.type < kTypeJpeg || !picture_type_listed(state, row.type)) continue;
+    if (row.type < kTypeJpeg || !picture_type_listed(state.settings, state.extra, row.type))
+      continue;
     std::string extension = row.ending + 1;
     for (char& c : extension) c = static_cast<char>(c - 'a' + 'A');
     extensions.push_back(extension);
@@ -157,7 +159,7 @@ void open_help(AppState& state) {
 void delete_current_file(AppState& state) {
   // Held for the whole question: no step or auto-advance changes the
   // picture under it.
-  if (!claim_loader_busy(state)) return;
+  if (!claim_loader_busy(state.viewer.worker)) return;
   char next[kPathBytes];
   char shown[kPathBytes];
   {
@@ -181,11 +183,12 @@ void delete_current_file(AppState& state) {
       state.viewer.worker.current_index =
           index >= state.viewer.worker.file_count.load() ? 0 : static_cast<std::int32_t>(index);
       // The file after the deleted one in list order, in every mode.
-      pick_file(state, next, order, state.viewer.worker.current_index.load(), RequestKind::step);
+      const Pick pick{state.viewer, state.settings, state.extra, state.scans, take_ahead_pick};
+      pick_file(pick, next, order, state.viewer.worker.current_index.load(), RequestKind::step);
     }
     if (desktop_move_to_trash(shown)) {
       if (next[0] != '\0') set_text(state, state.settings.image_path, next);
-      request_rebuild(state);
+      request_rebuild(state.viewer);
     } else {
       desktop_show_error(state.viewer.window, kProgramTitle,
                          "The file could not be moved to the trash; it was not deleted.");
@@ -212,7 +215,7 @@ void exit_viewer(AppState& state, std::uint32_t) {
   if (state.viewer.worker.stop_counter.load() < kStopRequested) {
     state.viewer.worker.stop_counter = kStopRequested;
   }
-  wake_worker(state);
+  wake_worker(state.viewer.worker);
 }
 void view_current_folder(AppState& state, std::uint32_t) {
   view_and_rebuild(state, [](SettingsBlock& block) {
@@ -221,7 +224,7 @@ void view_current_folder(AppState& state, std::uint32_t) {
   });
 }
 void show_catalog(AppState& state, std::uint32_t) {
-  catalog_report(state);
+  catalog_report(state.catalog, state.data, state.scans);
 }
 void read_matches(void* context, const char* pattern, std::vector<std::string>* paths) {
   *paths = find_paths(*static_cast<const FindIndex*>(context), pattern, kFindListed);
@@ -229,7 +232,7 @@ void read_matches(void* context, const char* pattern, std::vector<std::string>* 
 void find_file(AppState& state, std::uint32_t) {
   FindIndex index;
   std::string problem;
-  if (!find_index_open(state, &index, &problem)) {
+  if (!find_index_open(state.data, &index, &problem)) {
     desktop_show_error(state.viewer.window, "Find File",
                        ("Nothing can be found: " + problem).c_str());
     return;
@@ -237,7 +240,7 @@ void find_file(AppState& state, std::uint32_t) {
   const std::string chosen = desktop_find_file(state.viewer.window, read_matches, &index);
   find_index_close(&index);
   // Shown with its folder, which the steps then go through.
-  if (!chosen.empty()) open_image_file(state, chosen.c_str());
+  if (!chosen.empty()) open_image_file(state.viewer, state.settings, chosen.c_str());
 }
 void view_lower_folder(AppState& state, std::uint32_t) {
   view_and_rebuild(state, [](SettingsBlock& block) { strip_to_folder(block.view_folder); });
@@ -255,7 +258,7 @@ void execute_file(AppState& state, std::uint32_t) {
   desktop_open_with_default(state.settings.image_path);
 }
 void resync(AppState& state, std::uint32_t) {
-  request_rebuild(state);
+  request_rebuild(state.viewer);
 }
 void transparent(AppState& state, std::uint32_t) {
   toggle_translucency(state);
@@ -271,7 +274,7 @@ void choose_advance(AppState& state, std::uint32_t setting) {
 // The table's argument of a mode's row is the mode's stored number.
 void choose_mode(AppState& state, std::uint32_t mode) {
   set_select_mode(state.settings, static_cast<SelectMode>(mode));
-  request_rebuild(state);
+  request_rebuild(state.viewer);
 }
 void choose_recent(AppState& state, std::uint32_t n) {
   choose_recent_folder(state, n);
@@ -284,11 +287,11 @@ void save_and_destroy(AppState& state, std::uint32_t) {
 }
 void more_types(AppState& state, std::uint32_t) {
   state.extra.more_picture_types = !state.extra.more_picture_types.load();
-  request_rebuild(state);
+  request_rebuild(state.viewer);
 }
 void colour_management(AppState& state, std::uint32_t) {
   state.extra.colour_management = !state.extra.colour_management.load();
-  request_recolour(state);
+  request_recolour(state.viewer);
 }
 void associations(AppState& state, std::uint32_t) {
   set_associations(state);

@@ -18,7 +18,7 @@ void shorten_path(char* text);
 
 // Claims loader_busy: when it is held, waits six sleeps of 500 ms and tries
 // once more. True when the caller now holds it, false when it stayed held.
-bool claim_loader_busy(AppState& state);
+bool claim_loader_busy(WorkerProtocol& worker);
 // The reduction (1, 2, 4 or 8) a width x height picture decodes at for a
 // client area: when it is fitted at 50% or less, the largest whose pixels
 // still cover the fitted size; else 1.
@@ -37,13 +37,13 @@ constexpr std::uint32_t kPictureOverBudget = 9;
 // fit_width x fit_height as fit_reduction says (0 x 0: full size), within
 // budget pixels; stopped when *cancel turns true. Returns 0, or a kPicture
 // code with *picture empty.
-std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit_width,
-                             std::int32_t fit_height, std::uint64_t budget, Picture* picture,
-                             const std::atomic<bool>* cancel = nullptr);
-void free_picture(AppState& state, Picture* picture);
+std::uint32_t decode_picture(ImageView& image, const ExtraSettings& extra, const char* path,
+                             std::int32_t fit_width, std::int32_t fit_height, std::uint64_t budget,
+                             Picture* picture, const std::atomic<bool>* cancel = nullptr);
+void free_picture(ImageView& image, Picture* picture);
 // Deletes the bitmap of a decoded picture, counting it out of the pictures
 // held; null is ignored.
-void release_bitmap(AppState& state, PlatformBitmap* bitmap);
+void release_bitmap(ImageView& image, PlatformBitmap* bitmap);
 // Whether the image's pixels are a reduced decode of it (fewer than its own
 // size). Under image_lock.
 inline bool pixels_reduced(const ImageView& image) {
@@ -52,11 +52,11 @@ inline bool pixels_reduced(const ImageView& image) {
 }
 // The shown picture's pixels are reduced and fewer than its fitted view in
 // the client area draws (the window grew). Window thread.
-bool larger_than_reduced(AppState& state);
+bool larger_than_reduced(ImageView& image);
 // Shows *picture (taken, left empty), decoded from path, in place of the
 // current image. The caller holds loader_busy or otherwise owns the right to
 // replace it.
-void install_picture(AppState& state, Picture* picture, const char* path);
+void install_picture(ImageView& image, Picture* picture, const char* path);
 // True when the file at path is still the one picture was decoded (or failed
 // to decode) from: the same stamp.
 bool picture_current(const Picture& picture, const char* path);
@@ -64,12 +64,13 @@ bool picture_current(const Picture& picture, const char* path);
 // size when a decoding thread is there to decode it in full next; a file that
 // cannot be loaded (tried again only when it changed meanwhile) puts the
 // failure title on the main window.
-void load_image(AppState& state, const char* path);
+void load_image(Viewer& viewer, const SettingsBlock& settings, const ExtraSettings& extra,
+                const char* path);
 // What load_image shows for a file that cannot be loaded, without trying it:
 // no image, the failure title.
-void show_load_failure(AppState& state, const char* path);
+void show_load_failure(Viewer& viewer, const SettingsBlock& settings, const char* path);
 // Frees the current image and its pixels.
-void free_image(AppState& state);
+void free_image(ImageView& image);
 
 // What one paint draws: the scale in percent and, when draw is 1, the image's
 // target rectangle in the client area and the source origin (columns from
@@ -86,13 +87,14 @@ PaintPlan plan_paint(std::int32_t client_width, std::int32_t client_height,
                      std::int32_t image_width, std::int32_t image_height, std::int32_t zoom_level,
                      std::int32_t pan_x, std::int32_t pan_y);
 // The image's title: path (size @ scale%) folder [n of] count Files - Tessmira 1.0.
-void build_title(AppState& state, std::uint32_t scale, char title[kTitleBytes]);
+void build_title(Viewer& viewer, const SettingsBlock& settings, std::uint32_t scale,
+                 char title[kTitleBytes]);
 // Every title the window shows is built here, from the state: what
 // title_kind says, with the image's scale as painted now.
-void window_title(AppState& state, char title[kTitleBytes]);
+void window_title(Viewer& viewer, const SettingsBlock& settings, char title[kTitleBytes]);
 // Says what the title now tells (kind, and for a failure the file's path,
 // else null) and puts the title on the window.
-void show_title(AppState& state, TitleKind kind, const char* path);
+void show_title(Viewer& viewer, const SettingsBlock& settings, TitleKind kind, const char* path);
 // Paints the client area through the back buffer and, while a file list is
 // in use, sets the title.
-void paint_window(AppState& state);
+void paint_window(Viewer& viewer, const SettingsBlock& settings);

@@ -12,10 +12,9 @@ namespace {
 constexpr std::uint32_t kClaimSleeps = 6;
 constexpr std::uint32_t kClaimSleepMs = 500;
 
-bool try_claim(AppState& state) {
+bool try_claim(WorkerProtocol& worker) {
   std::int32_t expected = 0;
-  return state.viewer.worker.loader_busy.compare_exchange_strong(expected, 1,
-                                                                 std::memory_order_acquire);
+  return worker.loader_busy.compare_exchange_strong(expected, 1, std::memory_order_acquire);
 }
 
 // Pixels along one side of a picture decoded at 1/reduction: rounded up.
@@ -25,52 +24,51 @@ std::uint64_t reduced(std::int64_t size, std::uint32_t reduction) {
 
 }  // namespace
 
-bool claim_loader_busy(AppState& state) {
-  if (try_claim(state)) return true;
+bool claim_loader_busy(WorkerProtocol& worker) {
+  if (try_claim(worker)) return true;
   for (std::uint32_t i = 0; i < kClaimSleeps; ++i) pause_ms(kClaimSleepMs);
-  return try_claim(state);
+  return try_claim(worker);
 }
 
 namespace {
 
 // Counts a decoded bitmap in (+1) or out (-1) of the pictures held.
-void count_held(AppState& state, const PlatformBitmap* bitmap, std::int32_t sign) {
+void count_held(ImageView& image, const PlatformBitmap* bitmap, std::int32_t sign) {
   const PictureInfo info = picture_info(bitmap);
   const std::uint64_t pixels =
       static_cast<std::uint64_t>(info.width) * static_cast<std::uint64_t>(info.height);
-  const std::int32_t pictures = state.viewer.image.held_pictures.fetch_add(sign) + sign;
-  const std::uint64_t held = sign > 0 ? state.viewer.image.held_pixels.fetch_add(pixels) + pixels
-                                      : state.viewer.image.held_pixels.fetch_sub(pixels) - pixels;
+  const std::int32_t pictures = image.held_pictures.fetch_add(sign) + sign;
+  const std::uint64_t held = sign > 0 ? image.held_pixels.fetch_add(pixels) + pixels
+                                      : image.held_pixels.fetch_sub(pixels) - pixels;
   if (test_seams().pictures_held != nullptr) test_seams().pictures_held(pictures, held);
 }
 
 }  // namespace
 
-void release_bitmap(AppState& state, PlatformBitmap* bitmap) {
+void release_bitmap(ImageView& image, PlatformBitmap* bitmap) {
   if (bitmap == nullptr) return;
-  count_held(state, bitmap, -1);
+  count_held(image, bitmap, -1);
   delete_bitmap(bitmap);
 }
 
-void free_picture(AppState& state, Picture* picture) {
-  release_bitmap(state, picture->bitmap);
+void free_picture(ImageView& image, Picture* picture) {
+  release_bitmap(image, picture->bitmap);
   *picture = Picture{};
 }
 
-void free_image(AppState& state) {
-  state.viewer.image.shown_file[0] = '\0';
+void free_image(ImageView& image) {
+  image.shown_file[0] = '\0';
   // A full-size decode for the picture going is not wanted any more.
-  state.viewer.prefetch.full_cancel = true;
-  std::lock_guard<std::mutex> hold(state.viewer.image.image_lock);
-  release_bitmap(state, state.viewer.image.image_bitmap);
-  state.viewer.image.image_bitmap = nullptr;
-  state.viewer.image.pixel_buffer = nullptr;
-  ++state.viewer.image.shown_serial;
+  image.full_cancel = true;
+  std::lock_guard<std::mutex> hold(image.image_lock);
+  release_bitmap(image, image.image_bitmap);
+  image.image_bitmap = nullptr;
+  image.pixel_buffer = nullptr;
+  ++image.shown_serial;
 }
 
-bool larger_than_reduced(AppState& state) {
-  std::lock_guard<std::mutex> hold(state.viewer.image.image_lock);
-  const ImageView& image = state.viewer.image;
+bool larger_than_reduced(ImageView& image) {
+  std::lock_guard<std::mutex> hold(image.image_lock);
   if (!pixels_reduced(image)) return false;
   const PaintPlan plan = plan_paint(image.client_width, image.client_height, image.image_width,
                                     image.image_height, 0, 0, 0);
@@ -91,9 +89,9 @@ std::uint32_t fit_reduction(std::int32_t client_width, std::int32_t client_heigh
   return 1;
 }
 
-std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit_width,
-                             std::int32_t fit_height, std::uint64_t budget, Picture* picture,
-                             const std::atomic<bool>* cancel) {
+std::uint32_t decode_picture(ImageView& image, const ExtraSettings& extra, const char* path,
+                             std::int32_t fit_width, std::int32_t fit_height, std::uint64_t budget,
+                             Picture* picture, const std::atomic<bool>* cancel) {
   *picture = Picture{};
   // Read before the bytes are: a file rewritten meanwhile then shows as changed.
   file_stamp(path, &picture->stamp);
@@ -112,16 +110,16 @@ std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit
   }
   if (test_seams().decoding != nullptr) test_seams().decoding(path, reduction);
   // The serial first: a change meanwhile leaves this picture stale.
-  picture->colour_serial = state.viewer.image.colour_serial.load();
+  picture->colour_serial = image.colour_serial.load();
   const PictureColour colour =
-      state.extra.colour_management.load() ? PictureColour::managed : PictureColour::as_stored;
+      extra.colour_management.load() ? PictureColour::managed : PictureColour::as_stored;
   PlatformBitmap* bitmap = picture_decode(source, reduction, colour, cancel, &error);
   picture_close(source);
   if (test_seams().decoded != nullptr) {
     test_seams().decoded(path, reduction, bitmap == nullptr ? error : 0);
   }
   if (bitmap == nullptr) return error;
-  count_held(state, bitmap, +1);
+  count_held(image, bitmap, +1);
   const PictureInfo info = picture_info(bitmap);
   BitmapHeader& header = picture->header;
   header.size = 40;
@@ -141,20 +139,20 @@ std::uint32_t decode_picture(AppState& state, const char* path, std::int32_t fit
   return 0;
 }
 
-void install_picture(AppState& state, Picture* picture, const char* path) {
-  copy_text(path, state.viewer.image.shown_file);
-  state.viewer.image.shown_stamp = picture->stamp;
-  state.viewer.image.shown_colour = picture->colour_serial;
-  state.viewer.prefetch.full_cancel = true;
+void install_picture(ImageView& image, Picture* picture, const char* path) {
+  copy_text(path, image.shown_file);
+  image.shown_stamp = picture->stamp;
+  image.shown_colour = picture->colour_serial;
+  image.full_cancel = true;
   {
-    std::lock_guard<std::mutex> hold(state.viewer.image.image_lock);
-    release_bitmap(state, state.viewer.image.image_bitmap);
-    state.viewer.image.image_bitmap = picture->bitmap;
-    state.viewer.image.image_header = picture->header;
-    state.viewer.image.image_width = picture->width;
-    state.viewer.image.image_height = picture->height;
-    state.viewer.image.pixel_buffer = picture->pixels;
-    ++state.viewer.image.shown_serial;
+    std::lock_guard<std::mutex> hold(image.image_lock);
+    release_bitmap(image, image.image_bitmap);
+    image.image_bitmap = picture->bitmap;
+    image.image_header = picture->header;
+    image.image_width = picture->width;
+    image.image_height = picture->height;
+    image.pixel_buffer = picture->pixels;
+    ++image.shown_serial;
   }
   *picture = Picture{};
 }
@@ -164,37 +162,39 @@ bool picture_current(const Picture& picture, const char* path) {
   return file_stamp(path, &now) && now == picture.stamp;
 }
 
-void load_image(AppState& state, const char* path) {
-  while (!claim_loader_busy(state)) {
+void load_image(Viewer& viewer, const SettingsBlock& settings, const ExtraSettings& extra,
+                const char* path) {
+  while (!claim_loader_busy(viewer.worker)) {
   }
-  free_image(state);
+  free_image(viewer.image);
   // Reduced only when the full size follows on the decoding thread.
-  const bool reduce = state.viewer.prefetch.running.load() != 0;
-  const std::int32_t fit_width = reduce ? state.viewer.image.fit_width.load() : 0;
-  const std::int32_t fit_height = reduce ? state.viewer.image.fit_height.load() : 0;
+  const bool reduce = viewer.prefetch.running.load() != 0;
+  const std::int32_t fit_width = reduce ? viewer.image.fit_width.load() : 0;
+  const std::int32_t fit_height = reduce ? viewer.image.fit_height.load() : 0;
   // Decoding runs outside image_lock, so painting is never held up by it.
   Picture picture;
   std::uint32_t error =
-      decode_picture(state, path, fit_width, fit_height, kUnboundedPixels, &picture);
+      decode_picture(viewer.image, extra, path, fit_width, fit_height, kUnboundedPixels, &picture);
   // Tried again only when the file changed meanwhile (still being written):
   // the same bytes fail the same way.
   FileStamp now;
   const bool seen = file_stamp(path, &now);
   if (error != 0 && (seen ? !(now == picture.stamp) : picture.stamp.size >= 0)) {
-    error = decode_picture(state, path, fit_width, fit_height, kUnboundedPixels, &picture);
+    error = decode_picture(viewer.image, extra, path, fit_width, fit_height, kUnboundedPixels,
+                           &picture);
   }
   if (error != 0) {
-    show_title(state, TitleKind::failed, path);
+    show_title(viewer, settings, TitleKind::failed, path);
   } else {
-    install_picture(state, &picture, path);
+    install_picture(viewer.image, &picture, path);
   }
-  state.viewer.worker.loader_busy.store(0, std::memory_order_release);
+  viewer.worker.loader_busy.store(0, std::memory_order_release);
 }
 
-void show_load_failure(AppState& state, const char* path) {
-  while (!claim_loader_busy(state)) {
+void show_load_failure(Viewer& viewer, const SettingsBlock& settings, const char* path) {
+  while (!claim_loader_busy(viewer.worker)) {
   }
-  free_image(state);
-  show_title(state, TitleKind::failed, path);
-  state.viewer.worker.loader_busy.store(0, std::memory_order_release);
+  free_image(viewer.image);
+  show_title(viewer, settings, TitleKind::failed, path);
+  viewer.worker.loader_busy.store(0, std::memory_order_release);
 }

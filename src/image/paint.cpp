@@ -69,43 +69,43 @@ PaintPlan plan_paint(std::int32_t client_width, std::int32_t client_height,
   return plan;
 }
 
-void paint_window(AppState& state) {
-  if (state.viewer.image.back_buffer == nullptr) {
-    state.viewer.image.back_buffer =
-        back_buffer_create(state.viewer.image.client_width, state.viewer.image.client_height);
-    if (state.viewer.image.back_buffer == nullptr) return;
+void paint_window(Viewer& viewer, const SettingsBlock& settings) {
+  if (viewer.image.back_buffer == nullptr) {
+    viewer.image.back_buffer =
+        back_buffer_create(viewer.image.client_width, viewer.image.client_height);
+    if (viewer.image.back_buffer == nullptr) return;
   }
-  back_buffer_fill_black(state.viewer.image.back_buffer);
+  back_buffer_fill_black(viewer.image.back_buffer);
   bool titled = false;
   {
-    std::lock_guard<std::mutex> hold(state.viewer.image.image_lock);
-    if (state.viewer.image.image_bitmap != nullptr) {
-      const PaintPlan plan = plan_paint(
-          state.viewer.image.client_width, state.viewer.image.client_height,
-          state.viewer.image.image_width, state.viewer.image.image_height,
-          state.viewer.image.zoom_level, state.viewer.image.pan_x, state.viewer.image.pan_y);
+    std::lock_guard<std::mutex> hold(viewer.image.image_lock);
+    if (viewer.image.image_bitmap != nullptr) {
+      const PaintPlan plan =
+          plan_paint(viewer.image.client_width, viewer.image.client_height,
+                     viewer.image.image_width, viewer.image.image_height, viewer.image.zoom_level,
+                     viewer.image.pan_x, viewer.image.pan_y);
       // The scale in the title is the one painted; while a list is in use.
-      titled = state.viewer.worker.request_kind.load() == RequestKind::step &&
-               state.viewer.worker.file_count.load() != 0;
+      titled = viewer.worker.request_kind.load() == RequestKind::step &&
+               viewer.worker.file_count.load() != 0;
       // Drawn whatever holds the loader claim (a dialog of ours, say): a
       // load frees the image before it decodes, under this lock.
-      if (state.viewer.image.pixel_buffer != nullptr && plan.draw) {
+      if (viewer.image.pixel_buffer != nullptr && plan.draw) {
         back_buffer_stretch(
-            state.viewer.image.back_buffer, state.viewer.image.pixel_buffer,
-            state.viewer.image.image_header,
+            viewer.image.back_buffer, viewer.image.pixel_buffer, viewer.image.image_header,
             PixelRect{plan.target_x, plan.target_y, plan.target_width, plan.target_height},
-            pixel_source(plan, state.viewer.image.image_header, state.viewer.image.image_width,
-                         state.viewer.image.image_height));
+            pixel_source(plan, viewer.image.image_header, viewer.image.image_width,
+                         viewer.image.image_height));
       }
     }
   }
-  back_buffer_present(state.viewer.window, state.viewer.image.back_buffer);
+  back_buffer_present(viewer.window, viewer.image.back_buffer);
   {
-    // The picture ahead waits for this (navigation/prefetch.cpp).
-    std::lock_guard<std::mutex> hold(state.viewer.prefetch.lock);
-    std::lock_guard<std::mutex> image_hold(state.viewer.image.image_lock);
-    state.viewer.image.painted_serial = state.viewer.image.shown_serial;
+    std::lock_guard<std::mutex> image_hold(viewer.image.image_lock);
+    viewer.image.painted_serial = viewer.image.shown_serial;
   }
-  state.viewer.prefetch.signal.notify_all();
-  if (titled) show_title(state, TitleKind::image, nullptr);
+  // Whoever waits for the picture to reach the screen.
+  if (void (*painted)(void*) = viewer.image.painted.load(std::memory_order_acquire)) {
+    painted(viewer.image.painted_context.load());
+  }
+  if (titled) show_title(viewer, settings, TitleKind::image, nullptr);
 }

@@ -21,44 +21,43 @@ void append_number(char* text, std::int32_t value) {
 }
 
 // The image's title at the scale the window paints it now.
-void image_title(AppState& state, char title[kTitleBytes]) {
+void image_title(Viewer& viewer, const SettingsBlock& settings, char title[kTitleBytes]) {
   std::uint32_t scale = 0;
   {
-    std::lock_guard<std::mutex> hold(state.viewer.image.image_lock);
-    scale = plan_paint(state.viewer.image.client_width, state.viewer.image.client_height,
-                       state.viewer.image.image_width, state.viewer.image.image_height,
-                       state.viewer.image.zoom_level, state.viewer.image.pan_x,
-                       state.viewer.image.pan_y)
+    std::lock_guard<std::mutex> hold(viewer.image.image_lock);
+    scale = plan_paint(viewer.image.client_width, viewer.image.client_height,
+                       viewer.image.image_width, viewer.image.image_height, viewer.image.zoom_level,
+                       viewer.image.pan_x, viewer.image.pan_y)
                 .scale;
   }
-  build_title(state, scale, title);
+  build_title(viewer, settings, scale, title);
 }
 
 // kIncompatibleTitle, " - " and the path that failed.
-void failure_title(AppState& state, char title[kTitleBytes]) {
+void failure_title(Viewer& viewer, char title[kTitleBytes]) {
   copy_text(kIncompatibleTitle, title);
   append_text(title, " - ");
   // A path too long for the title is cut here, where only the display suffers.
   const std::uint32_t room = kFailureTitleBytes - 1 - length_of_text(title);
-  std::lock_guard<std::mutex> hold(state.viewer.texts);
-  std::strncat(title, state.viewer.image.title_path, room);
+  std::lock_guard<std::mutex> hold(viewer.texts);
+  std::strncat(title, viewer.image.title_path, room);
 }
 
-void missing_title(AppState& state, char title[kTitleBytes]) {
+void missing_title(Viewer& viewer, char title[kTitleBytes]) {
   copy_text("Cannot open ", title);
   {
-    std::lock_guard<std::mutex> hold(state.viewer.texts);
-    append_text(title, state.viewer.image.title_path);
+    std::lock_guard<std::mutex> hold(viewer.texts);
+    append_text(title, viewer.image.title_path);
   }
   append_text(title, ": No such file or directory - ");
   append_text(title, kProgramTitle);
 }
 
-void no_images_title(AppState& state, char title[kTitleBytes]) {
+void no_images_title(Viewer& viewer, const SettingsBlock& settings, char title[kTitleBytes]) {
   copy_text(kNoImagesTitle, title);
   append_text(title, " - ");
-  std::lock_guard<std::mutex> hold(state.viewer.texts);
-  append_text(title, state.settings.view_folder);
+  std::lock_guard<std::mutex> hold(viewer.texts);
+  append_text(title, settings.view_folder);
 }
 
 }  // namespace
@@ -72,36 +71,37 @@ void shorten_path(char* text) {
   append_text(text, tail);
 }
 
-void build_title(AppState& state, std::uint32_t scale, char title[kTitleBytes]) {
+void build_title(Viewer& viewer, const SettingsBlock& settings, std::uint32_t scale,
+                 char title[kTitleBytes]) {
   char part[kPathBytes];
   {
     // The worker changes both texts while the window paints.
-    std::lock_guard<std::mutex> hold(state.viewer.texts);
-    copy_text(state.settings.image_path, title);
-    copy_text(state.settings.view_folder, part);
+    std::lock_guard<std::mutex> hold(viewer.texts);
+    copy_text(settings.image_path, title);
+    copy_text(settings.view_folder, part);
   }
   shorten_path(title);
   shorten_path(part);
   append_text(title, " (");
-  append_number(title, state.viewer.image.image_width);
+  append_number(title, viewer.image.image_width);
   append_text(title, " x ");
-  append_number(title, state.viewer.image.image_height);
+  append_number(title, viewer.image.image_height);
   append_text(title, " @ ");
   append_number(title, static_cast<std::int32_t>(scale));
   append_text(title, "%) ");
   append_text(title, part);
   append_text(title, " ");
-  if (!is_random(select_mode_of(state.settings))) {
-    append_number(title, state.viewer.worker.current_index.load() + 1);
+  if (!is_random(select_mode_of(settings))) {
+    append_number(title, viewer.worker.current_index.load() + 1);
     append_text(title, " of ");
   }
-  append_number(title, static_cast<std::int32_t>(state.viewer.worker.file_count.load()));
+  append_number(title, static_cast<std::int32_t>(viewer.worker.file_count.load()));
   append_text(title, " Files - ");
   append_text(title, kProgramTitle);
 }
 
-void window_title(AppState& state, char title[kTitleBytes]) {
-  switch (state.viewer.image.title_kind.load()) {
+void window_title(Viewer& viewer, const SettingsBlock& settings, char title[kTitleBytes]) {
+  switch (viewer.image.title_kind.load()) {
     case TitleKind::program:
       copy_text(kProgramTitle, title);
       break;
@@ -112,27 +112,27 @@ void window_title(AppState& state, char title[kTitleBytes]) {
       copy_text(kLoadingTitle, title);
       break;
     case TitleKind::image:
-      image_title(state, title);
+      image_title(viewer, settings, title);
       break;
     case TitleKind::failed:
-      failure_title(state, title);
+      failure_title(viewer, title);
       break;
     case TitleKind::no_images:
-      no_images_title(state, title);
+      no_images_title(viewer, settings, title);
       break;
     case TitleKind::missing:
-      missing_title(state, title);
+      missing_title(viewer, title);
       break;
   }
 }
 
-void show_title(AppState& state, TitleKind kind, const char* path) {
+void show_title(Viewer& viewer, const SettingsBlock& settings, TitleKind kind, const char* path) {
   if (path != nullptr) {
-    std::lock_guard<std::mutex> hold(state.viewer.texts);
-    copy_text(path, state.viewer.image.title_path);
+    std::lock_guard<std::mutex> hold(viewer.texts);
+    copy_text(path, viewer.image.title_path);
   }
-  state.viewer.image.title_kind = kind;
+  viewer.image.title_kind = kind;
   char title[kTitleBytes];
-  window_title(state, title);
-  desktop_set_title(state.viewer.window, title);
+  window_title(viewer, settings, title);
+  desktop_set_title(viewer.window, title);
 }

@@ -15,57 +15,12 @@ namespace {
 
 constexpr std::uint32_t kRecentPicks = kHistoryCount;
 
-// Name order: ASCII letters without case, ties by bytes; so "Linear" steps
-// through a folder alphabetically and subfolders come where their names fall.
-bool name_before(const FolderEntry& a, const FolderEntry& b) {
-  const std::size_t n = std::min(a.name.size(), b.name.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    auto fold = [](char c) {
-      const auto u = static_cast<unsigned char>(c);
-      return u >= 'A' && u <= 'Z' ? u + 32 : u;
-    };
-    const unsigned x = fold(a.name[i]);
-    const unsigned y = fold(b.name[i]);
-    if (x != y) return x < y;
-  }
-  if (a.name.size() != b.name.size()) return a.name.size() < b.name.size();
-  return a.name < b.name;
-}
-
-}  // namespace
-
-namespace {
-
-// The folder's folders and regular files, links to files among them (no
-// ".", "..", devices, FIFOs, sockets, links to folders or dangling links), in
-// the order the file system gives them; false
-// when it cannot be listed or lies on a pseudo file system (proc, sysfs,
-// devtmpfs and the like). Sorted after, so the folder is listed whole.
-// The folder's files and subfolders; the listing stays open for their facts
-// (null when the folder could not be read).
-FolderListing* read_folder(const char* folder, std::vector<FolderEntry>* entries,
-                           FolderIdentity* identity) {
-  entries->clear();
-  std::int32_t error = 0;
-  FolderListing* listing = listing_open(folder, identity, &error);
-  if (listing == nullptr) return nullptr;
-  FolderEntry entry;
-  while (listing_next(listing, &entry, &error) == ListingStep::entry) {
-    // A link to a picture shows the picture.
-    if (entry.kind == kFolderEntryFileLink) entry.kind = kFolderEntryFile;
-    if (entry.kind == kFolderEntryFolder || entry.kind == kFolderEntryFile) {
-      entries->push_back(entry);
-    }
-  }
-  return listing;
-}
-
 // One random word: a word given back by a thrown-away pick first, else the
 // source's own. false when the source failed (the fallback then draws).
-bool take_random_word(AppState& state, std::uint32_t* word) {
+bool take_random_word(Viewer& viewer, std::uint32_t* word) {
   {
-    std::lock_guard<std::mutex> hold(state.viewer.texts);
-    PrefetchState& prefetch = state.viewer.prefetch;
+    std::lock_guard<std::mutex> hold(viewer.texts);
+    PrefetchState& prefetch = viewer.prefetch;
     if (prefetch.returned_count > 0) {
       *word = prefetch.returned[0];
       --prefetch.returned_count;
@@ -127,79 +82,29 @@ void list_append(ViewList* list, const char* path) {
 
 }  // namespace
 
-std::uint32_t random_in_range(AppState& state, std::uint32_t n) {
+std::uint32_t random_in_range(Viewer& viewer, SettingsBlock& settings, std::uint32_t n) {
   if (n <= 1) return 1;
   std::uint32_t word = 0;
-  const bool secure = take_random_word(state, &word);
-  std::lock_guard<std::mutex> hold(state.viewer.texts);
-  return range_of(n, secure, word, state.settings.random_state);
+  const bool secure = take_random_word(viewer, &word);
+  std::lock_guard<std::mutex> hold(viewer.texts);
+  return range_of(n, secure, word, settings.random_state);
 }
 
-std::uint32_t file_size(const char* path) {
-  const std::int64_t size = stat_file_size(path);
-  return size < 0 ? 0 : static_cast<std::uint32_t>(size);
-}
-
-std::uint32_t scan_folder(AppState& state, std::uint32_t count, const char* folder,
-                          const ScanVisit& visit) {
-  if (count > kFolderLimit) return count;
-  std::vector<FolderEntry> entries;
-  FolderIdentity identity{};
-  FolderListing* listing = read_folder(folder, &entries, &identity);
-  if (listing == nullptr) return count;
-  // A catalog drive's scan stays on its file system.
-  if (state.scans.device != 0 && identity.device != state.scans.device) {
-    listing_close(listing);
-    return count;
-  }
-  std::sort(entries.begin(), entries.end(), name_before);
-  for (const FolderEntry& entry : entries) {
-    // A subfolder's scan had its own.
-    state.scans.listing = listing;
-    count = scan_entry(state, entry.kind, entry.name.c_str(), count, folder, visit);
-    if (count >= kListLimit) break;
-  }
-  state.scans.listing = nullptr;
-  listing_close(listing);
-  return count;
-}
-
-std::uint32_t scan_entry(AppState& state, std::uint32_t kind, const char* name, std::uint32_t count,
-                         const char* folder, const ScanVisit& visit) {
-  if (kind == kFolderEntryFolder) {
-    char path[kPathBytes];
-    // Asked first, so a folder named "low" costs a draw in every mode.
-    const bool admitted = admit_subfolder(state, name);
-    // A catalog takes every file of its trees, whatever the viewer's mode.
-    const bool deep =
-        is_deep(select_mode_of(state.settings)) || state.scans.mode.load() == ScanMode::catalog;
-    if (admitted && deep && join_path(folder, name, path)) {
-      count = scan_folder(state, count, path, visit);
-    }
-    return count;
-  }
-  return kind == kFolderEntryFile ? visit.file(state, visit.context, folder, name, count) : count;
-}
-
-const char* listed_path(const AppState& state, std::uint32_t index) {
-  const ViewList& list = state.viewer.list.files;
+const char* listed_path(const ViewScan& scan, std::uint32_t index) {
+  const ViewList& list = scan.files;
   if (index >= list.starts.size()) return "";
   const std::uint32_t start = list.starts[index];
   return list.blocks[start / kListBlockBytes].data() + start % kListBlockBytes;
 }
 
-bool admit_subfolder(AppState& state, const char* name) {
-  if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
-  char lowered[kPathBytes];
-  if (length_of_text(name) >= kPathBytes) return true;  // too long to be "low"
-  copy_text(name, lowered);
-  lower_text(lowered);
-  if (std::strcmp(lowered, "low") == 0) return random_in_range(state, 50) > 40;
-  return true;
+bool admit_subfolder(Viewer& viewer, SettingsBlock& settings, const char* name) {
+  if (dot_folder(name)) return false;
+  return !low_folder(name) || random_in_range(viewer, settings, 50) > 40;
 }
 
-bool picture_type_listed(const AppState& state, std::int32_t type) {
-  const SettingsBlock& block = state.settings;
+bool picture_type_listed(const SettingsBlock& settings, const ExtraSettings& extra,
+                         std::int32_t type) {
+  const SettingsBlock& block = settings;
   switch (type) {
     case kTypeBmp:
       return block.show_bmp != 0;
@@ -208,13 +113,14 @@ bool picture_type_listed(const AppState& state, std::int32_t type) {
     case kTypeGif:
       return block.show_gif != 0;
     case kTypeJpeg:
-      return block.show_jpg != 0 && state.extra.more_picture_types.load();
+      return block.show_jpg != 0 && extra.more_picture_types.load();
     default:
-      return type > kTypeJpeg && type <= kTypeJxl && state.extra.more_picture_types.load();
+      return type > kTypeJpeg && type <= kTypeJxl && extra.more_picture_types.load();
   }
 }
 
-std::int32_t image_type_of(const AppState& state, const char* name) {
+std::int32_t image_type_of(const SettingsBlock& settings, const ExtraSettings& extra,
+                           const char* name) {
   const char* dot = std::strrchr(name, '.');
   // The longest ending is five characters with its dot.
   if (dot == nullptr || length_of_text(dot) > 5) return 0;
@@ -223,32 +129,34 @@ std::int32_t image_type_of(const AppState& state, const char* name) {
   lower_text(ending);
   for (const PictureEnding& row : kPictureEndings) {
     if (std::strcmp(ending, row.ending) == 0) {
-      return picture_type_listed(state, row.type) ? row.type : 0;
+      return picture_type_listed(settings, extra, row.type) ? row.type : 0;
     }
   }
   return 0;
 }
 
-std::string picture_patterns(const AppState& state) {
+std::string picture_patterns(const SettingsBlock& settings, const ExtraSettings& extra) {
   std::string patterns;
   for (const PictureEnding& row : kPictureEndings) {
-    if (!picture_type_listed(state, row.type)) continue;
+    if (!picture_type_listed(settings, extra, row.type)) continue;
     if (!patterns.empty()) patterns += ' ';
     patterns += std::string("*") + row.ending;
   }
   return patterns;
 }
 
-std::int32_t check_recent_pick(AppState& state, std::uint32_t n, std::uint32_t draw) {
-  std::lock_guard<std::mutex> hold(state.viewer.texts);
-  return check_recent_in(state.settings.recent_picks, n, draw);
+std::int32_t check_recent_pick(Viewer& viewer, SettingsBlock& settings, std::uint32_t n,
+                               std::uint32_t draw) {
+  std::lock_guard<std::mutex> hold(viewer.texts);
+  return check_recent_in(settings.recent_picks, n, draw);
 }
 
-std::uint32_t draw_pick(AppState& state, std::uint32_t count, PickDraw* draw) {
+std::uint32_t draw_pick(Viewer& viewer, SettingsBlock& settings, std::uint32_t count,
+                        PickDraw* draw) {
   {
-    std::lock_guard<std::mutex> hold(state.viewer.texts);
-    draw->random_state = state.settings.random_state;
-    std::memcpy(draw->recent_picks, state.settings.recent_picks, sizeof draw->recent_picks);
+    std::lock_guard<std::mutex> hold(viewer.texts);
+    draw->random_state = settings.random_state;
+    std::memcpy(draw->recent_picks, settings.recent_picks, sizeof draw->recent_picks);
   }
   draw->taken_count = 0;
   std::uint32_t drawn = 0;
@@ -258,7 +166,7 @@ std::uint32_t draw_pick(AppState& state, std::uint32_t count, PickDraw* draw) {
     drawn = 1;
     if (count > 1) {
       std::uint32_t word = 0;
-      const bool secure = take_random_word(state, &word);
+      const bool secure = take_random_word(viewer, &word);
       if (secure) draw->taken[draw->taken_count++] = word;
       drawn = range_of(count, secure, word, draw->random_state);
     }
@@ -269,15 +177,15 @@ std::uint32_t draw_pick(AppState& state, std::uint32_t count, PickDraw* draw) {
   return drawn - 1;
 }
 
-void commit_pick(AppState& state, const PickDraw& draw) {
-  std::lock_guard<std::mutex> hold(state.viewer.texts);
-  state.settings.random_state = draw.random_state;
-  std::memcpy(state.settings.recent_picks, draw.recent_picks, sizeof draw.recent_picks);
+void commit_pick(Viewer& viewer, SettingsBlock& settings, const PickDraw& draw) {
+  std::lock_guard<std::mutex> hold(viewer.texts);
+  settings.random_state = draw.random_state;
+  std::memcpy(settings.recent_picks, draw.recent_picks, sizeof draw.recent_picks);
 }
 
-void give_back_pick(AppState& state, const PickDraw& draw) {
-  std::lock_guard<std::mutex> hold(state.viewer.texts);
-  PrefetchState& prefetch = state.viewer.prefetch;
+void give_back_pick(Viewer& viewer, const PickDraw& draw) {
+  std::lock_guard<std::mutex> hold(viewer.texts);
+  PrefetchState& prefetch = viewer.prefetch;
   const std::uint32_t room = static_cast<std::uint32_t>(std::size(prefetch.returned));
   // In front of any words still there: they were taken after these. Words
   // that find no room are dropped; nobody saw them.
@@ -290,80 +198,102 @@ void give_back_pick(AppState& state, const PickDraw& draw) {
 
 namespace {
 
-// Scans the folder in path into the view list, under the scan claim the
-// caller holds. Returns the wanted index: the shown image's slot, -1 when it
-// is not listed, -2 when there is no memory for a list.
+// A view list's build: where it lists, and with what.
+struct ListBuild {
+  Viewer& viewer;
+  SettingsBlock& settings;
+  const ExtraSettings& extra;
+};
+
 // The view list's step: a picture of a listed type joins the list, and the
 // one shown when the build began is marked current.
-std::uint32_t list_picture(AppState& state, void* context, const char* folder, const char* name,
+std::uint32_t list_picture(void* context, const char* folder, const char* name,
                            std::uint32_t count) {
+  const ListBuild& build = *static_cast<const ListBuild*>(context);
   char path[kPathBytes];
-  if (image_type_of(state, name) == 0 || !join_path(folder, name, path)) return count;
-  list_append(static_cast<ViewList*>(context), path);
-  if (same_path(path, state.viewer.list.shown_path)) {
-    state.viewer.worker.current_index = static_cast<std::int32_t>(count);
+  if (image_type_of(build.settings, build.extra, name) == 0 || !join_path(folder, name, path)) {
+    return count;
+  }
+  list_append(&build.viewer.list.files, path);
+  if (same_path(path, build.viewer.list.shown_path)) {
+    build.viewer.worker.current_index = static_cast<std::int32_t>(count);
   }
   return count + 1;
 }
 
-std::int32_t build_list(AppState& state, const char* folder) {
+bool admit_listed(void* context, const char* name) {
+  const ListBuild& build = *static_cast<const ListBuild*>(context);
+  return admit_subfolder(build.viewer, build.settings, name);
+}
+
+// Scans the folder in path into the view list, under the scan claim the
+// caller holds. Returns the wanted index: the shown image's slot, -1 when it
+// is not listed, -2 when there is no memory for a list.
+std::int32_t build_list(Viewer& viewer, SettingsBlock& settings, const ExtraSettings& extra,
+                        const char* folder) {
   // The blocks are kept from one rebuild to the next.
-  ViewList& list = state.viewer.list.files;
+  ViewList& list = viewer.list.files;
   for (std::vector<char>& block : list.blocks) block.clear();
   list.used_blocks = 0;
   list.starts.clear();
-  state.viewer.worker.current_index = -1;
+  viewer.worker.current_index = -1;
   {
-    std::lock_guard<std::mutex> hold(state.viewer.texts);
-    copy_text(state.settings.image_path, state.viewer.list.shown_path);
+    std::lock_guard<std::mutex> hold(viewer.texts);
+    copy_text(settings.image_path, viewer.list.shown_path);
   }
   std::uint32_t count = 0;
+  ListBuild build{viewer, settings, extra};
+  Walk walk;
+  walk.file = list_picture;
+  walk.admit = admit_listed;
+  walk.context = &build;
+  walk.deep = is_deep(select_mode_of(settings));
   try {
     if (list.starts.capacity() == 0) list.starts.reserve(std::size_t{1} << 14);
-    count = scan_folder(state, 0, folder, ScanVisit{list_picture, &list});
+    count = walk_folder(walk, 0, folder);
   } catch (const std::bad_alloc&) {
-    state.viewer.list.files = ViewList{};
-    state.viewer.worker.file_count = 0;
+    viewer.list.files = ViewList{};
+    viewer.worker.file_count = 0;
     return -2;
   }
-  state.viewer.worker.file_count = count;
-  const std::int32_t wanted = state.viewer.worker.current_index.load();
-  if (wanted == -1) state.viewer.worker.current_index = 0;
-  state.viewer.worker.page_step = count >= 100 ? count / 10 : 10;
+  viewer.worker.file_count = count;
+  const std::int32_t wanted = viewer.worker.current_index.load();
+  if (wanted == -1) viewer.worker.current_index = 0;
+  viewer.worker.page_step = count >= 100 ? count / 10 : 10;
   return wanted;
 }
 
 }  // namespace
 
-std::uint32_t pick_file(AppState& state, char path[kPathBytes], SelectMode mode, std::int32_t index,
-                        RequestKind list_use) {
+std::uint32_t pick_file(const Pick& pick, char path[kPathBytes], SelectMode mode,
+                        std::int32_t index, RequestKind list_use) {
+  Viewer& viewer = pick.viewer;
   std::int32_t wanted = index;
-  const bool want_build =
-      list_use != RequestKind::step || state.viewer.worker.file_count.load() == 0;
+  const bool want_build = list_use != RequestKind::step || viewer.worker.file_count.load() == 0;
   ScanMode idle = ScanMode::none;
-  if (want_build && state.scans.mode.compare_exchange_strong(idle, ScanMode::view_list)) {
-    ++state.viewer.list.generation;
-    wanted = build_list(state, path);
-    state.scans.mode = ScanMode::none;
+  if (want_build && pick.scans.mode.compare_exchange_strong(idle, ScanMode::view_list)) {
+    ++viewer.list.generation;
+    wanted = build_list(viewer, pick.settings, pick.extra, path);
+    pick.scans.mode = ScanMode::none;
     if (wanted == -2) return 0;  // no memory for the list
   }
-  const std::uint32_t count = state.viewer.worker.file_count.load();
+  const std::uint32_t count = viewer.worker.file_count.load();
   if (count > 0) {
     std::uint32_t slot;
     if (is_random(mode) && wanted == -1) {
       // The pick drawn ahead is the draw this one would have been.
-      if (!take_ahead_pick(state, &slot)) {
+      if (pick.take_ahead == nullptr || !pick.take_ahead(viewer, pick.settings, &slot)) {
         PickDraw draw;
-        slot = draw_pick(state, count, &draw);
-        commit_pick(state, draw);
+        slot = draw_pick(viewer, pick.settings, count, &draw);
+        commit_pick(viewer, pick.settings, draw);
       }
     } else {
       slot = static_cast<std::uint32_t>(wanted) >= count ? 0 : static_cast<std::uint32_t>(wanted);
     }
-    state.viewer.worker.current_index = static_cast<std::int32_t>(slot);
-    copy_text(listed_path(state, slot), path);
+    viewer.worker.current_index = static_cast<std::int32_t>(slot);
+    copy_text(listed_path(viewer.list, slot), path);
   } else {
-    state.viewer.list.files = ViewList{};  // its memory goes back too
+    viewer.list.files = ViewList{};  // its memory goes back too
   }
   return count;
 }

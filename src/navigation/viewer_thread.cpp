@@ -35,14 +35,19 @@ void push_history(AppState& state, std::int32_t index) {
   state.viewer.worker.history[0] = index;
 }
 
+// What the worker's picks work on.
+Pick picking(AppState& state) {
+  return Pick{state.viewer, state.settings, state.extra, state.scans, take_ahead_pick};
+}
+
 }  // namespace
 
-void wake_worker(AppState& state) {
+void wake_worker(WorkerProtocol& worker) {
   {
-    std::lock_guard<std::mutex> hold(state.viewer.worker.wake_lock);
-    state.viewer.worker.wake_flag = true;
+    std::lock_guard<std::mutex> hold(worker.wake_lock);
+    worker.wake_flag = true;
   }
-  state.viewer.worker.wake_signal.notify_one();
+  worker.wake_signal.notify_one();
 }
 
 namespace {
@@ -141,7 +146,8 @@ void apply_steps(AppState& state, const StepRun& run, SelectMode mode, char path
         std::lock_guard<std::mutex> hold(state.viewer.texts);
         copy_text(state.settings.view_folder, path);
       }
-      pick_file(state, path, mode, state.viewer.worker.current_index.load(), RequestKind::step);
+      pick_file(picking(state), path, mode, state.viewer.worker.current_index.load(),
+                RequestKind::step);
     }
   }
 }
@@ -173,7 +179,7 @@ bool serve_waiting(AppState& state) {
   const SelectMode mode = select_mode_of(state.settings);
   // A rebuild may change the list, the mode or the folder: nothing prepared
   // for the old list is shown, and a pick drawn ahead goes back unseen.
-  if (rebuild) prefetch_discard(state);
+  if (rebuild) prefetch_discard(state.viewer);
   char path[kPathBytes];
   {
     std::lock_guard<std::mutex> hold(state.viewer.texts);
@@ -182,13 +188,13 @@ bool serve_waiting(AppState& state) {
   // Only a folder text shorter than a root is dropped ("" on POSIX, "C:" on
   // Windows): "/" is a folder like any other.
   if (length_of_text(path) < shortest_root()) return false;
-  show_title(state, TitleKind::building, nullptr);
+  show_title(state.viewer, state.settings, TitleKind::building, nullptr);
   if (!rebuild) apply_steps(state, run, mode, path);
   {
     std::lock_guard<std::mutex> hold(state.viewer.texts);
     copy_text(state.settings.view_folder, path);
   }
-  pick_file(state, path, mode, state.viewer.worker.current_index.load(),
+  pick_file(picking(state), path, mode, state.viewer.worker.current_index.load(),
             rebuild ? RequestKind::rebuild : RequestKind::step);
   {
     std::lock_guard<std::mutex> hold(state.viewer.texts);
@@ -198,16 +204,17 @@ bool serve_waiting(AppState& state) {
   if (state.viewer.worker.file_count.load() != 0) {
     // The picture the start showed is not decoded again by the first rebuild.
     if (!rebuild || !showing(state, path)) {
-      show_title(state, TitleKind::loading, nullptr);
-      show_file(state, path, state.viewer.worker.current_index.load());
+      show_title(state.viewer, state.settings, TitleKind::loading, nullptr);
+      show_file(state.viewer, state.settings, state.extra, path,
+                state.viewer.worker.current_index.load());
     }
   } else {
-    show_title(state, TitleKind::no_images, nullptr);
+    show_title(state.viewer, state.settings, TitleKind::no_images, nullptr);
   }
   // Every step served so far is shown with the repaint asked for next.
   publish_served(state);
   desktop_request_repaint(state.viewer.window);
-  prefetch_next(state);
+  prefetch_next(state.viewer, state.settings);
   return true;
 }
 
@@ -232,13 +239,13 @@ void viewer_tick(AppState& state, std::uint32_t& ticks) {
     // What arrived while this request was served comes next, at once.
     if (state.viewer.worker.rebuild_wanted.load() != 0 || steps_waiting(state)) {
       state.viewer.worker.request_pending.store(1, std::memory_order_release);
-      wake_worker(state);
+      wake_worker(state.viewer.worker);
     }
   } else if (pending != 0) {
     state.viewer.worker.request_pending.store(0, std::memory_order_release);
   } else if (read_shared(state.settings.advance_setting) != 0) {
     if (++ticks >= state.viewer.worker.advance_ticks.load()) {
-      request_next_image(state, 0);
+      request_next_image(state.viewer, state.settings, 0);
       ticks = 0;
     }
   }
@@ -246,7 +253,7 @@ void viewer_tick(AppState& state, std::uint32_t& ticks) {
 
 void viewer_stop(AppState& state) {
   state.viewer.worker.stop_counter.fetch_add(1);
-  prefetch_stop(state);
+  prefetch_stop(state.viewer);
   for (std::uint32_t waits = 0; state.viewer.worker.loader_busy.load() != 0;) {
     pause_ms(kTickMs);
     if (++waits == kStopWaits) state.viewer.worker.loader_busy = 0;
@@ -255,7 +262,7 @@ void viewer_stop(AppState& state) {
 }
 
 void viewer_thread(AppState& state) {
-  prefetch_start(state);
+  prefetch_start(state.viewer, state.extra);
   char shown[kPathBytes];
   {
     std::lock_guard<std::mutex> hold(state.viewer.texts);
@@ -263,9 +270,9 @@ void viewer_thread(AppState& state) {
   }
   // The image of the last run shows at once, before any scan; on a first
   // start there is none, and no failure title should flash.
-  if (shown[0] != '\0') load_image(state, shown);
+  if (shown[0] != '\0') load_image(state.viewer, state.settings, state.extra, shown);
   desktop_request_repaint(state.viewer.window);
-  prefetch_next(state);
+  prefetch_next(state.viewer, state.settings);
   std::uint32_t ticks = 0;
   for (;;) {
     viewer_tick(state, ticks);

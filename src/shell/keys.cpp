@@ -22,6 +22,12 @@ void close_window(AppState& state, std::uint32_t) {
 void open_menu(AppState& state, std::uint32_t) {
   show_context_menu(state);
 }
+void step_on(AppState& state, std::uint32_t modifiers) {
+  step_forward(state.viewer, state.settings, modifiers);
+}
+void step_off(AppState& state, std::uint32_t modifiers) {
+  step_back(state.viewer, state.settings, modifiers);
+}
 
 struct KeyBinding {
   std::uint32_t key;        // a kKey code
@@ -33,8 +39,8 @@ struct KeyBinding {
 // The first row that matches is used.
 constexpr KeyBinding kKeyTable[] = {
     {kKeyF1, 0, post_help, false},       {kKeyEscape, 0, close_window, false},
-    {kKeyDelete, 0, post_delete, false}, {kKeyLeft, 0, step_back, true},
-    {kKeyRight, 0, step_forward, true},  {kKeySpace, 0, step_forward, true},
+    {kKeyDelete, 0, post_delete, false}, {kKeyLeft, 0, step_off, true},
+    {kKeyRight, 0, step_on, true},       {kKeySpace, 0, step_on, true},
     {kKeyMenu, 0, open_menu, false},     {kKeyF10, kModifierShift, open_menu, false},
 };
 
@@ -88,7 +94,7 @@ void handle_key(AppState& state, std::uint32_t key, std::uint32_t modifiers, std
       if ((modifiers & kModifierRepeat) != 0 && !repeat_is_fresh(keys, generated, now)) return;
       binding.action(state, modifiers);
       keys.step_on_its_way = true;
-      keys.asked = step_serial(state);
+      keys.asked = step_serial(state.viewer.worker);
       return;
     }
     binding.action(state, modifiers);

@@ -50,12 +50,6 @@ void take_argument(AppState& state, const char* argument) {
 
 }  // namespace
 
-void shell_say(const char* text) {
-  console_error("tessmira: ");
-  console_error(text);
-  console_error("\n");
-}
-
 std::int32_t extract_argument(const char* command_line, std::uint32_t index,
                               std::string* argument) {
   std::string line = command_line;

@@ -69,8 +69,13 @@ struct Invocation {
 // (said or printed here).
 int read_command_line(int argc, char** argv, Invocation* call);
 
-// The switches' runners: the backup's (shell/backup_switches.cpp) and the
-// catalog's (shell/catalog_switches.cpp).
+// A switch that writes the backups refuses to run beside another Tessmira,
+// one that reads them while another writes them; each says so. True when
+// refused (shell/say.cpp).
+bool refused_beside_another(const Invocation& call, const char* nothing_done);
+bool refused_while_written(const Invocation& call, const char* nothing_done);
+
+// The switches' runners, each in shell/switch_<name>.cpp.
 int run_backup(AppState& state, const Invocation& call);
 int run_rotation(AppState& state, const Invocation& call);
 int run_versions(AppState& state, const Invocation& call);

@@ -39,7 +39,7 @@ int run_viewer(AppState& state, int argc, char** argv, bool settings_loaded) {
   start_viewer_thread(state);
   // A missing path named with nothing remembered: its title stays until the
   // user chooses something to view.
-  if (state.viewer.image.title_kind.load() != TitleKind::missing) request_rebuild(state);
+  if (state.viewer.image.title_kind.load() != TitleKind::missing) request_rebuild(state.viewer);
   desktop_show_window(state.viewer.window,
                       settings_loaded ? &state.settings.window_placement : nullptr,
                       state.settings.full_screen);

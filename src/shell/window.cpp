@@ -45,7 +45,7 @@ void planned_client_size(const AppState& state, bool settings_loaded, std::int32
 void window_created(AppState& state) {
   // A missing path named on the command line keeps its title until a
   // picture is shown.
-  show_title(state,
+  show_title(state.viewer, state.settings,
              state.viewer.image.title_kind.load() == TitleKind::missing ? TitleKind::missing
                                                                         : TitleKind::program,
              nullptr);
@@ -59,7 +59,7 @@ void window_created(AppState& state) {
 }
 
 void handle_paint(AppState& state) {
-  paint_window(state);
+  paint_window(state.viewer, state.settings);
   key_step_painted(state);
 }
 
@@ -72,14 +72,14 @@ void handle_resize(AppState& state, std::int32_t width, std::int32_t height) {
   state.viewer.image.back_buffer = nullptr;
   // A larger window may show the reduced picture above 50%, where its own
   // pixels are the ones to draw.
-  if (larger_than_reduced(state)) want_full_size(state);
+  if (larger_than_reduced(state.viewer.image)) want_full_size(state.viewer);
 }
 
 void handle_mouse_move(AppState& state, bool left_button_down, std::int32_t x, std::int32_t y) {
   if (!left_button_down) return;
   if (state.viewer.image.zoom_level == 0) {
     state.viewer.image.zoom_level = 1;
-    set_magnifying(state, true);
+    set_magnifying(state.viewer, true);
   }
   state.viewer.image.pan_x = x & 0xFFFF;
   state.viewer.image.pan_y = y & 0xFFFF;
@@ -89,10 +89,10 @@ void handle_mouse_move(AppState& state, bool left_button_down, std::int32_t x, s
 void handle_button_up(AppState& state, std::uint32_t modifiers) {
   if (state.viewer.image.zoom_level != 0) {
     state.viewer.image.zoom_level = 0;
-    set_magnifying(state, false);
+    set_magnifying(state.viewer, false);
     desktop_request_repaint(state.viewer.window);
   } else {
-    request_next_image(state, modifiers);
+    request_next_image(state.viewer, state.settings, modifiers);
   }
 }
 
@@ -114,7 +114,7 @@ void handle_close(AppState& state) {
   const std::uint32_t counter = state.viewer.worker.stop_counter.load();
   if (counter < kStopRequested) {
     state.viewer.worker.stop_counter = kStopRequested;
-    wake_worker(state);
+    wake_worker(state.viewer.worker);
     save_settings(state.settings, state.extra, state.data, state.viewer.texts, state.viewer.window);
   } else if (counter < kLastCountedClose) {
     state.viewer.worker.stop_counter.fetch_add(1);
@@ -125,7 +125,7 @@ void handle_close(AppState& state) {
 }
 
 bool handle_drop(AppState& state, const char* path) {
-  return open_image_file(state, path);
+  return open_image_file(state.viewer, state.settings, path);
 }
 
 void handle_posted_command(AppState& state, std::int32_t id) {
@@ -133,7 +133,7 @@ void handle_posted_command(AppState& state, std::int32_t id) {
 }
 
 void handle_display_profile_change(AppState& state) {
-  if (state.extra.colour_management.load()) request_recolour(state);
+  if (state.extra.colour_management.load()) request_recolour(state.viewer);
 }
 
 void handle_session_end(AppState& state) {

@@ -164,6 +164,13 @@ struct ImageView {
   std::atomic<std::uint64_t> held_pixels{0};
   std::int32_t pan_x = 0;
   std::int32_t pan_y = 0;
+  // Raised by any request or change of picture: a full-size decode under
+  // way stops at once.
+  std::atomic<bool> full_cancel{false};
+  // Told after each paint that drew shown_serial (painted_serial set): who
+  // waits for the picture to reach the screen (the prefetcher) is woken.
+  std::atomic<void (*)(void* context)> painted{nullptr};
+  std::atomic<void*> painted_context{nullptr};
   // Set by whoever changes what the title says (either thread).
   std::atomic<TitleKind> title_kind{TitleKind::program};
   char title_path[kPathBytes] = {};  // under AppState::shared_text_lock
@@ -224,9 +231,6 @@ struct PrefetchState {
   std::chrono::steady_clock::time_point full_armed_at;
   std::uint32_t full_idle_ms = kFullSizeIdleMs;
   char full_path[kPathBytes] = {};
-  // Raised by any request or change of picture: a full-size decode under
-  // way stops at once.
-  std::atomic<bool> full_cancel{false};
   // Words of thrown-away picks, handed out again before the source's own;
   // under AppState::shared_text_lock.
   std::uint32_t returned[2 * kMaxPickDraws] = {};
@@ -320,15 +324,9 @@ struct Viewer {
 
 // One scan runs at a time in a process: the worker's (view_list), a catalog
 // build's on its own thread (catalog) or a backup's walk on the only thread
-// of a backup run (backup); mode says which, and only that thread touches
-// the rest.
+// of a backup run (backup); mode says which.
 struct Scans {
   std::atomic<ScanMode> mode{ScanMode::none};
-  // While not 0, scans stay on the file system with this device number (a
-  // catalog drive).
-  std::uint64_t device = 0;
-  // The listing of the folder whose file a scan visits, for the file's facts.
-  FolderListing* listing = nullptr;
 };
 
 // The catalog while a build or a backup has it open, and a build's progress.

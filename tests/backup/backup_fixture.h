@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "backup/backup.h"
+#include "runs.h"
 #include "settings/settings.h"
 #include "support.h"
 
@@ -37,7 +38,7 @@ struct BackupFixture : ::testing::Test, PrivateHome {
   }
   bool backup(const fs::path& folder) {
     said.clear();
-    return backup_folder(*state, folder.c_str(), &report, nullptr, collect);
+    return backup_run(*state, folder.c_str(), &report, collect);
   }
   std::string copied(const fs::path& name) { return read_text(backups / "F0/Photos" / name); }
 };

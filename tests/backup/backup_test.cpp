@@ -16,6 +16,7 @@
 #include "backup/backup.h"
 #include "backup_fixture.h"
 #include "catalog/catalog.h"
+#include "runs.h"
 #include "settings/settings.h"
 
 using namespace test_support;
@@ -38,7 +39,7 @@ TEST_F(BackupFixture, FirstBackupCopiesAllThenOnlyWhatChanged) {
   // Copies keep the source's modification time.
   EXPECT_EQ(fs::last_write_time(backups / "F0/Photos/a.jpg"), fs::last_write_time(tree / "a.jpg"));
   // A backup time in the future (a clock set back) counts as none.
-  catalog_open(*state);
+  catalog_open(state->catalog, state->data);
   ListFile& catalog = state->catalog.list;
   list_set_search_key(catalog, (tree / "img.jpg").c_str());
   const std::int32_t slot = list_find_exact(catalog, kCatalogPath);
@@ -56,14 +57,14 @@ TEST_F(BackupFixture, FirstBackupCopiesAllThenOnlyWhatChanged) {
   EXPECT_EQ(report.examined, 4u);
   EXPECT_EQ(copied("a.jpg"), "changed");
   char target[kPathBytes];  // a root's copies go to "root", another folder's to its name
-  ASSERT_TRUE(backup_target(*state, "/", target, kSlashRules));
+  ASSERT_TRUE(backup_target(backup_settings_of(state->settings), "/", target, kSlashRules));
   EXPECT_EQ(std::string(target), backups.string() + "/F0/root/");
   const std::pair<const char*, const char*> drives[] = {{"C:\\", "E:\\B\\F0\\root\\"},
                                                         {"D:\\Photos", "E:\\B\\F0\\Photos\\"}};
   for (const char* root : {"E:\\B", "E:\\B\\"}) {
     std::strcpy(state->settings.backup_root, root);
     for (const auto& [folder, expected] : drives) {
-      ASSERT_TRUE(backup_target(*state, folder, target, kDriveRules));
+      ASSERT_TRUE(backup_target(backup_settings_of(state->settings), folder, target, kDriveRules));
       EXPECT_STREQ(target, expected) << root << " " << folder;
     }
   }
@@ -119,12 +120,12 @@ TEST_F(BackupFixture, LinksAreKeptAsLinksAndFifosAreNamedAndFailTheRun) {
   EXPECT_TRUE(backup(tree));
   EXPECT_EQ(report.copied, 1u);
   VerifyReport verified{};
-  EXPECT_TRUE(verify_folder(*state, tree.c_str(), &verified, nullptr, collect));
+  EXPECT_TRUE(verify_run(*state, tree.c_str(), &verified, collect));
   // Restored as links, the folder's one never entered.
   RestoreReport restored{};
   const std::string to = (root / "back").string();
-  EXPECT_TRUE(restore_files(*state, RestoreRequest{tree.c_str(), 0, to.c_str(), false}, &restored,
-                            nullptr, collect));
+  EXPECT_TRUE(
+      restore_run(*state, RestoreRequest{tree.c_str(), 0, to.c_str(), false}, &restored, collect));
   EXPECT_EQ(fs::read_symlink(root / "back/dangling"), "still nowhere");
   EXPECT_EQ(fs::read_symlink(root / "back/folder-link"), tree / "sub");
   EXPECT_EQ(restored.restored, 5u);
@@ -136,7 +137,7 @@ TEST_F(BackupFixture, LinksAreKeptAsLinksAndFifosAreNamedAndFailTheRun) {
   const timespec times[2] = {{0, UTIME_OMIT}, info.st_mtim};
   ASSERT_EQ(utimensat(AT_FDCWD, (copies / "dangling").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
   said.clear();
-  EXPECT_FALSE(verify_folder(*state, tree.c_str(), &verified, nullptr, collect));
+  EXPECT_FALSE(verify_run(*state, tree.c_str(), &verified, collect));
   ASSERT_EQ(said.size(), 1u);
   EXPECT_EQ(said[0].rfind("damaged: " + (copies / "dangling").string(), 0), 0u) << said[0];
 }
@@ -158,7 +159,7 @@ TEST_F(BackupFixture, FoldersOfTheSameNameNeverShareTheirCopies) {
   // Every later run and rotation finds the same place; a name that some
   // generation holds already is passed over for a new folder.
   char failed[4];
-  ASSERT_TRUE(rotate_backups(*state, failed, collect));
+  ASSERT_TRUE(rotate_run(*state, failed, collect));
   write_text(bob / "note.txt", "bob, later");
   fs::last_write_time(bob / "note.txt", fs::file_time_type::clock::now() + std::chrono::seconds(5));
   EXPECT_TRUE(backup(bob));
@@ -221,7 +222,7 @@ TEST_F(BackupFixture, FailedCopiesAreTriedAgainAndAHeldCatalogMeansNoBackup) {
   holder.writable = true;
   ASSERT_NE(list_map(holder), nullptr);
   EXPECT_FALSE(backup(tree));
-  EXPECT_STREQ(report.problem, "the catalog could not be opened or created");
+  EXPECT_EQ(report.problem, "the catalog could not be opened or created");
   list_close(holder);
 }
 
@@ -231,12 +232,11 @@ TEST_F(BackupFixture, AKilledRunIsCompletedByTheNextOne) {
   const pid_t child = fork();
   if (child == 0) {
     // Dies after 256 files, as a kill would.
-    backup_folder(
-        *state, tree.c_str(), &report,
-        [](const RunProgress& done) {
-          if (done.files_done == 256) _exit(9);
-        },
-        nullptr);
+    const Progress dies{[](void*, const RunProgress& done) {
+                          if (done.files_done == 256) _exit(9);
+                        },
+                        nullptr};
+    backup_run(*state, tree.c_str(), &report, nullptr, dies);
     _exit(0);
   }
   int status = 0;
@@ -250,7 +250,7 @@ TEST_F(BackupFixture, AKilledRunIsCompletedByTheNextOne) {
 TEST_F(BackupFixture, RecordsStartEmptyAndOldOnesLearnTheWriteTime) {
   put("a.jpg", "a");
   ASSERT_TRUE(backup(tree));
-  catalog_open(*state);
+  catalog_open(state->catalog, state->data);
   ListFile& catalog = state->catalog.list;
   list_set_search_key(catalog, (tree / "a.jpg").c_str());
   const std::int32_t slot = list_find_exact(catalog, kCatalogPath);
@@ -271,7 +271,7 @@ TEST_F(BackupFixture, RecordsStartEmptyAndOldOnesLearnTheWriteTime) {
   list_close(catalog);
   ASSERT_TRUE(backup(tree));
   EXPECT_EQ(report.copied, 0u);
-  catalog_open(*state);
+  catalog_open(state->catalog, state->data);
   EXPECT_NE(field(kCatalogWrittenHigh), 0);
   EXPECT_EQ(field(kCatalogSize), 1);
   list_close(catalog);
@@ -282,7 +282,7 @@ TEST_F(BackupFixture, RecordsStartEmptyAndOldOnesLearnTheWriteTime) {
   ASSERT_TRUE(backup(tree));
   EXPECT_EQ(report.copied, 1u);
   EXPECT_EQ(copied("a.jpg"), "z");
-  catalog_open(*state);
+  catalog_open(state->catalog, state->data);
   // Its file freed from the catalog: a path in a freed slot answers no
   // lookup, and the new record taking the slot inherits no backup time.
   list_set_tag(catalog, static_cast<std::uint32_t>(slot), SLOT_FREED);
@@ -304,7 +304,7 @@ TEST_F(BackupFixture, RotationMovesF0AndTheGenerationOfTheRunsLowestBit) {
     }
     state->settings.backup_generation = before;
     char failed[4];
-    ASSERT_TRUE(rotate_backups(*state, failed, collect));
+    ASSERT_TRUE(rotate_run(*state, failed, collect));
     EXPECT_EQ(state->settings.backup_generation, after);
     // Where each marker is now: F0's and the moved one's went up one, F9's to FX.
     std::string places;

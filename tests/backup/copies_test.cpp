@@ -12,6 +12,7 @@
 
 #include "backup/backup.h"
 #include "ports/files.h"
+#include "runs.h"
 #include "settings/settings.h"
 #include "support.h"
 
@@ -38,7 +39,7 @@ struct Copies : ::testing::Test {
     std::snprintf(state->settings.backup_root, kPathBytes, "%s", root.c_str());
   }
   void TearDown() override { set_copy_seam(nullptr); }
-  bool backup() { return backup_folder(*state, tree.string().c_str(), &report, nullptr, nullptr); }
+  bool backup() { return backup_run(*state, tree.string().c_str(), &report, nullptr); }
   // Written an hour ago: any write from now on gives it another time.
   void put(const std::string& text) {
     write_text(tree / "inbox", text);
@@ -105,7 +106,7 @@ TEST_F(Copies, NoSpellingOfARestoresDestinationLandsInTheBackups) {
   put("old");
   ASSERT_TRUE(backup());
   char failed[4];
-  ASSERT_TRUE(rotate_backups(*state, failed, nullptr));
+  ASSERT_TRUE(rotate_run(*state, failed, nullptr));
   write_text(tree / "inbox", "the newest");
   ASSERT_TRUE(backup());
 #ifdef _WIN32
@@ -121,13 +122,13 @@ TEST_F(Copies, NoSpellingOfARestoresDestinationLandsInTheBackups) {
   const std::string source = tree.string();
   for (const std::string& spelling : spellings) {
     const RestoreRequest request{source.c_str(), 1, spelling.c_str(), true};
-    EXPECT_FALSE(restore_files(*state, request, &restored, nullptr, nullptr)) << spelling;
+    EXPECT_FALSE(restore_run(*state, request, &restored, nullptr)) << spelling;
     EXPECT_EQ(read_text(copies / "inbox"), "the newest") << spelling;
     EXPECT_FALSE(fs::exists(copies / "new")) << spelling;
   }
   const std::string beside = (temp.path / "back").string();
-  EXPECT_TRUE(restore_files(*state, RestoreRequest{source.c_str(), 1, beside.c_str(), true},
-                            &restored, nullptr, nullptr));
+  EXPECT_TRUE(restore_run(*state, RestoreRequest{source.c_str(), 1, beside.c_str(), true},
+                          &restored, nullptr));
   EXPECT_EQ(read_text(temp.path / "back" / "inbox"), "old");
 }
 

@@ -18,6 +18,7 @@
 #include "ports/files.h"
 
 #include "backup_fixture.h"
+#include "runs.h"
 
 using namespace test_support;
 
@@ -41,34 +42,39 @@ TEST_F(BackupFixture, VersionsListEveryCopyNewestFirstGroupedByFile) {
   ASSERT_TRUE(backup(tree));
   ASSERT_TRUE(backup(root / "other/Photos"));
   char failed[4];
-  ASSERT_TRUE(rotate_backups(*state, failed, collect));
+  ASSERT_TRUE(rotate_run(*state, failed, collect));
   put("a.jpg", "three!");
   ASSERT_TRUE(backup(tree));
   std::vector<FileVersion> versions;
   std::string problem;
-  ASSERT_TRUE(list_versions(*state, (tree / "a.jpg").c_str(), &versions, &problem));
+  ASSERT_TRUE(list_versions(backup_settings_of(state->settings), state->data,
+                            (tree / "a.jpg").c_str(), &versions, &problem));
   EXPECT_EQ(listed(versions, root),
             (std::vector<std::string>{"F0 6 Photos/a.jpg F0/Photos/a.jpg",
                                       "F1 3 Photos/a.jpg F1/Photos/a.jpg"}));
   // A folder, by a path relative to the current folder: every file below it.
   const fs::path was = fs::current_path();
   fs::current_path(root);
-  ASSERT_TRUE(list_versions(*state, "Photos/", &versions, &problem));
+  ASSERT_TRUE(list_versions(backup_settings_of(state->settings), state->data, "Photos/", &versions,
+                            &problem));
   EXPECT_EQ(listed(versions, root),
             (std::vector<std::string>{"F0 6 Photos/a.jpg F0/Photos/a.jpg",
                                       "F1 3 Photos/a.jpg F1/Photos/a.jpg",
                                       "F1 3 Photos/trip/b.gif F1/Photos/trip/b.gif"}));
-  ASSERT_TRUE(list_versions(*state, "other/Photos/a.jpg", &versions, &problem));
+  ASSERT_TRUE(list_versions(backup_settings_of(state->settings), state->data, "other/Photos/a.jpg",
+                            &versions, &problem));
   EXPECT_EQ(listed(versions, root),
             (std::vector<std::string>{"F1 5 other/Photos/a.jpg F1/Photos (2)/a.jpg"}));
   // "Photo" holds no "Photos"; a file never backed up has no copy.
   for (const char* none : {"Phot", "Photos/c.jpg"}) {
-    ASSERT_TRUE(list_versions(*state, none, &versions, &problem));
+    ASSERT_TRUE(
+        list_versions(backup_settings_of(state->settings), state->data, none, &versions, &problem));
     EXPECT_TRUE(versions.empty()) << none;
   }
   fs::current_path(was);
   state->settings.backup_root[0] = '\0';
-  EXPECT_FALSE(list_versions(*state, "Photos", &versions, &problem));
+  EXPECT_FALSE(list_versions(backup_settings_of(state->settings), state->data, "Photos", &versions,
+                             &problem));
   EXPECT_EQ(problem, "the backup root is not set");
 
   setenv("TZ", "UTC", 1);
@@ -100,7 +106,7 @@ struct RestoreFixture : BackupFixture {
     const std::string where = to.string();
     const RestoreRequest request{path.c_str(), from, to.empty() ? nullptr : where.c_str(),
                                  overwrite};
-    return restore_files(*state, request, &restored, nullptr, collect);
+    return restore_run(*state, request, &restored, collect);
   }
 };
 
@@ -142,7 +148,7 @@ TEST_F(RestoreFixture, EveryGenerationGivesBackTheTreeOfItsNewestBackup) {
       std::uint32_t k = 0;
       while (k < 8 && (n & (1u << k)) == 0) ++k;
       char failed[4];
-      ASSERT_TRUE(rotate_backups(*state, failed, collect)) << round;
+      ASSERT_TRUE(rotate_run(*state, failed, collect)) << round;
       run_of[k + 2] = std::max(run_of[k + 2], run_of[k + 1]);
       run_of[k + 1] = -1;
       run_of[1] = std::max(run_of[1], run_of[0]);
@@ -202,13 +208,14 @@ TEST_F(RestoreFixture, ExistingFilesLinksAndTheBackupRootAreNeverWrittenOver) {
   fs::create_directory_symlink(root / "outside", backups / "F0/Photos/planted");
   std::vector<FileVersion> versions;
   std::string problem;
-  ASSERT_TRUE(list_versions(*state, (tree / "planted/a.jpg").c_str(), &versions, &problem));
+  ASSERT_TRUE(list_versions(backup_settings_of(state->settings), state->data,
+                            (tree / "planted/a.jpg").c_str(), &versions, &problem));
   EXPECT_TRUE(versions.empty());
   // Nothing is written inside the backup root.
   EXPECT_FALSE(restore(tree, 0, backups / "F3"));
   EXPECT_FALSE(fs::exists(backups / "F3"));
   EXPECT_FALSE(restore(tree / "none.jpg", 0, {}));
-  EXPECT_STREQ(restored.problem, "no copy of it is in the generations");
+  EXPECT_EQ(restored.problem, "no copy of it is in the generations");
 }
 
 TEST_F(RestoreFixture, VerifyFindsMissingCutShortAndDamagedCopies) {
@@ -217,7 +224,7 @@ TEST_F(RestoreFixture, VerifyFindsMissingCutShortAndDamagedCopies) {
     write(now, name, std::string("file ") + name);
   ASSERT_TRUE(backup(tree));
   VerifyReport verified{};
-  EXPECT_TRUE(verify_folder(*state, tree.c_str(), &verified, nullptr, collect));
+  EXPECT_TRUE(verify_run(*state, tree.c_str(), &verified, collect));
   EXPECT_EQ(verified.checked, 4u);
   const fs::path copies = backups / "F0/Photos";
   fs::remove(copies / "a");
@@ -233,7 +240,7 @@ TEST_F(RestoreFixture, VerifyFindsMissingCutShortAndDamagedCopies) {
       std::string(250, 'l') + "/" + std::string(250, 'o') + "/" + std::string(100, 'n');
   write(now, deep, "too far down");
   said.clear();
-  EXPECT_FALSE(verify_folder(*state, tree.c_str(), &verified, nullptr, collect));
+  EXPECT_FALSE(verify_run(*state, tree.c_str(), &verified, collect));
   EXPECT_EQ(verified.checked, 6u);
   EXPECT_EQ(verified.missing, 3u);
   EXPECT_EQ(verified.problems, 5u);
@@ -301,7 +308,7 @@ TEST_F(RestoreFixture, AStoppedRestoreLeavesNoPartialFile) {
     const bool complete = restore(tree, 0, root / "interrupted");
     // A rotation asked to stop moves nothing and leaves its journal.
     char failed[4];
-    const bool rotated = rotate_backups(*state, failed, collect);
+    const bool rotated = rotate_run(*state, failed, collect);
     _exit(static_cast<int>(restored.restored * 10 + (restored.stopped ? 1 : 0) +
                            (complete ? 5 : 0) + (rotated ? 100 : 0)));
   }
@@ -311,7 +318,7 @@ TEST_F(RestoreFixture, AStoppedRestoreLeavesNoPartialFile) {
   EXPECT_TRUE(fs::exists(backups / "F0/Photos/a"));
   char failed[4];
   said.clear();
-  EXPECT_TRUE(rotate_backups(*state, failed, collect));
+  EXPECT_TRUE(rotate_run(*state, failed, collect));
   EXPECT_EQ(
       said,
       (std::vector<std::string>{"finishing the rotation a stopped run began; no other was made"}));

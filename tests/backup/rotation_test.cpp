@@ -18,6 +18,7 @@
 
 #include "backup/backup.h"
 #include "ports/files.h"
+#include "runs.h"
 #include "settings/settings.h"
 #include "support.h"
 
@@ -95,7 +96,7 @@ int rotate_stopping(const fs::path& folder, int stop) {
     stop_at = stop;
     set_disk_change_seam(count_change);
     char failed[4];
-    std::_Exit(rotate_backups(*load(folder), failed, nullptr) ? 0 : 1);
+    std::_Exit(rotate_run(*load(folder), failed, nullptr) ? 0 : 1);
   }
   int status = 0;
   waitpid(child, &status, 0);
@@ -110,7 +111,7 @@ TEST(RotationStopped, AtAnyChangeIsFinishedByTheNextRunAsIfNeverStopped) {
     TempFolder whole;
     lay_out(whole.path, counter);
     char failed[4];
-    ASSERT_TRUE(rotate_backups(*load(whole.path), failed, nullptr));
+    ASSERT_TRUE(rotate_run(*load(whole.path), failed, nullptr));
     const auto expected = snapshot(backups_of(whole.path));
     const std::uint32_t next = load(whole.path)->settings.backup_generation;
     ASSERT_EQ(next, (counter + 1) % 256);
@@ -122,7 +123,7 @@ TEST(RotationStopped, AtAnyChangeIsFinishedByTheNextRunAsIfNeverStopped) {
       ASSERT_TRUE(status == kStopped || status == 0) << stop << ": " << status;
       if (status == 0) break;  // it ended before its stop-th change
       said.clear();
-      ASSERT_TRUE(rotate_backups(*load(place.path), failed, collect)) << stop;
+      ASSERT_TRUE(rotate_run(*load(place.path), failed, collect)) << stop;
       ASSERT_EQ(snapshot(backups_of(place.path)), expected) << counter << " stopped at " << stop;
       EXPECT_EQ(load(place.path)->settings.backup_generation, next) << stop;
       EXPECT_FALSE(fs::exists(place.path / "prog" / kRotationJournal)) << stop;
@@ -142,7 +143,7 @@ TEST(RotationStopped, AJournalThatCannotBeReadStopsTheRotation) {
   write_text(place.path / "prog" / kRotationJournal, "counter=9\nolder=F1\nstep=7\n");
   char failed[4];
   said.clear();
-  EXPECT_FALSE(rotate_backups(*load(place.path), failed, collect));
+  EXPECT_FALSE(rotate_run(*load(place.path), failed, collect));
   EXPECT_EQ(snapshot(backups_of(place.path)), before);
   EXPECT_EQ(load(place.path)->settings.backup_generation, 4u);
   ASSERT_EQ(said.size(), 1u);
@@ -159,7 +160,7 @@ TEST(RotationStopped, DISABLED_Child) {
   auto state = load(folder);
   set_disk_change_seam(count_change);
   char failed[4];
-  std::_Exit(rotate_backups(*state, failed, nullptr) ? 0 : 1);
+  std::_Exit(rotate_run(*state, failed, nullptr) ? 0 : 1);
 }
 #endif
 

@@ -29,12 +29,13 @@ struct FinderFixture : ::testing::Test {
   }
   void TearDown() override { list_close(state->catalog.list); }
   CatalogBuilt build(const fs::path& folder) {
-    return catalog_build_trees(*state, {CatalogTree{folder.string(), false}}, nullptr, nullptr);
+    return catalog_build_trees(state->catalog, state->data, state->scans,
+                               {CatalogTree{folder.string(), false}}, nullptr, nullptr);
   }
   std::vector<std::string> find(const char* pattern, std::uint32_t limit = UINT32_MAX) {
     FindIndex index;
     std::string problem;
-    if (!find_index_open(*state, &index, &problem)) return {"no index: " + problem};
+    if (!find_index_open(state->data, &index, &problem)) return {"no index: " + problem};
     std::vector<std::string> paths = find_paths(index, pattern, limit);
     find_index_close(&index);
     return paths;
@@ -77,7 +78,7 @@ TEST_F(FinderFixture, ARefreshMarksGoneFilesWithinItsTreeAndKeepsTheirRecords) {
   EXPECT_EQ(find(".jpg"),
             (std::vector<std::string>{at("a/keep.jpg"), at("a/new.jpg"), at("b/other.jpg")}));
   // The record stays for the backup, marked.
-  catalog_open(*state);
+  catalog_open(state->catalog, state->data);
   list_set_search_key(state->catalog.list, at("a/drop.jpg").c_str());
   const std::int32_t slot = catalog_find_path(state->catalog.list);
   ASSERT_GE(slot, 0);
@@ -87,7 +88,7 @@ TEST_F(FinderFixture, ARefreshMarksGoneFilesWithinItsTreeAndKeepsTheirRecords) {
   // there (behind a link to a folder, recorded by a backup) is never gone.
   put("a/drop.jpg");
   fs::create_directory_symlink(tree / "a", tree / "link");
-  catalog_open(*state);
+  catalog_open(state->catalog, state->data);
   const std::int32_t linked = list_add_record(state->catalog.list);
   list_set_text(state->catalog.list, at("link/keep.jpg").c_str());
   list_put_field(state->catalog.list, static_cast<std::uint32_t>(linked), kCatalogPath);
@@ -157,7 +158,7 @@ TEST_F(FinderFixture, TheIndexIsMadeAnewWhenStaleOrDamagedAndNeverTrustedOverThe
     EXPECT_EQ(read_bytes(index), good) << damage;  // and written back sound
   }
   // Stale: the catalog changed behind it (a record added without an index).
-  catalog_open(*state);
+  catalog_open(state->catalog, state->data);
   const std::int32_t slot = list_add_record(state->catalog.list);
   list_set_text(state->catalog.list, at("two.jpg").c_str());
   list_put_field(state->catalog.list, static_cast<std::uint32_t>(slot), kCatalogPath);

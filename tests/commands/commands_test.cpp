@@ -167,7 +167,7 @@ TEST_F(CommandFixture, PictureTypesAndColoursRelistRecolourAndAssociate) {
 TEST_F(CommandFixture, DeleteAsksThenTrashesAndShowsTheNextFile) {
   for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) put_picture(root / name);
   std::strcpy(state->settings.image_path, (root / "c.bmp").c_str());
-  request_rebuild(*state);
+  request_rebuild(state->viewer);
   serve();
   ASSERT_EQ(state->viewer.worker.current_index.load(), 2);
   const std::string c = (root / "c.bmp").string();
@@ -179,7 +179,7 @@ TEST_F(CommandFixture, DeleteAsksThenTrashesAndShowsTheNextFile) {
         auto* fixture = static_cast<CommandFixture*>(context);
         // Painted into the back buffer only: the headless window shows nothing.
         PlatformWindow* window = fixture->state->viewer.window.exchange(nullptr);
-        paint_window(*fixture->state);
+        paint_window(fixture->state->viewer, fixture->state->settings);
         fixture->state->viewer.window = window;
         fixture->behind_question = fixture->state->viewer.image.back_buffer->image.pixel(0, 0);
         fixture->claimed_meanwhile = fixture->state->viewer.worker.loader_busy.load();
@@ -250,9 +250,9 @@ TEST_F(CommandFixture, FindFileShowsTheChosenMatchWithItsFolderOrSaysWhyNot) {
       << headless_calls().back();
   fs::create_directories(root / "pics");
   for (const char* name : {"x1.bmp", "X2.bmp", "x3.bmp"}) put_picture(root / "pics" / name);
-  ASSERT_EQ(
-      catalog_build_trees(*state, {CatalogTree{(root / "pics").string(), false}}, nullptr, nullptr),
-      CatalogBuilt::done);
+  ASSERT_EQ(catalog_build_trees(state->catalog, state->data, state->scans,
+                                {CatalogTree{(root / "pics").string(), false}}, nullptr, nullptr),
+            CatalogBuilt::done);
   handle_command(*state, kCommandFindFile);
   EXPECT_EQ(headless_calls().back(), "find x2: 1");
   EXPECT_EQ(view(), (root / "pics").string());

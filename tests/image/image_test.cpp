@@ -71,7 +71,7 @@ struct PictureFixture : ::testing::Test {
   }
   void TearDown() override {
     delete state->viewer.image.back_buffer;
-    free_image(*state);
+    free_image(state->viewer.image);
     test_seams() = TestSeams{};
   }
   fs::path file(const char* name, const Bytes& bytes) {
@@ -88,7 +88,8 @@ struct PictureFixture : ::testing::Test {
     return {info.width, info.height};
   }
   void show(int width, int height) {
-    load_image(*state, file("p.bmp", encode(pattern(width, height), "bmp")).c_str());
+    load_image(state->viewer, state->settings, state->extra,
+               file("p.bmp", encode(pattern(width, height), "bmp")).c_str());
   }
   // Paints into a fresh back buffer each time, as after a resize.
   const QImage& paint(int client_width, int client_height) {
@@ -96,7 +97,7 @@ struct PictureFixture : ::testing::Test {
     state->viewer.image.back_buffer = nullptr;
     state->viewer.image.client_width = client_width;
     state->viewer.image.client_height = client_height;
-    paint_window(*state);
+    paint_window(state->viewer, state->settings);
     return state->viewer.image.back_buffer->image;
   }
 };
@@ -138,7 +139,8 @@ TEST_F(PictureFixture, BadInputFailsWithCodeTwoAndNeverCrashes) {
 }
 
 TEST_F(PictureFixture, LoadImageFillsABottomUpBufferOrSetsTheFailureTitle) {
-  load_image(*state, file("p.bmp", encode(pattern(7, 3), "bmp")).c_str());
+  load_image(state->viewer, state->settings, state->extra,
+             file("p.bmp", encode(pattern(7, 3), "bmp")).c_str());
   ASSERT_NE(state->viewer.image.pixel_buffer, nullptr);
   EXPECT_EQ(state->viewer.worker.loader_busy.load(), 0);
   const BitmapHeader& h = state->viewer.image.image_header;
@@ -152,7 +154,7 @@ TEST_F(PictureFixture, LoadImageFillsABottomUpBufferOrSetsTheFailureTitle) {
   EXPECT_EQ(pixels[7 * 2 + 6] & 0xFFFFFF, pattern_colour(6, 0) & 0xFFFFFF);
   EXPECT_TRUE(headless_titles().empty());
   const fs::path bad = file("notes.jpg", {'h', 'e', 'l', 'l', 'o'});
-  load_image(*state, bad.c_str());
+  load_image(state->viewer, state->settings, state->extra, bad.c_str());
   EXPECT_EQ(state->viewer.image.image_bitmap, nullptr);  // the previous image is gone too
   EXPECT_EQ(state->viewer.image.pixel_buffer, nullptr);
   EXPECT_EQ(state->viewer.worker.loader_busy.load(), 0);
@@ -213,7 +215,7 @@ TEST(Paint, TitleInLinearAndRandomModesWithTheFolderShortened) {
   state->viewer.worker.file_count = 41;
   char title[kTitleBytes];
   state->settings.select_mode = 1;
-  build_title(*state, 50, title);
+  build_title(state->viewer, state->settings, 50, title);
   EXPECT_STREQ(title,
                "/pictures/summer/beach.jpg (1600 x 1200 @ 50%) /pictures/summer 3 of 41 Files - "
                "Tessmira 1.0");
@@ -222,7 +224,7 @@ TEST(Paint, TitleInLinearAndRandomModesWithTheFolderShortened) {
   for (const std::size_t length : {75, 76}) {
     const std::string folder = std::string("/").append(length - 1, 'f');
     std::strcpy(state->settings.view_folder, folder.c_str());
-    build_title(*state, 50, title);
+    build_title(state->viewer, state->settings, 50, title);
     const std::string shown = length == 75 ? folder : "..." + folder.substr(1);
     EXPECT_EQ(std::string(title), "/pictures/summer/beach.jpg (1600 x 1200 @ 50%) " + shown +
                                       " 41 Files - Tessmira 1.0");
@@ -255,17 +257,20 @@ QImage squares() {
 TEST_F(PictureFixture, AReducedDecodeTitlesTheOwnSizeAndPaintsAsTheFullOne) {
   const fs::path path = file("squares.jpg", encode(squares(), "jpg", 95));
   Picture reduced;
-  ASSERT_EQ(decode_picture(*state, path.c_str(), 400, 300, kUnboundedPixels, &reduced), 0u);
+  ASSERT_EQ(decode_picture(state->viewer.image, state->extra, path.c_str(), 400, 300,
+                           kUnboundedPixels, &reduced),
+            0u);
   EXPECT_EQ(std::make_pair(reduced.width, reduced.height), std::make_pair(1600, 1200));
   EXPECT_EQ(std::make_pair(reduced.header.width, reduced.header.height), std::make_pair(400, 300));
   std::strcpy(state->settings.image_path, path.c_str());
   state->viewer.worker.file_count = 1;
   state->viewer.worker.request_kind = RequestKind::step;  // a list in use: the paint titles
-  install_picture(*state, &reduced, path.c_str());
+  install_picture(state->viewer.image, &reduced, path.c_str());
   const QImage small = paint(400, 300);
   ASSERT_FALSE(headless_titles().empty());
   EXPECT_NE(headless_titles().back().find(" (1600 x 1200 @ 25%) "), std::string::npos);
-  load_image(*state, path.c_str());  // no decoding thread: in full
+  load_image(state->viewer, state->settings, state->extra,
+             path.c_str());  // no decoding thread: in full
   ASSERT_EQ(state->viewer.image.image_header.width, 1600);
   const QImage& full = paint(400, 300);
   // Flat colour exactly; at the squares' edges, where the full picture is
@@ -292,15 +297,18 @@ TEST_F(PictureFixture, AReducedDecodeTitlesTheOwnSizeAndPaintsAsTheFullOne) {
   }
   // Over the budget nothing is decoded; a turned photo reduces upright.
   Picture picture;
-  EXPECT_EQ(decode_picture(*state, path.c_str(), 400, 300, 400 * 300 - 1, &picture),
+  EXPECT_EQ(decode_picture(state->viewer.image, state->extra, path.c_str(), 400, 300, 400 * 300 - 1,
+                           &picture),
             kPictureOverBudget);
   EXPECT_EQ(picture.bitmap, nullptr);
   const fs::path turned =
       file("turned.jpg", with_exif_orientation(encode(pattern(160, 80), "jpg"), 6));
-  ASSERT_EQ(decode_picture(*state, turned.c_str(), 20, 40, kUnboundedPixels, &picture), 0u);
+  ASSERT_EQ(decode_picture(state->viewer.image, state->extra, turned.c_str(), 20, 40,
+                           kUnboundedPixels, &picture),
+            0u);
   EXPECT_EQ(std::make_pair(picture.width, picture.height), std::make_pair(80, 160));
   EXPECT_EQ(std::make_pair(picture.header.width, picture.header.height), std::make_pair(20, 40));
-  free_picture(*state, &picture);
+  free_picture(state->viewer.image, &picture);
 }
 
 // The decodes the decoding threads make, by reduction and outcome; a
@@ -334,7 +342,9 @@ void full_decoded(const char*, std::uint32_t reduction, std::uint32_t error) {
 TEST_F(PictureFixture, TheFullSizeIsDecodedForTheMagnifierOrWhenIdleAndAStepStopsIt) {
   const fs::path path = file("p.jpg", encode(pattern(160, 120), "jpg", 100));
   Picture full;
-  ASSERT_EQ(decode_picture(*state, path.c_str(), 0, 0, kUnboundedPixels, &full), 0u);
+  ASSERT_EQ(decode_picture(state->viewer.image, state->extra, path.c_str(), 0, 0, kUnboundedPixels,
+                           &full),
+            0u);
   state->viewer.image.fit_width = 40;
   state->viewer.image.fit_height = 30;
   std::strcpy(state->settings.image_path, path.c_str());
@@ -344,15 +354,15 @@ TEST_F(PictureFixture, TheFullSizeIsDecodedForTheMagnifierOrWhenIdleAndAStepStop
   full_decodes.started.clear();  // a repeated run starts afresh
   full_decodes.ended.clear();
   full_decodes.hold = true;
-  prefetch_start(*state);
+  prefetch_start(state->viewer, state->extra);
   const auto shown_width = [&] {
     std::lock_guard<std::mutex> hold(state->viewer.image.image_lock);
     return state->viewer.image.image_header.width;
   };
   // Steps with the magnifier unused: the reduced decodes, never a full one.
   for (int step = 0; step < 3; ++step) {
-    load_image(*state, path.c_str());
-    prefetch_next(*state);
+    load_image(state->viewer, state->settings, state->extra, path.c_str());
+    prefetch_next(state->viewer, state->settings);
   }
   EXPECT_EQ(shown_width(), 40);
   {
@@ -360,11 +370,11 @@ TEST_F(PictureFixture, TheFullSizeIsDecodedForTheMagnifierOrWhenIdleAndAStepStop
     EXPECT_EQ(full_decodes.started, std::vector<std::uint32_t>(3, 4));
   }
   // A drag starts the full decode; a step while it runs stops it.
-  set_magnifying(*state, true);
+  set_magnifying(state->viewer, true);
   std::unique_lock<std::mutex> hold(full_decodes.lock);
   ASSERT_TRUE(full_decodes.changed.wait_for(hold, std::chrono::seconds(30),
                                             [] { return full_decodes.held; }));
-  request_next_image(*state, 0);
+  request_next_image(state->viewer, state->settings, 0);
   full_decodes.hold = false;
   full_decodes.changed.notify_all();
   ASSERT_TRUE(full_decodes.changed.wait_for(hold, std::chrono::seconds(30),
@@ -373,20 +383,20 @@ TEST_F(PictureFixture, TheFullSizeIsDecodedForTheMagnifierOrWhenIdleAndAStepStop
   hold.unlock();
   EXPECT_EQ(shown_width(), 40);
   // Shown again (the step's picture), with the drag still on: in full once decoded.
-  load_image(*state, path.c_str());
-  prefetch_next(*state);
+  load_image(state->viewer, state->settings, state->extra, path.c_str());
+  prefetch_next(state->viewer, state->settings);
   ASSERT_TRUE(eventually([&] { return shown_width() == 160; }));
   // Without a drag, a picture looked at for long enough gets its full size too.
-  set_magnifying(*state, false);
+  set_magnifying(state->viewer, false);
   {
     std::lock_guard<std::mutex> rest(state->viewer.prefetch.lock);
     state->viewer.prefetch.full_idle_ms = 0;
   }
-  load_image(*state, path.c_str());
+  load_image(state->viewer, state->settings, state->extra, path.c_str());
   EXPECT_EQ(shown_width(), 40);
-  prefetch_next(*state);
+  prefetch_next(state->viewer, state->settings);
   const bool in_full = eventually([&] { return shown_width() == 160; });
-  prefetch_stop(*state);
+  prefetch_stop(state->viewer);
   ASSERT_TRUE(in_full);
   EXPECT_EQ(state->viewer.image.image_width, 160);
   // Magnified 4 times from the top-left corner: each client pixel is a picture pixel.
@@ -399,7 +409,7 @@ TEST_F(PictureFixture, TheFullSizeIsDecodedForTheMagnifierOrWhenIdleAndAStepStop
           << x << "," << y;
     }
   }
-  free_picture(*state, &full);
+  free_picture(state->viewer.image, &full);
 }
 
 constexpr QRgb kBlack = 0xFF000000u;

@@ -14,17 +14,17 @@ namespace {
 
 TEST(FileSelection, RandomDrawsTypesAndTheRecentPickWindow) {
   auto state = viewing("/", 2);
-  EXPECT_EQ(random_in_range(*state, 0), 1u);
+  EXPECT_EQ(random_in_range(state->viewer, state->settings, 0), 1u);
   queue_draws({7}, 10);
-  EXPECT_EQ(random_in_range(*state, 10), 7u);
+  EXPECT_EQ(random_in_range(state->viewer, state->settings, 10), 7u);
   // The fallback, step by step: from state 0 with ticks 1000 the state is
   // (1000 x 1000) AND 0xFFFF = 16960 and the draw (16960 x 10) >> 12 = 41, less 10s: 1;
   // then ((16960^2) AND 0xFFFF) >> 1 = 2048, + (1000 AND 0xFF) = 2280; (2280 x 10) >> 12 = 5.
   test_seams().random_bytes = [](void*, std::uint32_t) { return false; };
   test_seams().tick_count = [] { return 1000u; };
   state->settings.random_state = 0;
-  EXPECT_EQ(random_in_range(*state, 10), 1u);
-  EXPECT_EQ(random_in_range(*state, 10), 5u);
+  EXPECT_EQ(random_in_range(state->viewer, state->settings, 10), 1u);
+  EXPECT_EQ(random_in_range(state->viewer, state->settings, 10), 5u);
   EXPECT_EQ(state->settings.random_state, 2280u);
   // Every ending in any case; with More Picture Types off, BMP, JPG and GIF alone.
   const std::tuple<const char*, std::int32_t, std::int32_t> types[] = {
@@ -37,21 +37,27 @@ TEST(FileSelection, RandomDrawsTypesAndTheRecentPickWindow) {
   for (const bool more : {true, false}) {
     state->extra.more_picture_types = more;
     for (const auto& [name, with_more, without] : types)
-      EXPECT_EQ(image_type_of(*state, name), more ? with_more : without) << name << more;
+      EXPECT_EQ(image_type_of(state->settings, state->extra, name), more ? with_more : without)
+          << name << more;
   }
-  EXPECT_EQ(picture_patterns(*state), "*.jpg *.gif *.bmp");
+  EXPECT_EQ(picture_patterns(state->settings, state->extra), "*.jpg *.gif *.bmp");
   state->extra.more_picture_types = true;
   state->settings.show_jpg = 0;  // a JPEG by any ending
   state->settings.show_gif = 0;
-  EXPECT_EQ(image_type_of(*state, "c.jpeg") + image_type_of(*state, "a.gif"), 0);
-  EXPECT_EQ(image_type_of(*state, "d.png"), 5);
-  EXPECT_EQ(picture_patterns(*state), "*.bmp *.png *.webp *.tif *.tiff *.avif *.heic *.heif *.jxl");
+  EXPECT_EQ(image_type_of(state->settings, state->extra, "c.jpeg") +
+                image_type_of(state->settings, state->extra, "a.gif"),
+            0);
+  EXPECT_EQ(image_type_of(state->settings, state->extra, "d.png"), 5);
+  EXPECT_EQ(picture_patterns(state->settings, state->extra),
+            "*.bmp *.png *.webp *.tif *.tiff *.avif *.heic *.heif *.jxl");
   state->settings.show_jpg = state->settings.show_gif = 1;
   // Ten files: the newest seven picks are refused.
   for (std::uint32_t draw = 1; draw <= 14; ++draw)
-    EXPECT_EQ(check_recent_pick(*state, 10, (draw - 1) % 7 + 1), draw <= 7 ? int(draw) : -1);
-  EXPECT_EQ(check_recent_pick(*state, 10, 8), 8);
-  EXPECT_EQ(check_recent_pick(*state, 10, 1), 1);  // eighth newest now: outside the window
+    EXPECT_EQ(check_recent_pick(state->viewer, state->settings, 10, (draw - 1) % 7 + 1),
+              draw <= 7 ? int(draw) : -1);
+  EXPECT_EQ(check_recent_pick(state->viewer, state->settings, 10, 8), 8);
+  EXPECT_EQ(check_recent_pick(state->viewer, state->settings, 10, 1),
+            1);  // eighth newest now: outside the window
   EXPECT_EQ(state->settings.recent_picks[1], 8u);
 }
 
@@ -61,7 +67,7 @@ struct TreeFixture : ::testing::Test {
   std::uint32_t build(AppState& state, std::uint32_t mode) {
     char path[kPathBytes];
     std::strcpy(path, root.c_str());
-    return pick_file(state, path, static_cast<SelectMode>(mode), -1, RequestKind::rebuild);
+    return pick_file(picking(state), path, static_cast<SelectMode>(mode), -1, RequestKind::rebuild);
   }
 };
 
@@ -113,7 +119,7 @@ TEST_F(TreeFixture, PathsThatDoNotFitASlotAreSkipped) {
   put_file(deep / (std::string(room - 3, 'g') + ".jpg"));  // 600: skipped
   auto state = viewing(root, 1);
   EXPECT_EQ(build(*state, 1), 1u);
-  EXPECT_EQ(std::strlen(listed_path(*state, 0)), 599u);
+  EXPECT_EQ(std::strlen(listed_path(state->viewer.list, 0)), 599u);
 }
 
 TEST_F(TreeFixture, PickFileKeepsTheShownImageAndRandomChoices) {
@@ -132,7 +138,7 @@ TEST_F(TreeFixture, PickFileKeepsTheShownImageAndRandomChoices) {
   queue_draws({2, 2}, 4);
   char path[kPathBytes] = "";
   for (int i = 0; i < 2; ++i) {
-    pick_file(*state, path, SelectMode::deep_random, -1, RequestKind::step);
+    pick_file(picking(*state), path, SelectMode::deep_random, -1, RequestKind::step);
     EXPECT_EQ(state->viewer.worker.current_index.load(), 1);
   }
   // A running catalog scan keeps the present list.
@@ -164,8 +170,9 @@ TEST_F(TreeFixture, ListStopsAt99990Entries) {
   }
   auto state = viewing(root, 1);
   EXPECT_EQ(build(*state, 1), kListLimit);
-  EXPECT_EQ(std::string(listed_path(*state, kListLimit - 1)), (root / "d1099/10989.jpg").string());
-  EXPECT_STREQ(listed_path(*state, kListLimit), "");
+  EXPECT_EQ(std::string(listed_path(state->viewer.list, kListLimit - 1)),
+            (root / "d1099/10989.jpg").string());
+  EXPECT_STREQ(listed_path(state->viewer.list, kListLimit), "");
   // The paths take their own lengths: "/dNNNN/NNNNN.jpg" and a terminator after the root.
   std::size_t bytes = 0;
   for (const auto& block : state->viewer.list.files.blocks) bytes += block.size();

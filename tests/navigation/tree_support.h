@@ -70,10 +70,27 @@ inline void queue_draws(const std::vector<std::uint32_t>& answers, std::uint32_t
   test_seams().random_bytes = queued_random;
 }
 
+// The step keys as the key table calls them, on the whole record.
+using Key = void (*)(AppState&, std::uint32_t);
+inline void forward_key(AppState& state, std::uint32_t modifiers) {
+  step_forward(state.viewer, state.settings, modifiers);
+}
+inline void back_key(AppState& state, std::uint32_t modifiers) {
+  step_back(state.viewer, state.settings, modifiers);
+}
+inline void next_key(AppState& state, std::uint32_t modifiers) {
+  request_next_image(state.viewer, state.settings, modifiers);
+}
+
+// What the worker's picks work on.
+inline Pick picking(AppState& state) {
+  return Pick{state.viewer, state.settings, state.extra, state.scans, take_ahead_pick};
+}
+
 // A state that frees its image with it.
 struct StateRelease {
   void operator()(AppState* state) const {
-    free_image(*state);
+    free_image(state->viewer.image);
     delete state;
   }
 };
@@ -91,7 +108,7 @@ inline StatePtr viewing(const fs::path& folder, std::uint32_t mode) {
 inline std::vector<std::string> listed(const AppState& state, const fs::path& root) {
   std::vector<std::string> names;
   for (std::uint32_t i = 0; i < state.viewer.worker.file_count.load(); ++i) {
-    names.push_back(fs::path(listed_path(state, i)).lexically_relative(root).string());
+    names.push_back(fs::path(listed_path(state.viewer.list, i)).lexically_relative(root).string());
   }
   return names;
 }

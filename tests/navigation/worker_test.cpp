@@ -31,7 +31,7 @@ struct WorkerFixture : ViewerFixture {
 TEST_F(WorkerFixture, ServesARebuildThenStepsWithTitlesAndRepaints) {
   pictures({"a.bmp", "b.bmp", "c.bmp"});
   std::strcpy(state->settings.image_path, (root / "b.bmp").c_str());
-  request_rebuild(*state);
+  request_rebuild(state->viewer);
   tick();
   EXPECT_EQ(state->viewer.worker.request_pending.load(), 0);
   EXPECT_EQ(state->viewer.worker.request_kind.load(), RequestKind::step);
@@ -39,14 +39,14 @@ TEST_F(WorkerFixture, ServesARebuildThenStepsWithTitlesAndRepaints) {
   EXPECT_NE(state->viewer.image.pixel_buffer, nullptr);
   EXPECT_EQ(headless_titles(), (std::vector<std::string>{"Building new list...", "Loading Image"}));
   EXPECT_EQ(headless_repaints(), 1);
-  step_back(*state, 0);
+  step_back(state->viewer, state->settings, 0);
   tick();
   EXPECT_EQ(shown(), "a.bmp");
   // A folder without images says so.
   fs::remove_all(root);
   put_file(root / "notes.txt");
   headless_reset();
-  request_rebuild(*state);
+  request_rebuild(state->viewer);
   tick();
   EXPECT_EQ(headless_titles().back(), "No valid images in directory - " + root.string());
 }
@@ -55,12 +55,12 @@ TEST_F(WorkerFixture, RandomLeftWithNothingToGoBackToDrawsANewPick) {
   pictures({"a.bmp", "b.bmp", "c.bmp"});
   state->settings.select_mode = 2;
   std::strcpy(state->settings.image_path, (root / "c.bmp").c_str());
-  request_rebuild(*state);
+  request_rebuild(state->viewer);
   tick();
   ASSERT_EQ(shown(), "c.bmp");
   // Never the list's first file for an empty history: a draw, as for -1.
   queue_draws({2}, 3);
-  step_back(*state, 0);
+  step_back(state->viewer, state->settings, 0);
   tick();
   EXPECT_EQ(shown(), "b.bmp");
   EXPECT_EQ(draws().next, 1u);
@@ -69,7 +69,7 @@ TEST_F(WorkerFixture, RandomLeftWithNothingToGoBackToDrawsANewPick) {
 TEST_F(WorkerFixture, ARebuildRaisedWhileAStepIsServedComesRightAfter) {
   pictures({"a.bmp", "b.bmp"});
   put_picture(root / "other/z.bmp");
-  request_rebuild(*state);
+  request_rebuild(state->viewer);
   tick();
   // A folder change arrives while a step is being served (here: while the
   // scan draws for a "low" folder): the step ends with request_kind step, and
@@ -82,12 +82,12 @@ TEST_F(WorkerFixture, ARebuildRaisedWhileAStepIsServedComesRightAfter) {
   next_folder = (root / "other").string();
   test_seams().random_bytes = [](void* data, std::uint32_t) {
     std::strcpy(target->settings.view_folder, next_folder.c_str());
-    request_rebuild(*target);
+    request_rebuild(target->viewer);
     test_seams().random_bytes = nullptr;
     std::memset(data, 0, 4);
     return true;
   };
-  request_rebuild(*state);
+  request_rebuild(state->viewer);
   tick();
   EXPECT_EQ(state->viewer.worker.request_kind.load(), RequestKind::step);
   EXPECT_EQ(state->viewer.worker.request_pending.load(), 1);
@@ -113,7 +113,7 @@ TEST_F(WorkerFixture, AutoAdvanceCountsTicksWithoutRequests) {
   // or the user's) starts it again.
   tick();
   for (int i = 0; i < 5; ++i) tick();
-  step_forward(*state, 0);
+  step_forward(state->viewer, state->settings, 0);
   tick();
   for (int i = 0; i < 7; ++i) tick();
   EXPECT_EQ(state->viewer.worker.request_pending.load(), 0);
@@ -162,11 +162,11 @@ struct PrefetchFixture : WorkerFixture {
     decode_log.names.clear();
     decode_log.blocked.clear();
     test_seams().decoding = logged_decode;
-    prefetch_start(*state);
+    prefetch_start(state->viewer, state->extra);
   }
   void TearDown() override {
     release();
-    prefetch_stop(*state);
+    prefetch_stop(state->viewer);
     WorkerFixture::TearDown();
   }
   void block(const std::string& name) {
@@ -195,11 +195,11 @@ struct PrefetchFixture : WorkerFixture {
 TEST_F(PrefetchFixture, TheNextFileIsShownWithoutADecodeUnlessItChanged) {
   pictures({"a.bmp", "b.bmp", "c.bmp", "d.bmp"});
   std::strcpy(state->settings.image_path, (root / "a.bmp").c_str());
-  request_rebuild(*state);
+  request_rebuild(state->viewer);
   tick();
   ASSERT_TRUE(ahead_ready());
   EXPECT_EQ(decodes("b.bmp"), 1);
-  step_forward(*state, 0);
+  step_forward(state->viewer, state->settings, 0);
   tick();
   EXPECT_EQ(shown(), "b.bmp");
   EXPECT_EQ(decodes("b.bmp"), 1);  // shown as prepared
@@ -207,7 +207,7 @@ TEST_F(PrefetchFixture, TheNextFileIsShownWithoutADecodeUnlessItChanged) {
   // c is prepared, then rewritten wider: the step shows the new content.
   ASSERT_TRUE(ahead_ready());
   put_picture(root / "c.bmp", 3);
-  step_forward(*state, 0);
+  step_forward(state->viewer, state->settings, 0);
   tick();
   EXPECT_EQ(shown(), "c.bmp");
   EXPECT_EQ(state->viewer.image.image_width, 3);
@@ -215,19 +215,19 @@ TEST_F(PrefetchFixture, TheNextFileIsShownWithoutADecodeUnlessItChanged) {
   // A rebuild throws d away even though d did not change; a jump leaves the
   // next file for another.
   ASSERT_TRUE(ahead_ready());
-  request_rebuild(*state);
+  request_rebuild(state->viewer);
   tick();
   ASSERT_TRUE(ahead_ready());
   EXPECT_EQ(decodes("d.bmp"), 2);
   EXPECT_EQ(decodes("c.bmp"), 2);  // the rebuild stayed on c without decoding it
   // New colours: the shown picture is decoded again, and so is the one ahead.
-  request_recolour(*state);
+  request_recolour(state->viewer);
   tick();
   EXPECT_EQ(decodes("c.bmp"), 3);
   ASSERT_TRUE(ahead_ready());
   EXPECT_EQ(decodes("d.bmp"), 3);
   state->viewer.worker.current_index = 0;  // as a page step leaves it
-  step_forward(*state, 0);
+  step_forward(state->viewer, state->settings, 0);
   tick();
   EXPECT_EQ(shown(), "b.bmp");
   EXPECT_EQ(decodes("b.bmp"), 2);
@@ -240,11 +240,11 @@ TEST_F(PrefetchFixture, AReplacedFileIsDecodedAgainAndABrokenOneOnlyOnce) {
   pictures({"a.bmp", "b.bmp", "c.bmp", "d.bmp"});
   write_text(root / "b.bmp", "no picture");
   std::strcpy(state->settings.image_path, (root / "a.bmp").c_str());
-  request_rebuild(*state);
+  request_rebuild(state->viewer);
   tick();
   ASSERT_TRUE(eventually([&] { return ahead_status() == AheadStatus::failed; }));
   headless_reset();
-  step_forward(*state, 0);
+  step_forward(state->viewer, state->settings, 0);
   tick();
   EXPECT_EQ(decodes("b.bmp"), 1);
   EXPECT_EQ(state->viewer.image.pixel_buffer, nullptr);
@@ -258,12 +258,12 @@ TEST_F(PrefetchFixture, AReplacedFileIsDecodedAgainAndABrokenOneOnlyOnce) {
   write_bytes(root / "c.new", other);
   fs::last_write_time(root / "c.new", fs::last_write_time(c));
   fs::rename(root / "c.new", c);
-  step_forward(*state, 0);
+  step_forward(state->viewer, state->settings, 0);
   tick();
   EXPECT_EQ(shown(), "c.bmp");
   EXPECT_EQ(decodes("c.bmp"), 2);
   // Stepped back to, not prepared: b fails in one decode more.
-  step_back(*state, 0);
+  step_back(state->viewer, state->settings, 0);
   tick();
   EXPECT_EQ(shown(), "b.bmp");
   EXPECT_EQ(decodes("b.bmp"), 2);
@@ -272,12 +272,12 @@ TEST_F(PrefetchFixture, AReplacedFileIsDecodedAgainAndABrokenOneOnlyOnce) {
 TEST_F(PrefetchFixture, ARequestIsServedWhileAPrefetchRunsAndWaitsForItsOwnPicture) {
   pictures({"a.bmp", "b.bmp", "c.bmp"});
   block("b.bmp");
-  request_rebuild(*state);
+  request_rebuild(state->viewer);
   tick();
   ASSERT_EQ(shown(), "a.bmp");
   ASSERT_TRUE(eventually(held));
   // b is being prepared and stuck; Left (to c) is served meanwhile.
-  step_back(*state, 0);
+  step_back(state->viewer, state->settings, 0);
   tick();
   EXPECT_EQ(shown(), "c.bmp");
   EXPECT_EQ(state->viewer.worker.request_pending.load(), 0);
@@ -287,12 +287,12 @@ TEST_F(PrefetchFixture, ARequestIsServedWhileAPrefetchRunsAndWaitsForItsOwnPictu
   release();
   ASSERT_TRUE(ahead_ready());
   block("b.bmp");
-  step_forward(*state, 0);
+  step_forward(state->viewer, state->settings, 0);
   tick();
   ASSERT_EQ(shown(), "a.bmp");
   ASSERT_TRUE(eventually(held));
   const int before = decodes("b.bmp");
-  step_forward(*state, 0);
+  step_forward(state->viewer, state->settings, 0);
   std::thread step([&] { tick(); });
   release();
   step.join();
@@ -326,11 +326,12 @@ TEST_F(PrefetchFixture, ABurstOfStepsWithTheMagnifierOnStaysWithinTheMemoryBudge
   most_pictures = 0;
   most_pixels = 0;
   test_seams().pictures_held = count_held;
-  set_magnifying(*state, true);
-  request_rebuild(*state);
+  set_magnifying(state->viewer, true);
+  request_rebuild(state->viewer);
   tick();
   for (int step = 0; step < 20; ++step) {
-    step % 7 == 3 ? step_back(*state, 0) : step_forward(*state, 0);
+    step % 7 == 3 ? step_back(state->viewer, state->settings, 0)
+                  : step_forward(state->viewer, state->settings, 0);
     tick();
     ASSERT_NE(state->viewer.image.pixel_buffer, nullptr);
   }
@@ -339,11 +340,11 @@ TEST_F(PrefetchFixture, ABurstOfStepsWithTheMagnifierOnStaysWithinTheMemoryBudge
     std::lock_guard<std::mutex> hold(state->viewer.image.image_lock);
     return state->viewer.image.image_header.width == 1600;
   }));
-  set_magnifying(*state, false);
-  prefetch_stop(*state);
+  set_magnifying(state->viewer, false);
+  prefetch_stop(state->viewer);
   EXPECT_LE(most_pictures.load(), kHeldPicturesBudget);
   EXPECT_LE(most_pixels.load(), 1600u * 1200u + 2u * 200u * 150u);
-  free_image(*state);
+  free_image(state->viewer.image);
   EXPECT_EQ(state->viewer.image.held_pictures.load(), 0);
   EXPECT_EQ(state->viewer.image.held_pixels.load(), 0u);
 }
@@ -360,16 +361,16 @@ TEST_F(PrefetchFixture, RandomPicksAreTheSameWithAndWithoutPrefetch) {
   for (int i = 0; i < 12; ++i) put_picture(root / ("p" + std::to_string(10 + i) + ".bmp"));
   state->settings.select_mode = 2;
   auto run = [&](std::int32_t enabled) {
-    prefetch_stop(*state);
+    prefetch_stop(state->viewer);
     state->viewer.prefetch.enabled = enabled;
-    prefetch_start(*state);
+    prefetch_start(state->viewer, state->extra);
     stream_word = 7;
     test_seams().random_bytes = stream_random;
     std::fill(std::begin(state->settings.recent_picks), std::end(state->settings.recent_picks), 0);
     state->settings.random_state = 0;
     std::strcpy(state->settings.image_path, (root / "p10.bmp").c_str());
     for (HistoryEntry& entry : state->viewer.worker.history) entry = -1;
-    request_rebuild(*state);
+    request_rebuild(state->viewer);
     tick();
     std::vector<std::int64_t> shown;  // the picks, then the random state and recent picks
     for (int i = 0; i < 30; ++i) {
@@ -377,12 +378,13 @@ TEST_F(PrefetchFixture, RandomPicksAreTheSameWithAndWithoutPrefetch) {
       const std::int32_t ahead = state->viewer.prefetch.ahead.index;
       hold.unlock();
       const bool forward = i % 9 != 4 && i % 7 != 6;
-      if (forward) step_forward(*state, 0);
+      if (forward) step_forward(state->viewer, state->settings, 0);
       if (i % 9 == 4) {  // throws a prepared pick away, and draws for a file not listed
         std::strcpy(state->settings.image_path, "/nowhere.bmp");
-        request_rebuild(*state);
+        request_rebuild(state->viewer);
       }
-      if (i % 7 == 6) step_back(*state, 0);  // after a rebuild: served after it
+      if (i % 7 == 6)
+        step_back(state->viewer, state->settings, 0);  // after a rebuild: served after it
       while (state->viewer.worker.request_pending.load() == 1) tick();
       shown.push_back(state->viewer.worker.current_index.load());
       // The pick drawn ahead is the one the step shows.
@@ -399,7 +401,7 @@ TEST_F(PrefetchFixture, RandomPicksAreTheSameWithAndWithoutPrefetch) {
   const auto with = run(1);
   EXPECT_EQ(with, without);
   // Stopping throws the last pick away: the settings never hold it.
-  prefetch_stop(*state);
+  prefetch_stop(state->viewer);
   EXPECT_EQ(state->settings.recent_picks[0], static_cast<std::uint32_t>(with[29] + 1));
 }
 
@@ -416,7 +418,7 @@ struct StepFixture : WorkerFixture {
   void start(std::uint32_t mode) {
     state->settings.select_mode = mode;
     std::strcpy(state->settings.image_path, (root / "a.bmp").c_str());
-    request_rebuild(*state);
+    request_rebuild(state->viewer);
     tick();
     decode_log.names.clear();
   }
@@ -439,40 +441,40 @@ TEST_F(StepFixture, LinearPressesCoalesceCancelAndKeepTheirOrder) {
   for (const std::uint32_t mode : {0u, 1u}) {
     start(mode);
     // Pressed while the worker is busy: three Rights, a page, a Right.
-    for (int i = 0; i < 3; ++i) step_forward(*state, 0);
-    step_forward(*state, kModifierShift);
-    request_next_image(*state, 0);
+    for (int i = 0; i < 3; ++i) step_forward(state->viewer, state->settings, 0);
+    step_forward(state->viewer, state->settings, kModifierShift);
+    request_next_image(state->viewer, state->settings, 0);
     EXPECT_EQ(served(), (std::vector<std::string>{"d.bmp", "h.bmp", "a.bmp"})) << mode;
     EXPECT_EQ(decoded(), (std::vector<std::string>{"d.bmp", "h.bmp", "a.bmp"})) << mode;
     // A Right and a Left cancel out, either way round; three Lefts wrap.
-    step_forward(*state, 0);
-    step_back(*state, 0);
-    step_back(*state, 0);
-    step_forward(*state, 0);
+    step_forward(state->viewer, state->settings, 0);
+    step_back(state->viewer, state->settings, 0);
+    step_back(state->viewer, state->settings, 0);
+    step_forward(state->viewer, state->settings, 0);
     EXPECT_EQ(served(), std::vector<std::string>{"a.bmp"}) << mode;  // nothing left to do
-    for (int i = 0; i < 3; ++i) step_back(*state, 0);
+    for (int i = 0; i < 3; ++i) step_back(state->viewer, state->settings, 0);
     EXPECT_EQ(served(), std::vector<std::string>{"f.bmp"}) << mode;
   }
 }
 
 TEST_F(StepFixture, ARebuildWinsOverWaitingStepsAndRepeatsQueueAtMostOne) {
   start(0);
-  step_forward(*state, 0);
-  step_forward(*state, 0);
-  request_rebuild(*state);
+  step_forward(state->viewer, state->settings, 0);
+  step_forward(state->viewer, state->settings, 0);
+  request_rebuild(state->viewer);
   EXPECT_EQ(served(), std::vector<std::string>{"a.bmp"});
   // The shown picture, unchanged, is not decoded again by the rebuild.
   EXPECT_TRUE(decoded().empty());
   // A held key: its repeats queue a step only while none waits.
-  step_forward(*state, 0);
-  for (int i = 0; i < 5; ++i) step_forward(*state, kModifierRepeat);
+  step_forward(state->viewer, state->settings, 0);
+  for (int i = 0; i < 5; ++i) step_forward(state->viewer, state->settings, kModifierRepeat);
   EXPECT_EQ(served(), std::vector<std::string>{"b.bmp"});
-  step_forward(*state, kModifierRepeat);
-  step_forward(*state, kModifierRepeat);
+  step_forward(state->viewer, state->settings, kModifierRepeat);
+  step_forward(state->viewer, state->settings, kModifierRepeat);
   EXPECT_EQ(served(), std::vector<std::string>{"c.bmp"});
   // The picture rewritten since it was shown is decoded by the rebuild.
   put_picture(root / "c.bmp", 2);
-  request_rebuild(*state);
+  request_rebuild(state->viewer);
   EXPECT_EQ(served(), std::vector<std::string>{"c.bmp"});
   EXPECT_EQ(decoded(), (std::vector<std::string>{"b.bmp", "c.bmp", "c.bmp"}));
 }
@@ -526,9 +528,8 @@ TEST_F(StepFixture, RandomPressesCoalescedDrawAsStepsServedOneByOne) {
                 0);
       for (HistoryEntry& entry : state->viewer.worker.history) entry = -1;
       std::vector<std::int64_t> seen;
-      using Key = void (*)(AppState&, std::uint32_t);
       for (const auto& [key, times] :
-           {std::pair<Key, int>{step_forward, 4}, std::pair<Key, int>{step_back, 3}}) {
+           {std::pair<Key, int>{forward_key, 4}, std::pair<Key, int>{back_key, 3}}) {
         for (int i = 0; i < times; ++i) {
           key(*state, 0);
           if (!together) served();
@@ -563,13 +564,13 @@ TEST_F(StepFixture, OnTheRealThreadPressesDuringTheFirstDecodeActRightAfterIt) {
   // for a thread that used it runs at that thread's exit, which only a join
   // orders before the test's own end.
   std::thread worker(viewer_thread, std::ref(*state));
-  request_rebuild(*state);
+  request_rebuild(state->viewer);
   const auto held = [] {
     std::lock_guard<std::mutex> hold(decode_log.lock);
     return decode_log.held;
   };
   ASSERT_TRUE(eventually(held));
-  for (int i = 0; i < 3; ++i) step_forward(*state, 0);
+  for (int i = 0; i < 3; ++i) step_forward(state->viewer, state->settings, 0);
   {
     std::lock_guard<std::mutex> hold(decode_log.lock);
     decode_log.blocked.clear();
@@ -584,7 +585,7 @@ TEST_F(StepFixture, OnTheRealThreadPressesDuringTheFirstDecodeActRightAfterIt) {
   EXPECT_EQ(std::count(names.begin(), names.end(), "a.bmp"), 1);
   EXPECT_EQ(std::count(names.begin(), names.end(), "c.bmp"), 0);
   state->viewer.worker.stop_counter = kStopRequested;
-  wake_worker(*state);
+  wake_worker(state->viewer.worker);
   EXPECT_TRUE(eventually([] { return !headless_commands().empty(); }));
   EXPECT_EQ(state->viewer.worker.stop_counter.load(), 667u);
   EXPECT_EQ(headless_commands(), std::vector<std::int32_t>{kCommandWorkerStopped});

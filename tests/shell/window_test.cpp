@@ -91,7 +91,7 @@ TEST_F(WindowFixture, ClickStepsDragMagnifiesWheelZoomsWithinLimits) {
 TEST_F(WindowFixture, ADroppedFileIsShownAndItsFolderViewed) {
   put_picture(root / "new/a.bmp");
   std::strcpy(state->settings.view_folder, "/old/folder");
-  ASSERT_TRUE(open_image_file(*state, (root / "new/a.bmp").c_str()));
+  ASSERT_TRUE(open_image_file(state->viewer, state->settings, (root / "new/a.bmp").c_str()));
   EXPECT_EQ(std::string(state->settings.view_folder), (root / "new").string());
   EXPECT_EQ(std::string(state->settings.recent_folders[0]), "/old/folder");
   // Not decoded on the window thread: the worker's rebuild shows it, once.
@@ -106,7 +106,7 @@ TEST_F(WindowFixture, ADroppedFileIsShownAndItsFolderViewed) {
   // Too short, or too long for a path buffer (a slot holds 599 characters): refused.
   for (const std::size_t length : {1, 600, 650}) {
     const std::string path = std::string("/").append(length - 1, 'p');
-    EXPECT_FALSE(open_image_file(*state, path.c_str())) << length;
+    EXPECT_FALSE(open_image_file(state->viewer, state->settings, path.c_str())) << length;
   }
   EXPECT_EQ(std::string(state->settings.view_folder), (root / "new").string());
 }
@@ -133,7 +133,7 @@ struct KeysFixture : ViewerFixture {
       put_file(root / std::string("f").append(std::to_string(1000 + i)).append(".bmp"));
     state = viewing(root, mode);
     queue_draws({1}, static_cast<std::uint32_t>(n));  // a random build starts at slot 0
-    request_rebuild(*state);
+    request_rebuild(state->viewer);
     serve();
   }
   int after(void (*key)(AppState&, std::uint32_t), int from, bool shift = false) {
@@ -145,8 +145,7 @@ struct KeysFixture : ViewerFixture {
 };
 
 TEST_F(KeysFixture, LinearStepsWrapAndShiftPages) {
-  using Key = void (*)(AppState&, std::uint32_t);
-  const Key back = step_back, forward = step_forward, next = request_next_image;
+  const Key back = back_key, forward = forward_key, next = next_key;
   // Files, key, Shift, from, to. A page is ten files here.
   const struct {
     int files;
@@ -188,28 +187,28 @@ TEST_F(KeysFixture, RandomHistoryBackAndForth) {
   folder(10, 2);
   // Three forward steps with known draws: slots 3, 6, 8.
   queue_draws({4, 7, 9}, 10);
-  for (int i = 0; i < 3; ++i) after(step_forward, state->viewer.worker.current_index.load());
+  for (int i = 0; i < 3; ++i) after(forward_key, state->viewer.worker.current_index.load());
   EXPECT_EQ(state->viewer.worker.current_index.load(), 8);
   EXPECT_EQ(state->viewer.worker.history[2].load(), 0);  // shown before the draws
   EXPECT_EQ(state->viewer.worker.history[0].load(), 6);
   EXPECT_EQ(state->viewer.worker.history[1].load(), 3);
   // Back steps revisit them, newest first; Shift changes nothing in random modes.
-  step_back(*state, kModifierShift);
+  step_back(state->viewer, state->settings, kModifierShift);
   serve();
   EXPECT_EQ(state->viewer.worker.current_index.load(), 6);
   EXPECT_EQ(state->viewer.worker.history[99].load(), -1);
-  EXPECT_EQ(after(step_back, 6, true), 3);
-  EXPECT_EQ(after(step_back, 3), 0);
+  EXPECT_EQ(after(back_key, 6, true), 3);
+  EXPECT_EQ(after(back_key, 3), 0);
   // Beyond this run's steps the history is empty (-1): a draw, never the
   // list's first file by default.
   EXPECT_EQ(state->viewer.worker.history[0].load(), -1);
   queue_draws({6}, 10);
-  EXPECT_EQ(after(step_back, 0), 5);
+  EXPECT_EQ(after(back_key, 0), 5);
   // Forward after back pushes the current file again.
   queue_draws({2}, 10);
-  EXPECT_EQ(after(step_forward, 5), 1);
+  EXPECT_EQ(after(forward_key, 5), 1);
   EXPECT_EQ(state->viewer.worker.history[0].load(), 5);
-  EXPECT_EQ(after(step_back, 1), 5);
+  EXPECT_EQ(after(back_key, 1), 5);
 }
 
 }  // namespace

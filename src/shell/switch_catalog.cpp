@@ -1,5 +1,5 @@
-// The catalog's switches: "--catalog" builds it over the drives,
-// "--catalog=FOLDER" over one tree, "--find=PATTERN" answers from it.
+// "--catalog" builds the catalog over the drives, "--catalog=FOLDER" over one
+// tree.
 #include <atomic>
 #include <string>
 #include <thread>
@@ -54,7 +54,7 @@ int run_catalog(AppState& state, const Invocation& call) {
   CatalogBuilt built = CatalogBuilt::done;
   std::atomic<bool> running{true};
   std::thread build([&] {
-    built = catalog_build_trees(state, trees, nullptr, nullptr);
+    built = catalog_build_trees(state.catalog, state.data, state.scans, trees, nullptr, nullptr);
     running = false;
   });
   // The count a few times a second on a terminal; an interrupt winds the build up.
@@ -67,7 +67,7 @@ int run_catalog(AppState& state, const Invocation& call) {
     if (!running.load()) break;
     if (terminal && tick_count() - shown_at >= kProgressMs) {
       shown_at = tick_count();
-      console_error(("\r" + catalog_status(state, "") + "   ").c_str());
+      console_error(("\r" + catalog_status(state.catalog, "") + "   ").c_str());
       shown = true;
     }
   }
@@ -95,32 +95,6 @@ int run_catalog(AppState& state, const Invocation& call) {
                   .c_str());
     return kExitFailed;
   }
-  console_out((catalog_status(state, "") + "\n").c_str());
+  console_out((catalog_status(state.catalog, "") + "\n").c_str());
   return built == CatalogBuilt::done ? kExitDone : kExitFailed;
-}
-
-int run_find(AppState& state, const Invocation& call) {
-  const char* pattern = call.argument.c_str();
-  FindIndex index;
-  std::string problem;
-  if (!find_index_open(state, &index, &problem)) {
-    shell_say(problem.c_str());
-    return kExitFailed;
-  }
-  if (index.from_before) {
-    shell_say("the catalog is being written by another process: these answers are from before");
-  }
-  const std::vector<std::string> paths = find_paths(index, pattern, UINT32_MAX);
-  find_index_close(&index);
-  std::string out;
-  for (const std::string& path : paths) {
-    out += path;
-    out += '\n';
-    if (out.size() > 65536) {
-      console_out(out.c_str());
-      out.clear();
-    }
-  }
-  console_out(out.c_str());
-  return paths.empty() ? kExitFailed : kExitDone;
 }

@@ -1,0 +1,76 @@
+#include "shell/progress_line.h"
+
+#include <cstdio>
+
+#include "ports/clock.h"
+#include "ports/console.h"
+#include "shell/startup.h"
+
+namespace {
+
+constexpr std::uint32_t kProgressMs = 250;
+
+void show_progress(void* context, const RunProgress& done) {
+  ProgressLine& line = *static_cast<ProgressLine*>(context);
+  const std::uint32_t now = tick_count();
+  const bool last = done.files_total > 0 && done.files_done >= done.files_total;
+  if (line.shown && now - line.written < kProgressMs && !last) return;
+  line.written = now;
+  const double seconds = (now - line.began) / 1000.0;
+  const double megabytes = static_cast<double>(done.bytes_done) / 1e6;
+  std::uint64_t left = 0;
+  if (done.files_done > 0 && done.files_total > done.files_done) {
+    left = static_cast<std::uint64_t>(seconds *
+                                      static_cast<double>(done.files_total - done.files_done) /
+                                      static_cast<double>(done.files_done));
+  }
+  char text[160];  // numbers of at most 20 digits each: never cut
+  const int length = std::snprintf(
+      text, sizeof text, "\r%llu of %llu files, %.1f of %.1f MB, %.1f MB/s, %llu:%02llu left  ",
+      static_cast<unsigned long long>(done.files_done),
+      static_cast<unsigned long long>(done.files_total), megabytes,
+      static_cast<double>(done.bytes_total) / 1e6, seconds > 0 ? megabytes / seconds : 0.0,
+      static_cast<unsigned long long>(left / 60), static_cast<unsigned long long>(left % 60));
+  if (length > 0 && length < static_cast<int>(sizeof text)) console_error(text);
+  line.shown = true;
+}
+
+// A notice ends an unfinished line first.
+void show_notice(void* context, const char* text) {
+  ProgressLine& line = *static_cast<ProgressLine*>(context);
+  if (line.shown) console_error("\n");
+  line.shown = false;
+  shell_say(text);
+}
+
+void show_planned(const char* text) {
+  console_out(text);
+  console_out("\n");
+}
+
+}  // namespace
+
+void progress_begin(ProgressLine& line) {
+  catch_interrupt();
+  line = ProgressLine{console_error_is_terminal(), false, tick_count(), 0};
+}
+
+Progress progress_of(ProgressLine& line) {
+  return line.terminal ? Progress{show_progress, &line} : Progress{};
+}
+
+BackupMessage notices_of(ProgressLine& line) {
+  return BackupMessage(show_notice, &line);
+}
+
+BackupMessage planned_lines() {
+  return BackupMessage(show_planned);
+}
+
+int progress_end(ProgressLine& line, bool stopped, int status) {
+  if (line.shown) console_error("\n");
+  line.shown = false;
+  if (!stopped) return status;
+  shell_say("stopped by an interrupt; nothing was left half written");
+  return kExitInterrupted;
+}
