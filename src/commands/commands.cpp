@@ -72,7 +72,7 @@ void select_file(AppState& state) {
 
 void toggle_translucency(AppState& state) {
   if (state.settings.translucent == 0) {
-    set_translucency(state, state.settings.translucency_alpha);
+    set_translucency(state.viewer.window, state.settings.translucency_alpha);
     state.settings.translucent = 1;
   } else {
     desktop_set_opacity(state.viewer.window, 255);
@@ -84,11 +84,11 @@ void toggle_full_screen(AppState& state) {
   if (state.settings.full_screen == 0) {
     state.settings.full_screen = 1;
     desktop_set_full_screen(state.viewer.window, 1);
-    set_topmost(state, 1);
+    set_topmost(state.viewer.window, 1);
   } else {
     state.settings.full_screen = 0;
     desktop_set_full_screen(state.viewer.window, 0);
-    set_topmost(state, state.settings.always_on_top);
+    set_topmost(state.viewer.window, state.settings.always_on_top);
   }
 }
 
@@ -129,19 +129,19 @@ void set_associations(AppState& state) {
 
 }  // namespace
 
-void set_translucency(AppState& state, std::uint32_t alpha) {
-  desktop_set_opacity(state.viewer.window, alpha);
+void set_translucency(PlatformWindow* window, std::uint32_t alpha) {
+  desktop_set_opacity(window, alpha);
 }
 
-void set_topmost(AppState& state, std::uint32_t flag) {
-  desktop_set_topmost(state.viewer.window, flag == 1 ? 1 : 0);
+void set_topmost(PlatformWindow* window, std::uint32_t flag) {
+  desktop_set_topmost(window, flag == 1 ? 1 : 0);
 }
 
-void set_advance_ticks(AppState& state) {
+void set_advance_ticks(WorkerProtocol& worker, const SettingsBlock& settings) {
   // One second less than the menu says, counted in 500 ms ticks.
   static const std::uint32_t ticks[] = {0, 8, 18, 38, 58, 88, 118};
-  const std::uint32_t setting = read_shared(state.settings.advance_setting);
-  state.viewer.worker.advance_ticks = setting < 7 ? ticks[setting] : 2 * setting;
+  const std::uint32_t setting = read_shared(settings.advance_setting);
+  worker.advance_ticks = setting < 7 ? ticks[setting] : 2 * setting;
 }
 
 void show_context_menu(AppState& state) {
@@ -149,10 +149,10 @@ void show_context_menu(AppState& state) {
   if (chosen != 0) desktop_post_command(state.viewer.window, chosen);
 }
 
-void open_help(AppState& state) {
+void open_help(const DataFolder& data) {
   // A missing page is still asked for: the opener tells the user it is not there.
   char path[kPathBytes];
-  shipped_file_path(state.data, "ReadMe.htm", path);
+  shipped_file_path(data, "ReadMe.htm", path);
   if (path[0] != '\0') desktop_open_with_default(path);
 }
 
@@ -208,7 +208,7 @@ void show_about(AppState& state, std::uint32_t) {
   state.window.about_open = 0;
 }
 void help(AppState& state, std::uint32_t) {
-  open_help(state);
+  open_help(state.data);
 }
 void exit_viewer(AppState& state, std::uint32_t) {
   // The worker stops within a tick and posts 2071, which saves and ends.
@@ -265,11 +265,11 @@ void transparent(AppState& state, std::uint32_t) {
 }
 void on_top(AppState& state, std::uint32_t) {
   state.settings.always_on_top = state.settings.always_on_top == 0 ? 1 : 0;
-  set_topmost(state, state.settings.always_on_top);
+  set_topmost(state.viewer.window, state.settings.always_on_top);
 }
 void choose_advance(AppState& state, std::uint32_t setting) {
   write_shared(state.settings.advance_setting, setting);
-  set_advance_ticks(state);
+  set_advance_ticks(state.viewer.worker, state.settings);
 }
 // The table's argument of a mode's row is the mode's stored number.
 void choose_mode(AppState& state, std::uint32_t mode) {

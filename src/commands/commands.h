@@ -18,12 +18,12 @@ void show_context_menu(AppState& state);
 // Moves the shown file to the trash after asking, then shows the next one.
 void delete_current_file(AppState& state);
 // Opens the help page "ReadMe.htm" beside the program.
-void open_help(AppState& state);
+void open_help(const DataFolder& data);
 // Carries out command id on the window thread; unknown ids are ignored.
 void handle_command(AppState& state, std::int32_t id);
 // Draws the whole window with opacity alpha / 255.
-void set_translucency(AppState& state, std::uint32_t alpha);
+void set_translucency(PlatformWindow* window, std::uint32_t alpha);
 // Keeps the window above others when flag is exactly 1.
-void set_topmost(AppState& state, std::uint32_t flag);
+void set_topmost(PlatformWindow* window, std::uint32_t flag);
 // advance_ticks from advance_setting: 0, 8, 18, 38, 58, 88, 118, or 2 x v.
-void set_advance_ticks(AppState& state);
+void set_advance_ticks(WorkerProtocol& worker, const SettingsBlock& settings);

@@ -50,10 +50,10 @@ void window_created(AppState& state) {
                                                                         : TitleKind::program,
              nullptr);
   if (state.settings.translucent != 0 && state.window.translucency_available != 0) {
-    set_translucency(state, state.settings.translucency_alpha);
+    set_translucency(state.viewer.window, state.settings.translucency_alpha);
   }
-  set_topmost(state, state.settings.always_on_top);
-  set_advance_ticks(state);
+  set_topmost(state.viewer.window, state.settings.always_on_top);
+  set_advance_ticks(state.viewer.worker, state.settings);
   // A repeat judged before any picture was shown counts from here.
   state.window.key_repeats.shown_at = ticks_now();
 }

@@ -173,7 +173,7 @@ struct ImageView {
   std::atomic<void*> painted_context{nullptr};
   // Set by whoever changes what the title says (either thread).
   std::atomic<TitleKind> title_kind{TitleKind::program};
-  char title_path[kPathBytes] = {};  // under AppState::shared_text_lock
+  char title_path[kPathBytes] = {};  // under Viewer::texts
 };
 
 // Random words one pick may take: a first draw and up to 100 refused ones.
@@ -232,7 +232,7 @@ struct PrefetchState {
   std::uint32_t full_idle_ms = kFullSizeIdleMs;
   char full_path[kPathBytes] = {};
   // Words of thrown-away picks, handed out again before the source's own;
-  // under AppState::shared_text_lock.
+  // under Viewer::texts.
   std::uint32_t returned[2 * kMaxPickDraws] = {};
   std::uint32_t returned_count = 0;
 };
