@@ -50,5 +50,11 @@ export DEBIAN_FRONTEND=noninteractive
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
-"${sudo_cmd[@]}" apt-get update -q
+# A mirror caught mid-sync fails an index now and then: tried again, and
+# when it still fails the lists that did come in may well be enough.
+for attempt in 1 2 3; do
+  "${sudo_cmd[@]}" apt-get update -q && break
+  echo "setup: apt-get update failed (attempt $attempt)"
+  sleep $((attempt * 10))
+done
 "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
