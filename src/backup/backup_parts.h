@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "backup/backup.h"
+#include "ports/backup_target.h"
 #include "ports/files.h"
 #include "text/text.h"
 
@@ -83,5 +84,26 @@ inline std::string root_text(const BackupSettings& settings) {
   while (root.size() > keep && is_separator(root.back())) root.pop_back();
   return root;
 }
+
+// Told of each entry a move could not handle: its path below the root as
+// "F1/Photos/a.jpg" and the error.
+using MoveProblem = void (*)(void* context, const char* path, std::int32_t error);
+// Moves every entry of generation folder from into generation folder to
+// (both inside root, names such as "F1"), making to when needed: folders
+// merge, entries of the same relative path are replaced, a link is moved or
+// replaced as the entry it is, never followed. A file that must cross file
+// systems is copied as place says. True when everything moved.
+bool move_generation_entries(TargetFolder root, const char* from, const char* to,
+                             const CopyPlace& place, MoveProblem problem, void* context);
+
+// Whether the open files a and b hold the same bytes, each read on from
+// where it stands: true with the answer in *same, false with *error set when
+// either cannot be read.
+bool same_bytes(FileReader a, FileReader b, bool* same, std::int32_t* error);
+// The same for the regular files at paths a and b.
+bool same_files(const char* a, const char* b, bool* same, std::int32_t* error);
+// Reads the regular file at path to its end: true with the bytes read in
+// *size, false with *error set.
+bool read_through(const char* path, std::uint64_t* size, std::int32_t* error);
 
 }  // namespace backup_parts

@@ -204,9 +204,13 @@ bool already_there(Restore& restore, const Placement& placement, TargetFolder fo
                 target_read_link(folder, placement.name.c_str(), &found, &error));
     *same = there == TargetEntry::link && found == wanted;
   } else {
-    compared =
-        there == TargetEntry::file &&
-        target_same_bytes(placement.copy.c_str(), folder, placement.name.c_str(), same, &error);
+    const FileReader copy =
+        there == TargetEntry::file ? reader_open(placement.copy.c_str(), &error) : -1;
+    const FileReader found =
+        copy < 0 ? -1 : target_reader_open(folder, placement.name.c_str(), &error);
+    compared = found >= 0 && same_bytes(copy, found, same, &error);
+    reader_close(copy);
+    reader_close(found);
   }
   if (!compared) {
     tell(restore.message,
@@ -234,7 +238,7 @@ void restore_one(Restore& restore, const Placement& placement) {
   }
   const char* name = placement.name.c_str();
   std::int32_t error = 0;
-  const TargetEntry there = target_entry(folder, name);
+  const TargetEntry there = target_entry(folder, name, &error);
   // A link restored replaces a file or a link (the entry itself, never what it
   // leads to); a file never goes through a link.
   const bool replaceable =

@@ -48,7 +48,7 @@ bool move_generation(const BackupSettings& settings, const DataFolder& data, con
   // backup's would.
   const TargetFolder scratch = target_open_folder(root, kScratchName, 0, &error);
   const CopyPlace place{scratch, record_below_root, nullptr, &context};
-  const bool moved = target_move_generation(root, from, to, place, tell_move_problem, &context);
+  const bool moved = move_generation_entries(root, from, to, place, tell_move_problem, &context);
   target_close(scratch);
   target_close(root);
   return moved;

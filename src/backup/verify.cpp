@@ -106,7 +106,7 @@ void verify_file(Check& check, const std::string& path, bool link) {
   const bool unchanged = file_stamp(path.c_str(), &stamp) &&
                          static_cast<std::uint64_t>(stamp.size) == copy.size &&
                          stamp.write_time == copy.write_time;
-  if (unchanged && same_bytes(path.c_str(), copy.copy.c_str(), &same, &error)) {
+  if (unchanged && same_files(path.c_str(), copy.copy.c_str(), &same, &error)) {
     check.done.bytes_done += copy.size;
     if (!same) {
       problem(check, "damaged: " + copy.copy + " differs from " + path +

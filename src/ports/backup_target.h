@@ -62,14 +62,13 @@ struct CopyPlace {
 // name is replaced by the rename, never written through.
 std::int32_t target_copy_file(const char* source, TargetFolder folder, const char* name,
                               const CopyPlace& place, CopiedFile* copied, std::int32_t* error);
-// What is at name inside folder, never following a link.
-enum class TargetEntry { none, file, folder, link, other };
-TargetEntry target_entry(TargetFolder folder, const char* name);
-// Whether the file at path and the regular file name inside folder (never
-// reached through a link) hold the same bytes: true with the answer in
-// *same, false with *error set when either cannot be read.
-bool target_same_bytes(const char* path, TargetFolder folder, const char* name, bool* same,
-                       std::int32_t* error);
+// What is at name inside folder, never following a link; unreadable with
+// *error set when that cannot be told.
+enum class TargetEntry { none, file, folder, link, other, unreadable };
+TargetEntry target_entry(TargetFolder folder, const char* name, std::int32_t* error);
+// Opens the regular file name inside folder for reading, never through a
+// link (kErrorLink); -1 with *error set.
+FileReader target_reader_open(TargetFolder folder, const char* name, std::int32_t* error);
 // Makes name inside folder a symbolic link with the target text of the link
 // at source (never followed) and its write time: made under a temporary name
 // (see CopyPlace), then renamed over name (a file or a link, never a folder).
@@ -84,13 +83,24 @@ bool target_read_link(TargetFolder folder, const char* name, std::string* target
 // temporaries: what stopped runs left there.
 void target_clear_scratch(TargetFolder scratch);
 
-// Told of each entry a move could not handle: its path below the root as
-// "F1/Photos/a.jpg" and the error.
-using MoveProblem = void (*)(void* context, const char* path, std::int32_t error);
-// Moves every entry of generation folder from into generation folder to
-// (both inside root, names such as "F1"), creating to when needed: folders
-// merge, entries of the same relative path are replaced. A link is moved or
-// replaced as the entry it is, never followed. A file that must cross file
-// systems is copied as place says. True when everything moved, else false.
-bool target_move_generation(TargetFolder root, const char* from, const char* to,
-                            const CopyPlace& place, MoveProblem problem, void* context);
+// The names inside folder, "." and ".." left out; none when it cannot be
+// listed.
+std::vector<std::string> target_names(TargetFolder folder);
+// Makes the folder name inside parent; true when it is there, false with
+// *error set (kErrorLink or kErrorNotFolder for something else in its
+// place).
+bool target_make_folder(TargetFolder parent, const char* name, std::int32_t* error);
+// Removes the file, link or empty folder name inside folder; true when
+// nothing is left there, false with *error set.
+bool target_remove(TargetFolder folder, const char* name, std::int32_t* error);
+// Moves name inside from to the same name inside to, replacing a file or a
+// link there (never a folder); false with *error set, kErrorOtherDevice when
+// the two lie on different file systems.
+bool target_rename(TargetFolder from, const char* name, TargetFolder to, std::int32_t* error);
+// Copies the regular file name inside from to the same name inside to, as
+// target_copy_file does; a link is copied as the link it is, never followed.
+std::int32_t target_copy_between(TargetFolder from, const char* name, TargetFolder to,
+                                 const CopyPlace& place, std::int32_t* error);
+// Whether links are kept as links here: where none is ever made, a link in
+// a generation is none of the program's and is left alone.
+bool target_makes_links();

@@ -18,6 +18,9 @@ void set_copy_seam(CopySeam seam);
 // Tests stand for a file system without unnamed temporary files: while
 // refused is set, every copy is written under a temporary name first.
 void set_unnamed_files_refused(bool refused);
+// Tests stand for generations on two file systems: while set, every move of
+// a backup's entry from one folder to another is refused as crossing them.
+void set_renames_cross_devices(bool cross);
 
 // Reads up to size bytes from the start of a regular file. Returns the count
 // read (short for a short file), or -1 when the file cannot be opened or read.
@@ -83,6 +86,7 @@ constexpr std::int32_t kErrorPathTooLong = -4;  // a path that would not fit
 constexpr std::int32_t kErrorNoFiles = -5;      // a pseudo file system (proc and the like)
 constexpr std::int32_t kErrorMissing = -6;      // nothing there
 constexpr std::int32_t kErrorNotName = -7;      // a name that is no single plain name
+constexpr std::int32_t kErrorOtherDevice = -8;  // a rename that would cross file systems
 // The error's text for a message, such as "Permission denied".
 void describe_error(std::int32_t error, char* text, std::uint32_t size);
 
@@ -131,12 +135,15 @@ struct FileStamp {
 // The stamp of the regular file (or the file a link leads to) at path; 0,
 // or false with *stamp left as it was.
 bool file_stamp(const char* path, FileStamp* stamp);
-// Reads the regular file at path to its end: true with the bytes read in
-// *size, false with *error set.
-bool read_through(const char* path, std::uint64_t* size, std::int32_t* error);
-// Whether the regular files a and b hold the same bytes: true with the
-// answer in *same, false with *error set when either cannot be read.
-bool same_bytes(const char* a, const char* b, bool* same, std::int32_t* error);
+// A file open for reading from its start; -1 for none.
+using FileReader = std::int64_t;
+// Opens the regular file at path (or the one a link leads to) for reading;
+// -1 with *error set (kErrorMissing when nothing is there).
+FileReader reader_open(const char* path, std::int32_t* error);
+// Reads up to size bytes on from where the last read ended: the count, less
+// than size only at the end of the file, or -1 with *error set.
+std::int64_t reader_read(FileReader reader, char* data, std::uint32_t size, std::int32_t* error);
+void reader_close(FileReader reader);
 // The current time in the same units.
 std::uint64_t system_time_now();
 // True when path names an existing folder (links to folders count).

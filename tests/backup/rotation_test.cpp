@@ -60,6 +60,12 @@ void lay_out(const fs::path& folder, std::uint32_t counter) {
                            "F1/E", "F1/G/H", "F2/B", "F2/sub/F", "F2/G", "F9/Z", "FX/Z"}) {
     write_text(b / name, name);
   }
+#ifndef _WIN32
+  // Links are copies too: one moved, one replacing a file, one a folder.
+  fs::create_symlink("A", b / "F0/L");
+  fs::create_symlink("sub/C", b / "F0/G");
+  fs::create_symlink("elsewhere", b / "F2/sub/C");
+#endif
   fs::create_directories(folder / "prog");
   auto state = load(folder);
   state->settings.backup_generation = counter;
@@ -71,7 +77,9 @@ std::map<std::string, std::string> snapshot(const fs::path& root) {
   std::map<std::string, std::string> entries;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     const std::string name = fs::relative(entry.path(), root).generic_string();
-    entries[name] = entry.is_directory() ? "<folder>" : read_text(entry.path());
+    entries[name] = entry.is_symlink() ? "<link " + fs::read_symlink(entry.path()).string() + ">"
+                    : entry.is_directory() ? "<folder>"
+                                           : read_text(entry.path());
   }
   return entries;
 }
@@ -148,6 +156,25 @@ TEST(RotationStopped, AJournalThatCannotBeReadStopsTheRotation) {
   EXPECT_EQ(load(place.path)->settings.backup_generation, 4u);
   ASSERT_EQ(said.size(), 1u);
   EXPECT_NE(said[0].find("cannot be read; no rotation was made"), std::string::npos);
+}
+
+// Generations on two file systems: every file copied, then removed, every
+// folder made and merged; the generations end as the renames would leave
+// them, and nothing is left in the scratch folder or beside the copies.
+TEST(RotationAcross, FileSystemsEndsAsRenamesWould) {
+  TempFolder renamed;
+  lay_out(renamed.path, 7);
+  char failed[4];
+  ASSERT_TRUE(rotate_run(*load(renamed.path), failed, nullptr));
+  TempFolder copied;
+  lay_out(copied.path, 7);
+  set_renames_cross_devices(true);
+  said.clear();
+  const bool rotated = rotate_run(*load(copied.path), failed, collect);
+  set_renames_cross_devices(false);
+  ASSERT_TRUE(rotated);
+  EXPECT_TRUE(said.empty()) << said[0];
+  EXPECT_EQ(snapshot(backups_of(copied.path)), snapshot(backups_of(renamed.path)));
 }
 
 #ifdef _WIN32

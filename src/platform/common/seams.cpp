@@ -10,6 +10,7 @@ namespace {
 std::atomic<DiskChangeSeam> disk_change_seam{nullptr};
 std::atomic<CopySeam> copy_seam{nullptr};
 std::atomic<bool> unnamed_refused{false};
+std::atomic<bool> renames_cross{false};
 }  // namespace
 
 void set_disk_change_seam(DiskChangeSeam seam) {
@@ -34,4 +35,12 @@ void set_unnamed_files_refused(bool refused) {
 
 bool unnamed_files_refused() {
   return unnamed_refused.load();
+}
+
+void set_renames_cross_devices(bool cross) {
+  renames_cross = cross;
+}
+
+bool renames_cross_devices() {
+  return renames_cross.load();
 }

@@ -8,3 +8,5 @@ void disk_change();
 void copy_piece_read(const char* source);
 // Whether a test stands for a file system without unnamed files.
 bool unnamed_files_refused();
+// Whether a test stands for folders on two file systems.
+bool renames_cross_devices();

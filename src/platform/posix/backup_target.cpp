@@ -221,16 +221,31 @@ std::int32_t copy_open_file(int in, const struct stat& info, int folder, const c
   return done ? kCopyDone : kCopyWriteFailed;
 }
 
-// A move's context: where problems go, and the path below the root for them.
-struct Mover {
-  MoveProblem problem;
-  void* context;
-  const CopyPlace& place;
-  bool report(const std::string& path, std::int32_t error) const {
-    if (problem != nullptr) problem(context, path.c_str(), error);
-    return false;
+// Makes name inside folder a link of target text with the times of info:
+// made under a temporary name, then renamed over name (never a folder).
+std::int32_t make_link(const std::string& text, const struct stat& info, int folder,
+                       const char* name, const CopyPlace& place, std::int32_t* error) {
+  if (kind_at(folder, name) == S_IFDIR) {
+    *error = EISDIR;
+    return kCopyWriteFailed;
   }
-};
+  const Temporaries temporaries = temporaries_for(place, folder);
+  const std::string temporary = temporaries.draw(name);
+  disk_change();
+  if (symlinkat(text.c_str(), temporaries.folder, temporary.c_str()) != 0) {
+    *error = errno;
+    return kCopyWriteFailed;
+  }
+  const timespec times[2] = {info.st_atim, info.st_mtim};
+  disk_change();
+  if (utimensat(temporaries.folder, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
+      renameat(temporaries.folder, temporary.c_str(), folder, name) != 0) {
+    *error = errno;
+    unlinkat(temporaries.folder, temporary.c_str(), 0);
+    return kCopyWriteFailed;
+  }
+  return kCopyDone;
+}
 
 std::vector<std::string> names_in(int folder) {
   std::vector<std::string> names;
@@ -248,123 +263,6 @@ std::vector<std::string> names_in(int folder) {
   }
   closedir(listing);
   return names;
-}
-
-bool remove_tree_at(int folder, const char* name) {
-  if (unlinkat(folder, name, 0) == 0) return true;
-  if (errno != EISDIR && errno != EPERM) return errno == ENOENT;
-  const int inner = openat(folder, name, kFolderFlags);
-  if (inner < 0) return false;
-  bool removed = true;
-  for (const std::string& entry : names_in(inner))
-    removed = remove_tree_at(inner, entry.c_str()) && removed;
-  close(inner);
-  return unlinkat(folder, name, AT_REMOVEDIR) == 0 && removed;
-}
-
-bool merge(const Mover& mover, int from, int to, const std::string& from_path,
-           const std::string& to_path);
-
-// A moved file's temporary is told to the record by its path below the root.
-struct Below {
-  const CopyPlace& place;
-  std::string folder;
-};
-
-void record_below(void* context, const char* name) {
-  const auto* below = static_cast<const Below*>(context);
-  below->place.record(below->place.context, (below->folder + "/" + name).c_str());
-}
-
-// Across file systems: a file is copied whole, then removed; a folder is
-// made and merged.
-bool move_across(const Mover& mover, int from, int to, const std::string& name,
-                 const std::string& from_path, const std::string& to_path, int kind) {
-  if (kind == S_IFDIR) {
-    disk_change();
-    mkdirat(to, name.c_str(), 0755);
-    std::int32_t error = 0;
-    const int inner_from = open_folder_at(from, name.c_str(), &error);
-    const int inner_to = inner_from >= 0 ? open_folder_at(to, name.c_str(), &error) : -1;
-    bool moved = inner_to >= 0 && merge(mover, inner_from, inner_to, from_path, to_path);
-    if (inner_to < 0) mover.report(inner_from < 0 ? from_path : to_path, error);
-    if (inner_from >= 0) close(inner_from);
-    if (inner_to >= 0) close(inner_to);
-    if (moved) disk_change();
-    moved = moved && unlinkat(from, name.c_str(), AT_REMOVEDIR) == 0;
-    return moved;
-  }
-  const int in = openat(from, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  struct stat info {};
-  std::int32_t error = errno;
-  if (in < 0 || fstat(in, &info) != 0) {
-    if (in >= 0) close(in);
-    return mover.report(from_path, error);
-  }
-  disk_change();
-  Below below{mover.place, to_path.substr(0, to_path.rfind('/'))};
-  const CopyPlace place{mover.place.scratch, mover.place.record != nullptr ? record_below : nullptr,
-                        nullptr, &below};
-  const bool copied = copy_open_file(in, info, to, name.c_str(), place, "", &error) == kCopyDone;
-  close(in);
-  if (!copied) return mover.report(to_path, error);
-  disk_change();
-  return unlinkat(from, name.c_str(), 0) == 0 || mover.report(from_path, errno);
-}
-
-bool move_entry(const Mover& mover, int from, int to, const std::string& name,
-                const std::string& from_path, const std::string& to_path) {
-  const int source = kind_at(from, name.c_str());
-  const int target = kind_at(to, name.c_str());
-  if (source < 0) return mover.report(from_path, errno);
-  if (target < 0) return mover.report(to_path, errno);
-  // A link is a copy like a file: moved or replaced as the entry it is,
-  // never followed.
-  if (target == S_IFLNK && source == S_IFDIR) {
-    disk_change();
-    if (unlinkat(to, name.c_str(), 0) != 0) return mover.report(to_path, errno);
-    return move_entry(mover, from, to, name, from_path, to_path);
-  }
-  if (source == S_IFDIR && target == S_IFDIR) {
-    std::int32_t error = 0;
-    const int inner_from = open_folder_at(from, name.c_str(), &error);
-    if (inner_from < 0) return mover.report(from_path, error);
-    const int inner_to = open_folder_at(to, name.c_str(), &error);
-    if (inner_to < 0) {
-      close(inner_from);
-      return mover.report(to_path, error);
-    }
-    const bool merged = merge(mover, inner_from, inner_to, from_path, to_path);
-    close(inner_from);
-    close(inner_to);
-    disk_change();
-    unlinkat(from, name.c_str(), AT_REMOVEDIR);
-    return merged;
-  }
-  // A folder replaces a file and a file a folder, as a move over it would.
-  if (target != 0 && (source == S_IFDIR) != (target == S_IFDIR)) {
-    disk_change();
-    if (!remove_tree_at(to, name.c_str())) return mover.report(to_path, errno);
-  }
-  disk_change();
-  if (renameat(from, name.c_str(), to, name.c_str()) == 0) return true;
-  if (errno != EXDEV) return mover.report(from_path, errno);
-  return move_across(mover, from, to, name, from_path, to_path, source);
-}
-
-bool merge(const Mover& mover, int from, int to, const std::string& from_path,
-           const std::string& to_path) {
-  bool moved = true;
-  for (const std::string& name : names_in(from)) {
-    std::string inner_from = from_path;
-    std::string inner_to = to_path;
-    inner_from += '/';
-    inner_from += name;
-    inner_to += '/';
-    inner_to += name;
-    moved = move_entry(mover, from, to, name, inner_from, inner_to) && moved;
-  }
-  return moved;
 }
 
 }  // namespace
@@ -455,26 +353,7 @@ std::int32_t target_copy_link(const char* source, TargetFolder folder, const cha
     return kCopyReadFailed;
   }
   *copied = CopiedFile{text.size(), written};
-  if (kind_at(fd_of(folder), name) == S_IFDIR) {
-    *error = EISDIR;
-    return kCopyWriteFailed;
-  }
-  const Temporaries temporaries = temporaries_for(place, fd_of(folder));
-  const std::string temporary = temporaries.draw(name);
-  disk_change();
-  if (symlinkat(text.c_str(), temporaries.folder, temporary.c_str()) != 0) {
-    *error = errno;
-    return kCopyWriteFailed;
-  }
-  const timespec times[2] = {info.st_atim, info.st_mtim};
-  disk_change();
-  if (utimensat(temporaries.folder, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
-      renameat(temporaries.folder, temporary.c_str(), fd_of(folder), name) != 0) {
-    *error = errno;
-    unlinkat(temporaries.folder, temporary.c_str(), 0);
-    return kCopyWriteFailed;
-  }
-  return kCopyDone;
+  return make_link(text, info, fd_of(folder), name, place, error);
 }
 
 bool target_read_link(TargetFolder folder, const char* name, std::string* target,
@@ -489,9 +368,12 @@ bool target_read_link(TargetFolder folder, const char* name, std::string* target
   return true;
 }
 
-TargetEntry target_entry(TargetFolder folder, const char* name) {
+TargetEntry target_entry(TargetFolder folder, const char* name, std::int32_t* error) {
   const int kind = kind_at(fd_of(folder), name);
   switch (kind) {
+    case -1:
+      *error = errno;
+      return TargetEntry::unreadable;
     case 0:
       return TargetEntry::none;
     case S_IFREG:
@@ -505,23 +387,18 @@ TargetEntry target_entry(TargetFolder folder, const char* name) {
   }
 }
 
-bool target_same_bytes(const char* path, TargetFolder folder, const char* name, bool* same,
-                       std::int32_t* error) {
-  const int there = openat(fd_of(folder), name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  if (there < 0) {
-    *error = errno == ELOOP ? kErrorLink : errno;
-    return false;
+FileReader target_reader_open(TargetFolder folder, const char* name, std::int32_t* error) {
+  const int fd = openat(fd_of(folder), name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  struct stat info {};
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    *error = fd >= 0           ? EINVAL
+             : errno == ELOOP  ? kErrorLink
+             : errno == ENOENT ? kErrorMissing
+                               : errno;
+    if (fd >= 0) close(fd);
+    return -1;
   }
-  const int in = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (in < 0) {
-    *error = errno;
-    close(there);
-    return false;
-  }
-  const bool compared = same_descriptors(in, there, same, error);
-  close(in);
-  close(there);
-  return compared;
+  return fd;
 }
 
 void target_clear_scratch(TargetFolder scratch) {
@@ -531,25 +408,63 @@ void target_clear_scratch(TargetFolder scratch) {
   }
 }
 
-bool target_move_generation(TargetFolder root, const char* from, const char* to,
-                            const CopyPlace& place, MoveProblem problem, void* context) {
-  const Mover mover{problem, context, place};
-  std::int32_t error = 0;
-  const int source = open_folder_at(fd_of(root), from, &error);
-  if (source < 0) {
-    if (error == kErrorMissing) return true;  // no such generation: nothing to move
-    mover.report(from, error);
+std::vector<std::string> target_names(TargetFolder folder) {
+  return names_in(fd_of(folder));
+}
+
+bool target_make_folder(TargetFolder parent, const char* name, std::int32_t* error) {
+  disk_change();
+  if (mkdirat(fd_of(parent), name, 0755) == 0) return true;
+  *error = errno;
+  if (*error != EEXIST) return false;
+  const int kind = kind_at(fd_of(parent), name);
+  *error = kind == S_IFLNK ? kErrorLink : kErrorNotFolder;
+  return kind == S_IFDIR;
+}
+
+bool target_remove(TargetFolder folder, const char* name, std::int32_t* error) {
+  const int kind = kind_at(fd_of(folder), name);
+  if (kind == 0) return true;
+  disk_change();
+  if (kind > 0 && unlinkat(fd_of(folder), name, kind == S_IFDIR ? AT_REMOVEDIR : 0) == 0)
+    return true;
+  *error = errno == ENOENT ? 0 : errno;
+  return errno == ENOENT;
+}
+
+bool target_rename(TargetFolder from, const char* name, TargetFolder to, std::int32_t* error) {
+  if (renames_cross_devices()) {
+    *error = kErrorOtherDevice;
     return false;
   }
-  const std::vector<std::string> names = names_in(source);
-  bool moved = true;
-  if (!names.empty()) {
+  disk_change();
+  if (renameat(fd_of(from), name, fd_of(to), name) == 0) return true;
+  *error = errno == EXDEV ? kErrorOtherDevice : errno;
+  return false;
+}
+
+std::int32_t target_copy_between(TargetFolder from, const char* name, TargetFolder to,
+                                 const CopyPlace& place, std::int32_t* error) {
+  // A link is copied as the link it is.
+  struct stat facts {};
+  std::string text;
+  if (fstatat(fd_of(from), name, &facts, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(facts.st_mode)) {
+    if (!target_read_link(from, name, &text, error)) return kCopyReadFailed;
     disk_change();
-    mkdirat(fd_of(root), to, 0755);
-    const int target = open_folder_at(fd_of(root), to, &error);
-    moved = target >= 0 ? merge(mover, source, target, from, to) : mover.report(to, error);
-    if (target >= 0) close(target);
+    return make_link(text, facts, fd_of(to), name, place, error);
   }
-  close(source);
-  return moved;
+  const int in = static_cast<int>(target_reader_open(from, name, error));
+  struct stat info {};
+  if (in < 0 || fstat(in, &info) != 0) {
+    if (in >= 0) close(in);
+    return kCopyReadFailed;
+  }
+  disk_change();
+  const std::int32_t result = copy_open_file(in, info, fd_of(to), name, place, "", error);
+  close(in);
+  return result;
+}
+
+bool target_makes_links() {
+  return true;
 }

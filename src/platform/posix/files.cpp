@@ -323,6 +323,7 @@ void describe_error(std::int32_t error, char* text, std::uint32_t size) {
                      : error == kErrorNoFiles     ? "no files can be kept there"
                      : error == kErrorMissing     ? "No such file or directory"
                      : error == kErrorNotName     ? "not a plain name"
+                     : error == kErrorOtherDevice ? "on another file system"
                                                   : nullptr;
   char buffer[128];
   // The GNU strerror_r returns its text, which may not be the buffer.
@@ -467,59 +468,16 @@ int open_reading(const char* path, std::int32_t* error) {
 
 }  // namespace
 
-bool same_descriptors(int a, int b, bool* same, std::int32_t* error) {
-  constexpr std::size_t kPiece = 1 << 16;
-  std::vector<char> left(kPiece);
-  std::vector<char> right(kPiece);
-  for (;;) {
-    const ssize_t got_left = read_fully(a, left.data(), kPiece);
-    const ssize_t got_right = read_fully(b, right.data(), kPiece);
-    if (got_left < 0 || got_right < 0) {
-      *error = errno;
-      return false;
-    }
-    if (got_left != got_right ||
-        std::memcmp(left.data(), right.data(), static_cast<std::size_t>(got_left)) != 0) {
-      *same = false;
-      return true;
-    }
-    if (got_left == 0) {
-      *same = true;
-      return true;
-    }
-  }
+FileReader reader_open(const char* path, std::int32_t* error) {
+  return open_reading(path, error);
 }
 
-bool read_through(const char* path, std::uint64_t* size, std::int32_t* error) {
-  const int fd = open_reading(path, error);
-  if (fd < 0) return false;
-  std::vector<char> piece(1 << 16);
-  *size = 0;
-  bool read_whole = true;
-  for (;;) {
-    const ssize_t got = read_fully(fd, piece.data(), piece.size());
-    if (got < 0) {
-      *error = errno;
-      read_whole = false;
-      break;
-    }
-    if (got == 0) break;
-    *size += static_cast<std::uint64_t>(got);
-  }
-  close(fd);
-  return read_whole;
+std::int64_t reader_read(FileReader reader, char* data, std::uint32_t size, std::int32_t* error) {
+  const ssize_t got = read_fully(static_cast<int>(reader), data, size);
+  if (got < 0) *error = errno;
+  return got;
 }
 
-bool same_bytes(const char* a, const char* b, bool* same, std::int32_t* error) {
-  const int first = open_reading(a, error);
-  if (first < 0) return false;
-  const int second = open_reading(b, error);
-  if (second < 0) {
-    close(first);
-    return false;
-  }
-  const bool compared = same_descriptors(first, second, same, error);
-  close(first);
-  close(second);
-  return compared;
+void reader_close(FileReader reader) {
+  if (reader >= 0) close(static_cast<int>(reader));
 }

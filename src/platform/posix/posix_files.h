@@ -10,8 +10,5 @@ constexpr std::uint64_t kEpochOffsetSeconds = 11644473600ull;
 
 // A file time in 100-ns units since 1601-01-01 UTC.
 std::uint64_t file_time_of(const timespec& time);
-// Whether the open files a and b hold the same bytes, read from where each
-// stands; false with *error set when either cannot be read.
-bool same_descriptors(int a, int b, bool* same, std::int32_t* error);
 // Writes all of data, retrying short writes; false on an error.
 bool write_all(int fd, const char* data, std::uint64_t size);

@@ -209,78 +209,6 @@ std::vector<std::wstring> names_in(const std::wstring& folder) {
   return names;
 }
 
-// A move's context: where problems go.
-struct Mover {
-  MoveProblem problem;
-  void* context;
-  bool report(const std::string& path, std::int32_t error) const {
-    if (problem != nullptr) problem(context, path.c_str(), error);
-    return false;
-  }
-};
-
-bool remove_tree(const std::wstring& path) {
-  if (kind_at(path) != Kind::folder)
-    return DeleteFileW(path.c_str()) || kind_at(path) == Kind::nothing;
-  bool removed = true;
-  for (const std::wstring& name : names_in(path))
-    removed = remove_tree(wide_join(path, name)) && removed;
-  return RemoveDirectoryW(path.c_str()) && removed;
-}
-
-bool merge(const Mover& mover, const std::wstring& from, const std::wstring& to,
-           const std::string& from_path, const std::string& to_path);
-
-bool move_entry(const Mover& mover, const std::wstring& from, const std::wstring& to,
-                const std::string& from_path, const std::string& to_path) {
-  const Kind source = kind_at(from);
-  const Kind target = kind_at(to);
-  if (source == Kind::unknown || source == Kind::nothing)
-    return mover.report(from_path, last_error());
-  if (target == Kind::unknown) return mover.report(to_path, last_error());
-  if (source == Kind::link) return mover.report(from_path, kErrorLink);
-  if (target == Kind::link) return mover.report(to_path, kErrorLink);
-  if (source == Kind::folder && target == Kind::folder) {
-    std::int32_t error = 0;
-    HANDLE from_pin = pin_folder(from, &error);
-    if (from_pin == INVALID_HANDLE_VALUE) return mover.report(from_path, error);
-    HANDLE to_pin = pin_folder(to, &error);
-    if (to_pin == INVALID_HANDLE_VALUE) {
-      CloseHandle(from_pin);
-      return mover.report(to_path, error);
-    }
-    const bool merged = merge(mover, from, to, from_path, to_path);
-    CloseHandle(from_pin);
-    CloseHandle(to_pin);
-    disk_change();
-    RemoveDirectoryW(from.c_str());
-    return merged;
-  }
-  // A folder replaces a file and a file a folder, as a move over it would.
-  if (target != Kind::nothing && (source == Kind::folder) != (target == Kind::folder)) {
-    disk_change();
-    if (!remove_tree(to)) return mover.report(to_path, last_error());
-  }
-  disk_change();
-  // A file may cross volumes (copied, then removed); a folder cannot here,
-  // as no mount point inside the root is ever entered.
-  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
-    return true;
-  return mover.report(from_path, last_error());
-}
-
-bool merge(const Mover& mover, const std::wstring& from, const std::wstring& to,
-           const std::string& from_path, const std::string& to_path) {
-  bool moved = true;
-  for (const std::wstring& name : names_in(from)) {
-    const std::string relative = utf8_of(name.c_str());
-    moved = move_entry(mover, wide_join(from, name), wide_join(to, name),
-                       from_path + '\\' + relative, to_path + '\\' + relative) &&
-            moved;
-  }
-  return moved;
-}
-
 }  // namespace
 
 TargetFolder target_open_root(const char* root, int create, std::int32_t* error) {
@@ -392,8 +320,11 @@ bool target_read_link(TargetFolder, const char*, std::string*, std::int32_t* err
   return false;
 }
 
-TargetEntry target_entry(TargetFolder folder, const char* name) {
+TargetEntry target_entry(TargetFolder folder, const char* name, std::int32_t* error) {
   switch (kind_at(wide_join(folder_of(folder)->path, wide_path(name)))) {
+    case Kind::unknown:
+      *error = last_error();
+      return TargetEntry::unreadable;
     case Kind::nothing:
       return TargetEntry::none;
     case Kind::file:
@@ -407,19 +338,11 @@ TargetEntry target_entry(TargetFolder folder, const char* name) {
   }
 }
 
-bool target_same_bytes(const char* path, TargetFolder folder, const char* name, bool* same,
-                       std::int32_t* error) {
-  HANDLE there = open_for_reading(wide_join(folder_of(folder)->path, wide_path(name)), true, error);
-  if (there == INVALID_HANDLE_VALUE) return false;
-  HANDLE in = open_for_reading(wide_path(path), false, error);
-  if (in == INVALID_HANDLE_VALUE) {
-    CloseHandle(there);
-    return false;
-  }
-  const bool compared = same_handles(in, there, same, error);
-  CloseHandle(in);
-  CloseHandle(there);
-  return compared;
+FileReader target_reader_open(TargetFolder folder, const char* name, std::int32_t* error) {
+  HANDLE file = open_for_reading(wide_join(folder_of(folder)->path, wide_path(name)), true, error);
+  return file == INVALID_HANDLE_VALUE
+             ? -1
+             : static_cast<FileReader>(reinterpret_cast<std::intptr_t>(file));
 }
 
 void target_clear_scratch(TargetFolder scratch) {
@@ -433,29 +356,69 @@ void target_clear_scratch(TargetFolder scratch) {
   }
 }
 
-// A file crosses volumes by MoveFileEx's own copy: the place is not needed.
-bool target_move_generation(TargetFolder root, const char* from, const char* to, const CopyPlace&,
-                            MoveProblem problem, void* context) {
-  const Mover mover{problem, context};
-  const std::wstring& base = folder_of(root)->path;
-  const std::wstring source = wide_join(base, wide_path(from));
-  const std::wstring target = wide_join(base, wide_path(to));
-  std::int32_t error = 0;
-  HANDLE source_pin = pin_folder(source, &error);
-  if (source_pin == INVALID_HANDLE_VALUE) {
-    if (error == kErrorMissing) return true;  // no such generation: nothing to move
-    mover.report(from, error);
+std::vector<std::string> target_names(TargetFolder folder) {
+  std::vector<std::string> names;
+  for (const std::wstring& name : names_in(folder_of(folder)->path))
+    names.push_back(utf8_of(name.c_str()));
+  return names;
+}
+
+bool target_make_folder(TargetFolder parent, const char* name, std::int32_t* error) {
+  const std::wstring path = wide_join(folder_of(parent)->path, wide_path(name));
+  disk_change();
+  if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+  *error = last_error();
+  if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  const Kind kind = kind_at(path);
+  *error = kind == Kind::link ? kErrorLink : kErrorNotFolder;
+  return kind == Kind::folder;
+}
+
+bool target_remove(TargetFolder folder, const char* name, std::int32_t* error) {
+  const std::wstring path = wide_join(folder_of(folder)->path, wide_path(name));
+  const DWORD attributes = attributes_at(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES && kind_at(path) == Kind::nothing) return true;
+  disk_change();
+  // A link to a folder is removed as a folder: the link itself, never what
+  // it leads to.
+  const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? RemoveDirectoryW(path.c_str())
+                                                                    : DeleteFileW(path.c_str());
+  if (removed || kind_at(path) == Kind::nothing) return true;
+  *error = last_error();
+  return false;
+}
+
+bool target_rename(TargetFolder from, const char* name, TargetFolder to, std::int32_t* error) {
+  if (renames_cross_devices()) {
+    *error = kErrorOtherDevice;
     return false;
   }
-  bool moved = true;
-  if (!names_in(source).empty()) {
-    disk_change();
-    CreateDirectoryW(target.c_str(), nullptr);
-    HANDLE target_pin = pin_folder(target, &error);
-    moved = target_pin != INVALID_HANDLE_VALUE ? merge(mover, source, target, from, to)
-                                               : mover.report(to, error);
-    if (target_pin != INVALID_HANDLE_VALUE) CloseHandle(target_pin);
+  const std::wstring wide = wide_path(name);
+  disk_change();
+  if (MoveFileExW(wide_join(folder_of(from)->path, wide).c_str(),
+                  wide_join(folder_of(to)->path, wide).c_str(), MOVEFILE_REPLACE_EXISTING))
+    return true;
+  *error = GetLastError() == ERROR_NOT_SAME_DEVICE ? kErrorOtherDevice : last_error();
+  return false;
+}
+
+std::int32_t target_copy_between(TargetFolder from, const char* name, TargetFolder to,
+                                 const CopyPlace& place, std::int32_t* error) {
+  HANDLE in = open_for_reading(wide_join(folder_of(from)->path, wide_path(name)), true, error);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (in == INVALID_HANDLE_VALUE) return kCopyReadFailed;
+  if (!GetFileInformationByHandle(in, &info)) {
+    *error = last_error();
+    CloseHandle(in);
+    return kCopyReadFailed;
   }
-  CloseHandle(source_pin);
-  return moved;
+  disk_change();
+  const std::int32_t result = copy_open_file(in, info, *folder_of(to), name, place, "", error);
+  CloseHandle(in);
+  return result;
+}
+
+// Making a link needs a privilege an ordinary account lacks: none is made.
+bool target_makes_links() {
+  return false;
 }

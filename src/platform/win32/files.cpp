@@ -428,6 +428,7 @@ void describe_error(std::int32_t error, char* text, std::uint32_t size) {
                      : error == kErrorMissing     ? "No such file or directory"
                      : error == kErrorIsFolder    ? "a folder, not a file"
                      : error == kErrorNotName     ? "not a plain name"
+                     : error == kErrorOtherDevice ? "on another file system"
                                                   : nullptr;
   std::string said = ours != nullptr ? ours : "";
   if (ours == nullptr) {
@@ -538,61 +539,22 @@ std::int64_t read_fully(HANDLE file, char* data, DWORD size) {
 
 }  // namespace
 
-bool same_handles(HANDLE a, HANDLE b, bool* same, std::int32_t* error) {
-  constexpr DWORD kPiece = 1 << 16;
-  std::vector<char> left(kPiece);
-  std::vector<char> right(kPiece);
-  for (;;) {
-    const std::int64_t got_left = read_fully(a, left.data(), kPiece);
-    const std::int64_t got_right = read_fully(b, right.data(), kPiece);
-    if (got_left < 0 || got_right < 0) {
-      *error = last_error();
-      return false;
-    }
-    if (got_left != got_right ||
-        std::memcmp(left.data(), right.data(), static_cast<std::size_t>(got_left)) != 0) {
-      *same = false;
-      return true;
-    }
-    if (got_left == 0) {
-      *same = true;
-      return true;
-    }
-  }
-}
-
-bool read_through(const char* path, std::uint64_t* size, std::int32_t* error) {
+FileReader reader_open(const char* path, std::int32_t* error) {
   HANDLE file = open_for_reading(wide_path(path), false, error);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  std::vector<char> piece(1 << 16);
-  *size = 0;
-  bool read_whole = true;
-  for (;;) {
-    const std::int64_t got = read_fully(file, piece.data(), static_cast<DWORD>(piece.size()));
-    if (got < 0) {
-      *error = last_error();
-      read_whole = false;
-      break;
-    }
-    if (got == 0) break;
-    *size += static_cast<std::uint64_t>(got);
-  }
-  CloseHandle(file);
-  return read_whole;
+  return file == INVALID_HANDLE_VALUE
+             ? -1
+             : static_cast<FileReader>(reinterpret_cast<std::intptr_t>(file));
 }
 
-bool same_bytes(const char* a, const char* b, bool* same, std::int32_t* error) {
-  HANDLE first = open_for_reading(wide_path(a), false, error);
-  if (first == INVALID_HANDLE_VALUE) return false;
-  HANDLE second = open_for_reading(wide_path(b), false, error);
-  if (second == INVALID_HANDLE_VALUE) {
-    CloseHandle(first);
-    return false;
-  }
-  const bool compared = same_handles(first, second, same, error);
-  CloseHandle(first);
-  CloseHandle(second);
-  return compared;
+std::int64_t reader_read(FileReader reader, char* data, std::uint32_t size, std::int32_t* error) {
+  const std::int64_t got =
+      read_fully(reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(reader)), data, size);
+  if (got < 0) *error = last_error();
+  return got;
+}
+
+void reader_close(FileReader reader) {
+  if (reader >= 0) CloseHandle(reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(reader)));
 }
 
 bool listing_link_facts(FolderListing* listing, const char* name, std::uint64_t* size,

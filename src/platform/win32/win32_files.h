@@ -35,7 +35,4 @@ bool is_reparse(DWORD attributes);
 // Opens the regular file at path for reading (with FILE_FLAG_OPEN_REPARSE_POINT
 // when not_through_link); INVALID_HANDLE_VALUE with *error set.
 HANDLE open_for_reading(const std::wstring& path, bool not_through_link, std::int32_t* error);
-// Whether the open files a and b hold the same bytes; false with *error set
-// when either cannot be read.
-bool same_handles(HANDLE a, HANDLE b, bool* same, std::int32_t* error);
 bool file_facts(const std::wstring& path, std::uint64_t* size, std::uint64_t* write_time);
