@@ -55,7 +55,7 @@ std::string copy_name(const char* folder, const PathRules& rules);
 // are told, and with record set aside (the file kept as kBackupNamesAside)
 // and left out of the file. Empty when the record cannot be written.
 std::string claim_copy_name(const BackupSettings& settings, const DataFolder& data,
-                            const char* source, BackupMessage message, bool record);
+                            const char* source, const BackupMessage& message, bool record);
 
 // The backup root's folder of the program's own temporaries: copies not yet
 // whole, renamed into the generations once they are. It is no generation,

@@ -149,7 +149,8 @@ std::string backup_parts::copy_name(const char* folder, const PathRules& rules) 
 }
 
 std::string backup_parts::claim_copy_name(const BackupSettings& settings, const DataFolder& data,
-                                          const char* source, BackupMessage message, bool record) {
+                                          const char* source, const BackupMessage& message,
+                                          bool record) {
   const std::string own = copy_name(source, path_rules());
   char path[kPathBytes];
   std::vector<NameRecord> records;
