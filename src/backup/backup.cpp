@@ -356,8 +356,9 @@ void walk(Run& run, const char* source) {
 
 }  // namespace
 
-BackupSettings backup_settings_of(const SettingsBlock& settings) {
-  return BackupSettings{settings.backup_root, select_mode_of(settings)};
+bool rotation_pending(const DataFolder& data) {
+  char path[kPathBytes];
+  return data_file_path(data, kRotationJournal, path) && path_taken(path);
 }
 
 bool backup_target(const BackupSettings& settings, const char* folder, char target[kPathBytes],

@@ -67,7 +67,9 @@ struct BackupSettings {
   std::string root;
   SelectMode mode = SelectMode::deep_linear;
 };
-BackupSettings backup_settings_of(const SettingsBlock& settings);
+inline BackupSettings backup_settings_of(const SettingsBlock& settings) {
+  return BackupSettings{settings.backup_root, select_mode_of(settings)};
+}
 
 // One "/b=" run: copies every file of the folder's tree (only its own files
 // in Linear and Random modes) that is new or changed since its last copy into

@@ -132,11 +132,6 @@ Rotation next_rotation(const SettingsBlock& settings) {
 
 }  // namespace
 
-bool rotation_pending(const DataFolder& data) {
-  char path[kPathBytes];
-  return journal_path(data, path) && path_taken(path);
-}
-
 bool rotate_backups(SettingsBlock& block, const DataFolder& data, const BackupOptions& options,
                     char failed_generation[4]) {
   failed_generation[0] = '\0';
