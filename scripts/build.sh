@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Configures and builds one flavour into build/<flavour>:
+# Configures and builds one flavour into build/<flavour>, all of it or only
+# the targets named after it:
+#   build.sh FLAVOUR [TARGET...]
 #   release  optimised with debug info (the default)
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan     ThreadSanitizer
@@ -8,6 +10,9 @@
 #   windows32  the same for 32-bit Windows (cmake/mingw-w64-i686.cmake)
 set -euo pipefail
 flavour=${1:-release}
+shift || true
+targets=()
+[ $# -eq 0 ] || targets=(--target "$@")
 top=$(cd "$(dirname "$0")/.." && pwd)
 extra=()
 case "$flavour" in
@@ -21,4 +26,4 @@ case "$flavour" in
 esac
 cmake -S "$top" -B "$top/build/$flavour" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSMIRA_WERROR=ON -DTESSMIRA_SANITIZE="$sanitize" "${extra[@]}" >/dev/null
-cmake --build "$top/build/$flavour" -j "$(nproc)"
+cmake --build "$top/build/$flavour" -j "$(nproc)" "${targets[@]}"

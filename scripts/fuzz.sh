@@ -5,7 +5,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${FUZZ_SECONDS:-60}
-"$top/scripts/build.sh" fuzz
+"$top/scripts/build.sh" fuzz list_fuzz
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
 cp "$top"/fuzz/list_seeds/* "$corpus"/

@@ -34,7 +34,7 @@ for flavour in release asan; do
   fi
 done
 stage "tsan build"
-"$top/scripts/build.sh" tsan
+"$top/scripts/build.sh" tsan threaded_tests
 stage "tsan tests (the threaded ones)"
 TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} \
   ctest --test-dir "$top/build/tsan" -L threaded --output-on-failure -j "$(nproc)" || status=1
