@@ -118,14 +118,6 @@ bool heif_sniff(const QByteArray& bytes) {
   return false;
 }
 
-std::uint32_t heif_whole(const QByteArray& bytes, std::uint32_t reduction, PictureColour,
-                         const std::atomic<bool>*, QImage* image, ColourTag* tag) {
-  if (reduction != 1) return kPictureNotLoaded;
-  const std::uint32_t error = heif_decode(bytes, image, tag);
-  if (error == 0) image->mirror(false, true);  // bottom-up, in place
-  return error;
-}
-
 }  // namespace
 
-const DecoderRow kHeifDecoder{PictureDecoder::heif, heif_sniff, heif_facts, heif_whole};
+const DecoderRow kHeifDecoder{PictureDecoder::heif, heif_sniff, heif_facts, bottom_up<heif_decode>};

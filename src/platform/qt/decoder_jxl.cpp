@@ -129,14 +129,6 @@ bool jxl_sniff(const QByteArray& bytes) {
          (size >= 12 && std::memcmp(data, "\0\0\0\x0cJXL \r\n\x87\n", 12) == 0);
 }
 
-std::uint32_t jxl_whole(const QByteArray& bytes, std::uint32_t reduction, PictureColour,
-                        const std::atomic<bool>*, QImage* image, ColourTag* tag) {
-  if (reduction != 1) return kPictureNotLoaded;
-  const std::uint32_t error = jxl_decode(bytes, image, tag);
-  if (error == 0) image->mirror(false, true);  // bottom-up, in place
-  return error;
-}
-
 }  // namespace
 
-const DecoderRow kJxlDecoder{PictureDecoder::jxl, jxl_sniff, jxl_facts, jxl_whole};
+const DecoderRow kJxlDecoder{PictureDecoder::jxl, jxl_sniff, jxl_facts, bottom_up<jxl_decode>};

@@ -28,6 +28,17 @@ extern const DecoderRow kJxlDecoder;       // libjxl: JPEG XL
 extern const DecoderRow kCmykJpegDecoder;  // libjpeg: JPEGs of four inks
 extern const DecoderRow kRgbJpegDecoder;   // libjpeg: JPEGs of RGB or grey
 
+// A decoder of whole pictures only (reduction 1) as a row's decode: its
+// rows turned bottom-up in place.
+template <std::uint32_t (*whole)(const QByteArray& bytes, QImage* image, ColourTag* tag)>
+std::uint32_t bottom_up(const QByteArray& bytes, std::uint32_t reduction, PictureColour,
+                        const std::atomic<bool>*, QImage* image, ColourTag* tag) {
+  if (reduction != 1) return kPictureNotLoaded;
+  const std::uint32_t error = whole(bytes, image, tag);
+  if (error == 0) image->mirror(false, true);
+  return error;
+}
+
 // The widest side any decoder is let allocate for.
 inline constexpr int kMostSide = 1 << 16;
 
