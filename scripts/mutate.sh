@@ -93,6 +93,9 @@ backup/backup.cpp @@ if ((last >> 32) > (run.now >> 32)) last = 0; @@ if ((last 
 catalog/report.cpp @@ progress->version != progress->read_version; @@ progress->version == progress->read_version;
 catalog/catalog_build.cpp @@ return count == kCatalogJumpAt ? kFolderLimit : count; @@ return count;
 catalog/catalog_build.cpp @@ if (found >= 0) { @@ if (found > 0) {
+backup/excludes.cpp @@ if (from == text.size() || separator_at(text, from, rules)) break; @@ if (from == text.size()) break;
+backup/excludes.cpp @@ std::memcmp(start, kSignature, kLength) == 0; @@ std::memcmp(start, kSignature, kLength - 1) == 0;
+backup/excludes.cpp @@ if (!path_taken(path)) { @@ if (true) {
 backup/generation_move.cpp @@ if (!target_makes_links() && source == TargetEntry::link) @@ if (target_makes_links() && source == TargetEntry::link)
 backup/generation_move.cpp @@ if (target != TargetEntry::none && (folder || target == TargetEntry::folder)) { @@ if (target != TargetEntry::none && folder) {
 catalog/list_slots.h @@ return type >= 10; @@ return type > 10;

@@ -57,6 +57,11 @@ struct Run {
   RunProgress done;
   // The root's folder of temporaries, opened with the root.
   TargetFolder scratch = -1;
+  // What is left out, matched against the paths below the folder backed
+  // up, which start after start_length characters.
+  std::vector<std::string> excludes;
+  bool cache_tags = true;
+  std::size_t start_length = 0;
 };
 
 void know_root(Run& run) {
@@ -283,6 +288,15 @@ void skip(Run& run, const char* path) {
   tell(run.message, std::string("skipped ") + path + ": neither a file nor a folder");
 }
 
+bool leaves_out(const Run& run, const char* path, bool folder) {
+  return left_out(run.excludes, run.cache_tags, path, run.start_length, folder);
+}
+
+// The entries the walk looks at: files, links, and folders it enters.
+bool looked_at(const Run& run, std::uint32_t kind) {
+  return kind == kFolderEntryFile || is_link_kind(kind) || (run.deep && kind == kFolderEntryFolder);
+}
+
 // The files and bytes the walk will examine, for the progress line: the
 // same folders, read once more.
 void count_tree(Run& run, const char* source) {
@@ -299,9 +313,13 @@ void count_tree(Run& run, const char* source) {
   while (listing_next(listing, &entry, &error) == ListingStep::entry) {
     std::uint64_t size = 0;
     std::uint64_t written = 0;
+    char path[kPathBytes];
+    if (!join_path(source, entry.name.c_str(), path) ||
+        (looked_at(run, entry.kind) && leaves_out(run, path, entry.kind == kFolderEntryFolder))) {
+      continue;
+    }
     if (entry.kind == kFolderEntryFolder && run.deep) {
-      char path[kPathBytes];
-      if (join_path(source, entry.name.c_str(), path)) folders.emplace_back(path);
+      folders.emplace_back(path);
     } else if (entry.kind == kFolderEntryFile || is_link_kind(entry.kind)) {
       ++run.done.files_total;
       if (entry.kind == kFolderEntryFile &&
@@ -336,6 +354,10 @@ void walk(Run& run, const char* source) {
     char path[kPathBytes];
     if (!join_path(source, entry.name.c_str(), path)) {
       fail(run, "read", std::string(source) + "/" + entry.name, kErrorPathTooLong);
+    } else if (looked_at(run, entry.kind) &&
+               leaves_out(run, path, entry.kind == kFolderEntryFolder)) {
+      ++run.report->left_out;
+      if (run.dry_run) tell(run.planned, std::string("would leave out ") + path);
     } else if (entry.kind == kFolderEntryFile || is_link_kind(entry.kind)) {
       back_up_file(run, listing, path, entry.name.c_str(), is_link_kind(entry.kind));
     } else if (!run.deep && entry.kind == kFolderEntryFolder) {
@@ -405,6 +427,9 @@ bool backup_folder(const BackupSettings& settings, const DataFolder& data, Catal
   if (rotation_pending(data)) {
     tell(message, "a rotation was stopped before its end; /r finishes it");
   }
+  std::vector<std::string> excludes = options.excludes;
+  std::string problem;
+  if (!read_excludes(data, !dry_run, &excludes, &problem)) return give_up(report, problem.c_str());
   if (!dry_run) remove_leftovers(settings, data);
 
   if (dry_run) {
@@ -443,7 +468,11 @@ bool backup_folder(const BackupSettings& settings, const DataFolder& data, Catal
           {},
           dry_run,
           options.planned,
-          {}};
+          {},
+          -1,
+          std::move(excludes),
+          options.cache_tags,
+          0};
   know_root(run);
   const std::string root = root_text(settings);
   char root_path[kPathBytes];
@@ -453,6 +482,7 @@ bool backup_folder(const BackupSettings& settings, const DataFolder& data, Catal
   run.levels.push_back(Level{name, root + "/F0/" + name});
   // The root folder is listed as "", so that its paths read "/name".
   const char* start = std::strcmp(source, "/") == 0 ? "" : source;
+  run.start_length = length_of_text(start);
   if (progress.told != nullptr) count_tree(run, start);
   walk(run, start);
   while (!run.levels.empty()) leave(run);

@@ -18,6 +18,7 @@ struct BackupReport {
   std::uint32_t skipped;              // links to folders, dangling links, FIFOs and the like
   std::uint32_t folders_not_entered;  // subfolders left out in Linear and Random modes
   std::uint32_t changed;              // files that changed while they were copied, each time
+  std::uint32_t left_out;             // files and folders an exclude or a cache tag left out
   bool stopped;                       // an interrupt ended the run between two files
   std::string problem;                // why nothing could be done; empty otherwise
 };
@@ -60,7 +61,33 @@ struct BackupOptions {
   bool dry_run = false;
   BackupMessage message;
   BackupMessage planned;
+  // Patterns to leave out besides the exclude file's, and whether folders
+  // tagged as caches are left out.
+  std::vector<std::string> excludes = {};
+  bool cache_tags = true;
 };
+
+// What a backup leaves out. The exclude file in the data folder holds a
+// pattern a line (# starts a comment) for every run; it is written with
+// kDefaultExcludes the first time a backup runs without it, and never again.
+inline constexpr char kExcludesFile[] = "TesmiExc.txt";
+extern const char kDefaultExcludes[];
+// Whether pattern leaves out the entry whose path below the folder backed up
+// is below. A pattern of one name matches that name at any depth; one with a
+// separator (or a leading one) is matched from the folder backed up. "*" is
+// any part of one name, "**" any run of folders ("**/" none too), "?" one
+// character; letter case counts as the file system counts it.
+bool exclude_matches(const std::string& pattern, const std::string& below,
+                     const PathRules& rules = path_rules());
+// A folder holding a CACHEDIR.TAG that starts with the standard signature
+// says it is a cache, to be left out of backups.
+inline constexpr char kCacheTagName[] = "CACHEDIR.TAG";
+bool cache_tagged(const char* folder);
+// The exclude file's patterns added to *patterns (the default ones when
+// there is no file, which is written when write_default is set); false with
+// problem set when it cannot be read or written.
+bool read_excludes(const DataFolder& data, bool write_default, std::vector<std::string>* patterns,
+                   std::string* problem);
 // What the backup takes of the settings: the root the generations lie
 // under, and the selection mode (its own files only in Linear and Random).
 struct BackupSettings {
@@ -179,11 +206,13 @@ struct VerifyReport {
   std::uint32_t checked;   // files of the tree looked at
   std::uint32_t missing;   // of those, files with no copy
   std::uint32_t problems;  // every problem told, the missing files among them
+  std::uint32_t left_out;  // files and folders the backups leave out, not checked
   bool stopped;            // an interrupt ended the run between two files
   std::string problem;     // why nothing could be checked, or ""
 };
 // Checks every file of folder's tree (its own files only in Linear and Random
-// modes, as "/b=" copies them): its newest copy exists and reads back whole,
+// modes, as "/b=" copies them; what the exclude file and the cache tags leave
+// out of every backup is left out here too): its newest copy exists and reads back whole,
 // is the copy the catalog recorded (size and write time), and, where the
 // file still has that size and write time, holds the same bytes. Each
 // problem is told to message, one line each. Nothing is written. True when

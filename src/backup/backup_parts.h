@@ -85,6 +85,16 @@ inline std::string root_text(const BackupSettings& settings) {
   return root;
 }
 
+// Whether one of the exclude patterns or, for a folder, its cache tag (when
+// cache_tags is set) leaves path out; its part below the folder backed up
+// starts after start_length characters (and a separator).
+bool left_out(const std::vector<std::string>& excludes, bool cache_tags, const char* path,
+              std::size_t start_length, bool folder);
+
+// The whole file at path when shorter than most bytes, "" for a missing
+// one; false when it cannot be read whole.
+bool read_whole(const char* path, std::size_t most, std::string* text);
+
 // Told of each entry a move could not handle: its path below the root as
 // "F1/Photos/a.jpg" and the error.
 using MoveProblem = void (*)(void* context, const char* path, std::int32_t error);

@@ -43,17 +43,6 @@ std::string unescaped(const std::string& text) {
   return out;
 }
 
-// The whole file, or false when it cannot be read whole (a missing one is "").
-bool read_whole(const char* path, std::size_t most, std::string* text) {
-  const std::int64_t size = stat_file_size(path);
-  if (size >= static_cast<std::int64_t>(most)) return false;
-  std::vector<char> bytes(static_cast<std::size_t>(size > 0 ? size : 0) + 1);
-  const std::int64_t count = file_read_start(path, bytes.data(), bytes.size());
-  if (count >= static_cast<std::int64_t>(bytes.size())) return false;  // grew meanwhile
-  *text = std::string(bytes.data(), count > 0 ? static_cast<std::size_t>(count) : 0);
-  return true;
-}
-
 // Each line of text, unescaped, to line(text).
 template <typename Line>
 void each_line(const std::string& text, Line line) {
@@ -129,6 +118,16 @@ bool backup_parts::plain_copy_name(const std::string& name, const PathRules& rul
   return std::none_of(name.begin(), name.end(), [&](char c) {
     return is_separator(c, rules) || (rules.drive_roots == 1 && c == ':');
   });
+}
+
+bool backup_parts::read_whole(const char* path, std::size_t most, std::string* text) {
+  const std::int64_t size = stat_file_size(path);
+  if (size >= static_cast<std::int64_t>(most)) return false;
+  std::vector<char> bytes(static_cast<std::size_t>(size > 0 ? size : 0) + 1);
+  const std::int64_t count = file_read_start(path, bytes.data(), bytes.size());
+  if (count >= static_cast<std::int64_t>(bytes.size())) return false;  // grew meanwhile
+  *text = std::string(bytes.data(), count > 0 ? static_cast<std::size_t>(count) : 0);
+  return true;
 }
 
 bool backup_parts::read_copy_names(const DataFolder& data, std::vector<NameRecord>* records,

@@ -26,6 +26,10 @@ struct Check {
   std::string root;  // the backup root, never verified as a source
   std::map<std::string, const FileVersion*> newest;
   bool catalog_open;
+  // What the backups leave out, left out here too: the exclude file's
+  // patterns and the folders tagged as caches.
+  std::vector<std::string> excludes = {};
+  std::size_t start_length = 0;
 };
 
 void problem(Check& check, const std::string& line) {
@@ -155,10 +159,14 @@ void walk(Check& check, const std::string& folder) {
       }
       continue;
     }
-    if (file) {
-      verify_file(check, path, is_link_kind(entry.kind));
+    const bool folder_entered = entry.kind == kFolderEntryFolder && check.deep;
+    if ((file || folder_entered) &&
+        left_out(check.excludes, true, path, check.start_length, folder_entered)) {
+      ++check.report->left_out;
+      continue;
     }
-    if (entry.kind == kFolderEntryFolder && check.deep) folders.emplace_back(path);
+    if (file) verify_file(check, path, is_link_kind(entry.kind));
+    if (folder_entered) folders.emplace_back(path);
   }
   listing_close(listing);
   for (const std::string& inner : folders) walk(check, inner);
@@ -184,6 +192,11 @@ bool verify_folder(const BackupSettings& settings, const DataFolder& data, Catal
   }
   Check check{catalog, report, progress, {}, message, is_deep(settings.mode), root_text(settings),
               {},      false};
+  if (!read_excludes(data, false, &check.excludes, &why)) {
+    report->problem = why;
+    return false;
+  }
+  check.start_length = length_of_text(source);
   for (const FileVersion& version : versions) {
     const auto [at, added] = check.newest.emplace(version.original, &version);
     if (!added && version.rank < at->second->rank) at->second = &version;

@@ -13,7 +13,8 @@ namespace {
 
 constexpr char kUsageText[] =
     "Usage: tessmira [--] [IMAGE | FOLDER]\n"
-    "       tessmira /b=FOLDER | --backup=FOLDER [--dry-run]\n"
+    "       tessmira /b=FOLDER | --backup=FOLDER [--exclude=PATTERN]... [--no-cachedir-tag]\n"
+    "                [--dry-run]\n"
     "       tessmira /r | --rotate [--dry-run]\n"
     "       tessmira --versions=PATH\n"
     "       tessmira --restore=PATH [--from=GEN] [--to=DEST] [--overwrite]\n"
@@ -28,6 +29,15 @@ constexpr char kUsageText[] =
     "              newest backup generation F0 (also /B=); a file that changes\n"
     "              while it is copied is copied again, and named when it never\n"
     "              holds still\n"
+    "    --exclude=PATTERN\n"
+    "                leave out what PATTERN matches below FOLDER: one name at\n"
+    "                any depth, or a path from FOLDER (* within a name, **\n"
+    "                across folders, ? one character); as often as needed,\n"
+    "                e.g. tessmira /b=$HOME --exclude='*.iso' --exclude=Downloads\n"
+    "    --no-cachedir-tag\n"
+    "                back up folders tagged as caches (CACHEDIR.TAG) too\n"
+    "              Every run also leaves out the patterns of TesmiExc.txt in\n"
+    "              the data folder, written on first use as shown below.\n"
     "  /r          rotate the backup generations F0 to F9 and FX\n"
     "  --dry-run   with /b= or /r: tell what would be copied or moved, and\n"
     "              write nothing, e.g. tessmira /b=Pictures --dry-run\n"
@@ -70,6 +80,8 @@ constexpr char kUsageText[] =
 
 int show_usage(AppState&, const Invocation&) {
   console_out(kUsageText);
+  console_out("\nThe exclude file TesmiExc.txt starts as:\n");
+  console_out(kDefaultExcludes);
   return kExitDone;
 }
 
@@ -82,6 +94,9 @@ int show_version(AppState&, const Invocation&) {
 constexpr SwitchArgument kNone = SwitchArgument::none;
 constexpr SwitchArgument kRequired = SwitchArgument::required;
 constexpr SwitchArgument kOptional = SwitchArgument::optional;
+constexpr SwitchOptions kNoOptions = SwitchOptions::none;
+constexpr SwitchOptions kRestoreOptions = SwitchOptions::restore;
+constexpr SwitchOptions kBackupOptions = SwitchOptions::backup;
 
 // "/r" is exactly that word: "/run/..." and "/root/..." are image paths.
 // "/b=" is also accepted with a capital B.
@@ -91,46 +106,52 @@ constexpr SwitchRow kSwitchTable[] = {
      kRequired,
      SwitchNeeds::exclusive_lock,
      true,
-     false,
+     kBackupOptions,
      run_backup},
-    {{"/r", "--rotate"}, "/r", kNone, SwitchNeeds::exclusive_lock, true, false, run_rotation},
+    {{"/r", "--rotate"}, "/r", kNone, SwitchNeeds::exclusive_lock, true, kNoOptions, run_rotation},
     {{"--versions", nullptr},
      "--versions=PATH",
      kRequired,
      SwitchNeeds::shared_lock,
      false,
-     false,
+     kNoOptions,
      run_versions},
     {{"--restore", nullptr},
      "--restore=PATH",
      kRequired,
      SwitchNeeds::exclusive_lock,
      false,
-     true,
+     kRestoreOptions,
      run_restore},
     {{"--verify", nullptr},
      "--verify=FOLDER",
      kRequired,
      SwitchNeeds::shared_lock,
      false,
-     false,
+     kNoOptions,
      run_verify},
     {{"--catalog", nullptr},
      "--catalog=FOLDER",
      kOptional,
      SwitchNeeds::data_folder,
      false,
-     false,
+     kNoOptions,
      run_catalog},
     {{"--find", nullptr},
      "--find=PATTERN",
      kRequired,
      SwitchNeeds::data_folder,
      false,
-     false,
+     kNoOptions,
      run_find},
-    {{"--help", nullptr}, "--help", kNone, SwitchNeeds::nothing, true, false, show_usage},
-    {{"--version", nullptr}, "--version", kNone, SwitchNeeds::nothing, true, false, show_version},
+    {{"--help", nullptr}, "--help", kNone, SwitchNeeds::nothing, true, kNoOptions, show_usage},
+    {{"--version", nullptr},
+     "--version",
+     kNone,
+     SwitchNeeds::nothing,
+     true,
+     kNoOptions,
+     show_version},
 };
 
 // Whether word is the row's switch; *argument gets what follows its "=".
@@ -169,23 +190,32 @@ std::string argument_noun(const SwitchRow& row) {
   return noun;
 }
 
-// The words after a switch: --dry-run, and --restore's options.
+// The words after a switch: --dry-run, --restore's options and /b='s.
 int read_options(int argc, char** argv, int number, Invocation* call) {
+  const bool restore = call->row->options == kRestoreOptions;
+  const bool backup = call->row->options == kBackupOptions;
   for (int later = number + 1; later < argc && argv[later][0] != '\0'; ++later) {
     const std::string option = argv[later];
     if (option == "--dry-run") {
       call->dry_run = true;
-    } else if (call->row->options && option.rfind("--from=", 0) == 0 &&
+    } else if (restore && option.rfind("--from=", 0) == 0 &&
                generation_rank(option.c_str() + 7, &call->from)) {
-    } else if (call->row->options && option.rfind("--to=", 0) == 0 && option.size() > 5 &&
+    } else if (restore && option.rfind("--to=", 0) == 0 && option.size() > 5 &&
                option.size() < kPathBytes) {
       call->to = option.substr(5);
-    } else if (call->row->options && option == "--overwrite") {
+    } else if (restore && option == "--overwrite") {
       call->overwrite = true;
+    } else if (backup && option.rfind("--exclude=", 0) == 0 && option.size() > 10 &&
+               option.size() < kPathBytes) {
+      call->excludes.push_back(option.substr(10));
+    } else if (backup && option == "--no-cachedir-tag") {
+      call->cache_tags = false;
     } else {
-      return usage_error(
-          std::string("unexpected argument after ") + call->row->usage + ": " + option +
-          (call->row->options ? " (--from=F0..F9 or FX, --to=DEST, --overwrite)" : ""));
+      return usage_error(std::string("unexpected argument after ") + call->row->usage + ": " +
+                         option +
+                         (restore  ? " (--from=F0..F9 or FX, --to=DEST, --overwrite)"
+                          : backup ? " (--exclude=PATTERN, --no-cachedir-tag, --dry-run)"
+                                   : ""));
     }
   }
   return kViewerWanted;

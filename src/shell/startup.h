@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ports/instance.h"
 
@@ -37,6 +38,9 @@ struct Invocation;
 using SwitchRunner = int (*)(AppState& state, const Invocation& call);
 // How a switch takes its argument: "/r", "/b=FOLDER", "--catalog[=FOLDER]".
 enum class SwitchArgument { none, required, optional };
+// The options a switch takes after it: none, --restore's --from=, --to= and
+// --overwrite, or /b='s --exclude= and --no-cachedir-tag.
+enum class SwitchOptions { none, restore, backup };
 
 // One switch: its spellings ("/b" and "--backup"; "=" and the argument
 // follow), how it is shown ("/b=FOLDER"), what it takes and needs, and its
@@ -47,7 +51,7 @@ struct SwitchRow {
   SwitchArgument argument;
   SwitchNeeds needs;
   bool dry_run;  // takes --dry-run
-  bool options;  // takes --restore's --from=, --to= and --overwrite after it
+  SwitchOptions options;
   SwitchRunner run;
 };
 
@@ -61,6 +65,8 @@ struct Invocation {
   std::uint32_t from = 0;  // --from=GEN's rank
   std::string to;          // --to=DEST, or ""
   bool overwrite = false;
+  std::vector<std::string> excludes;              // /b='s --exclude=PATTERN, in order
+  bool cache_tags = true;                         // false with --no-cachedir-tag
   InstanceLock lock = InstanceLock::unavailable;  // as claimed for the run
 };
 

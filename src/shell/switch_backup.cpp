@@ -11,7 +11,8 @@ int run_backup(AppState& state, const Invocation& call) {
   ProgressLine line;
   progress_begin(line);
   const BackupOptions options{call.dry_run, notices_of(line),
-                              call.dry_run ? planned_lines() : BackupMessage()};
+                              call.dry_run ? planned_lines() : BackupMessage(), call.excludes,
+                              call.cache_tags};
   BackupReport report;
   const bool complete = backup_folder(backup_settings_of(state.settings), state.data, state.catalog,
                                       state.scans, call.argument.c_str(), options,
@@ -29,6 +30,10 @@ int run_backup(AppState& state, const Invocation& call) {
     summary += ", " + std::to_string(report.changed) + " changed while they were copied";
   }
   if (report.skipped > 0) summary += ", " + std::to_string(report.skipped) + " skipped";
+  if (report.left_out > 0) {
+    summary += ", " + std::to_string(report.left_out) +
+               (call.dry_run ? " would be left out by excludes" : " left out by excludes");
+  }
   if (call.dry_run) summary += "; nothing was written";
   console_out((summary + "\n").c_str());
   return progress_end(line, stopped, complete ? kExitDone : kExitFailed);

@@ -23,6 +23,9 @@ int run_verify(AppState& state, const Invocation& call) {
   summary +=
       report.problems == 0 ? ", no problem" : ", " + std::to_string(report.problems) + " problems";
   if (report.missing > 0) summary += " (" + std::to_string(report.missing) + " without a copy)";
+  if (report.left_out > 0) {
+    summary += ", " + std::to_string(report.left_out) + " left out by excludes";
+  }
   console_out((summary + "\n").c_str());
   return progress_end(line, report.stopped, sound ? kExitDone : kExitFailed);
 }

@@ -70,6 +70,103 @@ TEST_F(BackupFixture, FirstBackupCopiesAllThenOnlyWhatChanged) {
   }
 }
 
+TEST(Excludes, NamesMatchAtAnyDepthPathsFromTheFolderCaseAsTheFileSystemCounts) {
+  struct Case {
+    const char* pattern;
+    const char* below;
+    bool posix;    // with "/" and letter case counting
+    bool windows;  // with "\\" and "/", letter case ignored
+  };
+  const Case cases[] = {
+      {"*.tmp", "a.tmp", true, true},
+      {"*.tmp", "deep/er/a.tmp", true, true},  // one name: at any depth
+      {"*.tmp", "a.tmp/inner", false, false},
+      {"*.TMP", "a.tmp", false, true},
+      {"cache", "x/cache", true, true},
+      {"cache", "x/cached", false, false},
+      {"/cache", "cache", true, true},  // anchored at the folder backed up
+      {"/cache", "x/cache", false, false},
+      {"build/*.o", "build/a.o", true, true},
+      {"build/*.o", "build/sub/a.o", false, false},  // * stays within one name
+      {"build/**", "build/sub/a.o", true, true},
+      {"**/.cache", ".cache", true, true},  // **/ stands for no folder too
+      {"**/.cache", "home/a/.cache", true, true},
+      {"**/.cache", "home/a/x.cache", false, false},
+      {"a/**/z", "a/z", true, true},
+      {"a/**/z", "a/b/c/z", true, true},
+      {"caf?.jpg", "caf\xc3\xa9.jpg", true, true},  // ? is one character
+      {"a?b", "a/b", false, false},
+      {"x/", "x", true, true},  // a trailing separator says nothing more
+      {"", "x", false, false},
+      {"AppData/Local/Temp", "appdata/local/temp", false, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(exclude_matches(c.pattern, c.below, kSlashRules), c.posix)
+        << c.pattern << " " << c.below;
+    std::string backslashed = c.below;
+    std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+    EXPECT_EQ(exclude_matches(c.pattern, backslashed, kDriveRules), c.windows)
+        << c.pattern << " " << backslashed;
+  }
+}
+
+TEST_F(BackupFixture, ExcludesAndCacheTagsLeaveThingsOutWhichKeepTheirOlderCopies) {
+  const std::string tag = "Signature: 8a477f597d28d172789f06886806bc55\n# a cache\n";
+  for (const char* name : {"a.jpg", "notes.tmp", "sub/b.tmp", "sub/keep.jpg", "build/out/x.o",
+                           ".cache/thumb.png", "tagged/blob", "fake/data"}) {
+    put(name, name);
+  }
+  put("tagged/CACHEDIR.TAG", tag);
+  put("fake/CACHEDIR.TAG", "Signature: 8a477f597d28d172789f06886806bc5\n");  // one digit short
+  const fs::path excludes = fs::path(state->data.folder) / kExcludesFile;
+  // The first run writes the default exclude file and leaves out .cache and
+  // the tagged folder, each counted once.
+  ASSERT_TRUE(backup(tree));
+  EXPECT_EQ(read_text(excludes), kDefaultExcludes);
+  EXPECT_EQ(report.copied, 7u);  // the wrongly tagged folder's two files among them
+  EXPECT_EQ(report.left_out, 2u);
+  EXPECT_FALSE(fs::exists(backups / "F0/Photos/.cache"));
+  EXPECT_FALSE(fs::exists(backups / "F0/Photos/tagged"));
+  EXPECT_EQ(copied("fake/data"), "fake/data");
+  // An edited file is kept as it is; the command line's patterns add to it.
+  write_text(excludes, "# mine\n  *.tmp  \n\n");
+  put("notes.tmp", "changed");
+  fs::last_write_time(tree / "notes.tmp",
+                      fs::file_time_type::clock::now() + std::chrono::seconds(5));
+  BackupOptions options{false, collect, {}};
+  options.excludes = {"/build"};
+  said.clear();
+  ASSERT_TRUE(backup_run(*state, tree.c_str(), &report, options));
+  EXPECT_EQ(read_text(excludes), "# mine\n  *.tmp  \n\n");
+  EXPECT_EQ(report.left_out, 4u);  // both .tmp files, build, the tagged folder
+  EXPECT_EQ(report.copied, 1u);    // .cache/thumb.png, no longer left out
+  // What is left out keeps the copies it had.
+  EXPECT_EQ(copied("notes.tmp"), "notes.tmp");
+  EXPECT_EQ(copied("sub/b.tmp"), "sub/b.tmp");
+  // A verify leaves out what every backup leaves out: the file's patterns
+  // and the tagged folder, never a copy missing.
+  VerifyReport checked{};
+  said.clear();
+  EXPECT_TRUE(verify_run(*state, tree.c_str(), &checked, collect)) << said.size();
+  EXPECT_EQ(checked.left_out, 3u);
+  EXPECT_EQ(checked.missing, 0u);
+  // Cache tags may be ignored; a dry run lists what it would leave out.
+  options.cache_tags = false;
+  options.dry_run = true;
+  std::vector<std::string> planned;
+  static std::vector<std::string>* told = nullptr;
+  told = &planned;
+  options.planned = BackupMessage(+[](const char* line) { told->emplace_back(line); });
+  ASSERT_TRUE(backup_run(*state, tree.c_str(), &report, options));
+  EXPECT_EQ(report.left_out, 3u);
+  EXPECT_NE(
+      std::find(planned.begin(), planned.end(), "would copy " + (tree / "tagged/blob").string()),
+      planned.end());
+  EXPECT_NE(
+      std::find(planned.begin(), planned.end(), "would leave out " + (tree / "build").string()),
+      planned.end());
+}
+
 TEST_F(BackupFixture, TheBackupRootIsNeverEnteredWhetherItExistsOrNot) {
   // A first backup of a home that holds the default root, not made yet: the
   // root appears with the first copy, most likely before its folder is

@@ -7,9 +7,13 @@
 namespace test_support {
 
 inline bool backup_run(AppState& state, const char* folder, BackupReport* report,
-                       BackupMessage message, const Progress& progress = {}) {
+                       const BackupOptions& options, const Progress& progress = {}) {
   return backup_folder(backup_settings_of(state.settings), state.data, state.catalog, state.scans,
-                       folder, BackupOptions{false, message, {}}, progress, report);
+                       folder, options, progress, report);
+}
+inline bool backup_run(AppState& state, const char* folder, BackupReport* report,
+                       BackupMessage message, const Progress& progress = {}) {
+  return backup_run(state, folder, report, BackupOptions{false, message, {}}, progress);
 }
 inline bool rotate_run(AppState& state, char failed[4], BackupMessage message) {
   return rotate_backups(state.settings, state.data, BackupOptions{false, message, {}}, failed);

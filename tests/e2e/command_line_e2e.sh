@@ -139,5 +139,27 @@ for words in "--catalog=$work/tree" --catalog --find=a "--versions=$work/tree" \
 done
 rm "$work/prog/dTesmi.dat"
 check "--help lists the switches" yes "$(run --help >/dev/null; grep -q '/b=FOLDER' "$work/out" && echo yes)"
+check "--help shows the exclude file" yes "$(grep -qx '\*\*/\.cache' "$work/out" && echo yes)"
+
+# Excludes: the command line's patterns, the exclude file written on first
+# use, and a folder tagged as a cache.
+mkdir -p "$work/ex/skip" "$work/ex/keep/.cache" "$work/ex/tagged"
+echo k >"$work/ex/keep/a.jpg"
+echo s >"$work/ex/skip/b.jpg"
+echo t >"$work/ex/c.tmp"
+echo c >"$work/ex/keep/.cache/d.jpg"
+printf 'Signature: 8a477f597d28d172789f06886806bc55\n' >"$work/ex/tagged/CACHEDIR.TAG"
+check "a dry run lists what it would leave out" "0 yes" \
+  "$(run "/b=$work/ex" --exclude='*.tmp' --dry-run) $(grep -qx "would leave out $work/ex/c.tmp" "$work/out" && echo yes)"
+check "--exclude, the default file and cache tags leave things out" \
+  "0 1 files copied, 4 left out by excludes no yes" \
+  "$(run "/b=$work/ex" --exclude='*.tmp' --exclude=/skip) $(tail -n 1 "$work/out") \
+$([ -e "$backups/F0/ex/skip" ] && echo yes || echo no) $([ -f "$work/prog/TesmiExc.txt" ] && echo yes)"
+check "--no-cachedir-tag backs up a tagged folder" "0 1 files copied, 3 left out by excludes" \
+  "$(run "/b=$work/ex" --exclude='*.tmp' --exclude=/skip --no-cachedir-tag) $(tail -n 1 "$work/out")"
+check "--exclude needs a pattern" "2 yes" \
+  "$(run "/b=$work/ex" --exclude=) $(err_has "unexpected argument after /b=FOLDER: --exclude=")"
+check "--verify leaves out what the exclude file does" "1 yes" \
+  "$(run "--verify=$work/ex") $(grep -q "2 left out by excludes" "$work/out" && echo yes)"
 [ "$fails" -eq 0 ] && echo "command line: all passed"
 [ "$fails" -eq 0 ]

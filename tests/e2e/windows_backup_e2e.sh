@@ -58,6 +58,15 @@ check "the copies are under F0" "b u deep" "$(cat "$wb/F0/my tree/sub/b.txt" "$w
 check "the catalog has the Linux size" $((17124 + 10 * 1040)) "$(stat -c %s "$work/win/TesmiCat.lbf")"
 check "the same folder in other letter case is the same backup" 0 "$(wrun "/B=$(z "$work")\\MY TREE\\")"
 check "nothing changed" "0 files copied" "$(out)"
+# Excludes in the Windows spelling and letter case; the default exclude file.
+mkdir -p "$work/ex/Temp Files" "$work/ex/AppData/Local/Temp"
+echo k >"$work/ex/keep.jpg"
+echo t >"$work/ex/Temp Files/a.jpg"
+echo c >"$work/ex/AppData/Local/Temp/b.tmp"
+check "--exclude ignores letter case, the default file leaves out AppData\\Local\\Temp" \
+  "0 1 files copied, 2 left out by excludes no yes" \
+  "$(wrun "/b=$(z "$work/ex")" '--exclude=\temp files') $(out) \
+$([ -e "$wb/F0/ex/Temp Files" ] && echo yes || echo no) $([ -f "$work/win/TesmiExc.txt" ] && echo yes)"
 echo changed >"$tree/a.jpg"
 wrun "/b=$(z "$tree")" >/dev/null
 check "a changed file is copied again" "1 files copied" "$(out)"
