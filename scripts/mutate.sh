@@ -95,6 +95,7 @@ catalog/catalog_build.cpp @@ return count == kCatalogJumpAt ? kFolderLimit : cou
 catalog/catalog_build.cpp @@ if (found >= 0) { @@ if (found > 0) {
 backup/excludes.cpp @@ if (from == text.size() || separator_at(text, from, rules)) break; @@ if (from == text.size()) break;
 backup/excludes.cpp @@ std::memcmp(start, kSignature, kLength) == 0; @@ std::memcmp(start, kSignature, kLength - 1) == 0;
+backup/run_log.cpp @@ for (std::uint32_t lines = 0; at > 0; --at) { @@ for (std::uint32_t lines = 1; at > 0; --at) {
 backup/excludes.cpp @@ if (!path_taken(path)) { @@ if (true) {
 backup/generation_move.cpp @@ if (!target_makes_links() && source == TargetEntry::link) @@ if (target_makes_links() && source == TargetEntry::link)
 backup/generation_move.cpp @@ if (target != TargetEntry::none && (folder || target == TargetEntry::folder)) { @@ if (target != TargetEntry::none && folder) {

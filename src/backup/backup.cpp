@@ -271,6 +271,7 @@ void back_up_file(Run& run, FolderListing* listing, const char* src, const char*
       // copies the file again next time.
       ListFile& catalog = run.catalog.list;
       ++run.report->copied;
+      run.report->bytes_copied += copied.size;
       run.done.bytes_done += copied.size;
       put_time(catalog, slot, kCatalogBackupHigh, kCatalogBackupLow, run.now);
       put_time(catalog, slot, kCatalogWrittenHigh, kCatalogWrittenLow, copied.write_time);

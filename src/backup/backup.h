@@ -14,6 +14,7 @@
 struct BackupReport {
   std::uint32_t examined;  // files looked at
   std::uint32_t copied;
+  std::uint64_t bytes_copied;
   std::uint32_t failed;               // files and folders that could not be backed up
   std::uint32_t skipped;              // links to folders, dangling links, FIFOs and the like
   std::uint32_t folders_not_entered;  // subfolders left out in Linear and Random modes
@@ -79,6 +80,31 @@ extern const char kDefaultExcludes[];
 // character; letter case counts as the file system counts it.
 bool exclude_matches(const std::string& pattern, const std::string& below,
                      const PathRules& rules = path_rules());
+// The run log in the data folder: a line for each /b=, /r, --restore and
+// --verify that ran (dry runs write nothing), tab-separated: its local start
+// time, the command, files, bytes, seconds, exit status and its first
+// problem. Trimmed to the last kRunLogRuns lines by the runs that hold the
+// instance lock alone, so that two runs sharing it never race to trim.
+inline constexpr char kRunLogFile[] = "TesmiLog.txt";
+inline constexpr std::uint32_t kRunLogRuns = 1000;
+struct RunLogEntry {
+  std::string command;
+  std::uint64_t files = 0;
+  std::uint64_t bytes = 0;
+  std::uint32_t milliseconds = 0;
+  int status = 0;
+  std::string problem;  // the first one told, or ""
+};
+// The entry's line, with its newline; tabs and line breaks inside a text
+// become blanks.
+std::string run_log_line(const RunLogEntry& entry, const char* local_time);
+// Appends the entry's line (at the current local time), first trimming the
+// log to its last kRunLogRuns - 1 lines when trim is set. False when the log
+// cannot be written.
+bool append_run_log(const DataFolder& data, const RunLogEntry& entry, bool trim);
+// The log's text ("" when no run was logged); false when it cannot be read.
+bool read_run_log(const DataFolder& data, std::string* text);
+
 // A folder holding a CACHEDIR.TAG that starts with the standard signature
 // says it is a cache, to be left out of backups.
 inline constexpr char kCacheTagName[] = "CACHEDIR.TAG";
@@ -185,7 +211,8 @@ struct RestoreRequest {
   bool overwrite;
 };
 struct RestoreReport {
-  std::uint32_t restored;   // files written
+  std::uint32_t restored;  // files written
+  std::uint64_t bytes_restored;
   std::uint32_t identical;  // files already there with the copy's bytes
   std::uint32_t refused;    // differing files left as they were
   std::uint32_t failed;     // files that could not be written
@@ -203,12 +230,13 @@ bool restore_files(const BackupSettings& settings, const DataFolder& data,
                    BackupMessage message);
 
 struct VerifyReport {
-  std::uint32_t checked;   // files of the tree looked at
-  std::uint32_t missing;   // of those, files with no copy
-  std::uint32_t problems;  // every problem told, the missing files among them
-  std::uint32_t left_out;  // files and folders the backups leave out, not checked
-  bool stopped;            // an interrupt ended the run between two files
-  std::string problem;     // why nothing could be checked, or ""
+  std::uint32_t checked;     // files of the tree looked at
+  std::uint64_t bytes_read;  // of their copies
+  std::uint32_t missing;     // of those, files with no copy
+  std::uint32_t problems;    // every problem told, the missing files among them
+  std::uint32_t left_out;    // files and folders the backups leave out, not checked
+  bool stopped;              // an interrupt ended the run between two files
+  std::string problem;       // why nothing could be checked, or ""
 };
 // Checks every file of folder's tree (its own files only in Linear and Random
 // modes, as "/b=" copies them; what the exclude file and the cache tags leave

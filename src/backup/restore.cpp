@@ -286,6 +286,7 @@ void restore_one(Restore& restore, const Placement& placement) {
           : target_copy_file(placement.copy.c_str(), folder, name, place, &copied, &error);
   if (result == kCopyDone) {
     ++report.restored;
+    report.bytes_restored += copied.size;
     return;
   }
   ++report.failed;

@@ -209,6 +209,7 @@ bool verify_folder(const BackupSettings& settings, const DataFolder& data, Catal
   // Read only: opened without writing, and closed again.
   check.catalog_open = catalog_open_for_reading(catalog, data);
   walk(check, source);
+  report->bytes_read = check.done.bytes_done;
   if (check.catalog_open) list_close(catalog.list);
   progress.tell(check.done);
   return report->problems == 0 && !report->stopped;

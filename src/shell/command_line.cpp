@@ -21,6 +21,7 @@ constexpr char kUsageText[] =
     "       tessmira --verify=FOLDER\n"
     "       tessmira --catalog[=FOLDER]\n"
     "       tessmira --find=PATTERN\n"
+    "       tessmira --log\n"
     "\n"
     "With an image, shows it and steps through its folder; with a folder, steps\n"
     "through it from its first file; with no argument, reopens where the last\n"
@@ -70,6 +71,9 @@ constexpr char kUsageText[] =
     "              shell glob (? is one character): tessmira --find=holiday,\n"
     "              tessmira --find='*.png' (exit 0 when something was found, 1\n"
     "              when nothing was)\n"
+    "  --log       print the run log TesmiLog.txt: a line for each /b=, /r,\n"
+    "              --restore and --verify (its start, the command, files, bytes,\n"
+    "              seconds, exit status and first problem), the last 1,000 kept\n"
     "  --          ends the switches: what follows is an image or folder\n"
     "  --help      show this text\n"
     "  --version   show the version\n"
@@ -144,6 +148,7 @@ constexpr SwitchRow kSwitchTable[] = {
      false,
      kNoOptions,
      run_find},
+    {{"--log", nullptr}, "--log", kNone, SwitchNeeds::data_folder, false, kNoOptions, run_log},
     {{"--help", nullptr}, "--help", kNone, SwitchNeeds::nothing, true, kNoOptions, show_usage},
     {{"--version", nullptr},
      "--version",

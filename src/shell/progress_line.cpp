@@ -40,6 +40,7 @@ void show_notice(void* context, const char* text) {
   ProgressLine& line = *static_cast<ProgressLine*>(context);
   if (line.shown) console_error("\n");
   line.shown = false;
+  if (line.first_notice.empty()) line.first_notice = text;
   shell_say(text);
 }
 
@@ -52,7 +53,7 @@ void show_planned(const char* text) {
 
 void progress_begin(ProgressLine& line) {
   catch_interrupt();
-  line = ProgressLine{console_error_is_terminal(), false, tick_count(), 0};
+  line = ProgressLine{console_error_is_terminal(), false, tick_count(), 0, {}};
 }
 
 Progress progress_of(ProgressLine& line) {
@@ -73,4 +74,24 @@ int progress_end(ProgressLine& line, bool stopped, int status) {
   if (!stopped) return status;
   shell_say("stopped by an interrupt; nothing was left half written");
   return kExitInterrupted;
+}
+
+int log_run(const AppState& state, const Invocation& call, const ProgressLine& line,
+            const RunDone& done, int status) {
+  if (call.dry_run) return status;
+  const std::string usage = call.row->usage;
+  const std::size_t equals = usage.find('=');
+  RunLogEntry entry;
+  entry.command = equals == std::string::npos ? usage : usage.substr(0, equals + 1) + call.argument;
+  if (!call.to.empty()) entry.command += " --to=" + call.to;
+  entry.files = done.files;
+  entry.bytes = done.bytes;
+  entry.milliseconds = tick_count() - line.began;
+  entry.status = status;
+  entry.problem = done.problem.empty() ? line.first_notice : done.problem;
+  // Only a run that holds the lock alone trims the log.
+  if (!append_run_log(state.data, entry, call.lock == InstanceLock::held)) {
+    shell_say("the run could not be written to the run log TesmiLog.txt");
+  }
+  return status;
 }

@@ -4,14 +4,18 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "backup/backup.h"
+
+struct Invocation;
 
 struct ProgressLine {
   bool terminal = false;  // standard error is one: the line is shown
   bool shown = false;     // a line stands unfinished
   std::uint32_t began = 0;
   std::uint32_t written = 0;
+  std::string first_notice;  // for the run log
 };
 
 // Starts a long run: from now on an interrupt (Ctrl+C) stops it between two
@@ -25,3 +29,15 @@ BackupMessage planned_lines();
 // Ends the line; when an interrupt stopped the run, says so and gives 130,
 // else status.
 int progress_end(ProgressLine& line, bool stopped, int status);
+// What a logged run did besides its status: its files and bytes, and why it
+// did nothing (when it did nothing).
+struct RunDone {
+  std::uint64_t files = 0;
+  std::uint64_t bytes = 0;
+  std::string problem;
+};
+// Ends a run the run log keeps: its line (the command, what it did, how
+// long it took since progress_begin, its status and first problem) appended,
+// unless it was a dry run; then status.
+int log_run(const AppState& state, const Invocation& call, const ProgressLine& line,
+            const RunDone& done, int status);

@@ -90,6 +90,8 @@ int run_restore(AppState& state, const Invocation& call);
 // "--catalog" (every drive) and "--catalog=FOLDER"; "--find=PATTERN".
 int run_catalog(AppState& state, const Invocation& call);
 int run_find(AppState& state, const Invocation& call);
+// "--log": the run log printed.
+int run_log(AppState& state, const Invocation& call);
 
 // Result codes of get_command_argument.
 constexpr std::int32_t kArgumentCopied = 1;

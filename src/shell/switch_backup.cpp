@@ -21,7 +21,7 @@ int run_backup(AppState& state, const Invocation& call) {
   progress_end(line, false, kExitDone);
   if (!report.problem.empty()) {
     shell_say(("no backup was made: " + report.problem).c_str());
-    return kExitFailed;
+    return log_run(state, call, line, {0, 0, report.problem}, kExitFailed);
   }
   std::string summary =
       std::to_string(report.copied) + (call.dry_run ? " files would be copied" : " files copied");
@@ -36,5 +36,6 @@ int run_backup(AppState& state, const Invocation& call) {
   }
   if (call.dry_run) summary += "; nothing was written";
   console_out((summary + "\n").c_str());
-  return progress_end(line, stopped, complete ? kExitDone : kExitFailed);
+  const int status = progress_end(line, stopped, complete ? kExitDone : kExitFailed);
+  return log_run(state, call, line, {report.copied, report.bytes_copied, ""}, status);
 }

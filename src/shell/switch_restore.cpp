@@ -18,12 +18,13 @@ int run_restore(AppState& state, const Invocation& call) {
   progress_end(line, false, kExitDone);
   if (!report.problem.empty()) {
     shell_say(("nothing was restored: " + report.problem).c_str());
-    return kExitFailed;
+    return log_run(state, call, line, {0, 0, report.problem}, kExitFailed);
   }
   std::string summary = std::to_string(report.restored) + " files restored";
   if (report.identical > 0) summary += ", " + std::to_string(report.identical) + " already there";
   if (report.refused > 0) summary += ", " + std::to_string(report.refused) + " left as they were";
   if (report.failed > 0) summary += ", " + std::to_string(report.failed) + " failed";
   console_out((summary + "\n").c_str());
-  return progress_end(line, report.stopped, complete ? kExitDone : kExitFailed);
+  const int status = progress_end(line, report.stopped, complete ? kExitDone : kExitFailed);
+  return log_run(state, call, line, {report.restored, report.bytes_restored, ""}, status);
 }

@@ -19,13 +19,14 @@ int run_rotation(AppState& state, const Invocation& call) {
                               call.dry_run ? planned_lines() : BackupMessage()};
   char generation[4];
   if (!rotate_backups(state.settings, state.data, options, generation)) {
-    if (interrupted()) return progress_end(line, true, kExitFailed);
+    if (interrupted()) return log_run(state, call, line, {}, progress_end(line, true, kExitFailed));
+    std::string problem;
     if (generation[0] != '\0') {
-      shell_say(
-          (std::string("the backup generation ") + generation + " could not be moved").c_str());
+      problem = std::string("the backup generation ") + generation + " could not be moved";
+      shell_say(problem.c_str());
     }
-    return kExitFailed;
+    return log_run(state, call, line, {0, 0, problem}, kExitFailed);
   }
   if (call.dry_run) console_out("nothing was written\n");
-  return kExitDone;
+  return log_run(state, call, line, {}, kExitDone);
 }

@@ -17,7 +17,7 @@ int run_verify(AppState& state, const Invocation& call) {
   progress_end(line, false, kExitDone);
   if (!report.problem.empty()) {
     shell_say(("nothing was verified: " + report.problem).c_str());
-    return kExitFailed;
+    return log_run(state, call, line, {0, 0, report.problem}, kExitFailed);
   }
   std::string summary = std::to_string(report.checked) + " files verified";
   summary +=
@@ -27,5 +27,6 @@ int run_verify(AppState& state, const Invocation& call) {
     summary += ", " + std::to_string(report.left_out) + " left out by excludes";
   }
   console_out((summary + "\n").c_str());
-  return progress_end(line, report.stopped, sound ? kExitDone : kExitFailed);
+  const int status = progress_end(line, report.stopped, sound ? kExitDone : kExitFailed);
+  return log_run(state, call, line, {report.checked, report.bytes_read, ""}, status);
 }

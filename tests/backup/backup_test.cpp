@@ -167,6 +167,34 @@ TEST_F(BackupFixture, ExcludesAndCacheTagsLeaveThingsOutWhichKeepTheirOlderCopie
       planned.end());
 }
 
+TEST_F(BackupFixture, TheRunLogKeepsALineARunAndTheLastThousand) {
+  RunLogEntry entry{
+      "/b=/home/a/My\tPhotos", 12, 3456, 1250, 1, "cannot read x:\nPermission denied"};
+  EXPECT_EQ(run_log_line(entry, "2026-12-09 10:00:00"),
+            "2026-12-09 10:00:00\t/b=/home/a/My Photos\t12 files\t3456 bytes\t1.2 s\texit 1\t"
+            "cannot read x: Permission denied\n");
+  std::string text;
+  ASSERT_TRUE(read_run_log(state->data, &text));
+  EXPECT_EQ(text, "");  // nothing logged yet
+  for (std::uint32_t run = 1; run <= kRunLogRuns + 5; ++run) {
+    entry.files = run;
+    ASSERT_TRUE(append_run_log(state->data, entry, true));
+  }
+  // A run sharing the lock never trims: one line more.
+  entry.files = 0;
+  ASSERT_TRUE(append_run_log(state->data, entry, false));
+  ASSERT_TRUE(read_run_log(state->data, &text));
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end = 0; at < text.size(); at = end + 1) {
+    end = text.find('\n', at);
+    lines.push_back(text.substr(at, end - at));
+  }
+  ASSERT_EQ(lines.size(), kRunLogRuns + 1);
+  EXPECT_NE(lines.front().find("\t6 files\t"), std::string::npos) << lines.front();
+  EXPECT_NE(lines[kRunLogRuns - 1].find("\t1005 files\t"), std::string::npos);
+  EXPECT_NE(lines.back().find("\t0 files\t"), std::string::npos);
+}
+
 TEST_F(BackupFixture, TheBackupRootIsNeverEnteredWhetherItExistsOrNot) {
   // A first backup of a home that holds the default root, not made yet: the
   // root appears with the first copy, most likely before its folder is

@@ -161,5 +161,11 @@ check "--exclude needs a pattern" "2 yes" \
   "$(run "/b=$work/ex" --exclude=) $(err_has "unexpected argument after /b=FOLDER: --exclude=")"
 check "--verify leaves out what the exclude file does" "1 yes" \
   "$(run "--verify=$work/ex") $(grep -q "2 left out by excludes" "$work/out" && echo yes)"
+# The run log: a line for each run that ran, none for a dry run.
+log_lines() { grep -c "$(printf '\t')$1$(printf '\t')" "$work/out"; }
+check "--log holds the runs, with their status" "0 2 1 yes" \
+  "$(run --log) $(log_lines "/b=$work/ex") $(log_lines "--verify=$work/ex") \
+$(grep "$(printf '\t')--verify=$work/ex$(printf '\t')" "$work/out" | grep -q "$(printf '\t')exit 1$(printf '\t')" && echo yes)"
+
 [ "$fails" -eq 0 ] && echo "command line: all passed"
 [ "$fails" -eq 0 ]

@@ -67,6 +67,8 @@ check "--exclude ignores letter case, the default file leaves out AppData\\Local
   "0 1 files copied, 2 left out by excludes no yes" \
   "$(wrun "/b=$(z "$work/ex")" '--exclude=\temp files') $(out) \
 $([ -e "$wb/F0/ex/Temp Files" ] && echo yes || echo no) $([ -f "$work/win/TesmiExc.txt" ] && echo yes)"
+check "--log holds that run" "0 yes" \
+  "$(wrun --log) $(out | grep "$(printf '\t')/b=Z:.*ex$(printf '\t')1 files" | grep -q "exit 0" && echo yes)"
 echo changed >"$tree/a.jpg"
 wrun "/b=$(z "$tree")" >/dev/null
 check "a changed file is copied again" "1 files copied" "$(out)"

@@ -1,0 +1,62 @@
+// The run log: one line a backup, rotation, restore or verify, the oldest
+// dropped past a thousand.
+#include <cstdio>
+#include <string>
+
+#include "backup/backup.h"
+#include "backup/backup_parts.h"
+#include "ports/clock.h"
+#include "ports/files.h"
+
+namespace {
+
+// Far more than a thousand lines of a few hundred bytes each.
+constexpr std::size_t kRunLogBytes = 8u << 20;
+
+std::string flat(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  }
+  return out;
+}
+
+// The last keep lines of text.
+std::string last_lines(const std::string& text, std::uint32_t keep) {
+  std::size_t at = text.size();
+  if (at > 0 && text[at - 1] == '\n') --at;
+  for (std::uint32_t lines = 0; at > 0; --at) {
+    if (text[at - 1] == '\n' && ++lines == keep) break;
+  }
+  return text.substr(at);
+}
+
+}  // namespace
+
+std::string run_log_line(const RunLogEntry& entry, const char* local_time) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f", entry.milliseconds / 1000.0);
+  return std::string(local_time) + '\t' + flat(entry.command) + '\t' + std::to_string(entry.files) +
+         " files\t" + std::to_string(entry.bytes) + " bytes\t" + seconds + " s\texit " +
+         std::to_string(entry.status) + '\t' + flat(entry.problem) + '\n';
+}
+
+bool read_run_log(const DataFolder& data, std::string* text) {
+  char path[kPathBytes];
+  return data_file_path(data, kRunLogFile, path) &&
+         backup_parts::read_whole(path, kRunLogBytes, text);
+}
+
+bool append_run_log(const DataFolder& data, const RunLogEntry& entry, bool trim) {
+  char path[kPathBytes];
+  char now[20];
+  if (!data_file_path(data, kRunLogFile, path)) return false;
+  if (!local_time_text(system_time_now(), now)) std::snprintf(now, sizeof now, "%s", "?");
+  std::string text;
+  if (trim && backup_parts::read_whole(path, kRunLogBytes, &text)) {
+    const std::string kept = last_lines(text, kRunLogRuns - 1);
+    if (kept.size() < text.size() && !file_replace(path, kept.data(), kept.size())) return false;
+  }
+  const std::string line = run_log_line(entry, now);
+  return file_append(path, line.data(), line.size());
+}
