@@ -1,6 +1,5 @@
 // The run log: one line a backup, rotation, restore or verify, the oldest
 // dropped past a thousand.
-#include <cstdio>
 #include <string>
 
 #include "backup/backup.h"
@@ -34,8 +33,9 @@ std::string last_lines(const std::string& text, std::uint32_t keep) {
 }  // namespace
 
 std::string run_log_line(const RunLogEntry& entry, const char* local_time) {
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.1f", entry.milliseconds / 1000.0);
+  // Tenths of a second, rounded down.
+  const std::string seconds = std::to_string(entry.milliseconds / 1000) + '.' +
+                              std::to_string(entry.milliseconds % 1000 / 100);
   return std::string(local_time) + '\t' + flat(entry.command) + '\t' + std::to_string(entry.files) +
          " files\t" + std::to_string(entry.bytes) + " bytes\t" + seconds + " s\texit " +
          std::to_string(entry.status) + '\t' + flat(entry.problem) + '\n';
@@ -51,7 +51,10 @@ bool append_run_log(const DataFolder& data, const RunLogEntry& entry, bool trim)
   char path[kPathBytes];
   char now[20];
   if (!data_file_path(data, kRunLogFile, path)) return false;
-  if (!local_time_text(system_time_now(), now)) std::snprintf(now, sizeof now, "%s", "?");
+  if (!local_time_text(system_time_now(), now)) {
+    now[0] = '?';  // no calendar time
+    now[1] = '\0';
+  }
   std::string text;
   if (trim && backup_parts::read_whole(path, kRunLogBytes, &text)) {
     const std::string kept = last_lines(text, kRunLogRuns - 1);
