@@ -91,6 +91,18 @@ inline std::string root_text(const BackupSettings& settings) {
 bool left_out(const std::vector<std::string>& excludes, bool cache_tags, const char* path,
               std::size_t start_length, bool folder);
 
+// Each line of text, without its line break, to line(text).
+template <typename Line>
+void each_line(const std::string& text, Line line) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    line(text.substr(at, end - at));
+    at = end + 1;
+  }
+}
+
 // The whole file at path when shorter than most bytes, "" for a missing
 // one; false when it cannot be read whole.
 bool read_whole(const char* path, std::size_t most, std::string* text);

@@ -43,18 +43,6 @@ std::string unescaped(const std::string& text) {
   return out;
 }
 
-// Each line of text, unescaped, to line(text).
-template <typename Line>
-void each_line(const std::string& text, Line line) {
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    line(text.substr(at, end - at));
-    at = end + 1;
-  }
-}
-
 // The sound records of text; a record is sound when its name is a plain name
 // that no record before it gives, for an absolute folder no record before it
 // names. The others are counted in *damaged.

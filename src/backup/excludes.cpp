@@ -126,18 +126,12 @@ bool read_excludes(const DataFolder& data, bool write_default, std::vector<std::
       return false;
     }
   }
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
-    at = end + 1;
+  backup_parts::each_line(text, [patterns](std::string line) {
     while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
       line.pop_back();
     const std::size_t first = line.find_first_not_of(" \t");
-    if (first == std::string::npos || line[first] == '#') continue;
-    patterns->push_back(line.substr(first));
-  }
+    if (first != std::string::npos && line[first] != '#') patterns->push_back(line.substr(first));
+  });
   return true;
 }
 

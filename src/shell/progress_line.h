@@ -1,6 +1,7 @@
 // A long run's progress on a terminal: one line rewritten a few times a
 // second (files and bytes done, the rate, the time left), the run's notices
-// on lines of their own above it, and a dry run's plan on standard output.
+// on lines of their own above it, and a dry run's plan on standard output;
+// and, as a logged run ends, its line in the run log.
 #pragma once
 
 #include <cstdint>
