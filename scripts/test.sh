@@ -8,6 +8,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
+export TESSMIRA_SETUP_DONE=1
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -51,6 +52,10 @@ for flavour in windows windows32; do
   "$top/scripts/build.sh" "$flavour"
   stage "$flavour tests, under Wine"
   if [ "$flavour" = windows ]; then loader=/usr/lib/wine/wine64 arch=win64; else loader=/usr/lib/wine/wine arch=win32; fi
+  if [ ! -x "$loader" ]; then
+    echo "$flavour tests LEFT OUT: $loader is missing (setup could not install it)"
+    continue
+  fi
   (
     export WINEPREFIX="$top/build/$flavour/wine-prefix" WINEARCH=$arch
     [ -f "$WINEPREFIX/system.reg" ] || "$loader" wineboot -i >/dev/null 2>&1
