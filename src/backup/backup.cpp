@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "backup/backup_parts.h"
+#include "backup/copy_batch.h"
 #include "catalog/catalog.h"
 #include "catalog/finder.h"
 #include "ports/backup_target.h"
@@ -62,6 +63,9 @@ struct Run {
   std::vector<std::string> excludes;
   bool cache_tags = true;
   std::size_t start_length = 0;
+  // The copies not yet durable, and how many a batch holds.
+  CopyBatch batch;
+  std::uint32_t batch_files = 0;
 };
 
 void know_root(Run& run) {
@@ -112,7 +116,7 @@ TargetFolder reach(Run& run, std::size_t k, bool create) {
 }
 
 void leave(Run& run) {
-  target_close(run.levels.back().folder);
+  batch_leave(run.batch, run.levels.back().folder);
   run.levels.pop_back();
 }
 
@@ -221,9 +225,10 @@ bool held_still(void* context) {
 // size, times or identity differ after it from before it) is dropped and made
 // again, kCopyTries times at most, then kCopyChanged.
 std::int32_t copy_held_still(Run& run, const char* src, TargetFolder folder, const char* name,
-                             bool link, CopiedFile* copied, std::int32_t* error) {
+                             bool link, CopiedFile* copied, StagedCopy* staged,
+                             std::int32_t* error) {
   Copying copying{run, src, run.levels.back().path, {}};
-  const CopyPlace place{run.scratch, record_beside, link ? nullptr : held_still, &copying};
+  const CopyPlace place{run.scratch, record_beside, link ? nullptr : held_still, &copying, staged};
   std::int32_t result = kCopyChanged;
   for (std::uint32_t tried = 0; tried < kCopyTries && result == kCopyChanged; ++tried) {
     if (link) return target_copy_link(src, folder, name, place, copied, error);
@@ -231,6 +236,25 @@ std::int32_t copy_held_still(Run& run, const char* src, TargetFolder folder, con
     result = target_copy_file(src, folder, name, place, copied, error);
   }
   return result;
+}
+
+// A copy whose name is on the disk: now it counts, and the catalog says so.
+void record_copy(void* context, const BatchedCopy& copy) {
+  Run& run = *static_cast<Run*>(context);
+  ListFile& catalog = run.catalog.list;
+  ++run.report->copied;
+  run.report->bytes_copied += copy.copied.size;
+  put_time(catalog, copy.slot, kCatalogBackupHigh, kCatalogBackupLow, run.now);
+  put_time(catalog, copy.slot, kCatalogWrittenHigh, kCatalogWrittenLow, copy.copied.write_time);
+  put_number(catalog, copy.slot, kCatalogSize, low_bits(copy.copied.size));
+}
+
+void copy_failed(void* context, const BatchedCopy& copy, const char* doing, std::int32_t error) {
+  fail(*static_cast<Run*>(context), doing, copy.destination, error);
+}
+
+BatchEnds batch_ends(Run& run) {
+  return BatchEnds{record_copy, copy_failed, &run};
 }
 
 // A file, or a link kept as a link (its target text, never followed).
@@ -247,13 +271,14 @@ void back_up_file(Run& run, FolderListing* listing, const char* src, const char*
     const std::string destination = run.levels[k].path + "/" + name;
     std::int32_t error = 0;
     CopiedFile copied{};
+    StagedCopy staged;
     TargetFolder folder = -1;
     if (destination.size() >= kPathBytes) {
       fail(run, "write", destination, kErrorPathTooLong);
     } else if ((folder = reach(run, k, true)) < 0) {
       ++run.report->failed;  // the folder's refusal was said once
     } else if (const std::int32_t result =
-                   copy_held_still(run, src, folder, name, link, &copied, &error);
+                   copy_held_still(run, src, folder, name, link, &copied, &staged, &error);
                result == kCopyNotSupported) {
       ++run.report->skipped;
       tell(run.message,
@@ -267,15 +292,11 @@ void back_up_file(Run& run, FolderListing* listing, const char* src, const char*
       fail(run, result == kCopyReadFailed ? "read" : "write",
            result == kCopyReadFailed ? std::string(src) : destination, error);
     } else {
-      // Recorded only once the copy is whole, so a run killed before this
-      // copies the file again next time.
-      ListFile& catalog = run.catalog.list;
-      ++run.report->copied;
-      run.report->bytes_copied += copied.size;
+      // Recorded only once its name is durable, so a run killed or cut
+      // before that copies the file again next time.
       run.done.bytes_done += copied.size;
-      put_time(catalog, slot, kCatalogBackupHigh, kCatalogBackupLow, run.now);
-      put_time(catalog, slot, kCatalogWrittenHigh, kCatalogWrittenLow, copied.write_time);
-      put_number(catalog, slot, kCatalogSize, low_bits(copied.size));
+      batch_add(run.batch, staged, BatchedCopy{slot, copied, destination});
+      if (batch_full(run.batch, run.batch_files)) batch_flush(run.batch, batch_ends(run));
     }
   }
   ++run.done.files_done;
@@ -473,7 +494,9 @@ bool backup_folder(const BackupSettings& settings, const DataFolder& data, Catal
           -1,
           std::move(excludes),
           options.cache_tags,
-          0};
+          0,
+          {},
+          options.batch_files};
   know_root(run);
   const std::string root = root_text(settings);
   char root_path[kPathBytes];
@@ -486,6 +509,7 @@ bool backup_folder(const BackupSettings& settings, const DataFolder& data, Catal
   run.start_length = length_of_text(start);
   if (progress.told != nullptr) count_tree(run, start);
   walk(run, start);
+  batch_finish(run.batch, batch_ends(run));
   while (!run.levels.empty()) leave(run);
   target_close(run.scratch);
   // Every temporary made is renamed or removed by now: the record goes too.

@@ -66,6 +66,8 @@ struct BackupOptions {
   // tagged as caches are left out.
   std::vector<std::string> excludes = {};
   bool cache_tags = true;
+  // How many copies are made durable together, with one flush.
+  std::uint32_t batch_files = 1000;
 };
 
 // What a backup leaves out. The exclude file in the data folder holds a

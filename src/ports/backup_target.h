@@ -42,6 +42,15 @@ constexpr std::int32_t kCopyReadFailed = 1;    // the source
 constexpr std::int32_t kCopyWriteFailed = 2;   // the copy
 constexpr std::int32_t kCopyNotSupported = 3;  // no links can be made here
 constexpr std::int32_t kCopyChanged = 4;       // the source changed while it was read
+// A copy written whole under a temporary name that has not taken its own
+// name yet: what target_name_staged needs to give it.
+struct StagedCopy {
+  TargetFolder within = -1;  // the folder holding the temporary
+  std::string temporary;
+  TargetFolder folder = -1;  // the folder it is named in
+  std::string name;
+  std::int64_t file = -1;  // the temporary held open, where it is flushed file by file
+};
 // Where a copy is written before it takes its name, and what is asked of it
 // first. A temporary is made in scratch, a folder of the program's own, when
 // it lies on the destination's file system; else beside the destination,
@@ -55,6 +64,9 @@ struct CopyPlace {
   // (kCopyChanged). Null: not asked.
   bool (*held_still)(void* context) = nullptr;
   void* context = nullptr;
+  // Set: the whole copy is left under its temporary name, told here, for
+  // the caller to make durable and name with the others of its batch.
+  StagedCopy* staged = nullptr;
 };
 // Copies the regular file source (its contents, permissions and modification
 // time) to name inside folder: written unnamed where the file system allows,
@@ -79,6 +91,18 @@ std::int32_t target_copy_link(const char* source, TargetFolder folder, const cha
 // The target text of the link name inside folder; false with *error set.
 bool target_read_link(TargetFolder folder, const char* name, std::string* target,
                       std::int32_t* error);
+// Makes the bytes of every copy in staged and the names of every copy in
+// named (given by target_name_staged) durable: on the disk, a power cut
+// past this keeps them. One flush for each file system they lie on where
+// the platform has one, else one for each file and each folder. False with
+// *error set when the disk cannot say so.
+bool target_flush(std::vector<StagedCopy>& staged, const std::vector<StagedCopy>& named,
+                  std::int32_t* error);
+// Gives a staged copy its name, replacing a file or a link there (never a
+// folder); false with *error set, the temporary removed.
+bool target_name_staged(StagedCopy& staged, std::int32_t* error);
+// Removes a staged copy's temporary: it is not to be named.
+void target_drop_staged(StagedCopy& staged);
 // Removes every file and link in scratch, the program's own folder of
 // temporaries: what stopped runs left there.
 void target_clear_scratch(TargetFolder scratch);

@@ -10,6 +10,9 @@
 // make. Null by default.
 using DiskChangeSeam = void (*)();
 void set_disk_change_seam(DiskChangeSeam seam);
+// Tests stand for a power cut: when set, seam is called each time the
+// backup target's flush has made what it was given durable. Null by default.
+void set_flush_seam(DiskChangeSeam seam);
 // Tests change a file while it is being copied: when set, seam is called with
 // the source's path after each piece (at most 1 MiB) a copy has read, so
 // that a test can write between two reads. Null by default.

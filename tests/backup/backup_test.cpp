@@ -356,19 +356,23 @@ TEST_F(BackupFixture, AKilledRunIsCompletedByTheNextOne) {
     put(std::string("f") + std::to_string(1000 + i) + ".jpg", std::to_string(i));
   const pid_t child = fork();
   if (child == 0) {
-    // Dies after 256 files, as a kill would.
+    // Dies after 256 files, as a kill would, in batches of 100: the first
+    // recorded (the second's flush made their names durable), the second
+    // named only, the third staged only.
     const Progress dies{[](void*, const RunProgress& done) {
                           if (done.files_done == 256) _exit(9);
                         },
                         nullptr};
-    backup_run(*state, tree.c_str(), &report, nullptr, dies);
+    BackupOptions options{false, nullptr, {}};
+    options.batch_files = 100;
+    backup_run(*state, tree.c_str(), &report, options, dies);
     _exit(0);
   }
   int status = 0;
   waitpid(child, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9);
   EXPECT_TRUE(backup(tree));
-  EXPECT_EQ(report.copied, 600u - 256u);
+  EXPECT_EQ(report.copied, 600u - 100u);
   EXPECT_EQ(copied("f1599.jpg") + copied("f1000.jpg"), "5990");
 }
 

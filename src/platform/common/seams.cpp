@@ -9,6 +9,7 @@
 namespace {
 std::atomic<DiskChangeSeam> disk_change_seam{nullptr};
 std::atomic<CopySeam> copy_seam{nullptr};
+std::atomic<DiskChangeSeam> flush_seam{nullptr};
 std::atomic<bool> unnamed_refused{false};
 std::atomic<bool> renames_cross{false};
 }  // namespace
@@ -19,6 +20,14 @@ void set_disk_change_seam(DiskChangeSeam seam) {
 
 void disk_change() {
   if (const DiskChangeSeam seam = disk_change_seam.load(); seam != nullptr) seam();
+}
+
+void set_flush_seam(DiskChangeSeam seam) {
+  flush_seam = seam;
+}
+
+void disk_flushed() {
+  if (const DiskChangeSeam seam = flush_seam.load(); seam != nullptr) seam();
 }
 
 void set_copy_seam(CopySeam seam) {

@@ -10,3 +10,5 @@ void copy_piece_read(const char* source);
 bool unnamed_files_refused();
 // Whether a test stands for folders on two file systems.
 bool renames_cross_devices();
+// Calls the flush seam once a flush has made what it was given durable.
+void disk_flushed();

@@ -174,6 +174,23 @@ bool source_changed(const CopyPlace& place) {
   return place.held_still != nullptr && !place.held_still(place.context);
 }
 
+// Tells the caller of a staged copy where its temporary is.
+void stage(const CopyPlace& place, int within, const std::string& temporary, int folder,
+           const char* name) {
+  *place.staged = StagedCopy{within, temporary, folder, name, -1};
+}
+
+// Names the whole unnamed copy out, or with a staged copy asked for, gives it
+// a temporary name only. 0, or an error.
+std::int32_t finish_unnamed(int out, int folder, const char* name, const CopyPlace& place,
+                            const Temporaries& temporaries) {
+  if (place.staged == nullptr) return name_copy(out, folder, name, temporaries);
+  const std::string temporary = temporaries.draw(name);
+  const int named = name_unnamed(out, temporaries.folder, temporary.c_str());
+  if (named == 0) stage(place, temporaries.folder, temporary, folder, name);
+  return named;
+}
+
 // Writes the open source in (with info) into folder as name.
 std::int32_t copy_open_file(int in, const struct stat& info, int folder, const char* name,
                             const CopyPlace& place, const char* source, std::int32_t* error) {
@@ -185,7 +202,7 @@ std::int32_t copy_open_file(int in, const struct stat& info, int folder, const c
     if (!done) *error = errno;
     const bool changed = done && source_changed(place);
     if (done && !changed) disk_change();
-    if (done && !changed) *error = name_copy(out, folder, name, temporaries);
+    if (done && !changed) *error = finish_unnamed(out, folder, name, place, temporaries);
     close(out);
     if (changed) return kCopyChanged;
     return done && *error == 0 ? kCopyDone : kCopyWriteFailed;
@@ -211,6 +228,10 @@ std::int32_t copy_open_file(int in, const struct stat& info, int folder, const c
     done = false;
   }
   const bool changed = done && source_changed(place);
+  if (done && !changed && place.staged != nullptr) {
+    stage(place, temporaries.folder, temporary, folder, name);
+    return kCopyDone;
+  }
   if (done && !changed) disk_change();
   if (done && !changed && renameat(temporaries.folder, temporary.c_str(), folder, name) != 0) {
     *error = errno;
@@ -238,8 +259,13 @@ std::int32_t make_link(const std::string& text, const struct stat& info, int fol
   }
   const timespec times[2] = {info.st_atim, info.st_mtim};
   disk_change();
-  if (utimensat(temporaries.folder, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ||
-      renameat(temporaries.folder, temporary.c_str(), folder, name) != 0) {
+  const bool timed =
+      utimensat(temporaries.folder, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+  if (timed && place.staged != nullptr) {
+    stage(place, temporaries.folder, temporary, folder, name);
+    return kCopyDone;
+  }
+  if (!timed || renameat(temporaries.folder, temporary.c_str(), folder, name) != 0) {
     *error = errno;
     unlinkat(temporaries.folder, temporary.c_str(), 0);
     return kCopyWriteFailed;
@@ -467,4 +493,49 @@ std::int32_t target_copy_between(TargetFolder from, const char* name, TargetFold
 
 bool target_makes_links() {
   return true;
+}
+
+bool target_flush(std::vector<StagedCopy>& staged, const std::vector<StagedCopy>& named,
+                  std::int32_t* error) {
+  // One syncfs for each file system: the bytes and the names of all its
+  // copies at once.
+  std::vector<dev_t> flushed;
+  auto flush_on = [&](TargetFolder folder) {
+    struct stat info {};
+    if (fstat(fd_of(folder), &info) != 0) {
+      *error = errno;
+      return false;
+    }
+    if (std::find(flushed.begin(), flushed.end(), info.st_dev) != flushed.end()) return true;
+    if (syncfs(fd_of(folder)) != 0) {
+      *error = errno;
+      return false;
+    }
+    flushed.push_back(info.st_dev);
+    return true;
+  };
+  for (const StagedCopy& copy : staged)
+    if (!flush_on(copy.within)) return false;
+  for (const StagedCopy& copy : named)
+    if (!flush_on(copy.folder)) return false;
+  disk_flushed();
+  return true;
+}
+
+bool target_name_staged(StagedCopy& staged, std::int32_t* error) {
+  const int folder = fd_of(staged.folder);
+  const int within = fd_of(staged.within);
+  *error = kind_at(folder, staged.name.c_str()) == S_IFDIR ? EISDIR : 0;
+  if (*error == 0) {
+    disk_change();
+    if (renameat(within, staged.temporary.c_str(), folder, staged.name.c_str()) == 0) return true;
+    *error = errno;
+  }
+  target_drop_staged(staged);
+  return false;
+}
+
+void target_drop_staged(StagedCopy& staged) {
+  disk_change();
+  unlinkat(fd_of(staged.within), staged.temporary.c_str(), 0);
 }

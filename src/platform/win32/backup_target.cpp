@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -79,18 +80,20 @@ HANDLE pin_folder(const std::wstring& path, std::int32_t* error) {
 // is on the same volume, else beside the copy, each name recorded first.
 struct Temporaries {
   std::wstring folder;
+  TargetFolder within;
   bool beside;
   const CopyPlace& place;
-  // A fresh name's path, told to the record first when it lies beside.
-  std::wstring draw(const char* name) const {
+  // A fresh name's path, told to the record first when it lies beside; the
+  // name alone in *drawn_name.
+  std::wstring draw(const char* name, std::string* drawn_name) const {
     std::wstring path;
     for (int drawn = 0; drawn < 20; ++drawn) {
       std::uint64_t bits = 0;
       if (!random_bytes(&bits, sizeof bits)) bits = GetTickCount64() + drawn;
-      const std::string temporary = temporary_name(name, kCopyMark, bits);
-      path = wide_join(folder, wide_path(temporary.c_str()));
+      *drawn_name = temporary_name(name, kCopyMark, bits);
+      path = wide_join(folder, wide_path(drawn_name->c_str()));
       if (kind_at(path) != Kind::nothing) continue;
-      if (beside && place.record != nullptr) place.record(place.context, temporary.c_str());
+      if (beside && place.record != nullptr) place.record(place.context, drawn_name->c_str());
       break;
     }
     return path;
@@ -102,10 +105,12 @@ DWORD volume_of(HANDLE handle) {
   return GetFileInformationByHandle(handle, &info) ? info.dwVolumeSerialNumber : 0;
 }
 
-Temporaries temporaries_for(const CopyPlace& place, const OpenFolder& folder) {
+Temporaries temporaries_for(const CopyPlace& place, TargetFolder folder) {
   const OpenFolder* scratch = place.scratch >= 0 ? folder_of(place.scratch) : nullptr;
-  const bool same = scratch != nullptr && volume_of(scratch->pin) == volume_of(folder.pin);
-  return Temporaries{same ? scratch->path : folder.path, !same, place};
+  const OpenFolder& there = *folder_of(folder);
+  const bool same = scratch != nullptr && volume_of(scratch->pin) == volume_of(there.pin);
+  return Temporaries{same ? scratch->path : there.path, same ? place.scratch : folder, !same,
+                     place};
 }
 
 // Copies up to size bytes of in into out, a piece at a time; a source that
@@ -138,10 +143,10 @@ std::int32_t copy_contents(HANDLE in, HANDLE out, std::uint64_t size, const char
 // Copies the open source in (with info) to name in folder: whole under a
 // temporary name, then moved over whatever file is there (never over a link
 // or a folder).
-std::int32_t copy_open_file(HANDLE in, const BY_HANDLE_FILE_INFORMATION& info,
-                            const OpenFolder& folder, const char* name, const CopyPlace& place,
-                            const char* source, std::int32_t* error) {
-  const std::wstring target = wide_join(folder.path, wide_path(name));
+std::int32_t copy_open_file(HANDLE in, const BY_HANDLE_FILE_INFORMATION& info, TargetFolder folder,
+                            const char* name, const CopyPlace& place, const char* source,
+                            std::int32_t* error) {
+  const std::wstring target = wide_join(folder_of(folder)->path, wide_path(name));
   const Kind there = kind_at(target);
   if (there == Kind::link || there == Kind::folder || there == Kind::unknown) {
     *error = there == Kind::link     ? kErrorLink
@@ -150,7 +155,9 @@ std::int32_t copy_open_file(HANDLE in, const BY_HANDLE_FILE_INFORMATION& info,
     return kCopyWriteFailed;
   }
   const Temporaries temporaries = temporaries_for(place, folder);
-  const std::wstring temporary = temporaries.draw(name);
+  std::string temporary_name;
+  const std::wstring temporary = temporaries.draw(name, &temporary_name);
+  disk_change();
   HANDLE out = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (out == INVALID_HANDLE_VALUE) {
@@ -165,12 +172,18 @@ std::int32_t copy_open_file(HANDLE in, const BY_HANDLE_FILE_INFORMATION& info,
     *error = last_error();
     result = kCopyWriteFailed;
   }
+  if (result == kCopyDone && place.held_still != nullptr && !place.held_still(place.context)) {
+    result = kCopyChanged;
+  }
+  // A staged copy stays open until its batch is flushed.
+  if (result == kCopyDone && place.staged != nullptr) {
+    *place.staged = StagedCopy{temporaries.within, temporary_name, folder, name,
+                               static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(out))};
+    return kCopyDone;
+  }
   if (!CloseHandle(out) && result == kCopyDone) {
     *error = last_error();
     result = kCopyWriteFailed;
-  }
-  if (result == kCopyDone && place.held_still != nullptr && !place.held_still(place.context)) {
-    result = kCopyChanged;
   }
   if (result == kCopyDone &&
       !MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
@@ -301,8 +314,7 @@ std::int32_t target_copy_file(const char* source, TargetFolder folder, const cha
   }
   *copied = CopiedFile{static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow,
                        time_of(info.ftLastWriteTime)};
-  const std::int32_t result =
-      copy_open_file(in, info, *folder_of(folder), name, place, source, error);
+  const std::int32_t result = copy_open_file(in, info, folder, name, place, source, error);
   CloseHandle(in);
   return result;
 }
@@ -413,7 +425,7 @@ std::int32_t target_copy_between(TargetFolder from, const char* name, TargetFold
     return kCopyReadFailed;
   }
   disk_change();
-  const std::int32_t result = copy_open_file(in, info, *folder_of(to), name, place, "", error);
+  const std::int32_t result = copy_open_file(in, info, to, name, place, "", error);
   CloseHandle(in);
   return result;
 }
@@ -421,4 +433,77 @@ std::int32_t target_copy_between(TargetFolder from, const char* name, TargetFold
 // Making a link needs a privilege an ordinary account lacks: none is made.
 bool target_makes_links() {
   return false;
+}
+
+namespace {
+
+HANDLE handle_of(std::int64_t file) {
+  return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(file));
+}
+
+void close_staged(StagedCopy& staged) {
+  if (staged.file != -1) CloseHandle(handle_of(staged.file));
+  staged.file = -1;
+}
+
+std::wstring staged_path(const StagedCopy& staged) {
+  return wide_join(folder_of(staged.within)->path, wide_path(staged.temporary.c_str()));
+}
+
+// Flushes a folder's entries: opened for writing, as FlushFileBuffers asks.
+bool flush_folder(const std::wstring& path, std::int32_t* error) {
+  HANDLE folder = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const bool flushed = folder != INVALID_HANDLE_VALUE && FlushFileBuffers(folder);
+  if (!flushed) *error = last_error();
+  if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+  return flushed;
+}
+
+}  // namespace
+
+bool target_flush(std::vector<StagedCopy>& staged, const std::vector<StagedCopy>& named,
+                  std::int32_t* error) {
+  // No volume-wide flush without administrator rights: each file, then each
+  // folder the names were given in, once.
+  bool flushed = true;
+  for (StagedCopy& copy : staged) {
+    if (flushed && copy.file != -1 && !FlushFileBuffers(handle_of(copy.file))) {
+      *error = last_error();
+      flushed = false;
+    }
+    close_staged(copy);
+  }
+  std::vector<TargetFolder> folders;
+  for (const StagedCopy& copy : named) {
+    if (!flushed || std::find(folders.begin(), folders.end(), copy.folder) != folders.end())
+      continue;
+    folders.push_back(copy.folder);
+    flushed = flush_folder(folder_of(copy.folder)->path, error);
+  }
+  if (flushed) disk_flushed();
+  return flushed;
+}
+
+bool target_name_staged(StagedCopy& staged, std::int32_t* error) {
+  close_staged(staged);
+  const std::wstring target =
+      wide_join(folder_of(staged.folder)->path, wide_path(staged.name.c_str()));
+  const Kind there = kind_at(target);
+  if (there == Kind::link || there == Kind::folder) {
+    *error = there == Kind::link ? kErrorLink : kErrorIsFolder;
+  } else {
+    disk_change();
+    if (MoveFileExW(staged_path(staged).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+      return true;
+    *error = last_error();
+  }
+  target_drop_staged(staged);
+  return false;
+}
+
+void target_drop_staged(StagedCopy& staged) {
+  close_staged(staged);
+  disk_change();
+  DeleteFileW(staged_path(staged).c_str());
 }
