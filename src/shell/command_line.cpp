@@ -14,7 +14,7 @@ namespace {
 constexpr char kUsageText[] =
     "Usage: tessmira [--] [IMAGE | FOLDER]\n"
     "       tessmira /b=FOLDER | --backup=FOLDER [--exclude=PATTERN]... [--no-cachedir-tag]\n"
-    "                [--dry-run]\n"
+    "                [--rotate] [--dry-run]\n"
     "       tessmira /r | --rotate [--dry-run]\n"
     "       tessmira --versions=PATH\n"
     "       tessmira --restore=PATH [--from=GEN] [--to=DEST] [--overwrite]\n"
@@ -22,6 +22,8 @@ constexpr char kUsageText[] =
     "       tessmira --catalog[=FOLDER]\n"
     "       tessmira --find=PATTERN\n"
     "       tessmira --log\n"
+    "       tessmira --schedule=FOLDER --every=day|week|hour [--rotate]\n"
+    "       tessmira --schedules | --unschedule=FOLDER\n"
     "\n"
     "With an image, shows it and steps through its folder; with a folder, steps\n"
     "through it from its first file; with no argument, reopens where the last\n"
@@ -37,6 +39,7 @@ constexpr char kUsageText[] =
     "                e.g. tessmira /b=$HOME --exclude='*.iso' --exclude=Downloads\n"
     "    --no-cachedir-tag\n"
     "                back up folders tagged as caches (CACHEDIR.TAG) too\n"
+    "    --rotate    rotate the generations (/r) after a backup that succeeded\n"
     "              Every run also leaves out the patterns of TesmiExc.txt in\n"
     "              the data folder, written on first use as shown below.\n"
     "  /r          rotate the backup generations F0 to F9 and FX\n"
@@ -74,6 +77,15 @@ constexpr char kUsageText[] =
     "  --log       print the run log TesmiLog.txt: a line for each /b=, /r,\n"
     "              --restore and --verify (its start, the command, files, bytes,\n"
     "              seconds, exit status and first problem), the last 1,000 kept\n"
+    "  --schedule=FOLDER --every=day|week|hour [--rotate]\n"
+    "              back FOLDER up by itself every day, week or hour (and rotate\n"
+    "              the generations after it), with the system's own scheduler\n"
+    "              for this user; a run missed while the machine was off\n"
+    "              happens when it next starts, e.g.\n"
+    "              tessmira --schedule=$HOME --every=day --rotate\n"
+    "  --schedules list the scheduled backups and their next runs\n"
+    "  --unschedule=FOLDER\n"
+    "              remove FOLDER's scheduled backup\n"
     "  --          ends the switches: what follows is an image or folder\n"
     "  --help      show this text\n"
     "  --version   show the version\n"
@@ -101,6 +113,7 @@ constexpr SwitchArgument kOptional = SwitchArgument::optional;
 constexpr SwitchOptions kNoOptions = SwitchOptions::none;
 constexpr SwitchOptions kRestoreOptions = SwitchOptions::restore;
 constexpr SwitchOptions kBackupOptions = SwitchOptions::backup;
+constexpr SwitchOptions kScheduleOptions = SwitchOptions::schedule;
 
 // "/r" is exactly that word: "/run/..." and "/root/..." are image paths.
 // "/b=" is also accepted with a capital B.
@@ -149,6 +162,27 @@ constexpr SwitchRow kSwitchTable[] = {
      kNoOptions,
      run_find},
     {{"--log", nullptr}, "--log", kNone, SwitchNeeds::data_folder, false, kNoOptions, run_log},
+    {{"--schedule", nullptr},
+     "--schedule=FOLDER",
+     kRequired,
+     SwitchNeeds::data_folder,
+     false,
+     kScheduleOptions,
+     run_schedule},
+    {{"--schedules", nullptr},
+     "--schedules",
+     kNone,
+     SwitchNeeds::data_folder,
+     false,
+     kNoOptions,
+     run_schedules},
+    {{"--unschedule", nullptr},
+     "--unschedule=FOLDER",
+     kRequired,
+     SwitchNeeds::data_folder,
+     false,
+     kNoOptions,
+     run_unschedule},
     {{"--help", nullptr}, "--help", kNone, SwitchNeeds::nothing, true, kNoOptions, show_usage},
     {{"--version", nullptr},
      "--version",
@@ -158,6 +192,14 @@ constexpr SwitchRow kSwitchTable[] = {
      kNoOptions,
      show_version},
 };
+
+bool every_of(const std::string& word, ScheduleEvery* every) {
+  for (const ScheduleEvery each : {ScheduleEvery::hour, ScheduleEvery::day, ScheduleEvery::week}) {
+    if (word == every_word(each)) *every = each;
+    if (word == every_word(each)) return true;
+  }
+  return false;
+}
 
 // Whether word is the row's switch; *argument gets what follows its "=".
 bool spelled(const SwitchRow& row, const std::string& word, std::string* argument) {
@@ -199,6 +241,7 @@ std::string argument_noun(const SwitchRow& row) {
 int read_options(int argc, char** argv, int number, Invocation* call) {
   const bool restore = call->row->options == kRestoreOptions;
   const bool backup = call->row->options == kBackupOptions;
+  const bool schedule = call->row->options == kScheduleOptions;
   for (int later = number + 1; later < argc && argv[later][0] != '\0'; ++later) {
     const std::string option = argv[later];
     if (option == "--dry-run") {
@@ -215,13 +258,22 @@ int read_options(int argc, char** argv, int number, Invocation* call) {
       call->excludes.push_back(option.substr(10));
     } else if (backup && option == "--no-cachedir-tag") {
       call->cache_tags = false;
+    } else if ((backup || schedule) && option == "--rotate") {
+      call->rotate = true;
+    } else if (schedule && option.rfind("--every=", 0) == 0 &&
+               every_of(option.substr(8), &call->every)) {
+      call->every_given = true;
     } else {
       return usage_error(std::string("unexpected argument after ") + call->row->usage + ": " +
                          option +
                          (restore  ? " (--from=F0..F9 or FX, --to=DEST, --overwrite)"
-                          : backup ? " (--exclude=PATTERN, --no-cachedir-tag, --dry-run)"
-                                   : ""));
+                          : backup ? " (--exclude=PATTERN, --no-cachedir-tag, --rotate, --dry-run)"
+                          : schedule ? " (--every=day, week or hour, --rotate)"
+                                     : ""));
     }
+  }
+  if (schedule && !call->every_given) {
+    return usage_error("--schedule=FOLDER needs --every=day, --every=week or --every=hour");
   }
   return kViewerWanted;
 }
@@ -244,6 +296,12 @@ int read_switch(int argc, char** argv, int number, Invocation* call) {
 }
 
 }  // namespace
+
+const SwitchRow& rotation_switch() {
+  for (const SwitchRow& row : kSwitchTable)
+    if (std::strcmp(row.usage, "/r") == 0) return row;
+  return kSwitchTable[0];  // never: the table holds /r
+}
 
 int read_command_line(int argc, char** argv, Invocation* call) {
   // Wherever it stands before "--", even after an image.

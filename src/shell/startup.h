@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ports/instance.h"
+#include "ports/scheduler.h"
 
 struct AppState;
 
@@ -39,8 +40,9 @@ using SwitchRunner = int (*)(AppState& state, const Invocation& call);
 // How a switch takes its argument: "/r", "/b=FOLDER", "--catalog[=FOLDER]".
 enum class SwitchArgument { none, required, optional };
 // The options a switch takes after it: none, --restore's --from=, --to= and
-// --overwrite, or /b='s --exclude= and --no-cachedir-tag.
-enum class SwitchOptions { none, restore, backup };
+// --overwrite, /b='s --exclude=, --no-cachedir-tag and --rotate, or
+// --schedule='s --every= and --rotate.
+enum class SwitchOptions { none, restore, backup, schedule };
 
 // One switch: its spellings ("/b" and "--backup"; "=" and the argument
 // follow), how it is shown ("/b=FOLDER"), what it takes and needs, and its
@@ -65,8 +67,11 @@ struct Invocation {
   std::uint32_t from = 0;  // --from=GEN's rank
   std::string to;          // --to=DEST, or ""
   bool overwrite = false;
-  std::vector<std::string> excludes;              // /b='s --exclude=PATTERN, in order
-  bool cache_tags = true;                         // false with --no-cachedir-tag
+  std::vector<std::string> excludes;         // /b='s --exclude=PATTERN, in order
+  bool cache_tags = true;                    // false with --no-cachedir-tag
+  bool rotate = false;                       // --rotate after /b= or --schedule=
+  ScheduleEvery every = ScheduleEvery::day;  // --schedule='s --every=
+  bool every_given = false;
   InstanceLock lock = InstanceLock::unavailable;  // as claimed for the run
 };
 
@@ -74,6 +79,8 @@ struct Invocation {
 // kViewerWanted, or the exit status of a usage error, --help or --version
 // (said or printed here).
 int read_command_line(int argc, char** argv, Invocation* call);
+// The row of "/r", which /b= --rotate runs after the backup.
+const SwitchRow& rotation_switch();
 
 // A switch that writes the backups refuses to run beside another Tessmira,
 // one that reads them while another writes them; each says so. True when
@@ -92,6 +99,13 @@ int run_catalog(AppState& state, const Invocation& call);
 int run_find(AppState& state, const Invocation& call);
 // "--log": the run log printed.
 int run_log(AppState& state, const Invocation& call);
+// "--schedule=FOLDER", "--schedules", "--unschedule=FOLDER".
+int run_schedule(AppState& state, const Invocation& call);
+int run_schedules(AppState& state, const Invocation& call);
+int run_unschedule(AppState& state, const Invocation& call);
+// The line a crontab takes for schedule, where no scheduler can be reached:
+// its command's words quoted for the shell, % escaped as cron needs.
+std::string crontab_line(const Schedule& schedule);
 
 // Result codes of get_command_argument.
 constexpr std::int32_t kArgumentCopied = 1;

@@ -37,5 +37,11 @@ int run_backup(AppState& state, const Invocation& call) {
   if (call.dry_run) summary += "; nothing was written";
   console_out((summary + "\n").c_str());
   const int status = progress_end(line, stopped, complete ? kExitDone : kExitFailed);
-  return log_run(state, call, line, {report.copied, report.bytes_copied, ""}, status);
+  const int logged = log_run(state, call, line, {report.copied, report.bytes_copied, ""}, status);
+  // The generations turn only over a whole backup.
+  if (!call.rotate || logged != kExitDone) return logged;
+  Invocation rotation = call;
+  rotation.row = &rotation_switch();
+  rotation.argument.clear();
+  return run_rotation(state, rotation);
 }

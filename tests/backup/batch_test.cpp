@@ -26,9 +26,6 @@ using namespace test_support;
 
 namespace {
 
-constexpr int kStopped = 70;
-constexpr char kPlaceVariable[] = "TESSMIRA_TEST_PLACE";
-constexpr char kStopVariable[] = "TESSMIRA_TEST_STOP_AT";
 constexpr char kCutVariable[] = "TESSMIRA_TEST_POWER_CUT";
 // Small batches, so that a few files make several.
 constexpr std::uint32_t kFilesABatch = 2;

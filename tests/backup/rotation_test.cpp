@@ -26,10 +26,6 @@ using namespace test_support;
 
 namespace {
 
-constexpr int kStopped = 70;
-constexpr char kPlaceVariable[] = "TESSMIRA_TEST_PLACE";
-constexpr char kStopVariable[] = "TESSMIRA_TEST_STOP_AT";
-
 std::vector<std::string> said;
 void collect(const char* line) {
   said.emplace_back(line);

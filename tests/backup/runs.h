@@ -6,6 +6,12 @@
 
 namespace test_support {
 
+// A run that ends itself at a change to the disk, in a process of its own:
+// its exit status, and on Windows where the child finds its place and stop.
+inline constexpr int kStopped = 70;
+inline constexpr char kPlaceVariable[] = "TESSMIRA_TEST_PLACE";
+inline constexpr char kStopVariable[] = "TESSMIRA_TEST_STOP_AT";
+
 inline bool backup_run(AppState& state, const char* folder, BackupReport* report,
                        const BackupOptions& options, const Progress& progress = {}) {
   return backup_folder(backup_settings_of(state.settings), state.data, state.catalog, state.scans,

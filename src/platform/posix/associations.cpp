@@ -7,6 +7,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/posix/posix_files.h"
 #include "ports/associations.h"
 #include "ports/files.h"
 #include "ports/folders.h"
@@ -25,14 +26,6 @@ const char* mime_type_of(const char* extension) {
     if (std::strcmp(extension, row[0]) == 0) return row[1];
   }
   return nullptr;
-}
-
-std::string config_home() {
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): the environment is only set before threads start
-  const char* value = std::getenv("XDG_CONFIG_HOME");
-  if (value != nullptr && value[0] == '/') return value;
-  char home[4096];
-  return user_folder(UserFolder::home, home, sizeof home) < 0 ? "" : std::string(home) + "/.config";
 }
 
 std::string read_text(const std::string& path) {

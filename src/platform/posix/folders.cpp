@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/posix/posix_files.h"
 #include "ports/folders.h"
 
 namespace {
@@ -67,6 +68,10 @@ std::int32_t put(const std::string& text, char* destination, std::uint32_t size)
 }
 
 }  // namespace
+
+std::string config_home() {
+  return xdg_base("XDG_CONFIG_HOME", "/.config");
+}
 
 std::int32_t user_folder(UserFolder which, char* destination, std::uint32_t size) {
   std::string folder;
