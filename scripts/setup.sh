@@ -27,8 +27,10 @@ optional_pkgs=(wine32:i386)
 packaging_pkgs=(dpkg-dev lintian desktop-file-utils appstream nsis)
 # End-to-end tests under a real X server, screenshots, a window manager;
 # xdg-utils for the association tests, systemd (systemd-analyze, systemd-escape)
-# for the schedule tests; rsync, feh and python3 for benchmarks only.
-test_pkgs=(xvfb xauth xdotool x11-utils imagemagick openbox xdg-utils systemd rsync feh python3)
+# and D-Bus (a session bus, its monitor) for the schedule tests; rsync, feh
+# and python3 for benchmarks only.
+test_pkgs=(xvfb xauth xdotool x11-utils imagemagick openbox xdg-utils systemd dbus-bin
+  dbus-daemon rsync feh python3)
 # Test pictures of every type and the colour references: the encoders, Little
 # CMS's transicc, and profiles to tag pictures with (libgs-common's CMYK one:
 # the free profile packages hold none).

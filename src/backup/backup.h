@@ -106,6 +106,15 @@ std::string run_log_line(const RunLogEntry& entry, const char* local_time);
 bool append_run_log(const DataFolder& data, const RunLogEntry& entry, bool trim);
 // The log's text ("" when no run was logged); false when it cannot be read.
 bool read_run_log(const DataFolder& data, std::string* text);
+// Where a run the scheduler started and that failed leaves its log line, for
+// the viewer's next start to tell once.
+inline constexpr char kFailedRunsFile[] = "TesmiFail.txt";
+// Appends the entry's line (at the current local time) to the failed runs'
+// file; false when it cannot be written.
+bool note_failed_run(const DataFolder& data, const RunLogEntry& entry);
+// The failed runs' lines noted since the last call, the file removed: ""
+// when there are none.
+std::string take_failed_runs(const DataFolder& data);
 
 // A folder holding a CACHEDIR.TAG that starts with the standard signature
 // says it is a cache, to be left out of backups.

@@ -47,19 +47,45 @@ bool read_run_log(const DataFolder& data, std::string* text) {
          backup_parts::read_whole(path, kRunLogBytes, text);
 }
 
-bool append_run_log(const DataFolder& data, const RunLogEntry& entry, bool trim) {
-  char path[kPathBytes];
+namespace {
+
+// The entry's line at the current local time.
+std::string line_now(const RunLogEntry& entry) {
   char now[20];
-  if (!data_file_path(data, kRunLogFile, path)) return false;
   if (!local_time_text(system_time_now(), now)) {
     now[0] = '?';  // no calendar time
     now[1] = '\0';
   }
+  return run_log_line(entry, now);
+}
+
+}  // namespace
+
+bool note_failed_run(const DataFolder& data, const RunLogEntry& entry) {
+  char path[kPathBytes];
+  const std::string line = line_now(entry);
+  return data_file_path(data, kFailedRunsFile, path) && file_append(path, line.data(), line.size());
+}
+
+std::string take_failed_runs(const DataFolder& data) {
+  char path[kPathBytes];
+  std::string text;
+  if (!data_file_path(data, kFailedRunsFile, path) ||
+      !backup_parts::read_whole(path, kRunLogBytes, &text) || text.empty())
+    return "";
+  // Told once: a file that cannot be removed is not told again and again.
+  if (!remove_file(path)) return "";
+  return text;
+}
+
+bool append_run_log(const DataFolder& data, const RunLogEntry& entry, bool trim) {
+  char path[kPathBytes];
+  if (!data_file_path(data, kRunLogFile, path)) return false;
   std::string text;
   if (trim && backup_parts::read_whole(path, kRunLogBytes, &text)) {
     const std::string kept = last_lines(text, kRunLogRuns - 1);
     if (kept.size() < text.size() && !file_replace(path, kept.data(), kept.size())) return false;
   }
-  const std::string line = run_log_line(entry, now);
+  const std::string line = line_now(entry);
   return file_append(path, line.data(), line.size());
 }

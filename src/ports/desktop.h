@@ -78,6 +78,11 @@ bool desktop_choose_file(PlatformWindow* window, char* buffer, const char* image
 bool desktop_ask_yes_no(PlatformWindow* window, const char* title, const char* text);
 // Tells the user something went wrong.
 void desktop_show_error(PlatformWindow* window, const char* title, const char* text);
+// Tells the user of what happened in a run nobody watches, without a window
+// of the program's: a desktop notification (freedesktop notifications over
+// D-Bus on Linux, a notification area balloon on Windows). False when none
+// could be shown.
+bool desktop_notify(const char* title, const char* text);
 // Moves a file to the desktop's trash. True when it is there; false when it was not
 // moved, with nothing deleted for good.
 bool desktop_move_to_trash(const char* path);

@@ -9,7 +9,7 @@
 enum class ScheduleEvery { hour, day, week };
 
 // One recurring backup: the program runs
-//   PROGRAM /b=FOLDER [--rotate]
+//   PROGRAM /b=FOLDER --scheduled [--rotate]
 // every hour, day or week, and a run missed while the machine was off
 // happens as soon as it can.
 struct Schedule {
@@ -22,7 +22,7 @@ struct Schedule {
 
 // The words each run of schedule runs.
 inline std::vector<std::string> schedule_words(const Schedule& schedule) {
-  std::vector<std::string> words{schedule.program, "/b=" + schedule.folder};
+  std::vector<std::string> words{schedule.program, "/b=" + schedule.folder, "--scheduled"};
   if (schedule.rotate) words.emplace_back("--rotate");
   return words;
 }

@@ -14,7 +14,7 @@ namespace {
 constexpr char kUsageText[] =
     "Usage: tessmira [--] [IMAGE | FOLDER]\n"
     "       tessmira /b=FOLDER | --backup=FOLDER [--exclude=PATTERN]... [--no-cachedir-tag]\n"
-    "                [--rotate] [--dry-run]\n"
+    "                [--rotate] [--scheduled] [--dry-run]\n"
     "       tessmira /r | --rotate [--dry-run]\n"
     "       tessmira --versions=PATH\n"
     "       tessmira --restore=PATH [--from=GEN] [--to=DEST] [--overwrite]\n"
@@ -40,6 +40,8 @@ constexpr char kUsageText[] =
     "    --no-cachedir-tag\n"
     "                back up folders tagged as caches (CACHEDIR.TAG) too\n"
     "    --rotate    rotate the generations (/r) after a backup that succeeded\n"
+    "    --scheduled the run is a schedule's: a failure is told by a desktop\n"
+    "                notification and by the viewer's next start\n"
     "              Every run also leaves out the patterns of TesmiExc.txt in\n"
     "              the data folder, written on first use as shown below.\n"
     "  /r          rotate the backup generations F0 to F9 and FX\n"
@@ -260,16 +262,18 @@ int read_options(int argc, char** argv, int number, Invocation* call) {
       call->cache_tags = false;
     } else if ((backup || schedule) && option == "--rotate") {
       call->rotate = true;
+    } else if (backup && option == "--scheduled") {
+      call->scheduled = true;
     } else if (schedule && option.rfind("--every=", 0) == 0 &&
                every_of(option.substr(8), &call->every)) {
       call->every_given = true;
     } else {
-      return usage_error(std::string("unexpected argument after ") + call->row->usage + ": " +
-                         option +
-                         (restore  ? " (--from=F0..F9 or FX, --to=DEST, --overwrite)"
-                          : backup ? " (--exclude=PATTERN, --no-cachedir-tag, --rotate, --dry-run)"
-                          : schedule ? " (--every=day, week or hour, --rotate)"
-                                     : ""));
+      return usage_error(
+          std::string("unexpected argument after ") + call->row->usage + ": " + option +
+          (restore    ? " (--from=F0..F9 or FX, --to=DEST, --overwrite)"
+           : backup   ? " (--exclude=PATTERN, --no-cachedir-tag, --rotate, --scheduled, --dry-run)"
+           : schedule ? " (--every=day, week or hour, --rotate)"
+                      : ""));
     }
   }
   if (schedule && !call->every_given) {

@@ -4,6 +4,7 @@
 
 #include "ports/clock.h"
 #include "ports/console.h"
+#include "ports/desktop.h"
 #include "shell/startup.h"
 
 namespace {
@@ -92,6 +93,17 @@ int log_run(const AppState& state, const Invocation& call, const ProgressLine& l
   // Only a run that holds the lock alone trims the log.
   if (!append_run_log(state.data, entry, call.lock == InstanceLock::held)) {
     shell_say("the run could not be written to the run log TesmiLog.txt");
+  }
+  // Nobody watches a scheduled run: its failure is told on the desktop now
+  // and by the viewer's next start.
+  if (call.scheduled && status != kExitDone) {
+    if (!note_failed_run(state.data, entry)) {
+      shell_say("the failed run could not be noted in TesmiFail.txt");
+    }
+    const std::string text = entry.command + " ended with exit status " + std::to_string(status) +
+                             (entry.problem.empty() ? "" : ": " + entry.problem) +
+                             ". tessmira --log shows every run.";
+    desktop_notify("A scheduled Tessmira backup failed", text.c_str());
   }
   return status;
 }

@@ -70,6 +70,7 @@ struct Invocation {
   std::vector<std::string> excludes;         // /b='s --exclude=PATTERN, in order
   bool cache_tags = true;                    // false with --no-cachedir-tag
   bool rotate = false;                       // --rotate after /b= or --schedule=
+  bool scheduled = false;                    // /b='s --scheduled: started by the scheduler
   ScheduleEvery every = ScheduleEvery::day;  // --schedule='s --every=
   bool every_given = false;
   InstanceLock lock = InstanceLock::unavailable;  // as claimed for the run
@@ -103,6 +104,8 @@ int run_log(AppState& state, const Invocation& call);
 int run_schedule(AppState& state, const Invocation& call);
 int run_schedules(AppState& state, const Invocation& call);
 int run_unschedule(AppState& state, const Invocation& call);
+// The viewer's start tells once of the scheduled runs that failed since.
+void tell_failed_schedules(AppState& state);
 // The line a crontab takes for schedule, where no scheduler can be reached:
 // its command's words quoted for the shell, % escaped as cron needs.
 std::string crontab_line(const Schedule& schedule);

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <string>
+
+#include "backup/backup.h"
 #include "navigation/navigation.h"
 #include "ports/console.h"
 #include "ports/desktop.h"
@@ -49,6 +52,7 @@ int run_viewer(AppState& state, int argc, char** argv, bool settings_loaded) {
                        "The settings file was damaged. It was renamed dTesmi.dat.damaged in the "
                        "data folder, and the default settings are used.");
   }
+  tell_failed_schedules(state);
   desktop_run();
   // The worker is never joined: it may still be waiting for a load when a
   // forced close ends the loop. End here, without running the destructors of
@@ -59,6 +63,18 @@ int run_viewer(AppState& state, int argc, char** argv, bool settings_loaded) {
 }
 
 }  // namespace
+
+void tell_failed_schedules(AppState& state) {
+  std::string runs = take_failed_runs(state.data);
+  if (runs.empty()) return;
+  for (char& c : runs) {
+    if (c == '\t') c = ' ';
+  }
+  desktop_show_error(state.viewer.window, "Tessmira",
+                     ("A backup started by the scheduler failed since Tessmira last ran:\n\n" +
+                      runs + "\ntessmira --log shows every run.")
+                         .c_str());
+}
 
 int program_entry(int argc, char** argv) {
   // The state lives as long as the process; the worker thread is never joined.

@@ -2,11 +2,18 @@
 // switches themselves.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "backup/backup.h"
+#include "platform/headless/headless_desktop.h"
+#include "settings/settings.h"
 #include "shell/shell.h"
 #include "shell/startup.h"
+#include "state/app_state.h"
 #include "state/settings_block.h"
+#include "support.h"
 
 namespace {
 
@@ -47,6 +54,34 @@ TEST(CommandLine, SplitLineStopsAtTheFirstEmptyArgumentAndKeepsLongOnes) {
   EXPECT_EQ(split_command_line("t.exe a \"b"), Words{""});
   // Too long for the 600-byte buffer, yet whole: start-up says so.
   EXPECT_EQ(split_command_line(("t.exe /b=" + std::string(700, 'x')).c_str())[1].size(), 703u);
+}
+
+}  // namespace
+
+namespace {
+
+// A scheduled run that failed is told by the viewer's next start, once.
+TEST(FailedSchedules, AreToldByTheNextStartOnce) {
+  test_support::PrivateHome home;
+  home.enter_home();
+  auto state = std::make_unique<AppState>();
+  choose_data_folder_at(state->data, home.program().c_str());
+  RunLogEntry entry;
+  entry.command = "/b=/home/a";
+  entry.status = 1;
+  entry.problem = "cannot read /home/a/x: Permission denied";
+  ASSERT_TRUE(note_failed_run(state->data, entry));
+  entry.problem = "no such folder";
+  ASSERT_TRUE(note_failed_run(state->data, entry));
+  headless_reset();
+  tell_failed_schedules(*state);
+  tell_failed_schedules(*state);
+  const std::vector<std::string> calls = headless_calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].rfind("error Tessmira: A backup started by the scheduler failed", 0), 0u);
+  EXPECT_NE(calls[0].find("Permission denied"), std::string::npos);
+  EXPECT_NE(calls[0].find("no such folder"), std::string::npos);
+  EXPECT_FALSE(test_support::fs::exists(home.program_dir / kFailedRunsFile));
 }
 
 }  // namespace

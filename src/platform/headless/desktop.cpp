@@ -172,6 +172,11 @@ void desktop_show_error(PlatformWindow*, const char* title, const char* text) {
   note(std::string("error ") + title + ": " + text);
 }
 
+bool desktop_notify(const char* title, const char* text) {
+  note(std::string("notify ") + title + ": " + text);
+  return true;
+}
+
 bool desktop_move_to_trash(const char* path) {
   note(std::string("trash ") + path);
   return trash_works;
