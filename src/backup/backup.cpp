@@ -60,7 +60,7 @@ struct Run {
   TargetFolder scratch = -1;
   // What is left out, matched against the paths below the folder backed
   // up, which start after start_length characters.
-  std::vector<std::string> excludes;
+  std::vector<ExcludeRule> excludes;
   bool cache_tags = true;
   std::size_t start_length = 0;
   // The copies not yet durable, and how many a batch holds.
@@ -492,7 +492,7 @@ bool backup_folder(const BackupSettings& settings, const DataFolder& data, Catal
           options.planned,
           {},
           -1,
-          std::move(excludes),
+          exclude_rules(excludes),
           options.cache_tags,
           0,
           {},

@@ -85,10 +85,24 @@ inline std::string root_text(const BackupSettings& settings) {
   return root;
 }
 
-// Whether one of the exclude patterns or, for a folder, its cache tag (when
+// An exclude pattern made ready once for the many paths of a run: its
+// text without the separators at its ends, where it is matched (one name at
+// any depth, or from the folder backed up), and the plain head and tail of
+// its last part, which a path's last part must hold for it to match.
+struct ExcludeRule {
+  std::string pattern;
+  bool any_depth = false;
+  bool quick = false;  // head and tail tell a quick no (no "**" in the last part)
+  bool wild = false;   // the last part holds a wildcard
+  std::string head;
+  std::string tail;
+};
+std::vector<ExcludeRule> exclude_rules(const std::vector<std::string>& patterns,
+                                       const PathRules& rules = path_rules());
+// Whether one of the exclude rules or, for a folder, its cache tag (when
 // cache_tags is set) leaves path out; its part below the folder backed up
 // starts after start_length characters (and a separator).
-bool left_out(const std::vector<std::string>& excludes, bool cache_tags, const char* path,
+bool left_out(const std::vector<ExcludeRule>& excludes, bool cache_tags, const char* path,
               std::size_t start_length, bool folder);
 
 // Each line of text, without its line break, to line(text).

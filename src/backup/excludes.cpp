@@ -9,6 +9,8 @@
 #include "ports/files.h"
 #include "text/text.h"
 
+using backup_parts::ExcludeRule;
+
 namespace {
 
 // An exclude file longer than this is no list of patterns.
@@ -70,28 +72,80 @@ bool glob_matches(const std::string& pattern, const std::string& text, const Pat
   return matches_from(pattern, 0, text, 0, rules, known);
 }
 
+bool same_bytes(const std::string& plain, const char* text, const PathRules& rules) {
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    if (folded(plain[i], rules) != folded(text[i], rules)) return false;
+  }
+  return true;
+}
+
+ExcludeRule rule_of(const std::string& pattern, const PathRules& rules) {
+  ExcludeRule rule;
+  std::size_t first = 0;
+  std::size_t last = pattern.size();
+  while (last > 0 && is_separator(pattern[last - 1], rules)) --last;
+  // "/x" is anchored at the folder backed up; so is any pattern of more than
+  // one part. One name alone matches that name at any depth.
+  const bool anchored = last > 0 && is_separator(pattern[0], rules);
+  if (anchored) first = 1;
+  rule.pattern = pattern.substr(first, last - first);
+  rule.any_depth = !anchored && !rule.pattern.empty();
+  for (const char c : rule.pattern) rule.any_depth = rule.any_depth && !is_separator(c, rules);
+  // Nothing but a "**" reaches across a separator, so the pattern's last
+  // part alone meets the path's last part.
+  std::size_t part = rule.pattern.size();
+  while (part > 0 && !is_separator(rule.pattern[part - 1], rules)) --part;
+  const std::string last_part = rule.pattern.substr(part);
+  rule.quick = last_part.find("**") == std::string::npos;
+  const std::size_t wild_first = last_part.find_first_of("*?");
+  rule.wild = wild_first != std::string::npos;
+  rule.head = rule.wild ? last_part.substr(0, wild_first) : last_part;
+  rule.tail = rule.wild ? last_part.substr(last_part.find_last_of("*?") + 1) : "";
+  return rule;
+}
+
+// Whether rule leaves out the entry whose path below the folder backed up is
+// below (length bytes).
+bool rule_matches(const ExcludeRule& rule, const char* below, std::size_t length,
+                  const PathRules& rules) {
+  if (rule.pattern.empty() || length == 0) return false;
+  std::size_t name = length;
+  while (name > 0 && !is_separator(below[name - 1], rules)) --name;
+  const std::size_t name_length = length - name;
+  if (rule.quick) {
+    if (!rule.wild &&
+        (name_length != rule.head.size() || !same_bytes(rule.head, below + name, rules)))
+      return false;
+    if (rule.wild && (name_length < rule.head.size() + rule.tail.size() ||
+                      !same_bytes(rule.head, below + name, rules) ||
+                      !same_bytes(rule.tail, below + length - rule.tail.size(), rules)))
+      return false;
+  }
+  return rule.any_depth ? glob_matches(rule.pattern, std::string(below + name, name_length), rules)
+                        : glob_matches(rule.pattern, std::string(below, length), rules);
+}
+
 }  // namespace
 
 bool exclude_matches(const std::string& pattern, const std::string& below, const PathRules& rules) {
-  std::string wanted = pattern;
-  while (!wanted.empty() && is_separator(wanted.back(), rules)) wanted.pop_back();
-  if (wanted.empty() || below.empty()) return false;
-  // "/x" is anchored at the folder backed up; so is any pattern of more than
-  // one part. One name alone matches that name at any depth.
-  if (is_separator(wanted[0], rules)) return glob_matches(wanted.substr(1), below, rules);
-  bool one_name = true;
-  for (const char c : wanted) one_name = one_name && !is_separator(c, rules);
-  if (!one_name) return glob_matches(wanted, below, rules);
-  const std::size_t cut = static_cast<std::size_t>(last_separator(below.c_str(), rules)) + 1;
-  return glob_matches(wanted, below.substr(cut), rules);
+  return rule_matches(rule_of(pattern, rules), below.c_str(), below.size(), rules);
 }
 
-bool backup_parts::left_out(const std::vector<std::string>& excludes, bool cache_tags,
+std::vector<ExcludeRule> backup_parts::exclude_rules(const std::vector<std::string>& patterns,
+                                                     const PathRules& rules) {
+  std::vector<ExcludeRule> made;
+  made.reserve(patterns.size());
+  for (const std::string& pattern : patterns) made.push_back(rule_of(pattern, rules));
+  return made;
+}
+
+bool backup_parts::left_out(const std::vector<ExcludeRule>& excludes, bool cache_tags,
                             const char* path, std::size_t start_length, bool folder) {
   const char* below = path + start_length;
   if (is_separator(*below)) ++below;
-  for (const std::string& pattern : excludes) {
-    if (exclude_matches(pattern, below)) return true;
+  const std::size_t length = length_of_text(below);
+  for (const ExcludeRule& rule : excludes) {
+    if (rule_matches(rule, below, length, path_rules())) return true;
   }
   return folder && cache_tags && cache_tagged(path);
 }

@@ -28,7 +28,7 @@ struct Check {
   bool catalog_open;
   // What the backups leave out, left out here too: the exclude file's
   // patterns and the folders tagged as caches.
-  std::vector<std::string> excludes = {};
+  std::vector<ExcludeRule> excludes = {};
   std::size_t start_length = 0;
 };
 
@@ -192,10 +192,12 @@ bool verify_folder(const BackupSettings& settings, const DataFolder& data, Catal
   }
   Check check{catalog, report, progress, {}, message, is_deep(settings.mode), root_text(settings),
               {},      false};
-  if (!read_excludes(data, false, &check.excludes, &why)) {
+  std::vector<std::string> patterns;
+  if (!read_excludes(data, false, &patterns, &why)) {
     report->problem = why;
     return false;
   }
+  check.excludes = exclude_rules(patterns);
   check.start_length = length_of_text(source);
   for (const FileVersion& version : versions) {
     const auto [at, added] = check.newest.emplace(version.original, &version);

@@ -99,6 +99,14 @@ TEST(Excludes, NamesMatchAtAnyDepthPathsFromTheFolderCaseAsTheFileSystemCounts) 
       {"x/", "x", true, true},  // a trailing separator says nothing more
       {"", "x", false, false},
       {"AppData/Local/Temp", "appdata/local/temp", false, true},
+      // The last parts' heads and tails: a quick no must never refuse these.
+      {"**/.Trash-*", "home/.Trash-1000", true, true},
+      {"**/.Trash-*", "home/.Trash", false, false},
+      {"thumb*_?.DB", "x/THUMBcache_9.db", false, true},
+      {"a*b*c", "abc", true, true},
+      {"a*bc", "abc", true, true},
+      {"ab*bc", "abc", false, false},  // head and tail may not overlap
+      {"x/**", "x/y/z", true, true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(exclude_matches(c.pattern, c.below, kSlashRules), c.posix)
