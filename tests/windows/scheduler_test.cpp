@@ -45,7 +45,8 @@ TEST(Win32Scheduler, TheTaskRunsTheBackupByItsIntervalAndMakesUpAMissedRun) {
   EXPECT_TRUE(holds(daily, L"<LogonType>InteractiveToken</LogonType>"));
   EXPECT_TRUE(holds(daily, L"<Command>C:\\Program Files\\Tessmira\\tessmira.exe</Command>"));
   // The root's trailing backslash stays one, before the closing quote too.
-  EXPECT_EQ(arguments_of(daily), (std::vector<std::wstring>{L"/b=C:\\", L"--rotate"}));
+  EXPECT_EQ(arguments_of(daily),
+            (std::vector<std::wstring>{L"/b=C:\\", L"--scheduled", L"--rotate"}));
   root.every = ScheduleEvery::week;
   EXPECT_TRUE(holds(task_xml(root), L"<DaysInterval>7</DaysInterval>"));
   root.every = ScheduleEvery::hour;
@@ -54,7 +55,8 @@ TEST(Win32Scheduler, TheTaskRunsTheBackupByItsIntervalAndMakesUpAMissedRun) {
   const std::wstring hourly = task_xml(root);
   EXPECT_TRUE(holds(hourly, L"<Interval>PT1H</Interval>"));
   EXPECT_TRUE(holds(hourly, L"A &quot;quoted&quot; &amp; &lt;odd&gt; name"));
-  EXPECT_EQ(arguments_of(hourly), (std::vector<std::wstring>{L"/b=D:\\A \"quoted\" & <odd> name"}));
+  EXPECT_EQ(arguments_of(hourly),
+            (std::vector<std::wstring>{L"/b=D:\\A \"quoted\" & <odd> name", L"--scheduled"}));
 }
 
 TEST(Win32Scheduler, ATaskIsRegisteredReplacedAndRemoved) {
