@@ -139,6 +139,7 @@ void count_flush() {
 TEST(BatchedBackup, FlushesOnceABatchAndRecordsOnlyWhatIsOnTheDisk) {
   TempFolder whole;
   lay_out(whole.path);
+  flushes = 0;
   set_flush_seam(count_flush);
   BackupReport report{};
   const bool done = back_up(whole.path, kFilesABatch, &report);
