@@ -58,7 +58,11 @@ for flavour in windows windows32; do
   fi
   (
     export WINEPREFIX="$top/build/$flavour/wine-prefix" WINEARCH=$arch
-    [ -f "$WINEPREFIX/system.reg" ] || "$loader" wineboot -i >/dev/null 2>&1
+    # The prefix's services come up only once its first wineserver is done.
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      "$loader" wineboot -i >/dev/null 2>&1
+      "${loader%/*}/wineserver" -w
+    fi
     ctest --test-dir "$top/build/$flavour" --output-on-failure
   ) || status=1
 done
