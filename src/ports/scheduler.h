@@ -29,6 +29,15 @@ inline std::vector<std::string> schedule_words(const Schedule& schedule) {
 inline const char* every_word(ScheduleEvery every) {
   return every == ScheduleEvery::hour ? "hour" : every == ScheduleEvery::day ? "day" : "week";
 }
+// The interval every_word names; false for any other word.
+inline bool every_of_word(const std::string& word, ScheduleEvery* every) {
+  for (const ScheduleEvery each : {ScheduleEvery::hour, ScheduleEvery::day, ScheduleEvery::week}) {
+    if (word != every_word(each)) continue;
+    *every = each;
+    return true;
+  }
+  return false;
+}
 
 enum class SchedulerResult { done, missing, failed };
 

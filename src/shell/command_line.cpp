@@ -195,14 +195,6 @@ constexpr SwitchRow kSwitchTable[] = {
      show_version},
 };
 
-bool every_of(const std::string& word, ScheduleEvery* every) {
-  for (const ScheduleEvery each : {ScheduleEvery::hour, ScheduleEvery::day, ScheduleEvery::week}) {
-    if (word == every_word(each)) *every = each;
-    if (word == every_word(each)) return true;
-  }
-  return false;
-}
-
 // Whether word is the row's switch; *argument gets what follows its "=".
 bool spelled(const SwitchRow& row, const std::string& word, std::string* argument) {
   for (const char* spelling : row.spellings) {
@@ -265,7 +257,7 @@ int read_options(int argc, char** argv, int number, Invocation* call) {
     } else if (backup && option == "--scheduled") {
       call->scheduled = true;
     } else if (schedule && option.rfind("--every=", 0) == 0 &&
-               every_of(option.substr(8), &call->every)) {
+               every_of_word(option.substr(8), &call->every)) {
       call->every_given = true;
     } else {
       return usage_error(

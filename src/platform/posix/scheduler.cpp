@@ -143,25 +143,28 @@ std::string said_of(const std::string& output) {
   return line.empty() ? "no reason given" : line;
 }
 
+// The value of key on line, when line sets it.
+bool value_of(const std::string& line, const char* key, std::string* value) {
+  if (line.rfind(key, 0) != 0) return false;
+  *value = line.substr(std::strlen(key));
+  return true;
+}
+
 bool read_timer(const std::string& path, Schedule* schedule) {
   std::ifstream file(path);
   std::string line;
+  std::string value;
   bool folder = false;
   while (std::getline(file, line)) {
-    const auto value = [&](const char* key) {
-      return line.rfind(key, 0) == 0 ? line.substr(std::strlen(key)) : std::string("\n");
-    };
-    if (const std::string v = value("X-Tessmira-Folder="); v != "\n") {
-      schedule->folder = v;
+    if (value_of(line, "X-Tessmira-Folder=", &value)) {
+      schedule->folder = value;
       folder = true;
-    } else if (const std::string e = value("X-Tessmira-Every="); e != "\n") {
-      schedule->every = e == "hour"   ? ScheduleEvery::hour
-                        : e == "week" ? ScheduleEvery::week
-                                      : ScheduleEvery::day;
-    } else if (const std::string r = value("X-Tessmira-Rotate="); r != "\n") {
-      schedule->rotate = r == "yes";
-    } else if (const std::string p = value("X-Tessmira-Program="); p != "\n") {
-      schedule->program = p;
+    } else if (value_of(line, "X-Tessmira-Every=", &value)) {
+      every_of_word(value, &schedule->every);
+    } else if (value_of(line, "X-Tessmira-Rotate=", &value)) {
+      schedule->rotate = value == "yes";
+    } else if (value_of(line, "X-Tessmira-Program=", &value)) {
+      schedule->program = value;
     }
   }
   return folder;

@@ -185,10 +185,7 @@ bool read_task(IRegisteredTask* task, Schedule* schedule) {
   const std::size_t every = text.rfind(", every ");
   if (text.rfind(head, 0) != 0 || every == std::string::npos) return false;
   schedule->folder = text.substr(head.size(), every - head.size());
-  const std::string word = text.substr(every + 8);
-  schedule->every = word == "hour"   ? ScheduleEvery::hour
-                    : word == "week" ? ScheduleEvery::week
-                                     : ScheduleEvery::day;
+  every_of_word(text.substr(every + 8), &schedule->every);
   Held<IActionCollection> actions;
   Held<IAction> action;
   Held<IExecAction> exec;
